@@ -1,0 +1,26 @@
+# Every external library, found once. Modules link the imported targets by name.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(nlohmann_json 3.11 REQUIRED)
+find_package(spdlog REQUIRED)
+
+pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc icu-i18n)
+pkg_check_modules(UUID REQUIRED IMPORTED_TARGET uuid)
+pkg_check_modules(LIBSSH REQUIRED IMPORTED_TARGET libssh)
+pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
+pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
+pkg_check_modules(PANGO REQUIRED IMPORTED_TARGET pangocairo pango fontconfig)
+pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
+pkg_check_modules(OPENH264 REQUIRED IMPORTED_TARGET openh264)
+# Reference implementations, used only by benchmarks.
+pkg_check_modules(VTERM IMPORTED_TARGET vterm)
+pkg_check_modules(VNCCLIENT IMPORTED_TARGET libvncclient)
+
+if(NOT REMOTE_FUZZ)
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+endif()
+if(REMOTE_BENCH)
+  find_package(benchmark REQUIRED)
+endif()

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every test under AddressSanitizer and
+# UndefinedBehaviorSanitizer with warnings as errors, and runs them; then
+# builds the fuzz targets with clang and runs each for a bounded time.
+# The tests start their own peers (sshd, dropbear, Xvnc, x11vnc, Xvfb) on
+# 127.0.0.1 and stop them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+bash scripts/deps.sh
+
+jobs=$(nproc)
+build=${REMOTE_TEST_BUILD:-$root/build/test}
+fuzz_build=${REMOTE_FUZZ_BUILD:-$root/build/fuzz}
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DREMOTE_SANITIZE=ON -DREMOTE_WERROR=ON -DREMOTE_BENCH=ON >/dev/null
+cmake --build "$build" -j "$jobs"
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+status=0
+ctest --test-dir "$build" -j "$jobs" --output-on-failure --label-exclude fuzz || status=$?
+
+if [ "${REMOTE_SKIP_FUZZ:-0}" != 1 ]; then
+  CC=clang-14 CXX=clang++-14 cmake -S . -B "$fuzz_build" -G Ninja \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREMOTE_FUZZ=ON >/dev/null
+  cmake --build "$fuzz_build" -j "$jobs"
+  if [ -n "$(ctest --test-dir "$fuzz_build" -N -L fuzz | grep -E 'Test +#')" ]; then
+    ctest --test-dir "$fuzz_build" -j "$jobs" --output-on-failure -L fuzz || status=$?
+  fi
+fi
+
+exit $status
