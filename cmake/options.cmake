@@ -15,7 +15,7 @@ endif()
 
 if(REMOTE_FUZZ)
   if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-    message(FATAL_ERROR "REMOTE_FUZZ needs clang (configure with CXX=clang++-14)")
+    message(FATAL_ERROR "REMOTE_FUZZ needs clang (configure with CXX=clang++-19)")
   endif()
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)

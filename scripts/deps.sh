@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   # toolchain
-  cmake g++ pkg-config ninja-build clang-14 libclang-rt-14-dev
+  cmake g++ pkg-config ninja-build clang-19 libclang-rt-19-dev
   # libraries
   uuid-dev libicu-dev libgmp-dev libsodium-dev libspdlog-dev nlohmann-json3-dev
   libssh-dev nettle-dev libcairo2-dev libpango1.0-dev libsdl2-dev libopenh264-dev

@@ -22,15 +22,17 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 status=0
-ctest --test-dir "$build" -j "$jobs" --output-on-failure --label-exclude fuzz || status=$?
 
+# Fuzz targets first, so that the main suite's summary is the last thing printed.
 if [ "${REMOTE_SKIP_FUZZ:-0}" != 1 ]; then
-  CC=clang-14 CXX=clang++-14 cmake -S . -B "$fuzz_build" -G Ninja \
+  CC=clang-19 CXX=clang++-19 cmake -S . -B "$fuzz_build" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREMOTE_FUZZ=ON >/dev/null
-  cmake --build "$fuzz_build" -j "$jobs"
-  if [ -n "$(ctest --test-dir "$fuzz_build" -N -L fuzz | grep -E 'Test +#')" ]; then
+  cmake --build "$fuzz_build" -j "$jobs" --target fuzz_all
+  if ctest --test-dir "$fuzz_build" -N -L fuzz | grep -qE 'Test +#'; then
     ctest --test-dir "$fuzz_build" -j "$jobs" --output-on-failure -L fuzz || status=$?
   fi
 fi
+
+ctest --test-dir "$build" -j "$jobs" --output-on-failure --label-exclude fuzz || status=$?
 
 exit $status
