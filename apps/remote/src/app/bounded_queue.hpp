@@ -18,7 +18,7 @@
 #include <optional>
 #include <utility>
 
-namespace app {
+namespace remote::app {
 
 enum class SendError { Full, Closed };
 enum class RecvError { Empty, Closed };
@@ -244,4 +244,7 @@ std::pair<QueueSender<T>, QueueReceiver<T>> bounded_queue(std::size_t capacity) 
   return {QueueSender<T>(state), QueueReceiver<T>(state)};
 }
 
-}  // namespace app
+}  // namespace remote::app
+
+// Transitional: code outside namespace remote still spells these app::.
+namespace app = remote::app;

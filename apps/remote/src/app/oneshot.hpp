@@ -12,7 +12,7 @@
 
 #include "apps/remote/src/app/bounded_queue.hpp"
 
-namespace app {
+namespace remote::app {
 
 namespace detail {
 
@@ -156,4 +156,4 @@ std::pair<OneshotSender<T>, OneshotReceiver<T>> oneshot() {
   return {OneshotSender<T>(state), OneshotReceiver<T>(state)};
 }
 
-}  // namespace app
+}  // namespace remote::app
