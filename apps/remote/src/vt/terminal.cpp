@@ -1,0 +1,210 @@
+#include "apps/remote/src/vt/terminal.hpp"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace vt {
+
+namespace {
+
+constexpr std::size_t kTabWidth = 8;
+
+// First value of group `group`, or 1 when missing, empty or 0.
+std::size_t one_based(const Params& params, std::size_t group) {
+  const std::uint16_t v = params.first(group);
+  return v == 0 ? 1 : v;
+}
+
+}  // namespace
+
+std::uint16_t csi_count_param(const Params& params) {
+  return static_cast<std::uint16_t>(one_based(params, 0));
+}
+
+Terminal::Terminal(std::uint16_t cols, std::uint16_t rows)
+    : grid_(std::max<std::size_t>(cols, 1), std::max<std::size_t>(rows, 1)) {}
+
+void Terminal::feed(std::span<const std::uint8_t> bytes) { parser_.advance(*this, bytes); }
+
+std::span<const TerminalCell> Terminal::visible_row(std::size_t r) const {
+  std::span<const TerminalCell> cells = row(r);
+  std::size_t len = cells.size();
+  while (len > 0 && is_trimmable(cells[len - 1])) --len;
+  return cells.first(len);
+}
+
+std::vector<std::vector<TerminalCell>> Terminal::visible_rows() const {
+  std::vector<std::vector<TerminalCell>> out;
+  out.reserve(grid_.rows());
+  for (std::size_t r = 0; r < grid_.rows(); ++r) {
+    const auto cells = visible_row(r);
+    out.emplace_back(cells.begin(), cells.end());
+  }
+  return out;
+}
+
+bool Terminal::same_screen(const Terminal& other) const {
+  if (cols() != other.cols() || rows() != other.rows() || col_ != other.col_ ||
+      row_ != other.row_ || pen_ != other.pen_ || bold_ != other.bold_) {
+    return false;
+  }
+  for (std::size_t r = 0; r < rows(); ++r) {
+    if (!std::ranges::equal(row(r), other.row(r))) return false;
+  }
+  return true;
+}
+
+void Terminal::print(char32_t ch) {
+  wrap_if_pending();
+  grid_.row(row_)[col_] = TerminalCell{ch, pen_, bold_};
+  ++col_;
+}
+
+void Terminal::print_ascii(std::span<const std::uint8_t> run) {
+  const std::uint8_t* in = run.data();
+  std::size_t left = run.size();
+  // The character is the low bytes of the cell word.
+  static_assert(offsetof(TerminalCell, ch) == 0);
+  const std::uint64_t style = cell_bits(TerminalCell{0, pen_, bold_});
+  while (left > 0) {
+    wrap_if_pending();
+    const std::size_t n = std::min(left, grid_.cols() - col_);
+    TerminalCell* out = grid_.row(row_).data() + col_;
+    for (std::size_t i = 0; i < n; ++i) {
+      store_cell(out + i, style | in[i]);
+    }
+    col_ += n;
+    in += n;
+    left -= n;
+  }
+}
+
+void Terminal::line_feed() {
+  if (row_ + 1 < grid_.rows()) {
+    ++row_;
+  } else {
+    grid_.scroll_up();
+  }
+}
+
+void Terminal::execute(std::uint8_t byte) {
+  switch (byte) {
+    case 0x08:  // backspace
+      if (col_ > 0) --col_;
+      break;
+    case 0x09:  // horizontal tab
+      col_ = std::min((col_ / kTabWidth + 1) * kTabWidth, grid_.cols() - 1);
+      break;
+    case 0x0A:  // line feed, vertical tab, form feed
+    case 0x0B:
+    case 0x0C:
+      line_feed();
+      break;
+    case 0x0D:  // carriage return
+      col_ = 0;
+      break;
+    default:  // the bell and every other control change nothing
+      break;
+  }
+}
+
+void Terminal::csi_dispatch(const Params& params, std::span<const std::uint8_t>, bool, char final) {
+  const std::size_t last_col = grid_.cols() - 1;
+  const std::size_t last_row = grid_.rows() - 1;
+  switch (final) {
+    case 'A':
+      row_ -= std::min<std::size_t>(csi_count_param(params), row_);
+      break;
+    case 'B':
+      row_ = std::min<std::size_t>(row_ + csi_count_param(params), last_row);
+      break;
+    case 'C':
+      col_ = std::min<std::size_t>(col_ + csi_count_param(params), last_col);
+      break;
+    case 'D':
+      col_ -= std::min<std::size_t>(csi_count_param(params), col_);
+      break;
+    case 'G':
+      col_ = std::min<std::size_t>(csi_count_param(params) - 1u, last_col);
+      break;
+    case 'H':
+    case 'f':
+      row_ = std::min(one_based(params, 0) - 1, last_row);
+      col_ = std::min(one_based(params, 1) - 1, last_col);
+      break;
+    case 'J':
+      erase_in_display(params.first(0));
+      break;
+    case 'K':
+      erase_in_line(params.first(0));
+      break;
+    case 'm':
+      select_graphic_rendition(params);
+      break;
+    default:
+      break;
+  }
+}
+
+void Terminal::erase_to_end_of_line() { grid_.blank(row_, col_, grid_.cols()); }
+
+void Terminal::erase_in_line(std::uint16_t mode) {
+  switch (mode) {
+    case 1:
+      // Inclusive of the cursor cell; a pending wrap sits on the last column.
+      grid_.blank(row_, 0, col_ + 1);
+      break;
+    case 2:
+      grid_.blank(row_, 0, grid_.cols());
+      break;
+    default:
+      erase_to_end_of_line();
+      break;
+  }
+}
+
+void Terminal::erase_in_display(std::uint16_t mode) {
+  switch (mode) {
+    case 1:
+      grid_.blank_rows(0, row_);
+      grid_.blank(row_, 0, col_ + 1);
+      break;
+    case 2:
+    case 3:
+      grid_.blank_all();
+      break;
+    default:
+      erase_to_end_of_line();
+      grid_.blank_rows(row_ + 1, grid_.rows());
+      break;
+  }
+}
+
+void Terminal::select_graphic_rendition(const Params& params) {
+  if (params.empty()) {
+    pen_ = TerminalColor::Default;
+    bold_ = false;
+    return;
+  }
+  // Each value stands alone: the numbers after 38 or 48 are not an extended
+  // colour here but values of their own.
+  for (std::size_t i = 0; i < params.size(); ++i) {
+    const std::uint16_t v = params[i][0];
+    if (v == 0) {
+      pen_ = TerminalColor::Default;
+      bold_ = false;
+    } else if (v == 1) {
+      bold_ = true;
+    } else if (v == 22) {
+      bold_ = false;
+    } else if (v == 39) {
+      pen_ = TerminalColor::Default;
+    } else if (v >= 30 && v <= 37) {
+      pen_ = TerminalColor::indexed(static_cast<std::uint8_t>(v - 30));
+    } else if (v >= 90 && v <= 97) {
+      pen_ = TerminalColor::indexed(static_cast<std::uint8_t>(v - 82));
+    }
+  }
+}
+
+}  // namespace vt

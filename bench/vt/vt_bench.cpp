@@ -1,0 +1,122 @@
+// Throughput of the terminal (parser and grid) on 64 MiB of mixed shell-like
+// output, against libvterm's full screen layer on the same bytes.
+
+#include <benchmark/benchmark.h>
+#include <vterm.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <span>
+#include <string>
+
+#include "apps/remote/src/vt/parser.hpp"
+#include "apps/remote/src/vt/terminal.hpp"
+
+namespace {
+
+constexpr std::size_t kInputBytes = 64u << 20;
+// About what one read from the SSH channel delivers.
+constexpr std::size_t kChunkBytes = 32u << 10;
+constexpr int kCols = 80;
+constexpr int kRows = 24;
+
+// Words, SGR colour changes every few words, CR LF at the end of each line.
+const std::string& mixed_text() {
+  static const std::string text = [] {
+    const char* words[] = {"the",    "quick", "brown", "fox",     "jumps", "over", "lazy",
+                           "dog",    "ls",    "-la",   "/usr/bin", "total", "drwxr-xr-x",
+                           "root",   "4096",  "Dec",   "10",      "09:41", "make", "[100%]",
+                           "Built",  "target", "naïve", "café",   "→",     "error:", "warning:"};
+    const char* sgr[] = {"\x1b[31m", "\x1b[1;32m", "\x1b[0m", "\x1b[m",    "\x1b[94m",
+                         "\x1b[1m",  "\x1b[22;39m", "\x1b[33m", "\x1b[1;35m", "\x1b[0;36m"};
+    std::mt19937 rng(42);
+    std::string out;
+    out.reserve(kInputBytes + 256);
+    while (out.size() < kInputBytes) {
+      const std::size_t line_len = 40 + rng() % 60;
+      const std::size_t start = out.size();
+      while (out.size() - start < line_len) {
+        if (rng() % 4 == 0) out += sgr[rng() % std::size(sgr)];
+        out += words[rng() % std::size(words)];
+        out += ' ';
+      }
+      out += "\r\n";
+    }
+    out.resize(kInputBytes);
+    return out;
+  }();
+  return text;
+}
+
+std::span<const std::uint8_t> input_bytes() {
+  const std::string& s = mixed_text();
+  return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+template <class Feed>
+void feed_chunks(std::span<const std::uint8_t> all, Feed&& feed) {
+  for (std::size_t at = 0; at < all.size(); at += kChunkBytes) {
+    feed(all.subspan(at, std::min(kChunkBytes, all.size() - at)));
+  }
+}
+
+void BM_TerminalMixedText(benchmark::State& state) {
+  const auto all = input_bytes();
+  for (auto _ : state) {
+    vt::Terminal terminal(kCols, kRows);
+    feed_chunks(all, [&](auto chunk) { terminal.feed(chunk); });
+    benchmark::DoNotOptimize(terminal.row(0).data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(all.size()));
+}
+BENCHMARK(BM_TerminalMixedText)->Unit(benchmark::kMillisecond);
+
+// The parser alone, to tell its cost from the grid's.
+void BM_ParserOnlyMixedText(benchmark::State& state) {
+  struct Count : vt::NullPerformer {
+    std::size_t n = 0;
+    void print(char32_t) { ++n; }
+    void print_ascii(std::span<const std::uint8_t> run) { n += run.size(); }
+    void execute(std::uint8_t) { ++n; }
+    void csi_dispatch(const vt::Params& p, std::span<const std::uint8_t>, bool, char) {
+      n += p.size();
+    }
+  };
+  const auto all = input_bytes();
+  for (auto _ : state) {
+    vt::Parser parser;
+    Count count;
+    feed_chunks(all, [&](auto chunk) { parser.advance(count, chunk); });
+    benchmark::DoNotOptimize(count.n);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(all.size()));
+}
+BENCHMARK(BM_ParserOnlyMixedText)->Unit(benchmark::kMillisecond);
+
+void BM_LibvtermScreenMixedText(benchmark::State& state) {
+  const auto all = input_bytes();
+  for (auto _ : state) {
+    VTerm* vt = vterm_new(kRows, kCols);
+    vterm_set_utf8(vt, 1);
+    VTermScreen* screen = vterm_obtain_screen(vt);
+    vterm_screen_reset(screen, 1);
+    feed_chunks(all, [&](auto chunk) {
+      vterm_input_write(vt, reinterpret_cast<const char*>(chunk.data()), chunk.size());
+    });
+    VTermScreenCell cell;
+    vterm_screen_get_cell(screen, VTermPos{0, 0}, &cell);
+    benchmark::DoNotOptimize(cell.chars[0]);
+    vterm_free(vt);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(all.size()));
+}
+BENCHMARK(BM_LibvtermScreenMixedText)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
