@@ -1,0 +1,28 @@
+// Whole-file replacement that readers never see half done.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <span>
+#include <string>
+
+namespace atomic_file {
+
+// Replaces the file at `path` with exactly `bytes` and permission bits `mode`:
+// writes a temporary file in the same folder, fsyncs it, renames it over the
+// path and fsyncs the folder. On failure the old file is untouched, the
+// temporary file is removed, and the error names the step and carries the
+// operating system's text (strerror).
+std::expected<void, std::string> write_with_mode(const std::filesystem::path& path,
+                                                 std::span<const uint8_t> bytes, mode_t mode);
+
+// Removes temporary files that an interrupted write_with_mode of `path` left
+// behind (a crash between creating and renaming). Call only while no other
+// writer of that path can be running, e.g. under the caller's own lock.
+// Returns how many were removed.
+size_t remove_stale_temporaries(const std::filesystem::path& path);
+
+}  // namespace atomic_file
