@@ -1,0 +1,111 @@
+#include "apps/remote/src/doc/list.hpp"
+
+#include <algorithm>
+
+#include "apps/remote/src/doc/text.hpp"
+
+namespace remote::app {
+
+const SavedConnection* find_connection(const std::vector<SavedConnection>& list, const Uuid& id) {
+  for (const auto& c : list) {
+    if (c.id == id) return &c;
+  }
+  return nullptr;
+}
+
+SavedConnection* find_connection(std::vector<SavedConnection>& list, const Uuid& id) {
+  for (auto& c : list) {
+    if (c.id == id) return &c;
+  }
+  return nullptr;
+}
+
+Uuid upsert_connection(std::vector<SavedConnection>& list, SavedConnection record) {
+  const Uuid id = record.id;
+  if (SavedConnection* existing = find_connection(list, id)) {
+    *existing = std::move(record);
+  } else {
+    list.push_back(std::move(record));
+  }
+  return id;
+}
+
+bool remove_connection(std::vector<SavedConnection>& list, const Uuid& id) {
+  return std::erase_if(list, [&](const SavedConnection& c) { return c.id == id; }) > 0;
+}
+
+bool toggle_favorite(std::vector<SavedConnection>& list, const Uuid& id) {
+  SavedConnection* c = find_connection(list, id);
+  if (c == nullptr) return false;
+  c->favorite = !c->favorite;
+  return c->favorite;
+}
+
+std::size_t count_online(const std::vector<SavedConnection>& list) {
+  return static_cast<std::size_t>(
+      std::count_if(list.begin(), list.end(), [](const SavedConnection& c) { return c.presence == Presence::Online; }));
+}
+
+std::string prepare_query(std::string_view query) { return text::to_lower(text::trim(query)); }
+
+bool connection_matches_query(const SavedConnection& entry, std::string_view prepared_query) {
+  if (prepared_query.empty()) return true;
+  const auto hit = [&](std::string_view field) {
+    return text::to_lower(field).find(prepared_query) != std::string::npos;
+  };
+  return hit(entry.name) || hit(entry.host) || hit(entry.user) || hit(entry.group) || hit(entry.kind.as_str());
+}
+
+bool connection_order_is_less(const SavedConnection& a, const SavedConnection& b) {
+  if (a.favorite != b.favorite) return a.favorite;
+  // std::string compares as unsigned bytes, which is the UTF-8 order wanted here.
+  return text::to_lower(a.name) < text::to_lower(b.name);
+}
+
+ConnectionView filtered_connections(const std::vector<SavedConnection>& list, std::string_view query) {
+  const std::string prepared = prepare_query(query);
+  // Lower-case each name once rather than once per comparison. The list index
+  // breaks ties, which keeps entries equal in both keys in list order.
+  struct Keyed {
+    const SavedConnection* entry;
+    std::string key;
+    std::size_t index;
+  };
+  std::vector<Keyed> keyed;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (connection_matches_query(list[i], prepared)) keyed.push_back({&list[i], text::to_lower(list[i].name), i});
+  }
+  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    if (a.entry->favorite != b.entry->favorite) return a.entry->favorite;
+    if (a.key != b.key) return a.key < b.key;
+    return a.index < b.index;
+  });
+  ConnectionView view;
+  view.reserve(keyed.size());
+  for (const auto& k : keyed) view.push_back(k.entry);
+  return view;
+}
+
+std::vector<Uuid> collect_connection_ids(const ConnectionView& view) {
+  std::vector<Uuid> ids;
+  ids.reserve(view.size());
+  for (const auto* c : view) ids.push_back(c->id);
+  return ids;
+}
+
+std::vector<SavedConnection> clone_connections(const ConnectionView& view) {
+  std::vector<SavedConnection> out;
+  out.reserve(view.size());
+  for (const auto* c : view) out.push_back(*c);
+  return out;
+}
+
+std::optional<SavedConnection> take_connection_by_id(std::vector<SavedConnection>&& list, const Uuid& id) {
+  std::vector<SavedConnection> owned = std::move(list);
+  for (auto& c : owned) {
+    if (c.id == id) return std::move(c);
+  }
+  return std::nullopt;
+}
+
+}  // namespace remote::app

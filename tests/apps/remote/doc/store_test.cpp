@@ -1,0 +1,412 @@
+#include "apps/remote/src/doc/store.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace remote::doc {
+namespace {
+
+namespace vdoc = vesk_ui::doc;
+using vdoc::ObjType;
+using vdoc::Scalar;
+using vdoc::ScalarKind;
+
+constexpr std::string_view kIdText = "67e55044-10b1-426f-9247-bb680e5fe0c8";
+
+SavedConnection record(std::string_view id_text = kIdText) {
+  SavedConnection c;
+  c.id = *Uuid::parse(id_text);
+  c.name = "Build box";
+  c.host = "build.example";
+  c.port = 2222;
+  c.user = "ci";
+  c.kind = ConnectionKind::Ssh;
+  c.auth = AuthKind::PublicKey;
+  c.last_used = "Never";
+  c.presence = Presence::Offline;
+  c.group = "Lab";
+  c.favorite = true;
+  return c;
+}
+
+class DocStoreTest : public testing::Test {
+ protected:
+  Document doc_;
+
+  ObjId root() { return ObjId::root(); }
+  ObjId raw_map() { return *doc_.put_object(root(), kConnectionsKey, ObjType::Map); }
+  // An entry written by hand under any key.
+  ObjId raw_entry(const ObjId& map, std::string_view key, std::string_view name = "raw") {
+    ObjId entry = *doc_.put_object(map, key, ObjType::Map);
+    ObjId text = *doc_.put_object(entry, "name", ObjType::Text);
+    EXPECT_TRUE(doc_.splice_text(text, 0, 0, name));
+    EXPECT_TRUE(doc_.put(entry, "host", Scalar::str("raw.example")));
+    EXPECT_TRUE(doc_.put(entry, "port", Scalar::int_(22)));
+    return entry;
+  }
+  std::optional<vdoc::Value> at(const ObjId& obj, std::string_view key) { return *doc_.get(obj, key); }
+  ObjId entry_of(std::string_view key) { return *at(*find_connections_map(doc_), key)->object_id(); }
+  std::vector<std::string> connection_keys() { return doc_.keys(*find_connections_map(doc_)); }
+};
+
+TEST_F(DocStoreTest, WriteThenLoadRoundTripsEveryField) {
+  std::vector<SavedConnection> written;
+  for (auto kind : ConnectionKind::ALL) {
+    for (auto presence : Presence::ALL) {
+      SavedConnection c = record(Uuid::new_v4().to_string());
+      c.kind = kind;
+      c.auth = kind.allowed_auths().back();
+      c.presence = presence;
+      c.favorite = presence == Presence::Online;
+      c.name = "n\u00e9 " + std::string(kind.as_str());
+      c.group = presence == Presence::Unknown ? "" : "g";
+      c.port = kind == ConnectionKind::Vesk ? 0 : 65535;
+      write_connection(doc_, c);
+      written.push_back(c);
+    }
+  }
+  // Loading follows the document's key order: byte order of the id texts.
+  std::sort(written.begin(), written.end(),
+            [](const auto& a, const auto& b) { return a.id.to_string() < b.id.to_string(); });
+  EXPECT_EQ(load_connections(doc_), written);
+
+  // The stored shape.
+  const ObjId entry = entry_of(written[0].id.to_string());
+  EXPECT_TRUE(at(entry, "name")->is_object(ObjType::Text));
+  EXPECT_EQ(at(entry, "port")->as_scalar()->kind(), ScalarKind::Int);
+  EXPECT_EQ(at(entry, "favorite")->as_scalar()->kind(), ScalarKind::Boolean);
+  EXPECT_EQ(read_string(doc_, entry, "kind"), written[0].kind.as_str());
+  EXPECT_EQ(read_string(doc_, entry, "auth"), written[0].auth.as_str());
+  EXPECT_EQ(read_string(doc_, entry, "presence"), written[0].presence.as_str());
+  EXPECT_EQ(doc_.keys(entry), (std::vector<std::string>{"auth", "favorite", "group", "host", "kind", "last_used",
+                                                        "name", "port", "presence", "user"}));
+}
+
+TEST_F(DocStoreTest, WritesOnlyWhatChanged) {
+  const SavedConnection c = record();
+  write_connection(doc_, c);
+  const auto heads = doc_.get_heads();
+
+  write_connection(doc_, c);
+  EXPECT_EQ(doc_.pending_ops(), 0u);
+  EXPECT_EQ(doc_.get_heads(), heads);
+  rename_connection(doc_, c.id, c.name);
+  set_favorite(doc_, c.id, c.favorite);
+  EXPECT_EQ(doc_.get_heads(), heads);
+
+  SavedConnection moved = c;
+  moved.host = "other.example";
+  write_connection(doc_, moved);
+  EXPECT_EQ(doc_.pending_ops(), 1u);  // the host alone
+  doc_.commit();
+
+  SavedConnection renamed = moved;
+  renamed.name = "Build boxes";
+  write_connection(doc_, renamed);
+  EXPECT_EQ(doc_.pending_ops(), 1u);  // one inserted code point; the rest of the text is kept
+  EXPECT_EQ(load_connections(doc_), std::vector<SavedConnection>{renamed});
+}
+
+TEST_F(DocStoreTest, PortScalarsOfEveryKind) {
+  struct Row {
+    const char* what;
+    std::optional<Scalar> stored;
+    std::uint16_t port;
+  };
+  const Row rows[] = {
+      {"signed", Scalar::int_(22), 22},
+      {"unsigned", Scalar::uint(22), 22},
+      {"65536 more than 22", Scalar::int_(65536 + 22), 22},
+      {"unsigned past 64 bits signed", Scalar::uint(std::numeric_limits<std::uint64_t>::max()), 65535},
+      {"-1", Scalar::int_(-1), 65535},
+      {"22.9", Scalar::f64(22.9), 22},
+      {"-1.5 truncates toward zero", Scalar::f64(-1.5), 65535},
+      {"NaN", Scalar::f64(std::nan("")), 0},
+      {"huge float saturates", Scalar::f64(1e300), 65535},
+      {"huge negative float saturates", Scalar::f64(-1e300), 0},
+      {"counter", Scalar::counter(5900), 5900},
+      {"timestamp", Scalar::timestamp(443), 443},
+      {"string", Scalar::str("22"), 0},
+      {"boolean", Scalar::boolean(true), 0},
+      {"null", Scalar::null(), 0},
+      {"absent", std::nullopt, 0},
+  };
+  const ObjId map = raw_map();
+  for (const auto& r : rows) {
+    const ObjId entry = raw_entry(map, kIdText);
+    if (r.stored) {
+      ASSERT_TRUE(doc_.put(entry, "port", *r.stored));
+    } else {
+      ASSERT_TRUE(doc_.delete_key(entry, "port"));
+    }
+    const auto loaded = load_connections(doc_);
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].port, r.port) << r.what;
+  }
+}
+
+TEST_F(DocStoreTest, UnsignedPortIsRewrittenSigned) {
+  const ObjId entry = raw_entry(raw_map(), kIdText);
+  ASSERT_TRUE(doc_.put(entry, "port", Scalar::uint(22)));
+  SavedConnection c = load_connections(doc_).at(0);
+  EXPECT_EQ(c.port, 22);
+  write_connection(doc_, c);
+  EXPECT_EQ(*at(entry, "port")->as_scalar(), Scalar::int_(22));
+}
+
+TEST_F(DocStoreTest, FieldsOfTheWrongShapeLoadAsDefaults) {
+  const ObjId entry = raw_entry(raw_map(), kIdText);
+  ASSERT_TRUE(doc_.put(entry, "name", Scalar::str("scalar name")));
+  ASSERT_TRUE(doc_.put(entry, "host", Scalar::int_(5)));
+  ASSERT_TRUE(doc_.put_object(entry, "user", ObjType::Text));
+  ASSERT_TRUE(doc_.put(entry, "kind", Scalar::str("Telnet")));
+  ASSERT_TRUE(doc_.put(entry, "auth", Scalar::str("PublicKey")));
+  ASSERT_TRUE(doc_.put(entry, "presence", Scalar::str("Online")));
+  ASSERT_TRUE(doc_.put(entry, "favorite", Scalar::str("true")));
+  ASSERT_TRUE(doc_.put_object(entry, "group", ObjType::Map));
+
+  SavedConnection c = load_connections(doc_).at(0);
+  EXPECT_EQ(c.id, Uuid::parse(kIdText));
+  EXPECT_EQ(c.name, "");
+  EXPECT_EQ(c.host, "");
+  EXPECT_EQ(c.user, "");
+  EXPECT_EQ(c.group, "");
+  EXPECT_EQ(c.last_used, "");
+  EXPECT_EQ(c.kind, ConnectionKind::Ssh);
+  EXPECT_EQ(c.auth, AuthKind::Password);
+  EXPECT_EQ(c.presence, Presence::Unknown);
+  EXPECT_FALSE(c.favorite);
+
+  // The next write stores the proper shapes and the document words.
+  c.name = "Fixed";
+  write_connection(doc_, c);
+  EXPECT_TRUE(at(entry, "name")->is_object(ObjType::Text));
+  EXPECT_EQ(read_string(doc_, entry, "kind"), "SSH");
+  EXPECT_EQ(read_string(doc_, entry, "auth"), "Password");
+  EXPECT_EQ(read_string(doc_, entry, "presence"), "unknown");
+  EXPECT_EQ(*at(entry, "user")->as_scalar(), Scalar::str(""));
+  EXPECT_EQ(*at(entry, "favorite")->as_scalar(), Scalar::boolean(false));
+  EXPECT_EQ(load_connections(doc_), std::vector<SavedConnection>{c});
+}
+
+TEST_F(DocStoreTest, RenameReplacesAScalarName) {
+  const ObjId entry = raw_entry(raw_map(), kIdText);
+  ASSERT_TRUE(doc_.put(entry, "name", Scalar::str("scalar name")));
+  rename_connection(doc_, *Uuid::parse(kIdText), "Text now");
+  EXPECT_TRUE(at(entry, "name")->is_object(ObjType::Text));
+  EXPECT_EQ(load_connections(doc_).at(0).name, "Text now");
+}
+
+TEST_F(DocStoreTest, SkipsKeysThatAreNotIdsAndValuesThatAreNotMaps) {
+  const ObjId map = raw_map();
+  raw_entry(map, "not-a-uuid");
+  raw_entry(map, "");
+  ASSERT_TRUE(doc_.put(map, "11111111-1111-4111-8111-111111111111", Scalar::str("scalar")));
+  ASSERT_TRUE(doc_.put_object(map, "22222222-2222-4222-8222-222222222222", ObjType::List));
+  ASSERT_TRUE(doc_.put_object(map, "33333333-3333-4333-8333-333333333333", ObjType::Text));
+  raw_entry(map, "ffffffff-ffff-4fff-8fff-ffffffffffff", "last");
+  raw_entry(map, "00000000-0000-4000-8000-000000000000", "first");
+  const auto loaded = load_connections(doc_);
+  ASSERT_EQ(loaded.size(), 2u);
+  EXPECT_EQ(loaded[0].name, "first");
+  EXPECT_EQ(loaded[1].name, "last");
+}
+
+TEST_F(DocStoreTest, ConnectionsValueThatIsNotAMap) {
+  struct Row {
+    const char* what;
+    void (*make)(Document&);
+  };
+  const Row rows[] = {
+      {"list", [](Document& d) { ASSERT_TRUE(d.put_object(ObjId::root(), kConnectionsKey, ObjType::List)); }},
+      {"text", [](Document& d) { ASSERT_TRUE(d.put_object(ObjId::root(), kConnectionsKey, ObjType::Text)); }},
+      {"string", [](Document& d) { ASSERT_TRUE(d.put(ObjId::root(), kConnectionsKey, Scalar::str("x"))); }},
+      {"integer", [](Document& d) { ASSERT_TRUE(d.put(ObjId::root(), kConnectionsKey, Scalar::int_(7))); }},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    Document doc;
+    r.make(doc);
+    const auto before = *doc.get(ObjId::root(), kConnectionsKey);
+    const auto heads = doc.get_heads();
+    EXPECT_TRUE(load_connections(doc).empty());
+
+    // Rename, favourite and delete find nothing to change and leave the value alone.
+    rename_connection(doc, *Uuid::parse(kIdText), "x");
+    set_favorite(doc, *Uuid::parse(kIdText), true);
+    delete_connection(doc, *Uuid::parse(kIdText));
+    EXPECT_EQ(doc.get_heads(), heads);
+    EXPECT_EQ(*doc.get(ObjId::root(), kConnectionsKey), before);
+
+    // A write puts a map there holding only the written entry.
+    write_connection(doc, record());
+    EXPECT_TRUE((*doc.get(ObjId::root(), kConnectionsKey))->is_object(ObjType::Map));
+    EXPECT_EQ(load_connections(doc), std::vector<SavedConnection>{record()});
+  }
+}
+
+TEST_F(DocStoreTest, EditsOfAMissingEntryChangeNothing) {
+  const auto heads = doc_.get_heads();
+  rename_connection(doc_, *Uuid::parse(kIdText), "x");
+  set_favorite(doc_, *Uuid::parse(kIdText), true);
+  delete_connection(doc_, *Uuid::parse(kIdText));
+  EXPECT_EQ(doc_.get_heads(), heads);
+  EXPECT_EQ(*doc_.get(root(), kConnectionsKey), std::nullopt);  // not even an empty map
+
+  write_connection(doc_, record());
+  const auto written = doc_.get_heads();
+  const Uuid other = Uuid::new_v4();
+  rename_connection(doc_, other, "x");
+  set_favorite(doc_, other, true);
+  delete_connection(doc_, other);
+  EXPECT_EQ(doc_.get_heads(), written);
+  EXPECT_EQ(load_connections(doc_), std::vector<SavedConnection>{record()});
+}
+
+// A no-op on a replica without connections must not put a map of its own there:
+// merged with a replica that has connections, that empty map could win the key.
+TEST(DocStoreMerge, NoOpEditDoesNotHideAnotherReplicasConnections) {
+  vdoc::ActorId low{}, high{};
+  low.bytes.fill(0x01);
+  high.bytes.fill(0xff);
+  Document with_connections(low);
+  Document idle(high);
+  write_connection(with_connections, record());
+  delete_connection(idle, Uuid::new_v4());
+  rename_connection(idle, record().id, "x");
+  ASSERT_TRUE(idle.merge(with_connections));
+  EXPECT_EQ(load_connections(idle), std::vector<SavedConnection>{record()});
+}
+
+TEST_F(DocStoreTest, FavouriteAndRenameOfAnExistingEntry) {
+  write_connection(doc_, record());
+  set_favorite(doc_, record().id, false);
+  rename_connection(doc_, record().id, "Renamed \u2026");
+  SavedConnection expected = record();
+  expected.favorite = false;
+  expected.name = "Renamed \u2026";
+  EXPECT_EQ(load_connections(doc_), std::vector<SavedConnection>{expected});
+  delete_connection(doc_, record().id);
+  EXPECT_TRUE(load_connections(doc_).empty());
+  EXPECT_TRUE(connection_keys().empty());
+}
+
+class DocAliasKeyTest : public DocStoreTest, public testing::WithParamInterface<std::string> {};
+
+// Spellings of kIdText other than the canonical one.
+INSTANTIATE_TEST_SUITE_P(DocSpellings, DocAliasKeyTest,
+                         testing::Values("67E55044-10B1-426F-9247-BB680E5FE0C8", "67e5504410b1426f9247bb680e5fe0c8",
+                                         "{67e55044-10b1-426f-9247-bb680e5fe0c8}",
+                                         "urn:uuid:67e55044-10b1-426f-9247-bb680e5fe0c8",
+                                         "67e55044-10B1-426f-9247-bb680e5fe0c8"));
+
+TEST_P(DocAliasKeyTest, LoadsWithItsId) {
+  raw_entry(raw_map(), GetParam(), "aliased");
+  const auto loaded = load_connections(doc_);
+  ASSERT_EQ(loaded.size(), 1u);
+  EXPECT_EQ(loaded[0].id, Uuid::parse(kIdText));
+  EXPECT_EQ(loaded[0].name, "aliased");
+}
+
+TEST_P(DocAliasKeyTest, WriteMovesTheEntryToTheCanonicalKey) {
+  raw_entry(raw_map(), GetParam(), "aliased");
+  SavedConnection c = load_connections(doc_).at(0);
+  c.host = "edited.example";
+  write_connection(doc_, c);
+  EXPECT_EQ(connection_keys(), std::vector<std::string>{std::string(kIdText)});
+  EXPECT_EQ(load_connections(doc_), std::vector<SavedConnection>{c});
+}
+
+TEST_P(DocAliasKeyTest, WriteRemovesAnAliasBesideTheCanonicalEntry) {
+  const ObjId map = raw_map();
+  raw_entry(map, GetParam(), "aliased");
+  raw_entry(map, kIdText, "canonical");
+  ASSERT_EQ(load_connections(doc_).size(), 2u);
+  write_connection(doc_, record());
+  EXPECT_EQ(connection_keys(), std::vector<std::string>{std::string(kIdText)});
+  EXPECT_EQ(load_connections(doc_), std::vector<SavedConnection>{record()});
+}
+
+TEST_P(DocAliasKeyTest, RenameFavouriteAndDeleteReachEverySpelling) {
+  const ObjId map = raw_map();
+  raw_entry(map, GetParam(), "aliased");
+  raw_entry(map, kIdText, "canonical");
+  const Uuid id = *Uuid::parse(kIdText);
+
+  rename_connection(doc_, id, "Both");
+  set_favorite(doc_, id, true);
+  for (const auto& c : load_connections(doc_)) {
+    EXPECT_EQ(c.name, "Both");
+    EXPECT_TRUE(c.favorite);
+  }
+  delete_connection(doc_, id);
+  EXPECT_TRUE(load_connections(doc_).empty());
+  EXPECT_TRUE(connection_keys().empty());
+}
+
+TEST_P(DocAliasKeyTest, AliasAloneIsRenamedAndDeleted) {
+  raw_entry(raw_map(), GetParam(), "aliased");
+  const Uuid id = *Uuid::parse(kIdText);
+  rename_connection(doc_, id, "Renamed");
+  set_favorite(doc_, id, true);
+  const auto loaded = load_connections(doc_);
+  ASSERT_EQ(loaded.size(), 1u);
+  EXPECT_EQ(loaded[0].name, "Renamed");
+  EXPECT_TRUE(loaded[0].favorite);
+  EXPECT_EQ(connection_keys(), std::vector<std::string>{GetParam()});  // edits do not move it
+  delete_connection(doc_, id);
+  EXPECT_TRUE(connection_keys().empty());
+}
+
+TEST_F(DocStoreTest, BatchWriteMatchesSingleWrites) {
+  const ObjId map = raw_map();
+  raw_entry(map, "67E55044-10B1-426F-9247-BB680E5FE0C8", "aliased");
+  raw_entry(map, "{67e55044-10b1-426f-9247-bb680e5fe0c8}", "braced");
+  std::vector<SavedConnection> records = {record(), record(Uuid::new_v4().to_string())};
+  write_connections(doc_, records);
+  Document single;
+  for (const auto& r : records) write_connection(single, r);
+  EXPECT_EQ(load_connections(doc_), load_connections(single));
+  EXPECT_EQ(connection_keys().size(), 2u);
+
+  const auto heads = doc_.get_heads();
+  write_connections(doc_, records);
+  EXPECT_EQ(doc_.get_heads(), heads);
+}
+
+TEST_F(DocStoreTest, PutIfChanged) {
+  const ObjId map = raw_map();
+  ASSERT_TRUE(doc_.put(map, "s", Scalar::str("a")));
+  ASSERT_TRUE(doc_.put(map, "i", Scalar::int_(22)));
+  ASSERT_TRUE(doc_.put(map, "u", Scalar::uint(22)));
+  ASSERT_TRUE(doc_.put(map, "b", Scalar::boolean(true)));
+  ASSERT_TRUE(doc_.put_object(map, "o", ObjType::Map));
+  doc_.commit();
+
+  EXPECT_FALSE(put_str_if_changed(doc_, map, "s", "a"));
+  EXPECT_FALSE(put_int_if_changed(doc_, map, "i", 22));
+  EXPECT_FALSE(put_bool_if_changed(doc_, map, "b", true));
+  EXPECT_EQ(doc_.pending_ops(), 0u);
+
+  EXPECT_TRUE(put_str_if_changed(doc_, map, "s", "b"));
+  EXPECT_TRUE(put_int_if_changed(doc_, map, "u", 22));    // unsigned 22 is not signed 22
+  EXPECT_TRUE(put_str_if_changed(doc_, map, "i", "22"));  // nor is a string
+  EXPECT_TRUE(put_bool_if_changed(doc_, map, "o", false));
+  EXPECT_TRUE(put_int_if_changed(doc_, map, "absent", 0));
+  EXPECT_EQ(*at(map, "u")->as_scalar(), Scalar::int_(22));
+  EXPECT_EQ(*at(map, "o")->as_scalar(), Scalar::boolean(false));
+
+  // A write that the document refuses is attempted and ignored.
+  EXPECT_TRUE(put_str_if_changed(doc_, map, "s", "\xff"));
+  EXPECT_EQ(read_string(doc_, map, "s"), "b");
+  EXPECT_EQ(read_string(doc_, map, "i"), "22");
+  EXPECT_EQ(read_string(doc_, map, "u"), "");
+  EXPECT_EQ(read_string(doc_, map, "missing"), "");
+  EXPECT_EQ(read_string(doc_, ObjId(99, {}), "s"), "");  // no such object
+}
+
+}  // namespace
+}  // namespace remote::doc
