@@ -1,0 +1,144 @@
+#include "platform/vesk_actions/resource.hpp"
+
+namespace vesk_actions {
+
+ActionArgs::ActionArgs(std::initializer_list<std::pair<std::string, std::string>> texts) {
+    for (const auto& [name, value] : texts) set_text(name, value);
+}
+
+ActionArgs& ActionArgs::set_text(std::string name, std::string value) {
+    for (auto& entry : entries_) {
+        if (entry.first == name) {
+            entry.second = std::move(value);
+            return *this;
+        }
+    }
+    entries_.emplace_back(std::move(name), std::move(value));
+    return *this;
+}
+
+std::optional<std::string> ActionArgs::text(std::string_view name) const {
+    for (const auto& entry : entries_) {
+        if (entry.first == name) return entry.second;
+    }
+    return std::nullopt;
+}
+
+InputDescriptor derive_input(std::vector<ActionParameter> parameters, std::string hint) {
+    return InputDescriptor{std::move(parameters), std::move(hint)};
+}
+
+ActionContract ActionContract::defaults_for(OperationKind kind) {
+    ActionContract c;
+    if (kind == OperationKind::View) {
+        c.settings = {0, 0, 0, 0, 1};
+    } else {
+        c.settings = {0, 2, 0, 1, 3};
+    }
+    return c;
+}
+
+EncodedAction enforce_operation_type(EncodedAction encoded, std::string_view type_name) {
+    if (encoded.kind != type_name) encoded.kind = std::string(type_name);
+    return encoded;
+}
+
+ActionSpec ActionSpec::replaying(std::string id, std::string label, OperationKind kind,
+                                 std::optional<std::string> type_name, EncodedAction encoded) {
+    ActionSpec spec;
+    spec.id = std::move(id);
+    spec.label = std::move(label);
+    spec.contract = ActionContract::defaults_for(kind);
+    spec.operation_type = std::move(type_name);
+    spec.operation_kind = kind;
+    spec.handler = std::make_shared<const ActionHandler>(
+        [payload = std::move(encoded)](const ActionArgs&) { return payload; });
+    return spec;
+}
+
+ActionSpec ActionSpec::operation_with_encoder(std::string id, std::string label, OperationKind kind,
+                                              std::string type_name, std::vector<ActionParameter> parameters,
+                                              std::string hint, ActionHandler encoder) {
+    ActionSpec spec;
+    spec.id = std::move(id);
+    spec.label = std::move(label);
+    spec.contract = ActionContract::defaults_for(kind);
+    spec.parameters = parameters;
+    spec.input = derive_input(std::move(parameters), std::move(hint));
+    spec.operation_type = type_name;
+    spec.operation_kind = kind;
+    spec.handler = std::make_shared<const ActionHandler>(
+        [encoder = std::move(encoder), type_name = std::move(type_name)](const ActionArgs& args) {
+            return enforce_operation_type(encoder(args), type_name);
+        });
+    return spec;
+}
+
+ActionSpec ActionSpec::text_input(std::string id, std::string label, std::string value_description,
+                                  std::string hint, bool destructive,
+                                  std::function<EncodedAction(std::string)> encoder) {
+    ActionSpec spec;
+    spec.id = std::move(id);
+    spec.label = std::move(label);
+    spec.contract = ActionContract::defaults_for(OperationKind::None);
+    spec.parameters = {ActionParameter{"value", std::move(value_description), "text"}};
+    spec.input = derive_input(spec.parameters, std::move(hint));
+    spec.is_destructive = destructive;
+    spec.handler = std::make_shared<const ActionHandler>(
+        [encoder = std::move(encoder)](const ActionArgs& args) { return encoder(args.text("value").value_or("")); });
+    return spec;
+}
+
+ActionSpec& ActionSpec::with_contract(ActionContract c) {
+    contract = std::move(c);
+    return *this;
+}
+
+ActionSpec& ActionSpec::unavailable(std::string reason_code, std::string message) {
+    contract.unavailable = Unavailability{std::move(reason_code), std::move(message)};
+    return *this;
+}
+
+ActionSpec& ActionSpec::with_description(std::string text) {
+    description = std::move(text);
+    return *this;
+}
+
+ActionSpec& ActionSpec::destructive() {
+    is_destructive = true;
+    return *this;
+}
+
+Resource::Resource(std::string id_, std::string kind_, std::string title_)
+    : id(std::move(id_)), kind(std::move(kind_)), title(std::move(title_)) {}
+
+Resource& Resource::with_action(ActionSpec action) {
+    actions.push_back(std::move(action));
+    return *this;
+}
+
+Resource& Resource::with_children(std::vector<Resource> more) {
+    for (auto& child : more) children.push_back(std::move(child));
+    return *this;
+}
+
+// Iterative, so a deep tree from a client cannot exhaust the stack.
+const Resource* Resource::find(std::string_view resource_id) const {
+    std::vector<const Resource*> stack{this};
+    while (!stack.empty()) {
+        const Resource* r = stack.back();
+        stack.pop_back();
+        if (r->id == resource_id) return r;
+        for (auto it = r->children.rbegin(); it != r->children.rend(); ++it) stack.push_back(&*it);
+    }
+    return nullptr;
+}
+
+const ActionSpec* Resource::find_action(std::string_view action_id) const {
+    for (const auto& a : actions) {
+        if (a.id == action_id) return &a;
+    }
+    return nullptr;
+}
+
+}  // namespace vesk_actions

@@ -1,0 +1,170 @@
+// The published tree: resources with action specifications, their contracts,
+// parameters and handlers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/vesk_actions/encoded_action.hpp"
+
+namespace vesk_actions {
+
+// Named arguments of one invocation. Only text arguments exist so far.
+class ActionArgs {
+public:
+    ActionArgs() = default;
+    ActionArgs(std::initializer_list<std::pair<std::string, std::string>> texts);
+
+    // Replaces an earlier value of the same name.
+    ActionArgs& set_text(std::string name, std::string value);
+    // The text of the named argument; callers take absent as empty.
+    std::optional<std::string> text(std::string_view name) const;
+    const std::vector<std::pair<std::string, std::string>>& entries() const { return entries_; }
+
+private:
+    std::vector<std::pair<std::string, std::string>> entries_;
+};
+
+struct ActionParameter {
+    std::string name;
+    std::string description;
+    std::string type = "text";
+
+    friend bool operator==(const ActionParameter&, const ActionParameter&) = default;
+};
+
+// How a client should offer an action's input.
+struct InputDescriptor {
+    std::vector<ActionParameter> parameters;
+    std::string hint;
+
+    friend bool operator==(const InputDescriptor&, const InputDescriptor&) = default;
+};
+
+InputDescriptor derive_input(std::vector<ActionParameter> parameters, std::string hint);
+
+struct Unavailability {
+    std::string reason_code;
+    std::string message;
+
+    friend bool operator==(const Unavailability&, const Unavailability&) = default;
+};
+
+// What an action may do and how a client should treat it. The framework
+// interprets the enumerations and settings; applications set the values.
+struct ActionContract {
+    struct Lifetime {
+        std::uint8_t value = 5;
+        bool flag = false;
+        friend bool operator==(const Lifetime&, const Lifetime&) = default;
+    };
+
+    std::vector<std::string> capabilities;
+    std::optional<Unavailability> unavailable;
+    std::uint8_t scope = 0;
+    Lifetime lifetime;
+    std::uint8_t latency = 5;
+    std::array<std::uint8_t, 5> settings{0, 0, 0, 0, 1};
+
+    // Defaults: settings (0,0,0,0,1) for View, (0,2,0,1,3) for Effect and for
+    // document actions (None).
+    static ActionContract defaults_for(OperationKind kind);
+
+    friend bool operator==(const ActionContract&, const ActionContract&) = default;
+};
+
+using ActionHandler = std::function<EncodedAction(const ActionArgs&)>;
+
+// Gives an operation payload the declared operation type name as its kind,
+// so that a handler can never hand out an operation of another type.
+EncodedAction enforce_operation_type(EncodedAction encoded, std::string_view type_name);
+
+struct ActionSpec {
+    std::string id;
+    std::string label;
+    ActionContract contract;
+    std::vector<ActionParameter> parameters;
+    std::optional<std::string> description;
+    std::optional<std::string> operation_type;
+    InputDescriptor input;
+    std::shared_ptr<const ActionHandler> handler;
+    bool is_destructive = false;
+    OperationKind operation_kind = OperationKind::None;
+
+    // A document action: encodes the value once; the handler returns a copy.
+    template <JsonEncodable T>
+    static std::expected<ActionSpec, ActionError> typed_action(std::string id, std::string label,
+                                                                std::string_view kind, const T& action) {
+        auto encoded = EncodedAction::from_action(kind, action);
+        if (!encoded) return std::unexpected(std::move(encoded.error()));
+        return replaying(std::move(id), std::move(label), OperationKind::None, std::nullopt, std::move(*encoded));
+    }
+
+    // An operation: encodes the value once under the type name.
+    template <JsonEncodable T>
+    static std::expected<ActionSpec, ActionError> typed_operation(std::string id, std::string label,
+                                                                   OperationKind kind, std::string type_name,
+                                                                   const T& operation) {
+        auto encoded = EncodedAction::from_operation_owned(type_name, operation);
+        if (!encoded) return std::unexpected(std::move(encoded.error()));
+        return replaying(std::move(id), std::move(label), kind, std::move(type_name), std::move(*encoded));
+    }
+
+    // An operation whose handler encodes at each call; its result passes
+    // through enforce_operation_type.
+    static ActionSpec operation_with_encoder(std::string id, std::string label, OperationKind kind,
+                                             std::string type_name, std::vector<ActionParameter> parameters,
+                                             std::string hint, ActionHandler encoder);
+
+    // A document action with one text parameter "value".
+    static ActionSpec text_input(std::string id, std::string label, std::string value_description,
+                                 std::string hint, bool destructive,
+                                 std::function<EncodedAction(std::string)> encoder);
+
+    ActionSpec& with_contract(ActionContract contract);
+    // Marks the action unavailable; replaces an earlier reason.
+    ActionSpec& unavailable(std::string reason_code, std::string message);
+    ActionSpec& with_description(std::string description);
+    ActionSpec& destructive();
+
+    bool is_available() const { return !contract.unavailable.has_value(); }
+    EncodedAction invoke(const ActionArgs& args) const { return (*handler)(args); }
+
+private:
+    static ActionSpec replaying(std::string id, std::string label, OperationKind kind,
+                                std::optional<std::string> type_name, EncodedAction encoded);
+};
+
+struct Resource {
+    std::string id;
+    std::string kind;
+    std::string title;
+    std::vector<Resource> children;
+    std::vector<ActionSpec> actions;
+
+    Resource(std::string id, std::string kind, std::string title);
+
+    Resource& with_action(ActionSpec action);
+    // Appends the children in order.
+    Resource& with_children(std::vector<Resource> more);
+
+    // This resource or a descendant with the id (depth first, first match).
+    const Resource* find(std::string_view resource_id) const;
+    const ActionSpec* find_action(std::string_view action_id) const;
+};
+
+namespace resource {
+using vesk_actions::ActionContract;
+using vesk_actions::ActionSpec;
+using vesk_actions::Resource;
+}  // namespace resource
+
+}  // namespace vesk_actions
