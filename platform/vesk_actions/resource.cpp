@@ -45,48 +45,48 @@ EncodedAction enforce_operation_type(EncodedAction encoded, std::string_view typ
 
 ActionSpec ActionSpec::replaying(std::string id, std::string label, OperationKind kind,
                                  std::optional<std::string> type_name, EncodedAction encoded) {
-    ActionSpec spec;
-    spec.id = std::move(id);
-    spec.label = std::move(label);
-    spec.contract = ActionContract::defaults_for(kind);
-    spec.operation_type = std::move(type_name);
-    spec.operation_kind = kind;
-    spec.handler = std::make_shared<const ActionHandler>(
+    ActionSpec action_spec;
+    action_spec.id = std::move(id);
+    action_spec.label = std::move(label);
+    action_spec.contract = ActionContract::defaults_for(kind);
+    action_spec.operation_type = std::move(type_name);
+    action_spec.operation_kind = kind;
+    action_spec.handler = std::make_shared<const ActionHandler>(
         [payload = std::move(encoded)](const ActionArgs&) { return payload; });
-    return spec;
+    return action_spec;
 }
 
 ActionSpec ActionSpec::operation_with_encoder(std::string id, std::string label, OperationKind kind,
                                               std::string type_name, std::vector<ActionParameter> parameters,
                                               std::string hint, ActionHandler encoder) {
-    ActionSpec spec;
-    spec.id = std::move(id);
-    spec.label = std::move(label);
-    spec.contract = ActionContract::defaults_for(kind);
-    spec.parameters = parameters;
-    spec.input = derive_input(std::move(parameters), std::move(hint));
-    spec.operation_type = type_name;
-    spec.operation_kind = kind;
-    spec.handler = std::make_shared<const ActionHandler>(
+    ActionSpec action_spec;
+    action_spec.id = std::move(id);
+    action_spec.label = std::move(label);
+    action_spec.contract = ActionContract::defaults_for(kind);
+    action_spec.parameters = parameters;
+    action_spec.input = derive_input(std::move(parameters), std::move(hint));
+    action_spec.operation_type = type_name;
+    action_spec.operation_kind = kind;
+    action_spec.handler = std::make_shared<const ActionHandler>(
         [encoder = std::move(encoder), type_name = std::move(type_name)](const ActionArgs& args) {
             return enforce_operation_type(encoder(args), type_name);
         });
-    return spec;
+    return action_spec;
 }
 
 ActionSpec ActionSpec::text_input(std::string id, std::string label, std::string value_description,
                                   std::string hint, bool destructive,
                                   std::function<EncodedAction(std::string)> encoder) {
-    ActionSpec spec;
-    spec.id = std::move(id);
-    spec.label = std::move(label);
-    spec.contract = ActionContract::defaults_for(OperationKind::None);
-    spec.parameters = {ActionParameter{"value", std::move(value_description), "text"}};
-    spec.input = derive_input(spec.parameters, std::move(hint));
-    spec.is_destructive = destructive;
-    spec.handler = std::make_shared<const ActionHandler>(
+    ActionSpec action_spec;
+    action_spec.id = std::move(id);
+    action_spec.label = std::move(label);
+    action_spec.contract = ActionContract::defaults_for(OperationKind::None);
+    action_spec.parameters = {ActionParameter{"value", std::move(value_description), "text"}};
+    action_spec.input = derive_input(action_spec.parameters, std::move(hint));
+    action_spec.is_destructive = destructive;
+    action_spec.handler = std::make_shared<const ActionHandler>(
         [encoder = std::move(encoder)](const ActionArgs& args) { return encoder(args.text("value").value_or("")); });
-    return spec;
+    return action_spec;
 }
 
 ActionSpec& ActionSpec::with_contract(ActionContract c) {

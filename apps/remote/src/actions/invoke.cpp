@@ -36,17 +36,17 @@ std::expected<Invocation, InvocationError> invoke_action(InvocationEnv& env, std
         if ((resource = root.find(resource_id))) break;
     }
     if (!resource) return refuse("unknown_resource", "no resource " + std::string(resource_id));
-    const ActionSpec* spec = resource->find_action(action_id);
-    if (!spec) {
+    const ActionSpec* action_spec = resource->find_action(action_id);
+    if (!action_spec) {
         return refuse("unknown_action", "no action " + std::string(action_id) + " on " + std::string(resource_id));
     }
-    if (spec->contract.unavailable) {
-        return refuse(spec->contract.unavailable->reason_code, spec->contract.unavailable->message);
+    if (action_spec->contract.unavailable) {
+        return refuse(action_spec->contract.unavailable->reason_code, action_spec->contract.unavailable->message);
     }
 
-    EncodedAction encoded = spec->invoke(args);
+    EncodedAction encoded = action_spec->invoke(args);
 
-    if (spec->operation_kind == OperationKind::None) {
+    if (action_spec->operation_kind == OperationKind::None) {
         auto action = env.registry.decode(encoded);
         if (!action) return refuse("decode_failed", action.error().to_string());
         // Labelled like a typed dispatch of the same action.
@@ -63,7 +63,7 @@ std::expected<Invocation, InvocationError> invoke_action(InvocationEnv& env, std
     }
 
     if (!env.operations) return refuse("operations_unavailable", "operations are not served here");
-    auto ran = env.operations->run_operation(spec->operation_kind, encoded);
+    auto ran = env.operations->run_operation(action_spec->operation_kind, encoded);
     if (!ran) return refuse("operation_failed", std::move(ran.error()));
     return Invocation{Invocation::Route::Operation, std::move(encoded)};
 }

@@ -22,7 +22,7 @@ ActionContract networked(std::vector<std::string> capabilities, std::array<std::
 }
 
 // Document actions keep their default contract with the first setting 1.
-void mark_document_action(ActionSpec& spec) { spec.contract.settings[0] = 1; }
+void mark_document_action(ActionSpec& action_spec) { action_spec.contract.settings[0] = 1; }
 
 }  // namespace
 
@@ -102,17 +102,17 @@ std::function<EncodedAction(std::string)> encode_rename(Uuid connection_id) {
 }
 
 ActionSpec operation_spec(std::string id, std::string label, OperationKind kind, const RemoteOperation& operation) {
-    auto spec = ActionSpec::typed_operation(id, label, kind, kOperationType, operation);
-    if (spec) return std::move(*spec);
+    auto action_spec = ActionSpec::typed_operation(id, label, kind, kOperationType, operation);
+    if (action_spec) return std::move(*action_spec);
     // Encode at each invocation instead.
     return ActionSpec::operation_with_encoder(std::move(id), std::move(label), kind, kOperationType, {}, "",
                                               encoded_operation_handler(operation, kOperationType));
 }
 
 ActionSpec remote_action_spec(std::string id, std::string label, const RemoteAction& action) {
-    auto spec = ActionSpec::typed_action(std::move(id), std::move(label), kRemoteActionKind, action);
-    if (!spec) fatal("encode remote action");
-    return std::move(*spec);
+    auto action_spec = ActionSpec::typed_action(std::move(id), std::move(label), kRemoteActionKind, action);
+    if (!action_spec) fatal("encode remote action");
+    return std::move(*action_spec);
 }
 
 std::optional<vesk_actions::Unavailability> connect_unavailability(const SavedConnection& connection) {

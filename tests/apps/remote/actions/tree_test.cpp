@@ -32,8 +32,8 @@ SavedConnection make(int n, std::string name, std::string host, std::uint16_t po
     return c;
 }
 
-std::string payload_of(const ActionSpec& spec, const ActionArgs& args = {}) {
-    return std::string(spec.invoke(args).payload_text());
+std::string payload_of(const ActionSpec& action_spec, const ActionArgs& args = {}) {
+    return std::string(action_spec.invoke(args).payload_text());
 }
 
 std::vector<std::string> action_ids(const Resource& r) {
