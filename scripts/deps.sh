@@ -9,7 +9,7 @@ PACKAGES=(
   # libraries
   uuid-dev libicu-dev libgmp-dev libsodium-dev libspdlog-dev nlohmann-json3-dev
   libssh-dev nettle-dev libcairo2-dev libpango1.0-dev libsdl2-dev libopenh264-dev
-  fonts-dejavu-core
+  fonts-dejavu-core libx11-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libvterm-dev libvncserver-dev
   # real peers for the tests

@@ -27,7 +27,7 @@ inline std::string system_thread_name(const std::string& name) {
   return cut;
 }
 
-inline std::expected<void, std::string> spawn_named(std::string name, std::function<void()> body) {
+inline std::expected<void, std::string> spawn_named(std::string name, std::move_only_function<void()> body) {
   try {
     std::thread thread([name = std::move(name), body = std::move(body)]() mutable {
       // A naming failure is not a start failure.

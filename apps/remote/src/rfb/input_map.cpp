@@ -1,0 +1,80 @@
+#include "apps/remote/src/rfb/input_map.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <utility>
+
+#include "apps/remote/src/rfb/text.hpp"
+
+namespace rfb {
+
+std::optional<std::uint32_t> keysym_for_named_key(std::string_view name) {
+  static constexpr std::array<std::pair<std::string_view, std::uint32_t>, 10> kTable{{
+      {"Enter", 0xFF0D},
+      {"Tab", 0xFF09},
+      {"Space", 0x0020},
+      {"Backspace", 0xFF08},
+      {"Escape", 0xFF1B},
+      {"ArrowLeft", 0xFF51},
+      {"ArrowUp", 0xFF52},
+      {"ArrowRight", 0xFF53},
+      {"ArrowDown", 0xFF54},
+      {"Delete", 0xFFFF},
+  }};
+  for (const auto& [key, sym] : kTable) {
+    if (key == name) return sym;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::uint32_t> keysym_for_text(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  const auto* b = reinterpret_cast<const std::uint8_t*>(text.data());
+  std::size_t len = 1;
+  if (b[0] >= 0xF0) len = 4;
+  else if (b[0] >= 0xE0) len = 3;
+  else if (b[0] >= 0xC0) len = 2;
+  if (len > text.size() || !is_valid_utf8({b, len})) return std::nullopt;
+  std::uint32_t cp = len == 1 ? b[0] : b[0] & (0x7F >> len);
+  for (std::size_t i = 1; i < len; ++i) cp = (cp << 6) | (b[i] & 0x3F);
+  return cp;
+}
+
+std::uint8_t button_bit(PointerButton button) {
+  switch (button) {
+    case PointerButton::Left:
+      return 1;
+    case PointerButton::Middle:
+      return 2;
+    case PointerButton::Right:
+      return 4;
+    case PointerButton::Other:
+      break;
+  }
+  return 0;
+}
+
+std::uint8_t update_button_mask(std::uint8_t mask, PointerButton button, bool pressed) {
+  const std::uint8_t bit = button_bit(button);
+  return static_cast<std::uint8_t>(pressed ? mask | bit : mask & ~bit);
+}
+
+std::optional<FramePoint> map_to_frame(double x, double y, const SurfaceRect& s, FrameSize frame) {
+  const double sw = s.x1 - s.x0, sh = s.y1 - s.y0;
+  if (!(sw > 0) || !(sh > 0) || frame.width == 0 || frame.height == 0) return std::nullopt;
+  if (!(x >= s.x0 && x < s.x1 && y >= s.y0 && y < s.y1)) return std::nullopt;
+  auto axis = [](double v, double origin, double extent, std::uint16_t size) {
+    const double scaled = std::clamp((v - origin) / extent * size, 0.0, static_cast<double>(size - 1));
+    return static_cast<std::uint16_t>(scaled);
+  };
+  return FramePoint{axis(x, s.x0, sw, frame.width), axis(y, s.y0, sh, frame.height)};
+}
+
+bool send_key_stroke(VncSession& session, std::uint32_t keysym) {
+  const bool down = session.send_input(VncKey{true, keysym}).has_value();
+  const bool up = session.send_input(VncKey{false, keysym}).has_value();
+  return down && up;
+}
+
+}  // namespace rfb

@@ -1,0 +1,302 @@
+// The same server stream replayed to this client and to libvncclient in one
+// run: CPU time of the client thread per update, and equal final pictures.
+// Streams: one recorded from TigerVNC's Xvnc (an X client drawing and
+// scrolling, so Raw, RRE and CopyRect), and generated ones of one encoding
+// each after a full-screen Raw picture.
+
+#include <benchmark/benchmark.h>
+#include <rfb/rfbclient.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+#include "apps/remote/src/rfb/decode.hpp"
+#include "apps/remote/src/rfb/handshake.hpp"
+#include "apps/remote/src/rfb/messages.hpp"
+#include "apps/remote/src/rfb/session.hpp"
+#include "apps/remote/src/rfb/socket.hpp"
+#include "bench/rfb/streams.hpp"
+#include "tests/apps/remote/rfb/peers.hpp"
+
+namespace {
+
+using namespace rfb_bench;
+
+double thread_cpu_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// Sends a 3.8 handshake (security None) and then the recorded updates, byte
+// for byte, to one client on 127.0.0.1; what the client sends is discarded.
+class ReplayServer {
+ public:
+  explicit ReplayServer(const std::vector<std::uint8_t>& updates) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener_, 1) != 0) std::abort();
+    socklen_t len = sizeof addr;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this, &updates] {
+      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) return;
+      Bytes hs;
+      for (char c : std::string("RFB 003.008\n")) hs.u8(static_cast<std::uint8_t>(c));
+      hs.u8(1), hs.u8(1), hs.u32(0);
+      hs.u16(kWidth), hs.u16(kHeight);
+      for (std::uint8_t b : rfb::kClientPixelFormat.to_wire()) hs.u8(b);
+      hs.u32(6);
+      for (char c : std::string("replay")) hs.u8(static_cast<std::uint8_t>(c));
+      std::thread drain([fd] {
+        std::uint8_t buf[4096];
+        while (::recv(fd, buf, sizeof buf, 0) > 0) {
+        }
+      });
+      send_all(fd, hs.v);
+      send_all(fd, updates);
+      ::shutdown(fd, SHUT_WR);  // the client reads everything, then sees the end
+      drain.join();
+      ::close(fd);
+    });
+  }
+  ~ReplayServer() {
+    thread_.join();
+    ::close(listener_);
+  }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  static void send_all(int fd, const std::vector<std::uint8_t>& b) {
+    std::size_t sent = 0;
+    while (sent < b.size()) {
+      const ssize_t n = ::send(fd, b.data() + sent, b.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) return;
+      sent += static_cast<std::size_t>(n);
+    }
+  }
+  int listener_ = -1;
+  std::uint16_t port_ = 0;
+  std::thread thread_;
+};
+
+struct Run {
+  double cpu_per_update = 0;  // seconds, updates after the first
+  std::vector<std::uint8_t> rgb;
+  bool ok = false;
+};
+
+// This client's own loop, as the worker runs it minus publication.
+Run run_ours(const std::vector<std::uint8_t>& stream, int updates) {
+  Run run;
+  ReplayServer server(stream);
+  auto cancel = rfb::CancelSignal::create().value();
+  auto sock = rfb::connect_tcp("127.0.0.1", server.port(), *cancel, std::chrono::seconds(10));
+  if (!sock) return run;
+  rfb::SocketStream s(sock->fd(), *cancel);
+  auto init = rfb::run_handshake(s, s, std::nullopt);
+  if (!init) return run;
+  rfb::Framebuffer fb(init->width, init->height);
+  if (!rfb::request_update(s, false, fb)) return run;
+  double start = 0;
+  for (int i = 0; i < updates; ++i) {
+    auto type = s.read_u8();
+    if (!type || *type != 0) return run;
+    if (!rfb::read_framebuffer_update(s, fb, rfb::kClientPixelFormat)) return run;
+    if (!rfb::request_update(s, true, fb)) return run;
+    if (i == 0) start = thread_cpu_seconds();
+  }
+  run.cpu_per_update = (thread_cpu_seconds() - start) / (updates - 1);
+  const auto px = fb.pixels();
+  for (std::size_t i = 0; i < px.size(); i += 4) run.rgb.insert(run.rgb.end(), {px[i], px[i + 1], px[i + 2]});
+  run.ok = true;
+  return run;
+}
+
+// The whole worker thread body, publication included; the first update's
+// share is taken off by a run of the first update alone.
+double worker_cpu(const std::vector<std::uint8_t>& stream) {
+  ReplayServer server(stream);
+  auto status = std::make_shared<app::LatestSlot<rfb::SessionStatus>>(rfb::SessionStatus::connecting());
+  auto frames = std::make_shared<app::LatestSlot<rfb::Framebuffer>>();
+  auto [tx, rx] = app::bounded_queue<rfb::VncInput>(rfb::kInputQueueCapacity);
+  const double start = thread_cpu_seconds();
+  rfb::run_vnc_session({"127.0.0.1", std::nullopt, server.port()}, status, frames, std::move(rx),
+                       rfb::CancelSignal::create().value());
+  return thread_cpu_seconds() - start;
+}
+
+int g_finished = 0;
+double g_start = 0;
+void on_finished(rfbClient*) {
+  if (++g_finished == 1) g_start = thread_cpu_seconds();
+}
+void quiet(const char*, ...) {}
+
+Run run_libvncclient(const std::vector<std::uint8_t>& stream, int updates) {
+  Run run;
+  ReplayServer server(stream);
+  rfbClientLog = rfbClientErr = quiet;
+  rfbClient* cl = rfbGetClient(8, 3, 4);
+  // The same pixel layout as ours on the wire, so one stream serves both.
+  cl->format.redShift = 16;
+  cl->format.greenShift = 8;
+  cl->format.blueShift = 0;
+  cl->appData.encodingsString = "copyrect rre raw";
+  cl->serverHost = strdup("127.0.0.1");
+  cl->serverPort = server.port();
+  cl->FinishedFrameBufferUpdate = on_finished;
+  g_finished = 0;
+  if (!rfbInitClient(cl, nullptr, nullptr)) return run;  // frees the client on failure
+  while (g_finished < updates) {
+    const int r = WaitForMessage(cl, 5'000'000);
+    if (r <= 0 || !HandleRFBServerMessage(cl)) break;
+  }
+  if (g_finished == updates) {
+    run.cpu_per_update = (thread_cpu_seconds() - g_start) / (updates - 1);
+    const std::uint8_t* p = cl->frameBuffer;
+    for (std::size_t i = 0; i < std::size_t{kWidth} * kHeight; ++i, p += 4) run.rgb.insert(run.rgb.end(), {p[2], p[1], p[0]});
+    run.ok = true;
+  }
+  std::free(cl->frameBuffer);
+  rfbClientCleanup(cl);
+  return run;
+}
+
+// Server messages after the handshake, the end of the first update in them,
+// and the number of updates.
+struct Recording {
+  std::vector<std::uint8_t> bytes;
+  std::size_t first_end = 0;
+  int updates = 0;
+};
+
+template <class AddUpdate>
+Recording generate(int updates, AddUpdate add_update) {
+  Recording rec;
+  Bytes b;
+  raw_update(b, 99);
+  rec.first_end = b.v.size();
+  for (int i = 1; i < updates; ++i) add_update(b, i);
+  rec.bytes = std::move(b.v);
+  rec.updates = updates;
+  return rec;
+}
+
+// Keeps a copy of every byte read through it.
+class RecordingStream final : public rfb::InputStream {
+ public:
+  RecordingStream(rfb::InputStream& inner, std::vector<std::uint8_t>& out) : inner_(inner), out_(out) {}
+  rfb::Result<std::span<const std::uint8_t>> read_view(std::size_t n) override {
+    auto v = inner_.read_view(n);
+    if (v) out_.insert(out_.end(), v->begin(), v->end());
+    return v;
+  }
+
+ private:
+  rfb::InputStream& inner_;
+  std::vector<std::uint8_t>& out_;
+};
+
+// Records Xvnc at 1920 × 1080 while our X client draws and scrolls 40 times.
+Recording record_xvnc() {
+  Recording rec;
+  auto server = rfb_test::Xvnc::start({"-SecurityTypes", "None"}, kWidth, kHeight);
+  if (!server) return rec;
+  auto painter = server->draw_pattern();
+  if (!painter) return rec;
+  auto cancel = rfb::CancelSignal::create().value();
+  auto sock = rfb::connect_tcp("127.0.0.1", server->port, *cancel, std::chrono::seconds(10));
+  if (!sock) return rec;
+  rfb::SocketStream s(sock->fd(), *cancel);
+  auto init = rfb::run_handshake(s, s, std::nullopt);
+  if (!init || init->width != kWidth || init->height != kHeight) return rec;
+  rfb::Framebuffer fb(init->width, init->height);
+  if (!rfb::request_update(s, false, fb)) return rec;
+  RecordingStream recorder(s, rec.bytes);
+  auto pump = [&] {
+    for (;;) {
+      auto ready = s.wait_readable(std::chrono::milliseconds(400), -1);
+      if (!ready) return false;
+      if (!ready->socket) return true;
+      auto type = recorder.read_u8();
+      if (!type || *type != 0) return false;
+      if (!rfb::read_framebuffer_update(recorder, fb, rfb::kClientPixelFormat)) return false;
+      if (++rec.updates == 1) rec.first_end = rec.bytes.size();
+      if (!rfb::request_update(s, true, fb)) return false;
+    }
+  };
+  if (!pump()) return {};
+  for (int i = 0; i < 40; ++i) {
+    if (!painter->write_line("scroll") || painter->read_line() != "scrolled" || !pump()) return {};
+  }
+  return rec;
+}
+
+void compare(benchmark::State& state, const Recording& rec) {
+  if (rec.updates < 2) {
+    state.SkipWithError("no recording");
+    return;
+  }
+  const std::vector<std::uint8_t> first(rec.bytes.begin(), rec.bytes.begin() + static_cast<std::ptrdiff_t>(rec.first_end));
+  // The least of the runs: what the code costs, with the least interference
+  // from whatever else the machine does.
+  double ours = 1e9, theirs = 1e9, worker = 1e9;
+  bool equal = true;
+  for (auto _ : state) {
+    const Run a = run_ours(rec.bytes, rec.updates);
+    const Run b = run_libvncclient(rec.bytes, rec.updates);
+    if (!a.ok || !b.ok) {
+      state.SkipWithError("a replay failed");
+      return;
+    }
+    equal = equal && a.rgb == b.rgb;
+    ours = std::min(ours, a.cpu_per_update);
+    theirs = std::min(theirs, b.cpu_per_update);
+    worker = std::min(worker, (worker_cpu(rec.bytes) - worker_cpu(first)) / (rec.updates - 1));
+    state.SetIterationTime(a.cpu_per_update);
+  }
+  state.counters["updates"] = rec.updates;
+  state.counters["ours_us"] = ours * 1e6;
+  state.counters["worker_us"] = worker * 1e6;
+  state.counters["libvncclient_us"] = theirs * 1e6;
+  state.counters["libvnc_over_ours"] = theirs / ours;
+  state.counters["frames_equal"] = equal ? 1 : 0;
+}
+
+void BM_ReplayRecordedXvnc(benchmark::State& state) {
+  static const Recording rec = record_xvnc();
+  compare(state, rec);
+}
+void BM_ReplayRaw(benchmark::State& state) {
+  static const Recording rec = generate(16, [](Bytes& b, int i) { raw_update(b, static_cast<std::uint32_t>(i)); });
+  compare(state, rec);
+}
+void BM_ReplayCopyRect(benchmark::State& state) {
+  static const Recording rec = generate(400, [](Bytes& b, int) { copy_rect_update(b); });
+  compare(state, rec);
+}
+void BM_ReplayRre(benchmark::State& state) {
+  static const Recording rec = generate(200, [](Bytes& b, int i) { rre_update(b, static_cast<std::uint32_t>(i)); });
+  compare(state, rec);
+}
+BENCHMARK(BM_ReplayRecordedXvnc)->UseManualTime()->Iterations(5)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReplayRaw)->UseManualTime()->Iterations(5)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReplayCopyRect)->UseManualTime()->Iterations(5)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReplayRre)->UseManualTime()->Iterations(5)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
