@@ -28,7 +28,8 @@ if [ "${REMOTE_SKIP_FUZZ:-0}" != 1 ]; then
   CC=clang-19 CXX=clang++-19 cmake -S . -B "$fuzz_build" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREMOTE_FUZZ=ON >/dev/null
   cmake --build "$fuzz_build" -j "$jobs" --target fuzz_all
-  if ctest --test-dir "$fuzz_build" -N -L fuzz | grep -qE 'Test +#'; then
+  fuzz_list=$(ctest --test-dir "$fuzz_build" -N -L fuzz)
+  if grep -qE 'Test +#' <<<"$fuzz_list"; then
     ctest --test-dir "$fuzz_build" -j "$jobs" --output-on-failure -L fuzz || status=$?
   fi
 fi

@@ -1,0 +1,82 @@
+#pragma once
+// The UI thread's handle of one live SSH session: the terminal the output
+// drives and the UI ends of the slots and queues shared with the
+// "remote-ssh" worker. Every call returns at once; nothing here waits on the
+// worker. Dropping the handle closes both queues, which ends the worker
+// (end of file and disconnect sent, status Ended).
+//
+// Draining: call pump_output() once per painted frame for as long as the
+// session is live, whatever the screen shows. It costs one lock and one empty
+// check when nothing arrived. A session left undrained fills its output
+// queue, the worker stops reading, and queued input (acknowledged text
+// included) is no longer written.
+
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "apps/remote/src/app/bounded_queue.hpp"
+#include "apps/remote/src/app/oneshot.hpp"
+#include "apps/remote/src/ssh/known_hosts.hpp"
+#include "apps/remote/src/ssh/session_status.hpp"
+#include "apps/remote/src/ssh/worker.hpp"
+#include "apps/remote/src/vt/terminal.hpp"
+
+namespace remote::ssh {
+
+// The UI ends of a started worker, without a terminal: for callers that
+// consume the bytes themselves.
+struct SshWorkerEnds {
+  std::shared_ptr<StatusSlot> status;
+  app::QueueReceiver<OutputChunk> output;
+  app::QueueSender<SshInput> input;
+  std::shared_ptr<ObservationSlot> observation;
+
+  // Starts a "remote-ssh" thread; fails with the system's message.
+  static std::expected<SshWorkerEnds, std::string> start(SshSessionParams params);
+
+  SessionStatus current_status() const;
+  std::optional<HostKeyObservation> host_key_observation() const;
+  // The checks and the non-waiting put behind both senders of SshSession.
+  std::expected<void, std::string> queue_input(SshInput item);
+};
+
+class SshSession {
+ public:
+  static std::expected<std::unique_ptr<SshSession>, std::string> start(SshSessionParams params);
+
+  SshSession(const SshSession&) = delete;
+  SshSession& operator=(const SshSession&) = delete;
+
+  std::expected<void, std::string> send_input(std::vector<std::uint8_t> bytes);
+  std::expected<void, std::string> send_input(std::span<const std::uint8_t> bytes) {
+    return send_input(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  }
+  // The receiver yields one result once the worker handled the bytes; it
+  // closes without one if the worker ended first.
+  std::expected<app::OneshotReceiver<AckResult>, std::string> send_input_acknowledged(
+      std::vector<std::uint8_t> bytes);
+  std::expected<void, std::string> queue_input(SshInput item) { return ends_.queue_input(std::move(item)); }
+
+  // Feeds every chunk waiting now to the terminal; true when one arrived.
+  bool pump_output();
+
+  SessionStatus status() const { return ends_.current_status(); }
+  std::optional<HostKeyObservation> host_key_observation() const { return ends_.host_key_observation(); }
+
+  const vt::Terminal& terminal() const { return terminal_; }
+  vt::Terminal& terminal() { return terminal_; }
+
+ private:
+  SshSession(std::uint16_t cols, std::uint16_t rows, SshWorkerEnds ends)
+      : terminal_(cols, rows), ends_(std::move(ends)) {}
+
+  vt::Terminal terminal_;
+  SshWorkerEnds ends_;
+};
+
+}  // namespace remote::ssh

@@ -1,0 +1,427 @@
+#include "apps/remote/src/ssh/worker.hpp"
+
+#include <fcntl.h>
+#include <libssh/callbacks.h>
+#include <libssh/libssh.h>
+#include <netdb.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <variant>
+
+#include "apps/remote/src/ssh/text.hpp"
+
+namespace remote::ssh {
+
+namespace {
+
+struct SessionDeleter {
+  void operator()(ssh_session s) const { ssh_free(s); }
+};
+struct ChannelDeleter {
+  void operator()(ssh_channel c) const { ssh_channel_free(c); }
+};
+struct KeyDeleter {
+  void operator()(ssh_key k) const { ssh_key_free(k); }
+};
+using SessionPtr = std::unique_ptr<ssh_session_struct, SessionDeleter>;
+using ChannelPtr = std::unique_ptr<ssh_channel_struct, ChannelDeleter>;
+using KeyPtr = std::unique_ptr<ssh_key_struct, KeyDeleter>;
+
+struct Fd {
+  int fd = -1;
+  Fd() = default;
+  explicit Fd(int f) : fd(f) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  Fd(Fd&& o) noexcept : fd(std::exchange(o.fd, -1)) {}
+  Fd& operator=(Fd&& o) noexcept {
+    std::swap(fd, o.fd);
+    return *this;
+  }
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Our own resolution and connect, so every address is tried in order and the
+// last failure is the one reported. libssh is handed the descriptor.
+std::expected<Fd, std::string> connect_tcp(const std::string& host, std::uint16_t port) {
+  const std::string no_address = "could not resolve to any address";
+  if (host.find('\0') != std::string::npos) return std::unexpected(no_address);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo* found = nullptr;
+  std::string service = std::to_string(port);
+  int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+  if (rc != 0) {
+    if (rc == EAI_NONAME || rc == EAI_NODATA || rc == EAI_FAMILY) return std::unexpected(no_address);
+    if (rc == EAI_SYSTEM) return std::unexpected(std::string(std::strerror(errno)));
+    return std::unexpected(std::string(::gai_strerror(rc)));
+  }
+  std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
+  std::string last = no_address;
+  for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
+    Fd fd(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
+    if (fd.fd < 0) {
+      last = std::strerror(errno);
+      continue;
+    }
+    int r;
+    do {
+      r = ::connect(fd.fd, a->ai_addr, a->ai_addrlen);
+    } while (r != 0 && errno == EINTR);
+    if (r == 0) return fd;
+    if (errno == EINPROGRESS) {
+      // Interrupted connect continues in the background; wait for it.
+      pollfd p{fd.fd, POLLOUT, 0};
+      while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+      }
+      int err = 0;
+      socklen_t len = sizeof err;
+      ::getsockopt(fd.fd, SOL_SOCKET, SO_ERROR, &err, &len);
+      if (err == 0) return fd;
+      last = std::strerror(err);
+      continue;
+    }
+    last = std::strerror(errno);
+  }
+  return std::unexpected(last);
+}
+
+// The numeric address of the peer: libssh wants a host name for its own
+// bookkeeping, and the profile's text may hold forms it would reinterpret.
+std::string peer_address(int fd) {
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  char text[NI_MAXHOST] = {0};
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+      ::getnameinfo(reinterpret_cast<sockaddr*>(&addr), len, text, sizeof text, nullptr, 0, NI_NUMERICHOST) != 0) {
+    return "localhost";
+  }
+  return text;
+}
+
+std::string library_error(ssh_session session) {
+  const char* text = ssh_get_error(session);
+  if (text == nullptr || *text == '\0') return "SSH session failed";
+  // The text may quote a server's disconnect description.
+  return to_valid_utf8(text);
+}
+
+std::expected<void, std::string> configure(ssh_session s, int fd, const SshSessionParams& params) {
+  int no = 0;
+  long timeout = kHandshakeTimeoutSeconds;
+  std::uint64_t rekey_bytes = kRekeyBytes;
+  std::uint32_t rekey_seconds = kRekeySeconds;
+  std::string address = peer_address(fd);
+  struct Setting {
+    ssh_options_e option;
+    const void* value;
+  };
+  const std::array<Setting, 17> settings{{
+      {SSH_OPTIONS_PROCESS_CONFIG, &no},
+      {SSH_OPTIONS_FD, &fd},
+      {SSH_OPTIONS_HOST, address.c_str()},
+      // After HOST, which would take a "user@" prefix as the user.
+      {SSH_OPTIONS_USER, params.user.c_str()},
+      {SSH_OPTIONS_KNOWNHOSTS, "/dev/null"},
+      {SSH_OPTIONS_GLOBAL_KNOWNHOSTS, "/dev/null"},
+      {SSH_OPTIONS_KEY_EXCHANGE,
+       "curve25519-sha256,curve25519-sha256@libssh.org,diffie-hellman-group-exchange-sha256,"
+       "diffie-hellman-group18-sha512,diffie-hellman-group16-sha512,diffie-hellman-group14-sha256"},
+      {SSH_OPTIONS_HOSTKEYS,
+       "ssh-ed25519,ecdsa-sha2-nistp256,ecdsa-sha2-nistp384,ecdsa-sha2-nistp521,rsa-sha2-512,rsa-sha2-256,ssh-rsa"},
+      {SSH_OPTIONS_CIPHERS_C_S, "chacha20-poly1305@openssh.com,aes256-gcm@openssh.com,aes256-ctr,aes192-ctr,aes128-ctr"},
+      {SSH_OPTIONS_CIPHERS_S_C, "chacha20-poly1305@openssh.com,aes256-gcm@openssh.com,aes256-ctr,aes192-ctr,aes128-ctr"},
+      {SSH_OPTIONS_HMAC_C_S, "hmac-sha2-512-etm@openssh.com,hmac-sha2-256-etm@openssh.com,hmac-sha2-512,hmac-sha2-256"},
+      {SSH_OPTIONS_HMAC_S_C, "hmac-sha2-512-etm@openssh.com,hmac-sha2-256-etm@openssh.com,hmac-sha2-512,hmac-sha2-256"},
+      {SSH_OPTIONS_COMPRESSION_C_S, "none,zlib@openssh.com,zlib"},
+      {SSH_OPTIONS_COMPRESSION_S_C, "none,zlib@openssh.com,zlib"},
+      {SSH_OPTIONS_TIMEOUT, &timeout},
+      {SSH_OPTIONS_REKEY_DATA, &rekey_bytes},
+      {SSH_OPTIONS_REKEY_TIME, &rekey_seconds},
+  }};
+  for (const auto& setting : settings) {
+    if (ssh_options_set(s, setting.option, setting.value) != SSH_OK) {
+      return std::unexpected("connect: " + library_error(s));
+    }
+  }
+  return {};
+}
+
+// OpenSSL would otherwise prompt on the terminal for a missing passphrase.
+int refuse_prompt(const char*, char*, size_t, int, int, void*) { return SSH_ERROR; }
+
+std::expected<KeyPtr, std::string> load_private_key(const KeyCredentials& key) {
+  const std::string shown = key.path.string();
+  auto fail = [&](std::string why) { return std::unexpected(fill("load key {}: {}", {shown, why})); };
+  Fd fd(::open(key.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.fd < 0) return fail(std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd.fd, &st) != 0) return fail(std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) return fail("not a regular file");
+  if (static_cast<std::uint64_t>(st.st_size) > kMaxKeyFileBytes) return fail("the file is larger than 1 MiB");
+  std::string text;
+  char buffer[8192];
+  while (true) {
+    ssize_t n = ::read(fd.fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(std::strerror(errno));
+    }
+    if (n == 0) break;
+    if (text.size() + static_cast<std::uint64_t>(n) > kMaxKeyFileBytes) return fail("the file is larger than 1 MiB");
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ssh_key loaded = nullptr;
+  const char* passphrase = key.passphrase ? key.passphrase->c_str() : nullptr;
+  if (ssh_pki_import_privkey_base64(text.c_str(), passphrase, refuse_prompt, nullptr, &loaded) != SSH_OK ||
+      loaded == nullptr) {
+    // libssh gives no reason of its own.
+    return fail(key.passphrase ? "cannot decode the private key with the given passphrase"
+                               : "cannot decode the private key (an encrypted key needs REMOTE_SSH_KEY_PASSPHRASE)");
+  }
+  return KeyPtr(loaded);
+}
+
+std::expected<void, std::string> authenticate(ssh_session s, const SshCredentials& credentials) {
+  int rc;
+  if (const auto* password = std::get_if<PasswordCredentials>(&credentials)) {
+    rc = ssh_userauth_password(s, nullptr, password->password.c_str());
+  } else {
+    auto key = load_private_key(std::get<KeyCredentials>(credentials));
+    if (!key) return std::unexpected(key.error());
+    // libssh picks the RSA signature hash from the server's server-sig-algs.
+    rc = ssh_userauth_publickey(s, nullptr, key->get());
+  }
+  if (rc == SSH_AUTH_SUCCESS) return {};
+  if (rc == SSH_AUTH_ERROR) return std::unexpected(library_error(s));
+  return std::unexpected(std::string("Authentication failed"));
+}
+
+// A refused request (SSH_REQUEST_DENIED) is not fatal: the server says no,
+// the session goes on and ends when the server closes the channel.
+std::expected<void, std::string> request_result(ssh_session s, int rc) {
+  if (rc == SSH_OK) return {};
+  if (ssh_get_error_code(s) == SSH_REQUEST_DENIED) return {};
+  return std::unexpected(library_error(s));
+}
+
+// Woken by libssh whenever channel traffic was processed, so the loop never
+// sleeps on the socket while data sits in libssh's buffers.
+struct LoopSignals {
+  bool activity = false;
+};
+
+int on_channel_data(ssh_session, ssh_channel, void*, uint32_t, int, void* userdata) {
+  static_cast<LoopSignals*>(userdata)->activity = true;
+  return 0;  // leave the bytes in the channel buffer for the reads below
+}
+void on_channel_eof(ssh_session, ssh_channel, void* userdata) { static_cast<LoopSignals*>(userdata)->activity = true; }
+void on_channel_close(ssh_session, ssh_channel, void* userdata) {
+  static_cast<LoopSignals*>(userdata)->activity = true;
+}
+
+enum class LoopEnd { ChannelDone, OutputClosed, InputClosed };
+
+std::expected<LoopEnd, std::string> session_loop(ssh_session s, ssh_channel channel, int sock,
+                                                 app::QueueSender<OutputChunk>& output,
+                                                 app::QueueReceiver<SshInput>& input) {
+  LoopSignals signals;
+  ssh_channel_callbacks_struct callbacks{};
+  callbacks.userdata = &signals;
+  callbacks.channel_data_function = on_channel_data;
+  callbacks.channel_eof_function = on_channel_eof;
+  callbacks.channel_close_function = on_channel_close;
+  ssh_callbacks_init(&callbacks);
+  ssh_set_channel_callbacks(channel, &callbacks);
+  struct Unset {
+    ssh_channel c;
+    ssh_channel_callbacks cb;
+    ~Unset() { ssh_remove_channel_callbacks(c, cb); }
+  } unset{channel, &callbacks};
+
+  std::vector<std::uint8_t> buffer(kOutputChunkBytes);
+  while (true) {
+    signals.activity = false;
+    bool progressed = false;
+
+    // Received bytes, both streams, a bounded number of chunks per pass.
+    for (int n = 0; n < kOutputChunksPerPass; ++n) {
+      bool got = false;
+      for (int is_stderr = 0; is_stderr < 2; ++is_stderr) {
+        int r = ssh_channel_read_nonblocking(channel, buffer.data(), static_cast<uint32_t>(buffer.size()), is_stderr);
+        if (r == SSH_ERROR) return LoopEnd::ChannelDone;  // a broken connection ends the session
+        if (r > 0) {
+          got = true;
+          OutputChunk chunk(buffer.begin(), buffer.begin() + r);
+          if (!output.send_blocking(std::move(chunk))) return LoopEnd::OutputClosed;
+        }
+      }
+      if (!got) break;
+      progressed = true;
+    }
+    if (ssh_channel_is_eof(channel) || ssh_channel_is_closed(channel)) {
+      // Bytes that arrived ahead of the end are still delivered; a pass that
+      // read nothing means there are none left.
+      if (!progressed) return LoopEnd::ChannelDone;
+      continue;
+    }
+
+    // One input item per pass, so neither direction starves the other.
+    input.drain_wake();
+    auto item = input.try_recv();
+    if (item) {
+      progressed = true;
+      const auto& bytes = item->bytes;
+      int written = ssh_channel_write(channel, bytes.data(), static_cast<uint32_t>(bytes.size()));
+      if (written == SSH_ERROR || static_cast<std::size_t>(written) != bytes.size()) {
+        std::string text = library_error(s);
+        if (item->ack) item->ack->send(std::unexpected(text));
+        return std::unexpected(text);
+      }
+      if (item->ack) item->ack->send(AckResult{});
+      // The item may still be waking the fd; look again before sleeping.
+      continue;
+    }
+    if (item.error() == app::RecvError::Closed) {
+      ssh_channel_send_eof(channel);
+      return LoopEnd::InputClosed;
+    }
+
+    if (progressed || signals.activity) continue;
+
+    std::array<pollfd, 2> fds{{{sock, POLLIN, 0}, {input.wake_fd(), POLLIN, 0}}};
+    if (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) fds[0].events |= POLLOUT;
+    int rc = ::poll(fds.data(), fds[1].fd >= 0 ? 2 : 1, -1);
+    if (rc < 0 && errno != EINTR) return LoopEnd::ChannelDone;
+  }
+}
+
+}  // namespace
+
+bool RemoteSshHandler::check_server_key(const HostKeyIdentity& presented) const {
+  std::optional<HostKeyObservation> verdict;
+  auto store = KnownHosts::load(known_hosts);
+  if (!store) {
+    verdict = HostKeyObservation{HostKeyStoreUnavailable{store.error()}};
+  } else {
+    verdict = store->check(host, port, presented);
+  }
+  if (!verdict) return true;
+  observation->set(std::move(*verdict));
+  return false;
+}
+
+HostKeyIdentity HostKeyIdentity::from_public_key(ssh_key_struct* key) {
+  HostKeyIdentity identity;
+  const char* name = ssh_key_type_to_char(ssh_key_type(key));
+  identity.algorithm = name != nullptr ? name : "unknown";
+  unsigned char* hash = nullptr;
+  size_t hash_len = 0;
+  if (ssh_get_publickey_hash(key, SSH_PUBLICKEY_HASH_SHA256, &hash, &hash_len) == SSH_OK) {
+    char* text = ssh_get_fingerprint_hash(SSH_PUBLICKEY_HASH_SHA256, hash, hash_len);
+    if (text != nullptr) {
+      identity.fingerprint = text;
+      ssh_string_free_char(text);
+    }
+    ssh_clean_pubkey_hash(&hash);
+  }
+  return identity;
+}
+
+std::expected<void, std::string> run_session(SshSessionParams params, const std::shared_ptr<StatusSlot>& status,
+                                             const std::shared_ptr<ObservationSlot>& observation,
+                                             app::QueueSender<OutputChunk> output,
+                                             app::QueueReceiver<SshInput> input) {
+  auto connected = connect_tcp(params.host, params.port);
+  if (!connected) return std::unexpected("connect: " + connected.error());
+  // Declared first so the descriptor is closed after libssh let go of it.
+  Fd sock = std::move(*connected);
+  SessionPtr session(ssh_new());
+  if (!session) return std::unexpected(std::string("connect: cannot create an SSH session"));
+  ssh_session s = session.get();
+  if (auto ok = configure(s, sock.fd, params); !ok) return ok;
+
+  if (ssh_connect(s) != SSH_OK) return std::unexpected("connect: " + library_error(s));
+
+  // The server's key is judged before any credential leaves.
+  {
+    ssh_key raw = nullptr;
+    if (ssh_get_server_publickey(s, &raw) != SSH_OK || raw == nullptr) {
+      return std::unexpected("connect: " + library_error(s));
+    }
+    KeyPtr server_key(raw);
+    RemoteSshHandler handler{params.host, params.known_hosts, observation, params.port};
+    if (!handler.check_server_key(HostKeyIdentity::from_public_key(server_key.get()))) {
+      ssh_disconnect(s);
+      auto verdict = observation->get();
+      if (verdict) return std::unexpected(verdict->message(params.host, params.port));
+      return std::unexpected(std::string("connect: the server's host key was refused"));
+    }
+  }
+
+  if (auto ok = authenticate(s, params.credentials); !ok) return ok;
+
+  ChannelPtr channel(ssh_channel_new(s));
+  if (!channel) return std::unexpected(library_error(s));
+  if (ssh_channel_open_session(channel.get()) != SSH_OK) return std::unexpected(library_error(s));
+  if (auto ok = request_result(s, ssh_channel_request_pty_size(channel.get(), "xterm-256color", params.cols,
+                                                               params.rows));
+      !ok) {
+    return ok;
+  }
+  if (auto ok = request_result(s, ssh_channel_request_shell(channel.get())); !ok) return ok;
+
+  long session_timeout = kSessionTimeoutSeconds;
+  ssh_options_set(s, SSH_OPTIONS_TIMEOUT, &session_timeout);
+  status->set(SessionStatus::connected());
+
+  auto end = session_loop(s, channel.get(), sock.fd, output, input);
+  if (!end) return std::unexpected(end.error());  // a failed write: no disconnect, no Ended
+
+  // ssh_disconnect frees every channel of the session, so ours goes first.
+  channel.reset();
+  ssh_disconnect(s);  // reason 11, by application
+  status->with([](std::optional<SessionStatus>& value) {
+    if (value && value->is_connected()) value = SessionStatus::ended();
+  });
+  return {};
+}
+
+void run_session_thread(SshSessionParams params, std::shared_ptr<StatusSlot> status,
+                        std::shared_ptr<ObservationSlot> observation, app::QueueSender<OutputChunk> output,
+                        app::QueueReceiver<SshInput> input) {
+  auto fail = [&](std::string text) {
+    status->with([&](std::optional<SessionStatus>& value) {
+      if (!value || !value->is_failed()) value = SessionStatus::failed(std::move(text));
+    });
+  };
+  // A write to a connection the server already closed must fail, not
+  // raise SIGPIPE in the whole process; a blocked SIGPIPE caused by this
+  // thread's own write is discarded with the thread.
+  sigset_t pipe_signal;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+  try {
+    auto result = run_session(std::move(params), status, observation, std::move(output), std::move(input));
+    if (!result) fail(std::move(result.error()));
+  } catch (const std::exception& e) {
+    fail(std::string("SSH worker stopped: ") + e.what());
+  } catch (...) {
+    fail("SSH worker stopped by an unexpected error");
+  }
+}
+
+}  // namespace remote::ssh

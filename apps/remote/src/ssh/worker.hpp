@@ -1,0 +1,92 @@
+#pragma once
+// The body of one "remote-ssh" worker thread: connect, judge the server's key
+// against the pins, authenticate once, open a pty and a shell, then move bytes
+// both ways until the server, the UI or an error ends the session. It reports
+// only through the status and observation slots, the output queue and the
+// acknowledgements carried by input items.
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "apps/remote/src/app/bounded_queue.hpp"
+#include "apps/remote/src/app/latest_slot.hpp"
+#include "apps/remote/src/app/oneshot.hpp"
+#include "apps/remote/src/ssh/credentials.hpp"
+#include "apps/remote/src/ssh/known_hosts.hpp"
+#include "apps/remote/src/ssh/session_status.hpp"
+
+namespace remote::ssh {
+
+struct SshSessionParams {
+  std::string host;
+  std::string user;
+  std::filesystem::path known_hosts;  // resolved and checked by the caller
+  SshCredentials credentials;
+  std::uint16_t port = 22;
+  std::uint16_t cols = 80;
+  std::uint16_t rows = 24;
+};
+
+// Bytes received from the server, one chunk per read of the channel.
+using OutputChunk = std::vector<std::uint8_t>;
+// Success once the bytes were written to the channel, or the write error.
+using AckResult = std::expected<void, std::string>;
+
+struct SshInput {
+  std::optional<app::OneshotSender<AckResult>> ack;
+  std::vector<std::uint8_t> bytes;  // 1 to kMaxInputBytes
+};
+
+using StatusSlot = app::LatestSlot<SessionStatus>;
+using ObservationSlot = app::LatestSlot<HostKeyObservation>;
+
+inline constexpr std::size_t kOutputQueueCapacity = 128;
+inline constexpr std::size_t kInputQueueCapacity = 256;
+inline constexpr std::size_t kMaxInputBytes = 65536;
+// Largest output chunk: one SSH packet's worth of channel data.
+inline constexpr std::size_t kOutputChunkBytes = 32768;
+// Output chunks read per loop pass before the input queue gets its turn.
+inline constexpr int kOutputChunksPerPass = 16;
+// Limit on each blocking step until the shell is up, so that a peer that
+// accepts and never speaks cannot hold the worker forever.
+inline constexpr long kHandshakeTimeoutSeconds = 30;
+// Limit on a blocking write once connected (waiting for the server's window).
+inline constexpr long kSessionTimeoutSeconds = 3600;
+inline constexpr std::uint64_t kRekeyBytes = 1073741824;  // 1 GiB
+// In seconds: libssh scales it to milliseconds itself.
+inline constexpr std::uint32_t kRekeySeconds = 3600;
+// Largest private-key file read.
+inline constexpr std::uint64_t kMaxKeyFileBytes = 1024u * 1024u;
+
+// Judges the key a server offers against the pins. libssh has no callback
+// inside the key exchange, so this runs right after it, before any
+// credential is sent.
+struct RemoteSshHandler {
+  std::string host;
+  std::filesystem::path known_hosts;
+  std::shared_ptr<ObservationSlot> observation;
+  std::uint16_t port = 0;
+
+  // True accepts the key. Never fails: an unknown or changed key and an
+  // unreadable store are refusals, and the verdict replaces the observation.
+  bool check_server_key(const HostKeyIdentity& presented) const;
+};
+
+// Thread body; never throws. Leaves the final status in `status`.
+void run_session_thread(SshSessionParams params, std::shared_ptr<StatusSlot> status,
+                        std::shared_ptr<ObservationSlot> observation, app::QueueSender<OutputChunk> output,
+                        app::QueueReceiver<SshInput> input);
+
+// The session itself; an error is the text the status fails with.
+std::expected<void, std::string> run_session(SshSessionParams params, const std::shared_ptr<StatusSlot>& status,
+                                             const std::shared_ptr<ObservationSlot>& observation,
+                                             app::QueueSender<OutputChunk> output,
+                                             app::QueueReceiver<SshInput> input);
+
+}  // namespace remote::ssh

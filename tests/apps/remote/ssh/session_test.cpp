@@ -1,0 +1,482 @@
+// The SSH worker and its UI handle against real servers (OpenSSH sshd and
+// dropbear), started by the fixtures on 127.0.0.1.
+
+#include "apps/remote/src/ssh/session.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "apps/remote/src/vt/cell.hpp"
+#include "tests/apps/remote/ssh/peers.hpp"
+
+namespace {
+
+using namespace remote::ssh;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using Kind = SessionStatus::Kind;
+
+std::string slurp(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::uint8_t> bytes_of(std::string_view text) { return {text.begin(), text.end()}; }
+
+// The visible screen, rows joined by newlines, trailing empty rows dropped.
+std::string screen(const vt::Terminal& terminal) {
+  std::vector<std::string> rows;
+  for (std::size_t r = 0; r < terminal.rows(); ++r) {
+    std::string row;
+    vt::push_cell_chars(row, terminal.visible_row(r));
+    rows.push_back(row);
+  }
+  while (!rows.empty() && rows.back().empty()) rows.pop_back();
+  std::string out;
+  for (std::size_t i = 0; i < rows.size(); ++i) out += (i ? "\n" : "") + rows[i];
+  return out;
+}
+
+// A private pin store and the parameters for one server.
+struct Client {
+  sshtest::TempDir tmp;
+  std::filesystem::path pins;
+  sshtest::TestUser user = sshtest::ensure_test_user();
+
+  Client() {
+    auto dir = tmp.path() / "state";
+    std::filesystem::create_directory(dir);
+    ::chmod(dir.c_str(), 0700);
+    pins = dir / "known-hosts.json";
+  }
+
+  SshSessionParams params(std::uint16_t port, SshCredentials credentials) const {
+    return SshSessionParams{"127.0.0.1", user.name, pins, std::move(credentials), port, 80, 24};
+  }
+  SshSessionParams password_params(std::uint16_t port) const {
+    return params(port, PasswordCredentials{user.password});
+  }
+  void trust(std::uint16_t port, const std::string& algorithm, const std::string& fingerprint) const {
+    ASSERT_TRUE(KnownHosts::trust(pins, "127.0.0.1", port, {algorithm, fingerprint}));
+  }
+};
+
+std::unique_ptr<SshSession> start(SshSessionParams params) {
+  auto session = SshSession::start(std::move(params));
+  EXPECT_TRUE(session) << session.error();
+  return session ? std::move(*session) : nullptr;
+}
+
+// Waits (draining output, as the paint pass would) until the status leaves `from`.
+SessionStatus settle(SshSession& session, Kind from) {
+  sshtest::wait_until([&] {
+    session.pump_output();
+    return session.status().kind != from;
+  });
+  session.pump_output();
+  return session.status();
+}
+
+SessionStatus final_status(SshSession& session) {
+  sshtest::wait_until([&] {
+    session.pump_output();
+    auto kind = session.status().kind;
+    return kind == Kind::Ended || kind == Kind::Failed;
+  });
+  session.pump_output();
+  return session.status();
+}
+
+bool wait_for_screen(SshSession& session, const std::string& text) {
+  return sshtest::wait_until([&] {
+    session.pump_output();
+    return screen(session.terminal()).find(text) != std::string::npos;
+  });
+}
+
+// The fixtures create a local account and run servers: root only (as in CI).
+class SshPeer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to create the test account";
+  }
+};
+
+TEST_F(SshPeer, HostKeyTrustFlowAgainstSshd) {
+  sshtest::Sshd sshd;
+  Client client;
+  const std::string host_fp = sshd.host_fingerprint();
+  const auto port = sshd.port();
+  const std::string target = "127.0.0.1:" + std::to_string(port);
+
+  // Unknown key: refused before any credential, observation as ssh-keygen sees it.
+  auto first = start(client.password_params(port));
+  ASSERT_TRUE(first);
+  EXPECT_EQ(final_status(*first),
+            SessionStatus::failed("SSH host key for " + target + " needs explicit trust: ssh-ed25519 " + host_fp));
+  EXPECT_EQ(first->host_key_observation(), (HostKeyObservation{UnknownHostKey{{"ssh-ed25519", host_fp}}}));
+  EXPECT_THAT(slurp(sshd.dir() / "sshd.log"), ::testing::Not(HasSubstr("password for")));
+
+  // Trust, reconnect, and an acknowledged send reaches the shell.
+  const auto unknown = first->host_key_observation()->unknown()->presented;
+  ASSERT_TRUE(KnownHosts::trust(client.pins, "127.0.0.1", port, unknown));
+  auto second = start(client.password_params(port));
+  ASSERT_TRUE(second);
+  ASSERT_EQ(settle(*second, Kind::Connecting), SessionStatus::connected());
+  const auto marker = sshd.out_dir() / "from-send-text";
+  auto ack = second->send_input_acknowledged(bytes_of("echo delivered > " + marker.string() + "\n"));
+  ASSERT_TRUE(ack) << ack.error();
+  std::optional<AckResult> result;
+  sshtest::wait_until([&] {
+    second->pump_output();
+    auto got = ack->try_recv();
+    if (got) result = *got;
+    return result.has_value();
+  });
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(*result);
+  EXPECT_TRUE(sshtest::wait_until([&] { return slurp(marker) == "delivered\n"; }));
+  second.reset();
+
+  // The server's key is replaced: blocked, pins unchanged, then forgotten.
+  sshd.replace_host_key("ecdsa");
+  const std::string new_fp = sshd.host_fingerprint();
+  const std::string pins_before = slurp(client.pins);
+  auto third = start(client.password_params(port));
+  ASSERT_TRUE(third);
+  EXPECT_EQ(final_status(*third), SessionStatus::failed("SSH host key changed for " + target + ". Expected ssh-ed25519 " +
+                                                        host_fp + "; received ecdsa-sha2-nistp256 " + new_fp +
+                                                        ". Connection blocked."));
+  EXPECT_EQ(third->host_key_observation(),
+            (HostKeyObservation{ChangedHostKey{{"ssh-ed25519", host_fp}, {"ecdsa-sha2-nistp256", new_fp}}}));
+  EXPECT_EQ(slurp(client.pins), pins_before);
+  EXPECT_EQ(KnownHosts::forget(client.pins, "127.0.0.1", port), true);
+
+  auto fourth = start(client.password_params(port));
+  ASSERT_TRUE(fourth);
+  EXPECT_EQ(final_status(*fourth).message,
+            "SSH host key for " + target + " needs explicit trust: ecdsa-sha2-nistp256 " + new_fp);
+}
+
+TEST_F(SshPeer, AuthenticationMethods) {
+  sshtest::Sshd sshd;
+  Client client;
+  client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
+  const auto keys = client.tmp.path();
+  sshtest::make_key(keys / "ed", "ed25519");
+  sshtest::make_key(keys / "ec", "ecdsa");
+  sshtest::make_key(keys / "locked", "ed25519", "open sesame");
+  sshtest::make_key(keys / "stranger", "ed25519");
+  for (const char* name : {"ed", "ec", "locked"}) sshd.authorize(keys / (std::string(name) + ".pub"));
+
+  struct Case {
+    const char* label;
+    SshCredentials credentials;
+    SessionStatus expected;  // for Failed, the message's beginning
+  };
+  const std::string locked = (keys / "locked").string();
+  const std::string missing = (keys / "missing").string();
+  const Case cases[] = {
+      {"password", PasswordCredentials{client.user.password}, SessionStatus::connected()},
+      {"wrong password", PasswordCredentials{"wrong"}, SessionStatus::failed("Authentication failed")},
+      {"empty password", PasswordCredentials{""}, SessionStatus::failed("Authentication failed")},
+      {"ed25519 key", KeyCredentials{keys / "ed", std::nullopt}, SessionStatus::connected()},
+      {"ecdsa key", KeyCredentials{keys / "ec", std::nullopt}, SessionStatus::connected()},
+      {"encrypted key", KeyCredentials{keys / "locked", "open sesame"}, SessionStatus::connected()},
+      {"encrypted key, no passphrase", KeyCredentials{keys / "locked", std::nullopt},
+       SessionStatus::failed("load key " + locked + ": ")},
+      {"encrypted key, wrong passphrase", KeyCredentials{keys / "locked", "nope"},
+       SessionStatus::failed("load key " + locked + ": ")},
+      {"missing key file", KeyCredentials{keys / "missing", std::nullopt},
+       SessionStatus::failed("load key " + missing + ": No such file or directory")},
+      {"key the server does not know", KeyCredentials{keys / "stranger", std::nullopt},
+       SessionStatus::failed("Authentication failed")},
+  };
+  for (const auto& c : cases) {
+    auto session = start(client.params(sshd.port(), c.credentials));
+    ASSERT_TRUE(session);
+    auto status = settle(*session, Kind::Connecting);
+    EXPECT_EQ(status.kind, c.expected.kind) << c.label << ": " << status.message;
+    EXPECT_THAT(status.message, StartsWith(c.expected.message)) << c.label;
+  }
+}
+
+TEST_F(SshPeer, ScriptedShellOutputReachesTheGridWhole) {
+  // Output that ends with the command: nothing buffered ahead of the close is lost.
+  sshtest::Sshd sshd({.force_command = "printf 'hello\\033[1;31m red\\033[0m\\r\\nsecond line\\r\\n'"});
+  Client client;
+  client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
+  auto session = start(client.password_params(sshd.port()));
+  ASSERT_TRUE(session);
+  EXPECT_EQ(final_status(*session), SessionStatus::ended());
+  EXPECT_EQ(screen(session->terminal()), "hello red\nsecond line");
+  EXPECT_TRUE(session->terminal().row(0)[6].bold);
+
+  // After the end: nothing more arrives and every send is refused.
+  EXPECT_FALSE(session->pump_output());
+  EXPECT_EQ(session->send_input(bytes_of("x")), (std::expected<void, std::string>(
+                                                      std::unexpected("SSH session input channel is closed"))));
+  auto ack = session->send_input_acknowledged(bytes_of("x"));
+  ASSERT_FALSE(ack);
+  EXPECT_EQ(ack.error(), "SSH session input channel is closed");
+  EXPECT_EQ(session->status(), SessionStatus::ended());
+}
+
+TEST_F(SshPeer, RefusedPtyIsNotFatal) {
+  sshtest::Sshd sshd({.permit_tty = false, .force_command = "echo no-pty-here"});
+  Client client;
+  client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
+  auto session = start(client.password_params(sshd.port()));
+  ASSERT_TRUE(session);
+  EXPECT_EQ(final_status(*session), SessionStatus::ended());
+  EXPECT_EQ(screen(session->terminal()), "no-pty-here");
+}
+
+TEST_F(SshPeer, StoreUnavailableAndRefusedConnect) {
+  sshtest::Sshd sshd;
+  Client client;
+  {
+    std::ofstream(client.pins) << "{\"entries\": [ }";
+    ::chmod(client.pins.c_str(), 0600);
+  }
+  auto session = start(client.password_params(sshd.port()));
+  ASSERT_TRUE(session);
+  auto status = final_status(*session);
+  EXPECT_THAT(status.message, StartsWith("SSH host-key store is unavailable: "));
+  EXPECT_THAT(status.message, HasSubstr("line 1 column"));
+  ASSERT_TRUE(session->host_key_observation());
+  EXPECT_TRUE(session->host_key_observation()->store_unavailable());
+
+  // A port nobody listens on.
+  auto refused = start(client.password_params(1));
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(final_status(*refused), SessionStatus::failed("connect: Connection refused"));
+  EXPECT_EQ(refused->host_key_observation(), std::nullopt);
+}
+
+TEST_F(SshPeer, InputLimitsAndBackPressure) {
+  // No pty: the shell's stdin is a pipe, so `cat` writes every byte as sent.
+  sshtest::Sshd sshd({.permit_tty = false, .force_command = "cat > {out}/received"});
+  Client client;
+  client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
+
+  // A stopped server accepts the connection and never speaks: the worker
+  // waits in the handshake and the input queue fills.
+  sshd.pause();
+  auto session = start(client.password_params(sshd.port()));
+  ASSERT_TRUE(session);
+  using Result = std::expected<void, std::string>;
+  EXPECT_EQ(session->send_input(std::vector<std::uint8_t>{}),
+            Result(std::unexpected("SSH input cannot be empty")));
+  EXPECT_EQ(session->send_input(std::vector<std::uint8_t>(65537, 'x')),
+            Result(std::unexpected("SSH input exceeds the 64 KiB per-operation limit")));
+
+  std::string expected;
+  std::vector<std::uint8_t> big(65536, 'b');
+  ASSERT_TRUE(session->send_input(big));
+  expected.append(big.begin(), big.end());
+  for (int i = 1; i < 255; ++i) {
+    std::string line = "line " + std::to_string(i) + "\n";
+    ASSERT_TRUE(session->send_input(bytes_of(line))) << i;
+    expected += line;
+  }
+  auto last_ack = session->send_input_acknowledged(bytes_of("last\n"));
+  ASSERT_TRUE(last_ack);
+  expected += "last\n";
+  const std::string busy = "SSH input is busy; wait for the remote session to catch up";
+  EXPECT_EQ(session->send_input(bytes_of("one too many")), Result(std::unexpected(busy)));
+  auto refused_ack = session->send_input_acknowledged(bytes_of("one too many"));
+  ASSERT_FALSE(refused_ack);
+  EXPECT_EQ(refused_ack.error(), busy);
+  EXPECT_EQ(session->status(), SessionStatus::connecting());
+
+  // The server wakes: all 256 items arrive, in order.
+  sshd.resume();
+  std::optional<AckResult> result;
+  sshtest::wait_until([&] {
+    session->pump_output();
+    if (auto got = last_ack->try_recv()) result = *got;
+    return result.has_value();
+  });
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(*result);
+  EXPECT_EQ(session->status(), SessionStatus::connected());
+
+  // cat writes what it reads, in order, while the session stays open.
+  const auto received = sshd.out_dir() / "received";
+  EXPECT_TRUE(sshtest::wait_until([&] {
+    session->pump_output();
+    return slurp(received).size() >= expected.size();
+  })) << slurp(received).size() << " of " << expected.size();
+  EXPECT_TRUE(slurp(received) == expected);
+}
+
+TEST_F(SshPeer, ConnectionBreakingDuringAWriteFailsTheSession) {
+  // The command never reads, so the server's window closes and the worker
+  // ends up waiting inside a write when the connection is cut.
+  sshtest::Sshd sshd({.permit_tty = false, .force_command = "exec sleep 600"});
+  Client client;
+  client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
+  auto session = start(client.password_params(sshd.port()));
+  ASSERT_TRUE(session);
+  ASSERT_EQ(settle(*session, Kind::Connecting), SessionStatus::connected());
+  std::vector<app::OneshotReceiver<AckResult>> acks;
+  for (int i = 0; i < 64; ++i) {  // 4 MiB, twice the server's window
+    auto ack = session->send_input_acknowledged(std::vector<std::uint8_t>(65536, 'z'));
+    ASSERT_TRUE(ack) << ack.error();
+    acks.push_back(std::move(*ack));
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  ASSERT_EQ(acks.back().try_recv().error(), app::RecvError::Empty);
+
+  sshd.kill_sessions();
+  auto status = final_status(*session);
+  ASSERT_EQ(status.kind, Kind::Failed);
+  EXPECT_FALSE(status.message.empty());
+
+  // Delivered items were acknowledged, the one being written got the error,
+  // and the rest closed without a result.
+  std::size_t i = 0;
+  for (; i < acks.size(); ++i) {
+    auto got = acks[i].try_recv();
+    ASSERT_TRUE(got) << i;
+    if (!*got) {
+      EXPECT_EQ(got->error(), status.message);
+      break;
+    }
+  }
+  ASSERT_LT(i, acks.size());
+  for (++i; i < acks.size(); ++i) EXPECT_EQ(acks[i].try_recv().error(), app::RecvError::Closed) << i;
+}
+
+TEST_F(SshPeer, DroppingTheHandleEndsTheWorker) {
+  sshtest::Sshd sshd;
+  Client client;
+  client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
+  auto started = SshWorkerEnds::start(client.password_params(sshd.port()));
+  ASSERT_TRUE(started) << started.error();
+  std::optional<SshWorkerEnds> ends(std::move(*started));
+  auto status = ends->status;
+  ASSERT_TRUE(sshtest::wait_until([&] {
+    while (ends->output.try_recv()) {
+    }
+    return status->get()->kind != Kind::Connecting;
+  }));
+  ASSERT_EQ(*status->get(), SessionStatus::connected());
+  ends.reset();  // closes both queues
+  EXPECT_TRUE(sshtest::wait_until([&] { return status->get()->kind == Kind::Ended; }));
+}
+
+TEST_F(SshPeer, OutputIsHeldBackNotLostWhileUndrained) {
+  // About 6 MiB of numbered lines: more than the 128-chunk queue holds.
+  sshtest::Sshd sshd({.permit_tty = false, .force_command = "seq 1 800000"});
+  Client client;
+  client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
+  auto ends = SshWorkerEnds::start(client.password_params(sshd.port()));
+  ASSERT_TRUE(ends);
+  ASSERT_TRUE(sshtest::wait_until([&] { return ends->output.size() == kOutputQueueCapacity; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(ends->output.size(), kOutputQueueCapacity);  // the worker waits, nothing is dropped
+
+  std::string received;
+  sshtest::wait_until(
+      [&] {
+        while (auto chunk = ends->output.try_recv()) received.append(chunk->begin(), chunk->end());
+        return ends->current_status().kind == Kind::Ended && ends->output.size() == 0;
+      },
+      std::chrono::seconds(60));
+  while (auto chunk = ends->output.try_recv()) received.append(chunk->begin(), chunk->end());
+  EXPECT_EQ(ends->current_status(), SessionStatus::ended());
+  auto expected = sshtest::run_command("seq 1 800000");
+  ASSERT_TRUE(expected);
+  EXPECT_EQ(received.size(), expected->size());
+  EXPECT_TRUE(received == *expected);
+
+  // Rekeying is for a GiB or an hour, so a few MiB take one key exchange.
+  const std::string log = slurp(sshd.dir() / "sshd.log");
+  std::size_t exchanges = 0;
+  for (auto at = log.find("SSH2_MSG_KEXINIT received"); at != std::string::npos;
+       at = log.find("SSH2_MSG_KEXINIT received", at + 1)) {
+    ++exchanges;
+  }
+  EXPECT_EQ(exchanges, 1u);
+}
+
+TEST_F(SshPeer, AcknowledgedInputCompletesWhileOutputIsDrainedEachFrame) {
+  // A server that never stops talking: only a drained output queue lets the
+  // worker reach the input queue.
+  sshtest::Sshd sshd({.force_command = "yes flood"});
+  Client client;
+  client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
+  auto session = start(client.password_params(sshd.port()));
+  ASSERT_TRUE(session);
+  ASSERT_EQ(settle(*session, Kind::Connecting), SessionStatus::connected());
+
+  // Undrained, the worker waits on the full output queue and the item stays queued.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  auto ack = session->send_input_acknowledged(bytes_of("typed\n"));
+  ASSERT_TRUE(ack);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(ack->try_recv().error(), app::RecvError::Empty);
+
+  // Drained once per 60 Hz frame, the acknowledgement arrives.
+  std::optional<AckResult> result;
+  sshtest::wait_until([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(16));
+    session->pump_output();
+    if (auto got = ack->try_recv()) result = *got;
+    return result.has_value();
+  });
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(*result);
+  EXPECT_THAT(screen(session->terminal()), HasSubstr("flood"));
+}
+
+TEST_F(SshPeer, SilentPeerCannotHoldTheHandshake) {
+  // Listens, and the kernel completes the TCP handshake, but nobody ever speaks.
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  socklen_t len = sizeof addr;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  Client client;
+  auto session = start(client.password_params(ntohs(addr.sin_port)));
+  ASSERT_TRUE(session);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_EQ(session->status(), SessionStatus::connecting());
+  sshtest::wait_until([&] { return session->status().kind != Kind::Connecting; },
+                      std::chrono::seconds(kHandshakeTimeoutSeconds + 15));
+  auto status = session->status();
+  EXPECT_EQ(status.kind, Kind::Failed);
+  EXPECT_THAT(status.message, StartsWith("connect: "));
+  ::close(listener);
+}
+
+TEST_F(SshPeer, DropbearConnectAndRun) {
+  sshtest::Dropbear dropbear;
+  Client client;
+  client.trust(dropbear.port(), "ssh-ed25519", dropbear.host_fingerprint());
+  auto session = start(client.password_params(dropbear.port()));
+  ASSERT_TRUE(session);
+  ASSERT_EQ(settle(*session, Kind::Connecting), SessionStatus::connected());
+  ASSERT_TRUE(session->send_input(bytes_of("echo sum=$((40+2))\n")));
+  EXPECT_TRUE(wait_for_screen(*session, "sum=42"));
+  ASSERT_TRUE(session->send_input(bytes_of("exit\n")));
+  EXPECT_EQ(final_status(*session), SessionStatus::ended());
+}
+
+}  // namespace
