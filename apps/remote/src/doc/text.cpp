@@ -1,5 +1,7 @@
 #include "apps/remote/src/doc/text.hpp"
 
+#include "apps/remote/src/json/utf8.hpp"
+
 #include <unicode/bytestream.h>
 #include <unicode/casemap.h>
 #include <unicode/uchar.h>
@@ -17,40 +19,7 @@ constexpr std::size_t kIcuMaxLength = INT32_MAX;
 
 }  // namespace
 
-bool is_valid_utf8(std::string_view bytes) {
-  const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-  const std::size_t n = bytes.size();
-  std::size_t i = 0;
-  while (i < n) {
-    const unsigned char c = s[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      if (c == 0xE0) lo = 0xA0;  // overlong
-      if (c == 0xED) hi = 0x9F;  // surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0) lo = 0x90;  // overlong
-      if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
-    } else {
-      return false;
-    }
-    if (n - i < len) return false;
-    if (s[i + 1] < lo || s[i + 1] > hi) return false;
-    for (std::size_t k = 2; k < len; ++k) {
-      if (s[i + k] < 0x80 || s[i + k] > 0xBF) return false;
-    }
-    i += len;
-  }
-  return true;
-}
+bool is_valid_utf8(std::string_view bytes) { return json::is_valid_utf8(bytes); }
 
 std::string_view trim(std::string_view text) {
   const auto* s = reinterpret_cast<const uint8_t*>(text.data());

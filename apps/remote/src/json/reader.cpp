@@ -34,24 +34,6 @@ int hex_value(unsigned char c) {
     return -1;
 }
 
-void append_utf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 std::string describe_number(const Number& n) {
     if (auto* u = std::get_if<std::uint64_t>(&n)) return "integer `" + std::to_string(*u) + "`";
     if (auto* i = std::get_if<std::int64_t>(&n)) return "integer `" + std::to_string(*i) + "`";
@@ -264,7 +246,7 @@ Status Reader::parse_escape(std::string& out) {
     if (!n1) return std::unexpected(n1.error());
     if (*n1 >= 0xDC00 && *n1 <= 0xDFFF) return std::unexpected(error("lone leading surrogate in hex escape"));
     if (*n1 < 0xD800 || *n1 > 0xDBFF) {
-        append_utf8(out, *n1);
+        append_utf8(out, static_cast<char32_t>(*n1));
         return {};
     }
     // A leading surrogate must be followed by "\u" and a trailing one.
@@ -280,7 +262,7 @@ Status Reader::parse_escape(std::string& out) {
     if (!n2) return std::unexpected(n2.error());
     if (*n2 < 0xDC00 || *n2 > 0xDFFF) return std::unexpected(error("lone leading surrogate in hex escape"));
     std::uint32_t cp = ((static_cast<std::uint32_t>(*n1 - 0xD800) << 10) | (*n2 - 0xDC00)) + 0x10000;
-    append_utf8(out, cp);
+    append_utf8(out, static_cast<char32_t>(cp));
     return {};
 }
 

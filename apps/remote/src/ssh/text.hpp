@@ -7,14 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "apps/remote/src/json/utf8.hpp"
+
 namespace remote::ssh {
 
-// True for well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
-bool is_valid_utf8(std::string_view text);
-
-// `text` with every ill-formed sequence replaced by U+FFFD (for library
-// messages that may quote what a server sent).
-std::string to_valid_utf8(std::string_view text);
+// Text from the environment or a peer is checked and repaired with the
+// shared helpers.
+using json::is_valid_utf8;
+using json::to_valid_utf8;
 
 // Replaces each "{}" of `pattern`, in order, with the next argument.
 std::string fill(std::string_view pattern, std::initializer_list<std::string_view> args);

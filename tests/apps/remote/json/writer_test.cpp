@@ -70,7 +70,20 @@ TEST(Utf8, ValidatesAndRepairs) {
             EXPECT_EQ(to_valid_utf8(text), text);
         }
     }
-    EXPECT_EQ(to_valid_utf8("a\xff" "b"), "a\xef\xbf\xbd" "b");
+    // One replacement per maximal ill-formed subpart, as Rust's lossy decoding does.
+    const std::pair<std::string, std::string> repairs[] = {
+        {"a\xff" "b", "a\xef\xbf\xbd" "b"},
+        {"\xe2\x80" "x", "\xef\xbf\xbd" "x"},
+        {"\xf0\x9f\x98", "\xef\xbf\xbd"},
+        {"\xed\xa0\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},
+        {"\xc3\xa9\xc3", "\xc3\xa9\xef\xbf\xbd"},
+    };
+    for (const auto& [text, repaired] : repairs) EXPECT_EQ(to_valid_utf8(text), repaired) << text;
+    std::string encoded;
+    for (char32_t cp : {U'A', U'\u00e9', U'\u2026', U'\U0001F600', char32_t{0xD800}, char32_t{0x110000}}) {
+        append_utf8(encoded, cp);
+    }
+    EXPECT_EQ(encoded, "A\xc3\xa9\xe2\x80\xa6\xf0\x9f\x98\x80\xef\xbf\xbd\xef\xbf\xbd");
 }
 
 }  // namespace
