@@ -1,0 +1,302 @@
+#include "platform/vesk_ui/launch/launch.hpp"
+
+#include <SDL.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/vesk_ui/device_link/link.hpp"
+#include "platform/vesk_ui/device_link/simulated_device.hpp"
+#include "platform/vesk_ui/headless/widget_host.hpp"
+#include "platform/vesk_ui/launch/sdl_events.hpp"
+#include "platform/vesk_ui/render/cairo_renderer.hpp"
+#include "platform/vesk_ui/text/pango_text.hpp"
+
+namespace vesk_ui::launch {
+
+namespace {
+
+// Longest idle wait; also bounds how late a signal is noticed.
+constexpr int kIdleWaitMs = 250;
+// Frame interval while animating.
+constexpr int kFrameIntervalMs = 16;
+// Events taken from SDL per loop turn at most, so painting keeps up.
+constexpr int kMaxEventsPerTurn = 512;
+
+volatile std::sig_atomic_t g_quit_signal = 0;
+extern "C" void on_quit_signal(int) { g_quit_signal = 1; }
+
+[[noreturn]] void fail(const std::string& reason) {
+  std::fprintf(stderr, "%s: %s\n", "vesk_ui", reason.c_str());
+  std::fflush(stderr);
+  std::exit(1);
+}
+
+std::vector<std::string> command_line() {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::vector<std::string> args;
+  std::string arg;
+  while (std::getline(in, arg, '\0')) args.push_back(arg);
+  if (!args.empty()) args.erase(args.begin());
+  return args;
+}
+
+class SdlClipboard final : public widget::Clipboard {
+ public:
+  std::optional<std::string> get_text() override {
+    if (!SDL_HasClipboardText()) return std::nullopt;
+    char* raw = SDL_GetClipboardText();
+    if (!raw) return std::nullopt;
+    std::string out = text::sanitize_utf8(raw);
+    SDL_free(raw);
+    return out;
+  }
+  void set_text(std::string_view t) override { SDL_SetClipboardText(std::string(t).c_str()); }
+};
+
+struct SdlSession {
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  SDL_Texture* texture = nullptr;
+  int tex_w = 0;
+  int tex_h = 0;
+  ~SdlSession() {
+    if (texture) SDL_DestroyTexture(texture);
+    if (renderer) SDL_DestroyRenderer(renderer);
+    if (window) SDL_DestroyWindow(window);
+    SDL_Quit();
+  }
+};
+
+// A number from the environment within [lo, hi], else none.
+std::optional<double> env_number(const char* name, double lo, double hi) {
+  const char* s = std::getenv(name);
+  if (!s || !*s) return std::nullopt;
+  char* end = nullptr;
+  const double v = std::strtod(s, &end);
+  if (end == s || *end != '\0' || !(v >= lo && v <= hi)) return std::nullopt;
+  return v;
+}
+
+std::optional<double> forced_scale() { return env_number("VESK_UI_SCALE", 0.25, 8.0); }
+
+}  // namespace
+
+std::optional<std::string> scene_word(const std::vector<std::string>& args) {
+  for (const std::string& a : args) {
+    if (a.rfind("--", 0) == 0) continue;
+    return text::sanitize_utf8(a);
+  }
+  return std::nullopt;
+}
+
+std::expected<AppBox, std::string> build_app(const LaunchDescriptor& d, const LaunchContext& context, App& app) {
+  if (d.register_actions) d.register_actions(app);
+  AppBox box;
+  if (d.build_for_scene) {
+    auto built = d.build_for_scene(context);
+    if (!built) return std::unexpected("the application could not be built: " + built.error());
+    box = std::move(*built);
+  } else if (d.build_default) {
+    box = d.build_default();
+  }
+  if (!box) return std::unexpected(std::string("the launch description builds no application"));
+  return box;
+}
+
+int run_or_exit(const LaunchDescriptor& d) {
+  std::signal(SIGPIPE, SIG_IGN);
+  struct sigaction sa {};
+  sa.sa_handler = on_quit_signal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+
+  LaunchContext context{scene_word(command_line()), d.app_id};
+  App app;
+  auto built = build_app(d, context, app);
+  if (!built) fail(built.error());
+  AppBox widget = std::move(*built);
+
+  std::optional<persist::PersistedDocument> persisted;
+  const bool wants_document = d.wants_document ? d.wants_document() : true;
+  if (wants_document && d.open_document) {
+    auto opened = d.open_document(d.app_id);
+    if (!opened) fail("could not open the document: " + opened.error().message);
+    persisted.emplace(std::move(*opened));
+  }
+
+  // The signals are ours; SDL must not turn them into its own quit handling.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  SDL_SetHint(SDL_HINT_RENDER_VSYNC, d.vsync ? "1" : "0");
+  SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) fail(std::string("could not start the window system: ") + SDL_GetError());
+  SdlSession sdl;
+  const WindowSize size = d.initial_window_size ? d.initial_window_size() : WindowSize{};
+  Uint32 flags = SDL_WINDOW_SHOWN;
+  if (d.resizable) flags |= SDL_WINDOW_RESIZABLE;
+  if (d.high_dpi) flags |= SDL_WINDOW_ALLOW_HIGHDPI;
+  if (d.fullscreen) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+  const int w = static_cast<int>(std::clamp<std::uint32_t>(size.width, 64, 16384));
+  const int h = static_cast<int>(std::clamp<std::uint32_t>(size.height, 64, 16384));
+  const std::string title = d.app_id.empty() ? std::string("vesk") : text::sanitize_utf8(d.app_id);
+  sdl.window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h, flags);
+  if (!sdl.window) fail(std::string("could not open a window: ") + SDL_GetError());
+  sdl.renderer = SDL_CreateRenderer(sdl.window, -1, d.vsync ? SDL_RENDERER_PRESENTVSYNC : 0);
+  if (!sdl.renderer) sdl.renderer = SDL_CreateRenderer(sdl.window, -1, SDL_RENDERER_SOFTWARE);
+  if (!sdl.renderer) fail(std::string("could not create a renderer: ") + SDL_GetError());
+  SDL_StartTextInput();
+
+  text::PangoTextRenderer text;
+  if (auto k = env_number("VESK_UI_TEXT_SCALE", 0.5, 4.0)) text.set_scale_factor(*k);
+  if (const char* rm = std::getenv("VESK_UI_REDUCED_MOTION"); rm && std::string_view(rm) == "1") {
+    widget->set_reduced_motion(true);
+  }
+  render::CairoRenderer renderer(text);
+  host::WidgetHost host(*widget, text);
+  if (persisted) host.set_document(&persisted->document());
+  SdlClipboard clipboard;
+
+  // Device link: wakes the loop through an SDL user event when events arrive.
+  std::optional<device_link::DeviceLink> link;
+  const Uint32 wake_event = SDL_RegisterEvents(1);
+  if (device_link::DeviceLinkHost* link_host = widget->as_device_link_host()) {
+    (void)link_host;
+    auto device = device_link::SimulatedDevice::start();
+    if (!device) fail("could not start the device link: " + device.error());
+    (*device)->set_event_notifier([wake_event] {
+      if (wake_event == static_cast<Uint32>(-1)) return;
+      SDL_Event e{};
+      e.type = wake_event;
+      SDL_PushEvent(&e);
+    });
+    link.emplace(*device);
+    host.set_device_link(&*link);
+  }
+
+  // Physical pixels: the drawable size (or the window size times a forced scale).
+  double scale = 1.0;
+  double physical_per_window = 1.0;
+  std::unique_ptr<render::Frame> frame;
+  auto relayout = [&] {
+    int ww = 0, wh = 0, pw = 0, ph = 0;
+    SDL_GetWindowSize(sdl.window, &ww, &wh);
+    SDL_GetRendererOutputSize(sdl.renderer, &pw, &ph);
+    ww = std::max(ww, 1);
+    wh = std::max(wh, 1);
+    pw = std::max(pw, 1);
+    ph = std::max(ph, 1);
+    physical_per_window = static_cast<double>(pw) / ww;
+    scale = forced_scale().value_or(physical_per_window);
+    host.layout(pw / scale, ph / scale);
+    if (!frame || static_cast<int>(frame->width()) != pw || static_cast<int>(frame->height()) != ph) {
+      frame = std::make_unique<render::Frame>(static_cast<std::uint32_t>(pw), static_cast<std::uint32_t>(ph));
+    }
+    if (!sdl.texture || sdl.tex_w != pw || sdl.tex_h != ph) {
+      if (sdl.texture) SDL_DestroyTexture(sdl.texture);
+      sdl.texture = SDL_CreateTexture(sdl.renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, pw, ph);
+      sdl.tex_w = pw;
+      sdl.tex_h = ph;
+    }
+  };
+  relayout();
+
+  auto save = [&] {
+    if (!persisted || !persisted->dirty()) return;
+    if (auto saved = persisted->save(); !saved) {
+      std::fprintf(stderr, "vesk_ui: could not save the document: %s\n", saved.error().message.c_str());
+    }
+  };
+
+  bool quit = false;
+  bool painted_once = false;
+  bool exposed = false;
+  bool focused = true;
+  std::vector<SDL_Event> batch;
+  widget::Instant last_present = widget::Clock::now();
+  while (!quit) {
+    batch.clear();
+    SDL_Event e;
+    // Frames are paced to about 60 a second (the software renderer has no
+    // vsync to do it); input is taken as soon as it comes; with nothing to
+    // paint the loop sleeps until something happens.
+    auto since_present = [&] {
+      return std::chrono::duration_cast<std::chrono::milliseconds>(widget::Clock::now() - last_present).count();
+    };
+    int wait_ms = kIdleWaitMs;
+    if (!painted_once || exposed || host.wants_frame()) {
+      wait_ms = painted_once ? std::max(0, static_cast<int>(kFrameIntervalMs - since_present())) : 0;
+    } else if (host.operations_in_flight() > 0) {
+      wait_ms = kFrameIntervalMs;
+    }
+    if (wait_ms > 0 && SDL_WaitEventTimeout(&e, wait_ms)) batch.push_back(e);
+    while (static_cast<int>(batch.size()) < kMaxEventsPerTurn && SDL_PollEvent(&e)) batch.push_back(e);
+    if (g_quit_signal) quit = true;
+
+    const event::Modifiers mods = modifiers_from(static_cast<Uint16>(SDL_GetModState()));
+    for (std::size_t i = 0; i < batch.size() && !quit; ++i) {
+      const SDL_Event& ev = batch[i];
+      if (ev.type == SDL_QUIT) {
+        quit = true;
+        break;
+      }
+      if (ev.type == SDL_WINDOWEVENT) {
+        switch (ev.window.event) {
+          case SDL_WINDOWEVENT_CLOSE: quit = true; continue;
+          case SDL_WINDOWEVENT_SIZE_CHANGED:
+          case SDL_WINDOWEVENT_RESIZED: relayout(); exposed = true; break;
+          case SDL_WINDOWEVENT_EXPOSED:
+          case SDL_WINDOWEVENT_SHOWN: exposed = true; break;
+          case SDL_WINDOWEVENT_FOCUS_GAINED: focused = true; break;
+          case SDL_WINDOWEVENT_FOCUS_LOST: focused = false; break;
+          default: break;
+        }
+      }
+      bool consumed_next = false;
+      const SDL_Event* next = i + 1 < batch.size() ? &batch[i + 1] : nullptr;
+      if (auto translated = translate(ev, next, consumed_next, physical_per_window)) {
+        // Keys carry the modifiers of their own moment; other events take the current state.
+        const bool is_key = ev.type == SDL_KEYDOWN || ev.type == SDL_KEYUP;
+        host.dispatch(*translated, is_key ? modifiers_from(ev.key.keysym.mod) : mods, scale, widget::Clock::now(),
+                      &clipboard);
+      }
+      if (consumed_next) ++i;
+    }
+    if (quit) break;
+
+    host.tick();
+    save();
+
+    const bool due = !painted_once || since_present() >= kFrameIntervalMs;
+    if (due && (!painted_once || exposed || host.wants_frame())) {
+      const scene::Scene& s = host.paint(widget::Clock::now(), scale, focused);
+      render::render_frame(renderer, s, *frame, scale, scene::Color::black());
+      cairo_surface_flush(frame->surface());
+      SDL_UpdateTexture(sdl.texture, nullptr, cairo_image_surface_get_data(frame->surface()),
+                        cairo_image_surface_get_stride(frame->surface()));
+      SDL_RenderClear(sdl.renderer);
+      SDL_RenderCopy(sdl.renderer, sdl.texture, nullptr, nullptr);
+      SDL_RenderPresent(sdl.renderer);
+      last_present = widget::Clock::now();
+      painted_once = true;
+      exposed = false;
+    }
+  }
+
+  save();
+  if (const char* dump = std::getenv("VESK_UI_DUMP_SCENE"); dump && *dump) {
+    std::ofstream out(dump, std::ios::binary | std::ios::trunc);
+    out << host.scene().dump();
+  }
+  // The widget goes before the window system it may still refer to.
+  host.set_device_link(nullptr);
+  link.reset();
+  widget.reset();
+  return 0;
+}
+
+}  // namespace vesk_ui::launch

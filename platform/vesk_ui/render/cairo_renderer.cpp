@@ -1,0 +1,407 @@
+#include "platform/vesk_ui/render/cairo_renderer.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+namespace vesk_ui::render {
+
+using namespace vesk_ui::scene;
+
+namespace {
+
+bool finite(double v) { return std::isfinite(v); }
+bool finite(Point p) { return finite(p.x) && finite(p.y); }
+bool finite(const Rect& r) { return finite(r.x0) && finite(r.y0) && finite(r.x1) && finite(r.y1); }
+
+bool finite_shape(const Shape& s) {
+  return std::visit(
+      [](const auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, Rect>) return finite(v);
+        else if constexpr (std::is_same_v<T, RoundedRect>) return finite(v.rect) && finite(v.radius);
+        else if constexpr (std::is_same_v<T, Circle>) return finite(v.center) && finite(v.radius);
+        else if constexpr (std::is_same_v<T, Line>) return finite(v.p0) && finite(v.p1);
+        else {
+          for (const PathEl& el : v.elements()) {
+            for (const Point& p : el.p) {
+              if (!finite(p)) return false;
+            }
+          }
+          return true;
+        }
+      },
+      s);
+}
+
+// A matrix Cairo accepts: finite and invertible. Cairo puts the whole context
+// into an error state on anything else, which would blank the rest of the frame.
+bool set_matrix(cairo_t* cr, const Affine& a) {
+  const double v[6] = {a.a, a.b, a.c, a.d, a.e, a.f};
+  for (double x : v) {
+    if (!finite(x)) return false;
+  }
+  const double det = a.a * a.d - a.b * a.c;
+  if (!(std::fabs(det) > 1e-12)) return false;
+  cairo_matrix_t m{a.a, a.b, a.c, a.d, a.e, a.f};
+  cairo_set_matrix(cr, &m);
+  return true;
+}
+
+void rounded_rect_path(cairo_t* cr, const Rect& raw, double radius) {
+  const Rect r = raw.normalized();
+  const double rad = std::clamp(radius, 0.0, std::min(r.width(), r.height()) / 2.0);
+  if (rad <= 0.0) {
+    cairo_rectangle(cr, r.x0, r.y0, r.width(), r.height());
+    return;
+  }
+  constexpr double pi = std::numbers::pi;
+  cairo_new_sub_path(cr);
+  cairo_arc(cr, r.x1 - rad, r.y0 + rad, rad, -pi / 2, 0);
+  cairo_arc(cr, r.x1 - rad, r.y1 - rad, rad, 0, pi / 2);
+  cairo_arc(cr, r.x0 + rad, r.y1 - rad, rad, pi / 2, pi);
+  cairo_arc(cr, r.x0 + rad, r.y0 + rad, rad, pi, 3 * pi / 2);
+  cairo_close_path(cr);
+}
+
+void shape_path(cairo_t* cr, const Shape& s) {
+  cairo_new_path(cr);
+  std::visit(
+      [cr](const auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, Rect>) {
+          const Rect r = v.normalized();
+          cairo_rectangle(cr, r.x0, r.y0, r.width(), r.height());
+        } else if constexpr (std::is_same_v<T, RoundedRect>) {
+          rounded_rect_path(cr, v.rect, v.radius);
+        } else if constexpr (std::is_same_v<T, Circle>) {
+          if (v.radius > 0.0) {
+            cairo_new_sub_path(cr);
+            cairo_arc(cr, v.center.x, v.center.y, v.radius, 0, 2 * std::numbers::pi);
+            cairo_close_path(cr);
+          }
+        } else if constexpr (std::is_same_v<T, Line>) {
+          cairo_move_to(cr, v.p0.x, v.p0.y);
+          cairo_line_to(cr, v.p1.x, v.p1.y);
+        } else {
+          bool have_point = false;
+          for (const PathEl& el : v.elements()) {
+            switch (el.verb) {
+              case PathEl::Verb::MoveTo:
+                cairo_move_to(cr, el.p[0].x, el.p[0].y);
+                have_point = true;
+                break;
+              case PathEl::Verb::LineTo:
+                if (!have_point) cairo_move_to(cr, el.p[0].x, el.p[0].y);
+                cairo_line_to(cr, el.p[0].x, el.p[0].y);
+                have_point = true;
+                break;
+              case PathEl::Verb::QuadTo: {
+                double x0 = el.p[0].x, y0 = el.p[0].y;
+                if (have_point) cairo_get_current_point(cr, &x0, &y0);
+                else cairo_move_to(cr, x0, y0);
+                const Point c = el.p[0], p = el.p[1];
+                cairo_curve_to(cr, x0 + 2.0 / 3.0 * (c.x - x0), y0 + 2.0 / 3.0 * (c.y - y0),
+                               p.x + 2.0 / 3.0 * (c.x - p.x), p.y + 2.0 / 3.0 * (c.y - p.y), p.x, p.y);
+                have_point = true;
+                break;
+              }
+              case PathEl::Verb::CurveTo:
+                if (!have_point) cairo_move_to(cr, el.p[0].x, el.p[0].y);
+                cairo_curve_to(cr, el.p[0].x, el.p[0].y, el.p[1].x, el.p[1].y, el.p[2].x, el.p[2].y);
+                have_point = true;
+                break;
+              case PathEl::Verb::Close:
+                if (have_point) cairo_close_path(cr);
+                break;
+            }
+          }
+        }
+      },
+      s);
+}
+
+cairo_filter_t filter_for(ImageQuality q) {
+  switch (q) {
+    case ImageQuality::Low: return CAIRO_FILTER_FAST;
+    case ImageQuality::Medium: return CAIRO_FILTER_BILINEAR;
+    default: return CAIRO_FILTER_GOOD;
+  }
+}
+
+cairo_extend_t extend_for(Extend e) {
+  switch (e) {
+    case Extend::Repeat: return CAIRO_EXTEND_REPEAT;
+    case Extend::Reflect: return CAIRO_EXTEND_REFLECT;
+    default: return CAIRO_EXTEND_PAD;
+  }
+}
+
+}  // namespace
+
+void rgba_to_argb32(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* out,
+                    int stride) {
+  for (std::uint32_t y = 0; y < height; ++y) {
+    const std::uint8_t* src = rgba + std::size_t{y} * width * 4u;
+    auto* dst = reinterpret_cast<std::uint32_t*>(out + std::size_t{y} * static_cast<std::size_t>(stride));
+    for (std::uint32_t x = 0; x < width; ++x, src += 4) {
+      const std::uint32_t a = src[3];
+      auto mul = [a](std::uint32_t c) {
+        const std::uint32_t t = c * a + 128;
+        return (t + (t >> 8)) >> 8;  // c * a / 255, rounded
+      };
+      dst[x] = (a << 24) | (mul(src[0]) << 16) | (mul(src[1]) << 8) | mul(src[2]);
+    }
+  }
+}
+
+CairoRenderer::CairoRenderer(text::PangoTextRenderer& text) : text_(text) {}
+
+CairoRenderer::CachedImage* CairoRenderer::cached_image(const Image& image) {
+  if (!image.is_valid() || image.width > kMaxImageSide || image.height > kMaxImageSide) return nullptr;
+  if (auto it = images_.find(image.id); it != images_.end()) {
+    it->second.last_frame = frame_;
+    return &it->second;
+  }
+  // Opaque pictures become RGB24, which Cairo composites as a plain copy.
+  const std::uint8_t* px = image.pixels->data();
+  const std::size_t n = std::size_t{image.width} * image.height;
+  bool opaque = true;
+  for (std::size_t i = 0; i < n && opaque; ++i) opaque = px[i * 4 + 3] == 255;
+  SurfacePtr surface(cairo_image_surface_create(opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32,
+                                                static_cast<int>(image.width), static_cast<int>(image.height)));
+  if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+  cairo_surface_flush(surface.get());
+  rgba_to_argb32(px, image.width, image.height, cairo_image_surface_get_data(surface.get()),
+                 cairo_image_surface_get_stride(surface.get()));
+  cairo_surface_mark_dirty(surface.get());
+  ++conversions_;
+  auto [it, inserted] = images_.emplace(image.id, CachedImage{std::move(surface), opaque, frame_, std::nullopt});
+  (void)inserted;
+  return &it->second;
+}
+
+namespace {
+
+bool whole(double v) { return std::fabs(v - std::round(v)) < 1e-6; }
+
+void set_image_source(cairo_t* cr, cairo_surface_t* surf, const ImageBrush& ib) {
+  const Affine& bt = ib.brush_transform;
+  cairo_pattern_t* pat = cairo_pattern_create_for_surface(surf);
+  cairo_matrix_t m{bt.a, bt.b, bt.c, bt.d, bt.e, bt.f};
+  cairo_matrix_invert(&m);  // pattern space from user space
+  cairo_pattern_set_matrix(pat, &m);
+  cairo_pattern_set_filter(pat, filter_for(ib.quality));
+  cairo_pattern_set_extend(pat, extend_for(ib.extend));
+  cairo_set_source(cr, pat);
+  cairo_pattern_destroy(pat);
+}
+
+}  // namespace
+
+bool CairoRenderer::fill_image_placed(cairo_t* cr, const FillCmd& fill, const ImageBrush& ib, const Affine& device,
+                                      CachedImage& cached) {
+  // Only a rectangle on whole device pixels with no rotation or shear, drawn
+  // opaque: then the cached copy is exactly what drawing anew would give.
+  const Rect* rect = std::get_if<Rect>(&fill.shape);
+  const Affine full = device * fill.transform;
+  const Affine total = full * ib.brush_transform;
+  if (!rect || ib.alpha < 1.0f || full.b != 0.0 || full.c != 0.0 || total.b != 0.0 || total.c != 0.0) return false;
+  const Point p0 = full.apply({rect->x0, rect->y0});
+  const Point p1 = full.apply({rect->x1, rect->y1});
+  const Rect dev = Rect{p0.x, p0.y, p1.x, p1.y}.normalized();
+  if (!whole(dev.x0) || !whole(dev.y0) || !whole(dev.x1) || !whole(dev.y1)) return false;
+  constexpr double kMaxSide = 8192;
+  if (dev.width() < 1 || dev.height() < 1 || dev.width() > kMaxSide || dev.height() > kMaxSide) return false;
+  Placed want;
+  want.x = static_cast<int>(std::lround(dev.x0));
+  want.y = static_cast<int>(std::lround(dev.y0));
+  want.w = static_cast<int>(std::lround(dev.width()));
+  want.h = static_cast<int>(std::lround(dev.height()));
+  want.a = total.a;
+  want.d = total.d;
+  want.e = total.e - want.x;
+  want.f = total.f - want.y;
+  want.quality = ib.quality;
+  want.extend = ib.extend;
+  if (!cached.placed || !cached.placed->same(want)) {
+    want.surface.reset(cairo_image_surface_create(cached.opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32, want.w,
+                                                  want.h));
+    if (cairo_surface_status(want.surface.get()) != CAIRO_STATUS_SUCCESS) return false;
+    CairoPtr tmp(cairo_create(want.surface.get()));
+    cairo_matrix_t m{full.a, full.b, full.c, full.d, full.e - want.x, full.f - want.y};
+    cairo_set_matrix(tmp.get(), &m);
+    cairo_rectangle(tmp.get(), rect->x0, rect->y0, rect->width(), rect->height());
+    set_image_source(tmp.get(), cached.surface.get(), ib);
+    cairo_set_operator(tmp.get(), CAIRO_OPERATOR_SOURCE);
+    cairo_fill(tmp.get());
+    tmp.reset();
+    cairo_surface_flush(want.surface.get());
+    cached.placed = std::move(want);
+  }
+  const Placed& p = *cached.placed;
+  cairo_identity_matrix(cr);
+  cairo_new_path(cr);
+  cairo_rectangle(cr, p.x, p.y, p.w, p.h);
+  cairo_set_source_surface(cr, p.surface.get(), p.x, p.y);
+  cairo_fill(cr);
+  return true;
+}
+
+void CairoRenderer::render(const Scene& scene, cairo_t* cr, const Affine& device) {
+  ++frame_;
+  // Alpha of each open layer; below 1 the layer is drawn into a group.
+  std::vector<float> layers;
+  cairo_save(cr);
+  for (const Command& cmd : scene.commands()) {
+    std::visit(
+        [&](const auto& c) {
+          using T = std::decay_t<decltype(c)>;
+          if constexpr (std::is_same_v<T, FillCmd>) {
+            if (!finite_shape(c.shape) || !set_matrix(cr, device * c.transform)) return;
+            shape_path(cr, c.shape);
+            cairo_set_fill_rule(cr, c.rule == FillRule::EvenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
+            if (const Color* col = std::get_if<Color>(&c.brush)) {
+              cairo_set_source_rgba(cr, col->r, col->g, col->b, col->a);
+              cairo_fill(cr);
+              return;
+            }
+            const ImageBrush& ib = std::get<ImageBrush>(c.brush);
+            CachedImage* cached = cached_image(ib.image);
+            const Affine& bt = ib.brush_transform;
+            const double det = bt.a * bt.d - bt.b * bt.c;
+            if (!cached || !(std::fabs(det) > 1e-12) || !finite(det)) {
+              cairo_new_path(cr);
+              return;
+            }
+            if (fill_image_placed(cr, c, ib, device, *cached)) return;
+            set_image_source(cr, cached->surface.get(), ib);
+            if (ib.alpha >= 1.0f) {
+              cairo_fill(cr);
+            } else {
+              cairo_save(cr);
+              cairo_clip(cr);
+              cairo_paint_with_alpha(cr, std::max(0.0f, ib.alpha));
+              cairo_restore(cr);
+            }
+          } else if constexpr (std::is_same_v<T, StrokeCmd>) {
+            const Color* col = std::get_if<Color>(&c.brush);
+            if (!col || !finite_shape(c.shape) || !finite(c.style.width) || c.style.width <= 0.0) return;
+            if (!set_matrix(cr, device * c.transform)) return;
+            shape_path(cr, c.shape);
+            cairo_set_line_width(cr, c.style.width);
+            cairo_set_line_join(cr, c.style.join == Join::Round   ? CAIRO_LINE_JOIN_ROUND
+                                    : c.style.join == Join::Bevel ? CAIRO_LINE_JOIN_BEVEL
+                                                                  : CAIRO_LINE_JOIN_MITER);
+            cairo_set_line_cap(cr, c.style.cap == Cap::Round    ? CAIRO_LINE_CAP_ROUND
+                                   : c.style.cap == Cap::Square ? CAIRO_LINE_CAP_SQUARE
+                                                                : CAIRO_LINE_CAP_BUTT);
+            cairo_set_miter_limit(cr, finite(c.style.miter_limit) ? c.style.miter_limit : 4.0);
+            cairo_set_source_rgba(cr, col->r, col->g, col->b, col->a);
+            cairo_stroke(cr);
+          } else if constexpr (std::is_same_v<T, PushLayerCmd>) {
+            cairo_save(cr);
+            if (finite_shape(c.clip) && set_matrix(cr, device * c.transform)) {
+              shape_path(cr, c.clip);
+            } else {
+              cairo_identity_matrix(cr);
+              cairo_new_path(cr);
+              cairo_rectangle(cr, 0, 0, 0, 0);  // a clip that shows nothing
+            }
+            cairo_clip(cr);
+            const float alpha = std::clamp(c.alpha, 0.0f, 1.0f);
+            if (alpha < 1.0f) cairo_push_group(cr);
+            layers.push_back(alpha);
+          } else if constexpr (std::is_same_v<T, PopLayerCmd>) {
+            if (layers.empty()) return;
+            if (layers.back() < 1.0f) {
+              cairo_pop_group_to_source(cr);
+              cairo_paint_with_alpha(cr, layers.back());
+            }
+            layers.pop_back();
+            cairo_restore(cr);
+          } else {
+            if (!set_matrix(cr, device * c.run.transform)) return;
+            cairo_new_path(cr);
+            cairo_move_to(cr, 0, 0);
+            text_.render_run(cr, c.run);
+          }
+        },
+        cmd);
+  }
+  while (!layers.empty()) {
+    if (layers.back() < 1.0f) {
+      cairo_pop_group_to_source(cr);
+      cairo_paint_with_alpha(cr, layers.back());
+    }
+    layers.pop_back();
+    cairo_restore(cr);
+  }
+  cairo_restore(cr);
+  // Drop pictures not drawn in this frame or the one before.
+  for (auto it = images_.begin(); it != images_.end();) {
+    if (it->second.last_frame + 1 < frame_) it = images_.erase(it);
+    else ++it;
+  }
+}
+
+Frame::Frame(std::uint32_t width, std::uint32_t height)
+    : width_(std::clamp<std::uint32_t>(width, 1, kMaxImageSide)),
+      height_(std::clamp<std::uint32_t>(height, 1, kMaxImageSide)),
+      surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(width_),
+                                          static_cast<int>(height_))) {}
+
+void Frame::clear(const Color& color) {
+  CairoPtr cr(cairo_create(surface_.get()));
+  cairo_set_operator(cr.get(), CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_rgba(cr.get(), color.r, color.g, color.b, color.a);
+  cairo_paint(cr.get());
+}
+
+Rgba8 Frame::pixel(std::uint32_t x, std::uint32_t y) const {
+  if (x >= width_ || y >= height_) return Rgba8{0, 0, 0, 0};
+  cairo_surface_flush(surface_.get());
+  const std::uint8_t* data = cairo_image_surface_get_data(surface_.get());
+  const int stride = cairo_image_surface_get_stride(surface_.get());
+  std::uint32_t v;
+  std::memcpy(&v, data + std::size_t{y} * static_cast<std::size_t>(stride) + std::size_t{x} * 4u, 4);
+  const std::uint32_t a = v >> 24;
+  auto un = [a](std::uint32_t c) -> std::uint8_t {
+    if (a == 0) return 0;
+    return static_cast<std::uint8_t>(std::min<std::uint32_t>(255, (c * 255 + a / 2) / a));
+  };
+  return Rgba8{un((v >> 16) & 0xFF), un((v >> 8) & 0xFF), un(v & 0xFF), static_cast<std::uint8_t>(a)};
+}
+
+std::vector<std::uint8_t> Frame::rgba() const {
+  std::vector<std::uint8_t> out(std::size_t{width_} * height_ * 4u);
+  for (std::uint32_t y = 0; y < height_; ++y) {
+    for (std::uint32_t x = 0; x < width_; ++x) {
+      const Rgba8 p = pixel(x, y);
+      std::uint8_t* d = &out[(std::size_t{y} * width_ + x) * 4u];
+      d[0] = p.r;
+      d[1] = p.g;
+      d[2] = p.b;
+      d[3] = p.a;
+    }
+  }
+  return out;
+}
+
+std::expected<void, std::string> Frame::write_png(const std::string& path) const {
+  cairo_surface_flush(surface_.get());
+  const cairo_status_t st = cairo_surface_write_to_png(surface_.get(), path.c_str());
+  if (st != CAIRO_STATUS_SUCCESS) {
+    return std::unexpected("could not write " + path + ": " + cairo_status_to_string(st));
+  }
+  return {};
+}
+
+void render_frame(CairoRenderer& renderer, const Scene& scene, Frame& frame, double scale, const Color& clear) {
+  frame.clear(clear);
+  CairoPtr cr(cairo_create(frame.surface()));
+  renderer.render(scene, cr.get(), Affine::scale(scale));
+}
+
+}  // namespace vesk_ui::render

@@ -1,0 +1,110 @@
+#pragma once
+// Replays a recorded scene with Cairo.
+//
+// Pictures are converted once from straight RGBA to Cairo's premultiplied
+// ARGB32 (B, G, R, A in memory on little-endian machines) and kept by image
+// id; a picture not drawn in the last two frames is dropped from the cache.
+
+#include <cairo.h>
+
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/vesk_ui/scene/scene.hpp"
+#include "platform/vesk_ui/text/pango_text.hpp"
+
+namespace vesk_ui::render {
+
+struct SurfaceDeleter {
+  void operator()(cairo_surface_t* s) const {
+    if (s) cairo_surface_destroy(s);
+  }
+};
+using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
+
+struct CairoDeleter {
+  void operator()(cairo_t* c) const {
+    if (c) cairo_destroy(c);
+  }
+};
+using CairoPtr = std::unique_ptr<cairo_t, CairoDeleter>;
+
+// Cairo's limit on image surface sides.
+inline constexpr std::uint32_t kMaxImageSide = 32767;
+
+class CairoRenderer {
+ public:
+  explicit CairoRenderer(text::PangoTextRenderer& text);
+
+  // Draws the scene onto cr; `device` is applied before every transform of the
+  // scene (for example the scale from logical to physical pixels).
+  void render(const scene::Scene& scene, cairo_t* cr, const scene::Affine& device = scene::Affine::identity());
+
+  std::size_t cached_images() const { return images_.size(); }
+  // How many pictures have been converted since the renderer was made.
+  std::uint64_t conversions() const { return conversions_; }
+
+ private:
+  // A picture as it was last drawn on the device pixel grid: an axis-aligned
+  // fill of a whole-pixel rectangle. Drawing it again the same way is a copy.
+  struct Placed {
+    double a = 0, d = 0, e = 0, f = 0;  // picture pixels to cache pixels
+    int x = 0, y = 0, w = 0, h = 0;     // where the cache goes on the device
+    scene::ImageQuality quality{};
+    scene::Extend extend{};
+    SurfacePtr surface;
+    bool same(const Placed& o) const {
+      return a == o.a && d == o.d && e == o.e && f == o.f && x == o.x && y == o.y && w == o.w && h == o.h &&
+             quality == o.quality && extend == o.extend;
+    }
+  };
+  struct CachedImage {
+    SurfacePtr surface;
+    bool opaque = false;
+    std::uint64_t last_frame = 0;
+    std::optional<Placed> placed;
+  };
+  CachedImage* cached_image(const scene::Image& image);
+  bool fill_image_placed(cairo_t* cr, const scene::FillCmd& fill, const scene::ImageBrush& brush,
+                         const scene::Affine& device, CachedImage& cached);
+
+  text::PangoTextRenderer& text_;
+  std::unordered_map<std::uint64_t, CachedImage> images_;
+  std::uint64_t frame_ = 0;
+  std::uint64_t conversions_ = 0;
+};
+
+// A rendered frame: an ARGB32 image surface of physical pixels.
+class Frame {
+ public:
+  Frame(std::uint32_t width, std::uint32_t height);
+  std::uint32_t width() const { return width_; }
+  std::uint32_t height() const { return height_; }
+  cairo_surface_t* surface() const { return surface_.get(); }
+  // Straight RGBA of one pixel (0 outside the frame).
+  scene::Rgba8 pixel(std::uint32_t x, std::uint32_t y) const;
+  // Straight RGBA rows, width*4 bytes each.
+  std::vector<std::uint8_t> rgba() const;
+  std::expected<void, std::string> write_png(const std::string& path) const;
+  void clear(const scene::Color& color);
+
+ private:
+  std::uint32_t width_;
+  std::uint32_t height_;
+  SurfacePtr surface_;
+};
+
+// Clears the frame to `clear` and draws the scene scaled by `scale`.
+void render_frame(CairoRenderer& renderer, const scene::Scene& scene, Frame& frame, double scale,
+                  const scene::Color& clear);
+
+// Premultiplies straight RGBA into ARGB32 (native endian) rows of `stride` bytes.
+void rgba_to_argb32(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* out,
+                    int stride);
+
+}  // namespace vesk_ui::render

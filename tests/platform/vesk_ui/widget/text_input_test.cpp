@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include "platform/vesk_ui/text/pango_text.hpp"
+#include "platform/vesk_ui/widget/text_input.hpp"
+
+namespace {
+
+using namespace vesk_ui;
+using event::Key;
+using event::NamedKey;
+using widget::text_input::TextInput;
+
+Key named(NamedKey k) { return Key{k, std::nullopt, std::nullopt, true, false}; }
+Key typed(std::string s) { return Key{s, std::nullopt, s, true, false}; }
+
+class TextInputTest : public ::testing::Test {
+ protected:
+  text::StubTextRenderer stub;  // 7 px per code point at size 14
+  widget::MemoryClipboard clipboard;
+  TextInput input = TextInput::local().with_placeholder("hostname").with_text_size(14.0f);
+
+  void SetUp() override {
+    input.apply_layout_external(scene::Rect{100, 10, 200, 40});
+    input.set_focused(true);
+  }
+  bool send(const event::Event& ev, event::Modifiers mods = {}) {
+    widget::EventContext ctx;
+    ctx.modifiers = mods;
+    ctx.text = &stub;
+    ctx.clipboard = &clipboard;
+    ctx.pointer = pointer;
+    const bool handled = input.handle_event(ev, ctx);
+    EXPECT_EQ(handled, ctx.handled);
+    return handled;
+  }
+  std::optional<scene::Point> pointer;
+};
+
+TEST_F(TextInputTest, EditsByCodePoint) {
+  struct Step {
+    event::Event ev;
+    event::Modifiers mods;
+    std::string text;
+    std::size_t cursor;
+    bool handled;
+  };
+  const event::Modifiers none{};
+  const event::Modifiers shift{true, false, false, false};
+  const Step steps[] = {
+      {typed("a"), none, "a", 1, true},
+      {typed("\xC3\xA9"), none, "a\xC3\xA9", 3, true},           // é, two bytes
+      {typed("\xF0\x9F\x98\x80"), none, "a\xC3\xA9\xF0\x9F\x98\x80", 7, true},
+      {named(NamedKey::ArrowLeft), none, "a\xC3\xA9\xF0\x9F\x98\x80", 3, true},
+      {named(NamedKey::Backspace), none, "a\xF0\x9F\x98\x80", 1, true},
+      {named(NamedKey::Delete), none, "a", 1, true},
+      {named(NamedKey::Delete), none, "a", 1, true},             // at the end: nothing
+      {named(NamedKey::Home), none, "a", 0, true},
+      {named(NamedKey::Backspace), none, "a", 0, true},          // at the start: nothing
+      {named(NamedKey::Space), none, " a", 1, true},
+      {named(NamedKey::End), none, " a", 2, true},
+      {named(NamedKey::ArrowRight), none, " a", 2, true},
+      {named(NamedKey::Home), shift, " a", 0, true},             // selects all
+      {typed("xy"), none, "xy", 2, true},                        // replaces the selection
+      {named(NamedKey::Enter), none, "xy", 2, false},
+      {named(NamedKey::Tab), none, "xy", 2, false},
+      {named(NamedKey::Escape), none, "xy", 2, false},
+      {Key{std::string("q"), "KeyQ", "q", false, false}, none, "xy", 2, false},  // release
+      {Key{std::string("\x01"), std::nullopt, "\x01", true, false}, none, "xy", 2, false},
+      {event::ImePreedit{"ni", 2}, none, "xy", 2, true},
+      {event::ImeCommit{"\xE4\xBD\xA0"}, none, "xy\xE4\xBD\xA0", 5, true},
+  };
+  int i = 0;
+  for (const Step& s : steps) {
+    EXPECT_EQ(send(s.ev, s.mods), s.handled) << "step " << i;
+    EXPECT_EQ(input.text(), s.text) << "step " << i;
+    EXPECT_EQ(input.cursor_pos(), s.cursor) << "step " << i;
+    ++i;
+  }
+  EXPECT_TRUE(input.preedit().empty());
+}
+
+TEST_F(TextInputTest, UnfocusedFieldTakesNoKeys) {
+  input.set_focused(false);
+  EXPECT_FALSE(send(typed("a")));
+  EXPECT_FALSE(send(event::ImeCommit{"b"}));
+  EXPECT_EQ(input.text(), "");
+}
+
+TEST_F(TextInputTest, SetTextClampsCursorAndIgnoresSameText) {
+  input.set_text("h\xC3\xA9llo");
+  input.set_cursor_pos(6);
+  EXPECT_EQ(input.cursor_pos(), 6u);
+  EXPECT_FALSE(input.set_text("h\xC3\xA9llo"));
+  EXPECT_EQ(input.cursor_pos(), 6u);
+  EXPECT_TRUE(input.set_text("h\xC3\xA9"));
+  EXPECT_EQ(input.cursor_pos(), 3u);
+  input.set_cursor_pos(2);  // inside é: moved back to its start
+  EXPECT_EQ(input.cursor_pos(), 1u);
+  EXPECT_TRUE(input.set_text("a\xFF\nb"));  // repaired and kept on one line
+  EXPECT_EQ(input.text(), "a\xEF\xBF\xBD b");
+}
+
+TEST_F(TextInputTest, ClickPlacesCaretAndDragSelects) {
+  input.set_text("abcdefgh");
+  pointer = scene::Point{100 + 7 * 3 + 2, 20};  // just past the third character
+  EXPECT_TRUE(send(event::PointerButton{event::button::kLeft, true}));
+  EXPECT_EQ(input.cursor_pos(), 3u);
+  pointer = scene::Point{100 + 7 * 6 + 1, 20};
+  EXPECT_FALSE(send(event::PointerMoved{0, 0}));  // moves are never consumed
+  EXPECT_TRUE(send(event::PointerButton{event::button::kLeft, false}));
+  ASSERT_TRUE(input.selection().has_value());
+  EXPECT_EQ(*input.selection(), (std::pair<std::size_t, std::size_t>{3, 6}));
+  // A press outside the field is not its business.
+  pointer = scene::Point{50, 20};
+  EXPECT_FALSE(send(event::PointerButton{event::button::kLeft, true}));
+  EXPECT_FALSE(send(event::PointerButton{event::button::kRight, true}));
+}
+
+TEST_F(TextInputTest, ClipboardCopyCutPaste) {
+  const event::Modifiers ctrl{false, true, false, false};
+  input.set_text("secret host");
+  input.set_cursor_pos(0);
+  EXPECT_TRUE(send(typed("a"), ctrl));
+  EXPECT_TRUE(send(typed("c"), ctrl));
+  EXPECT_EQ(clipboard.get_text(), "secret host");
+  EXPECT_TRUE(send(typed("x"), ctrl));
+  EXPECT_EQ(input.text(), "");
+  clipboard.set_text("line one\nline\ttwo\x07");
+  EXPECT_TRUE(send(typed("v"), ctrl));
+  EXPECT_EQ(input.text(), "line one line two");
+  EXPECT_FALSE(send(typed("w"), ctrl));  // other shortcuts belong to the application
+  EXPECT_EQ(input.text(), "line one line two");
+}
+
+TEST_F(TextInputTest, ScrollsToKeepTheCaretVisible) {
+  tokens::Tokens tokens;
+  widget::PaintContext paint;
+  input.set_text(std::string(40, 'w'));  // 280 px in a 100 px field
+  input.set_cursor_pos(40);
+  scene::Scene s;
+  input.draw(s, scene::Affine::identity(), stub, tokens, paint);
+  EXPECT_NEAR(input.scroll_x(), 280 - 100 + 2, 1e-9);
+  input.set_cursor_pos(0);
+  s.reset();
+  input.draw(s, scene::Affine::identity(), stub, tokens, paint);
+  EXPECT_EQ(input.scroll_x(), 0.0);
+  s.finish();
+  EXPECT_TRUE(s.balanced());
+}
+
+TEST_F(TextInputTest, DrawsPlaceholderWhenEmptyAndCaretWhenFocused) {
+  tokens::Tokens tokens;
+  widget::PaintContext paint;
+  scene::Scene s;
+  input.draw(s, scene::Affine::identity(), stub, tokens, paint);
+  const std::string dump = s.dump();
+  EXPECT_NE(dump.find("text \"hostname\""), std::string::npos) << dump;
+  EXPECT_NE(dump.find("fill rect(100,"), std::string::npos) << dump;  // the caret at the left edge
+  input.set_focused(false);
+  s.reset();
+  input.draw(s, scene::Affine::identity(), stub, tokens, paint);
+  EXPECT_EQ(s.dump().find("fill rect(100,"), std::string::npos);
+}
+
+TEST(TextInputPango, ClickMapsThroughRealMetrics) {
+  text::PangoTextRenderer pango;
+  TextInput input = TextInput::local();
+  input.apply_layout_external(scene::Rect{0, 0, 300, 30});
+  input.set_focused(true);
+  input.set_text("connection");
+  const text::TextStyle st{14.0f, 0, text::FontFamily::Sans, std::nullopt};
+  widget::EventContext ctx;
+  ctx.text = &pango;
+  ctx.pointer = scene::Point{pango.caret_x("connection", st, 4) + 0.5, 15};
+  EXPECT_TRUE(input.handle_event(event::PointerButton{event::button::kLeft, true}, ctx));
+  EXPECT_EQ(input.cursor_pos(), 4u);
+}
+
+}  // namespace
