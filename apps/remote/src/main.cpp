@@ -1,7 +1,8 @@
-#include <cstdio>
+#include "apps/remote/src/app/launch.hpp"
 
-// Start-up lands here once the application core and the window layer exist.
+// The framework owns the process from here: window, event loop, document.
 int main() {
-  std::puts("Remote: the window is not built yet; run scripts/test.sh to exercise what exists.");
+  const vesk_ui::launch::LaunchDescriptor descriptor = remote::app::launch_descriptor();
+  (void)vesk_ui::launch::run_or_exit(descriptor);
   return 0;
 }

@@ -1,0 +1,290 @@
+// Construction, queries and the widget operations other than painting,
+// input and accessibility.
+#include "apps/remote/src/app/remote_app.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "apps/remote/src/actions/tree.hpp"
+#include "apps/remote/src/doc/list.hpp"
+#include "apps/remote/src/doc/store.hpp"
+#include "platform/vesk_actions/resource.hpp"
+
+namespace remote::app {
+
+const OperationHandle& PendingOperation::handle() const {
+  return std::visit([](const auto& op) -> const OperationHandle& { return op.handle; }, value);
+}
+
+TextInput new_form_input(InputField field) {
+  return TextInput::local().with_placeholder(std::string(field.placeholder())).with_text_size(14.0f);
+}
+
+double flap_target(const FlapState& flap, bool narrow) {
+  bool open = false;
+  switch (flap.open) {
+    case FlapOpen::Automatic: open = narrow ? false : flap.automatic_default; break;
+    case FlapOpen::Open: open = true; break;
+    case FlapOpen::Closed: open = false; break;
+  }
+  return open ? 1.0 : 0.0;
+}
+
+void snap_navigation_flap(FlapState& flap, bool narrow) { flap.position = flap_target(flap, narrow); }
+
+RemoteApp::RemoteApp(std::vector<SavedConnection> connections, std::vector<DiscoveredDevice> devices) {
+  const ConnectionView view = filtered_connections(connections, "");
+  if (!view.empty()) state_.selection = view.front()->id;
+  for (InputField field : InputField::ALL) state_.inputs[field.number()] = new_form_input(field);
+  state_.connections = std::move(connections);
+  state_.discovered_devices = std::move(devices);
+  state_.last_paint = vesk_ui::widget::Clock::now();
+}
+
+std::unique_ptr<RemoteApp> RemoteApp::empty() { return std::make_unique<RemoteApp>(std::vector<SavedConnection>{},
+                                                                                 std::vector<DiscoveredDevice>{}); }
+
+std::optional<Rect> RemoteApp::hit_rect(const UiMessage& message) const {
+  return find_hit_region_bounds(state_.hit_regions, message);
+}
+
+std::optional<Uuid> RemoteApp::first_connection_of_kind(ConnectionKind kind) const {
+  for (const SavedConnection& c : state_.connections) {
+    if (c.kind == kind) return c.id;
+  }
+  return std::nullopt;
+}
+
+rfb::VncSession* RemoteApp::vnc_session() {
+  if (!state_.live_session) return nullptr;
+  LiveSession::Vnc* vnc = state_.live_session->vnc();
+  if (!vnc || !vnc->session) return nullptr;
+  if (vnc->session->status().kind != rfb::SessionStatus::Kind::Connected) return nullptr;
+  return vnc->session.get();
+}
+
+std::optional<HostKeyObservationAt> RemoteApp::pending_host_key_at(const Uuid& id) const {
+  if (!state_.live_session || state_.session_connection != id) return std::nullopt;
+  const LiveSession::Ssh* ssh = state_.live_session->ssh();
+  if (!ssh || !ssh->session) return std::nullopt;
+  auto observation = ssh->session->host_key_observation();
+  if (!observation) return std::nullopt;
+  return HostKeyObservationAt{std::move(*observation), ssh->host, ssh->port};
+}
+
+std::optional<ssh::HostKeyObservation> RemoteApp::pending_host_key(const Uuid& id) const {
+  auto at = pending_host_key_at(id);
+  if (!at) return std::nullopt;
+  return std::move(at->observation);
+}
+
+bool RemoteApp::remote_input_active() const {
+  return state_.live_session && state_.session_connection &&
+         state_.screen.is_session_of(*state_.session_connection);
+}
+
+void RemoteApp::apply_layout_word(std::string_view word) {
+  if (word == "narrow") {
+    state_.navigation_override = FlapOpen::Closed;
+  } else if (word == "narrow-open") {
+    state_.navigation_override = FlapOpen::Open;
+  }
+}
+
+// ---- widget operations ----
+
+vesk_ui::widget::NodeId RemoteApp::build_layout_node(vesk_ui::widget::LayoutTree& tree,
+                                                     vesk_ui::widget::WidgetNodeMap& map) {
+  vesk_ui::widget::Style style;
+  style.width = vesk_ui::widget::Dimension::percent(1.0f);
+  style.height = vesk_ui::widget::Dimension::percent(1.0f);
+  const vesk_ui::widget::NodeId node = tree.new_leaf(style);
+  map.insert(node, this);
+  return node;
+}
+
+void RemoteApp::apply_layout(const vesk_ui::widget::LayoutTree& tree, vesk_ui::widget::NodeId node,
+                             double origin_x, double origin_y) {
+  const vesk_ui::widget::Layout l = tree.layout(node);
+  const double x0 = origin_x + static_cast<double>(l.x);
+  const double y0 = origin_y + static_cast<double>(l.y);
+  bounds_ = Rect{x0, y0, x0 + static_cast<double>(l.width), y0 + static_cast<double>(l.height)};
+  const bool narrow = bounds_.width() < kNarrowWidth;
+  state_.narrow = narrow;
+  FlapState& flap = state_.flap;
+  if (auto override_open = std::exchange(state_.navigation_override, std::nullopt)) {
+    flap.open = *override_open;
+    flap.position = *override_open == FlapOpen::Open ? 1.0 : 0.0;
+  }
+  if (!flap.narrow_at_last_layout) {
+    flap.narrow_at_last_layout = narrow;
+    snap_navigation_flap(flap, narrow);
+  } else if (*flap.narrow_at_last_layout != narrow) {
+    // The paint pass animates the position toward the new target.
+    flap.narrow_at_last_layout = narrow;
+    flap.open = FlapOpen::Automatic;
+  }
+}
+
+void RemoteApp::set_reduced_motion(bool reduced) {
+  state_.reduced_motion = reduced;
+  if (reduced) snap_navigation_flap(state_.flap, state_.narrow);
+}
+
+bool RemoteApp::wants_animation_frame() const {
+  if (!state_.reduced_motion &&
+      std::abs(state_.flap.position - flap_target(state_.flap, state_.narrow)) >= kFlapSettled) {
+    return true;
+  }
+  if (state_.tooltip.pending()) return true;
+  if (state_.live_session) {
+    const SessionStatus status = state_.live_session->status();
+    if (status.is_connecting() || status.is_connected()) return true;
+  }
+  return false;
+}
+
+void RemoteApp::invalidate_if_dirty(std::vector<Rect>& damage) const {
+  if (state_.redraw) damage.push_back(bounds_);
+}
+
+void RemoteApp::fix_selection() {
+  if (state_.selection && find_connection(state_.connections, *state_.selection)) return;
+  const ConnectionView view = filtered_connections(state_.connections, state_.search);
+  state_.selection = view.empty() ? std::nullopt : std::optional<Uuid>(view.front()->id);
+}
+
+void RemoteApp::sync_document(Document& document) {
+  std::vector<SavedConnection> stored = doc::load_connections(document);
+  if (state_.loaded) {
+    if (stored == state_.connections) return;
+    state_.connections = std::move(stored);
+    fix_selection();
+    if (state_.session_connection && !find_connection(state_.connections, *state_.session_connection)) {
+      disconnect();
+    }
+    state_.redraw = true;
+    return;
+  }
+  if (!stored.empty()) {
+    state_.connections = std::move(stored);
+    fix_selection();
+  } else if (!state_.connections.empty()) {
+    doc::write_connections(document, state_.connections);
+  }
+  state_.loaded = true;
+  state_.redraw = true;
+}
+
+std::vector<vesk_ui::doc::ChangeHash> RemoteApp::take_pending_heads() {
+  auto heads = action_host_.take_pending_heads();
+  return heads ? std::move(*heads) : std::vector<vesk_ui::doc::ChangeHash>{};
+}
+
+std::vector<vesk_actions::Resource> RemoteApp::action_resources(const vesk_ui::doc::Document& document) const {
+  std::optional<actions::LiveSessionSummary> summary;
+  if (state_.live_session && state_.session_connection) {
+    actions::LiveSessionSummary s;
+    s.connection_id = *state_.session_connection;
+    if (const LiveSession::Ssh* ssh = state_.live_session->ssh(); ssh && ssh->session) {
+      s.ssh_terminal_connected = ssh->session->status().is_connected();
+      s.host_key = ssh->session->host_key_observation();
+    }
+    summary = std::move(s);
+  }
+  return actions::action_resources(document, state_.connections, summary);
+}
+
+// ---- device link ----
+
+std::vector<DeviceLinkCommand> RemoteApp::take_commands() { return std::exchange(state_.device_commands, {}); }
+
+void RemoteApp::on_device_event(const vesk_ui::device_link::LinkEvent& event) {
+  const vesk_ui::device_link::DeviceLinkEvent* device_event = event.device_session();
+  if (!device_event || !state_.live_session) return;
+  DeviceSession* session = state_.live_session->device();
+  if (!session || session->id() != device_event->session_id) return;
+  session->on_event(*device_event);
+  state_.redraw = true;
+}
+
+void RemoteApp::forward_device_input(const DeviceInputEvent& event) {
+  if (!state_.live_session || !remote_input_active()) return;
+  const DeviceSession* session = state_.live_session->device();
+  if (!session || !session->status().is_connected()) return;
+  state_.device_commands.push_back(DeviceLinkCommand::input(event, session->id()));
+}
+
+bool RemoteApp::take_session_picture() {
+  if (!state_.live_session) return false;
+  if (DeviceSession* device = state_.live_session->device()) {
+    auto frame = device->take_frame();
+    if (!frame) return false;
+    state_.session_picture = vesk_ui::scene::Image::from_rgba(frame->pixels, frame->width, frame->height);
+    state_.redraw = true;
+    return true;
+  }
+  if (LiveSession::Vnc* vnc = state_.live_session->vnc(); vnc && vnc->session) {
+    auto frame = vnc->session->take_frame();
+    if (!frame) return false;
+    state_.session_picture = vesk_ui::scene::Image::from_rgba(frame->shared_pixels(), frame->width(),
+                                                              frame->height());
+    state_.redraw = true;
+    return true;
+  }
+  return false;
+}
+
+// ---- the paint pass's own state changes ----
+
+void RemoteApp::step_navigation_flap(vesk_ui::widget::Instant now) {
+  const double dt =
+      std::min(std::chrono::duration<double>(now - state_.last_paint).count(), kMaxFlapStepSeconds);
+  state_.last_paint = now;
+  FlapState& flap = state_.flap;
+  if (state_.reduced_motion) {
+    snap_navigation_flap(flap, state_.narrow);
+    return;
+  }
+  const double target = flap_target(flap, state_.narrow);
+  const double next = flap.position + (1.0 - std::exp(-kFlapRate * std::max(dt, 0.0))) * (target - flap.position);
+  if (std::abs(next - target) < kFlapSettled) {
+    flap.position = target;
+  } else {
+    flap.position = next;
+    state_.redraw = true;
+  }
+}
+
+void RemoteApp::begin_paint(vesk_ui::widget::Instant now) {
+  state_.hit_regions.clear();
+  sync_inputs();
+  step_navigation_flap(now);
+  if (!state_.live_session) return;
+  // SSH output is drained on every frame, whatever the screen: an undrained
+  // session stops reading, and queued input (acknowledged text included)
+  // would no longer be written.
+  bool fresh = false;
+  if (LiveSession::Ssh* ssh = state_.live_session->ssh(); ssh && ssh->session) fresh = ssh->session->pump_output();
+  if (state_.screen.kind != Screen::Kind::Session) return;
+  if (take_session_picture()) fresh = true;
+  if (state_.session_connection && state_.live_session->status().is_connected()) {
+    SavedConnection* c = find_connection(state_.connections, *state_.session_connection);
+    if (c && c->presence != Presence::Online) {
+      c->presence = Presence::Online;  // in memory only; the document keeps its own
+      fresh = true;
+    }
+  }
+  if (fresh) state_.redraw = true;
+}
+
+void RemoteApp::draw(vesk_ui::scene::Scene& scene, const vesk_ui::scene::Affine& base,
+                     vesk_ui::text::TextRenderer& text, const vesk_ui::tokens::Tokens& tokens,
+                     vesk_ui::widget::PaintContext& paint) {
+  (void)text;
+  begin_paint(paint.now);
+  scene.fill(base, tokens.colors.background, bounds_);
+}
+
+}  // namespace remote::app

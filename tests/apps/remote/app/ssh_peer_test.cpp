@@ -1,0 +1,186 @@
+// The reducer, hub and operation protocol with a real OpenSSH server on
+// 127.0.0.1: host-key trust and forget through confirmations, the stale-key
+// refusals, and acknowledged text delivery.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "apps/remote/src/actions/remote_operation.hpp"
+#include "apps/remote/src/actions/tree.hpp"
+#include "apps/remote/src/doc/list.hpp"
+#include "tests/apps/remote/app/app_test_util.hpp"
+#include "tests/apps/remote/ssh/peers.hpp"
+
+namespace {
+
+using namespace apptest;
+using vesk_actions::OperationKind;
+
+std::string slurp(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+OperationHandle handle_of(std::uint8_t n) {
+  OperationHandle h{};
+  h[15] = n;
+  return h;
+}
+
+class AppSshPeer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to create the test account";
+    user = sshtest::ensure_test_user();
+    sshd = std::make_unique<sshtest::Sshd>();
+    auto dir = tmp.path() / "state";
+    std::filesystem::create_directory(dir);
+    ::chmod(dir.c_str(), 0700);
+    pins = dir / "known-hosts.json";
+    live.set("1");
+    pin_env.set(pins.string());
+    password.set(user.password);
+    profile = conn("shell", ConnectionKind::Ssh, "127.0.0.1", sshd->port(), AuthKind::Password, user.name);
+    app = std::make_unique<RemoteApp>(std::vector{profile}, std::vector<DiscoveredDevice>{});
+  }
+  void TearDown() override { app.reset(); }
+
+  void send(const UiMessage& m) { app->apply_message(m, document); }
+  SessionStatus status() const { return app->state().live_session->status(); }
+  // Waits for the session to leave Connecting, draining its output as painting does.
+  SessionStatus settle() {
+    eventually([&] {
+      if (auto* ssh = app->state_mut().live_session->ssh()) ssh->session->pump_output();
+      return !status().is_connecting();
+    });
+    return status();
+  }
+  SavedConnection& stored() { return *find_connection(app->state_mut().connections, profile.id); }
+
+  ScopedEnv live{"REMOTE_LIVE_SESSIONS"};
+  ScopedEnv pin_env{"REMOTE_SSH_KNOWN_HOSTS"};
+  ScopedEnv password{"REMOTE_SSH_PASSWORD"};
+  ScopedEnv key{"REMOTE_SSH_KEY", std::nullopt};
+  sshtest::TestUser user;
+  sshtest::TempDir tmp;
+  std::unique_ptr<sshtest::Sshd> sshd;
+  std::filesystem::path pins;
+  SavedConnection profile;
+  std::unique_ptr<RemoteApp> app;
+  Document document;
+};
+
+TEST_F(AppSshPeer, TrustForgetAndStaleTargets) {
+  const std::string fingerprint = sshd->host_fingerprint();
+  send(UiMessage::request_connect(profile.id));
+  send(UiMessage::confirm());
+  ASSERT_EQ(settle().kind, SessionStatus::Kind::Failed);
+  auto observation = app->pending_host_key(profile.id);
+  ASSERT_TRUE(observation && observation->unknown());
+  EXPECT_EQ(observation->unknown()->presented, (ssh::HostKeyIdentity{"ssh-ed25519", fingerprint}));
+  send(UiMessage::request_forget_host_key(profile.id));
+  EXPECT_EQ(app->state().notice, notice::kNoKeyToForget);
+
+  // A synchronisation moved the profile to another port after the key was
+  // seen: trusting must not pin the old server's key for the new target.
+  stored().port = static_cast<std::uint16_t>(sshd->port() + 1);
+  send(UiMessage::request_trust_host_key(profile.id));
+  ASSERT_TRUE(app->state().confirmation);
+  send(UiMessage::confirm());
+  EXPECT_EQ(app->state().notice, notice::kTrustStale);
+  auto run_trust = app->run_operation(
+      OperationKind::Effect,
+      actions::encode_operation(RemoteOperation::TrustSshHostKey{profile.id, observation->unknown()->presented}));
+  EXPECT_EQ(run_trust, RunOutcome::failed("the observed SSH host key is stale; reconnect to inspect the current key"));
+  EXPECT_FALSE(std::filesystem::exists(pins));
+
+  // Back on the observed target: a different key is refused, the observed one pinned.
+  stored().port = sshd->port();
+  EXPECT_EQ(app->run_operation(OperationKind::Effect,
+                               actions::encode_operation(RemoteOperation::TrustSshHostKey{
+                                   profile.id, {"ssh-ed25519", "SHA256:someoneelse"}})),
+            RunOutcome::failed("the observed SSH host key is stale; reconnect to inspect the current key"));
+  send(UiMessage::request_trust_host_key(profile.id));
+  send(UiMessage::confirm());
+  EXPECT_EQ(app->state().notice, notice::kTrustStale);  // unchanged from before
+  EXPECT_NE(slurp(pins).find(fingerprint), std::string::npos);
+  EXPECT_EQ(settle(), SessionStatus::connected());
+
+  // The server gets a new key: the reconnect is refused as changed, and forgetting clears the pin.
+  sshd->replace_host_key("ecdsa");
+  app->open_session(profile.id);
+  ASSERT_EQ(settle().kind, SessionStatus::Kind::Failed);
+  observation = app->pending_host_key(profile.id);
+  ASSERT_TRUE(observation && observation->changed());
+  send(UiMessage::request_trust_host_key(profile.id));
+  EXPECT_EQ(app->state().notice, notice::kNoKeyToTrust);
+  send(UiMessage::request_forget_host_key(profile.id));
+  ASSERT_TRUE(app->state().confirmation);
+  send(UiMessage::confirm());
+  EXPECT_EQ(app->state().notice, notice::kForgot);
+  EXPECT_FALSE(app->state().live_session);
+  EXPECT_EQ(app->state().screen, Screen::connection_list());
+  EXPECT_EQ(slurp(pins).find(fingerprint), std::string::npos);
+}
+
+TEST_F(AppSshPeer, ConnectAndAcknowledgedTextThroughOperations) {
+  // Pin the server first, as an earlier trust would have.
+  ASSERT_TRUE(ssh::KnownHosts::trust(pins, "127.0.0.1", sshd->port(), {"ssh-ed25519", sshd->host_fingerprint()}));
+  const auto connect = actions::encode_operation(RemoteOperation::Connect{profile.id});
+  ASSERT_EQ(app->start_operation(handle_of(1), OperationKind::Effect, connect), StartOutcome::pending());
+  PollOutcome outcome;
+  ASSERT_TRUE(eventually([&] {
+    app->state_mut().live_session->ssh()->session->pump_output();
+    outcome = app->poll_operation(handle_of(1), false);
+    return outcome.kind != PollOutcome::Kind::NoUpdate;
+  }));
+  ASSERT_EQ(outcome, PollOutcome::completed(handle_of(1)));
+  EXPECT_EQ(find_connection(app->state().connections, profile.id)->last_used, "just now");
+
+  EXPECT_EQ(app->start_operation(handle_of(2), OperationKind::Effect,
+                                 actions::encode_operation(RemoteOperation::SendText{profile.id, ""})),
+            StartOutcome::failed("SSH input cannot be empty"));
+  EXPECT_FALSE(app->state().pending_operation);
+
+  const auto marker = sshd->out_dir() / "from-operation";
+  const auto text = actions::encode_operation(
+      RemoteOperation::SendText{profile.id, "echo delivered > " + marker.string() + "\n"});
+  ASSERT_EQ(app->start_operation(handle_of(3), OperationKind::Effect, text), StartOutcome::pending());
+  ASSERT_TRUE(eventually([&] {
+    app->state_mut().live_session->ssh()->session->pump_output();
+    outcome = app->poll_operation(handle_of(3), true);  // a delivery ignores cancel
+    return outcome.kind != PollOutcome::Kind::NoUpdate;
+  }));
+  EXPECT_EQ(outcome, PollOutcome::completed(handle_of(3)));
+  EXPECT_TRUE(sshtest::wait_until([&] { return slurp(marker) == "delivered\n"; }));
+
+  // Run without acknowledgement.
+  EXPECT_EQ(app->run_operation(OperationKind::Effect, text), RunOutcome::handled());
+
+  // A delivery whose session is gone before its poll.
+  ASSERT_EQ(app->start_operation(handle_of(4), OperationKind::Effect, text), StartOutcome::pending());
+  send(UiMessage::disconnect());
+  EXPECT_EQ(app->poll_operation(handle_of(4), false),
+            PollOutcome::failed(handle_of(4), "remote.session_replaced",
+                                "the SSH session ended before input delivery was acknowledged"));
+}
+
+TEST_F(AppSshPeer, AProfileWithoutAUserLogsInAsUser) {
+  ASSERT_TRUE(ssh::KnownHosts::trust(pins, "127.0.0.1", sshd->port(), {"ssh-ed25519", sshd->host_fingerprint()}));
+  stored().user.clear();
+  ScopedEnv login("USER", user.name);
+  app->open_session(profile.id);
+  EXPECT_EQ(settle(), SessionStatus::connected());
+  // Unset, the user is "root", whom this server does not let in.
+  login.unset();
+  app->open_session(profile.id);
+  EXPECT_EQ(settle().kind, SessionStatus::Kind::Failed);
+}
+
+}  // namespace
