@@ -260,13 +260,26 @@ std::expected<LoopEnd, std::string> session_loop(ssh_session s, ssh_channel chan
     for (int n = 0; n < kOutputChunksPerPass; ++n) {
       bool got = false;
       for (int is_stderr = 0; is_stderr < 2; ++is_stderr) {
-        int r = ssh_channel_read_nonblocking(channel, buffer.data(), static_cast<uint32_t>(buffer.size()), is_stderr);
-        if (r == SSH_ERROR) return LoopEnd::ChannelDone;  // a broken connection ends the session
-        if (r > 0) {
+        // Gather what is already waiting into one chunk: the UI drains the
+        // queue once per frame, so fuller chunks mean more output per frame.
+        std::size_t filled = 0;
+        bool broken = false;
+        while (filled < buffer.size()) {
+          int r = ssh_channel_read_nonblocking(channel, buffer.data() + filled,
+                                               static_cast<uint32_t>(buffer.size() - filled), is_stderr);
+          if (r == SSH_ERROR) {
+            broken = true;
+            break;
+          }
+          if (r <= 0) break;
+          filled += static_cast<std::size_t>(r);
+        }
+        if (filled > 0) {
           got = true;
-          OutputChunk chunk(buffer.begin(), buffer.begin() + r);
+          OutputChunk chunk(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(filled));
           if (!output.send_blocking(std::move(chunk))) return LoopEnd::OutputClosed;
         }
+        if (broken) return LoopEnd::ChannelDone;  // a broken connection ends the session, after what arrived
       }
       if (!got) break;
       progressed = true;
