@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/apps/remote/doc/scoped_env.hpp"
+#include "tests/support/scoped_env.hpp"
 
 namespace remote {
 namespace {

@@ -361,6 +361,54 @@ TEST_P(DocAliasKeyTest, AliasAloneIsRenamedAndDeleted) {
   EXPECT_TRUE(connection_keys().empty());
 }
 
+// Among many entries, spellings of the id are found by lookup, also one
+// added after the first lookup; lookalikes (another id with the same first
+// digits, an upper-case "URN:UUID:" prefix that is no UUID) stay untouched,
+// and the load keeps the document's key order.
+TEST_F(DocStoreTest, AliasesAreFoundAmongManyEntries) {
+  const ObjId map = raw_map();
+  std::vector<SavedConnection> others;
+  for (int i = 0; i < 300; ++i) {
+    others.push_back(record(Uuid::new_v4().to_string()));
+    others.back().name = "Other " + std::to_string(i);
+  }
+  write_connections(doc_, others);
+  const std::string lookalike = "67e55044-10b1-426f-9247-bb680e5fe0c9";
+  const std::string not_a_uuid = "URN:UUID:67e55044-10b1-426f-9247-bb680e5fe0c8";
+  raw_entry(map, lookalike, "lookalike");
+  raw_entry(map, not_a_uuid, "not an id");
+  raw_entry(map, "67E5504410B1426F9247BB680E5FE0C8", "upper plain");
+  raw_entry(map, "{67E55044-10b1-426f-9247-bb680e5fe0c8}", "braced");
+
+  std::vector<Uuid> key_order;
+  for (const auto& key : connection_keys()) {
+    if (auto id = Uuid::parse(key)) key_order.push_back(*id);
+  }
+  std::vector<Uuid> loaded_order;
+  for (const auto& c : load_connections(doc_)) loaded_order.push_back(c.id);
+  EXPECT_EQ(loaded_order, key_order);
+  ASSERT_EQ(loaded_order.size(), 303u);
+
+  raw_entry(map, "urn:uuid:67e55044-10b1-426F-9247-bb680e5fe0c8", "urn");  // after the first lookups
+  rename_connection(doc_, *Uuid::parse(kIdText), "All three");
+  int renamed = 0;
+  for (const auto& c : load_connections(doc_)) renamed += c.name == "All three";
+  EXPECT_EQ(renamed, 3);
+
+  write_connection(doc_, record());
+  const auto keys = connection_keys();
+  EXPECT_EQ(keys.size(), 303u);
+  for (const std::string& kept : {std::string(kIdText), lookalike, not_a_uuid}) {
+    EXPECT_TRUE(std::binary_search(keys.begin(), keys.end(), kept)) << kept;
+  }
+  auto loaded = load_connections(doc_);
+  EXPECT_EQ(std::count(loaded.begin(), loaded.end(), record()), 1);
+  for (const auto& other : others) EXPECT_EQ(std::count(loaded.begin(), loaded.end(), other), 1);
+
+  delete_connection(doc_, *Uuid::parse(kIdText));
+  EXPECT_EQ(connection_keys().size(), 302u);
+}
+
 TEST_F(DocStoreTest, BatchWriteMatchesSingleWrites) {
   const ObjId map = raw_map();
   raw_entry(map, "67E55044-10B1-426F-9247-BB680E5FE0C8", "aliased");

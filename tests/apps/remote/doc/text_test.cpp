@@ -4,7 +4,7 @@
 
 #include <clocale>
 
-#include "tests/apps/remote/doc/scoped_env.hpp"
+#include "tests/support/scoped_env.hpp"
 
 namespace remote::text {
 namespace {

@@ -3,12 +3,20 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <utility>
 
 // Sets or clears one environment variable for a scope and puts the old value back.
 class ScopedEnv {
  public:
   explicit ScopedEnv(std::string name) : name_(std::move(name)) {
     if (const char* old = std::getenv(name_.c_str())) old_ = old;
+  }
+  ScopedEnv(std::string name, const std::optional<std::string>& value) : ScopedEnv(std::move(name)) {
+    if (value) {
+      set(*value);
+    } else {
+      unset();
+    }
   }
   ~ScopedEnv() {
     if (old_) {
