@@ -111,6 +111,22 @@ void BM_WriteUnchangedOneByOne(benchmark::State& state) {
 }
 BENCHMARK(BM_WriteUnchangedOneByOne)->Unit(benchmark::kMillisecond);
 
+// A single unchanged write into the full document: the cost of one document
+// action that changes nothing, whatever the number of profiles.
+void BM_WriteOneUnchanged(benchmark::State& state) {
+  auto persisted = open_saved();
+  Document& doc = persisted.document();
+  auto records = load_connections(doc);
+  const auto heads = doc.get_heads();
+  std::size_t i = 0;
+  for (auto _ : state) {
+    write_connection(doc, records[i]);
+    i = (i + 7919) % records.size();  // a different, cold entry each time
+  }
+  if (doc.pending_ops() != 0 || doc.get_heads() != heads) state.SkipWithError("an unchanged write recorded a change");
+}
+BENCHMARK(BM_WriteOneUnchanged)->Unit(benchmark::kMicrosecond);
+
 // All records in one call (seeding or syncing a whole list).
 void BM_WriteUnchangedBatch(benchmark::State& state) {
   auto persisted = open_saved();

@@ -1,5 +1,6 @@
 #include "platform/vesk_ui/document/document.hpp"
 
+#include <nettle/sha2.h>
 #include <sodium.h>
 
 #include <algorithm>
@@ -63,6 +64,16 @@ std::string hex(std::span<const uint8_t> b) {
 int64_t now_seconds() {
   using namespace std::chrono;
   return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// Equality of two actor ids as two 8-byte compares, without a call to memcmp.
+inline bool same_actor(const ActorId& a, const ActorId& b) {
+  uint64_t a0, a1, b0, b1;
+  std::memcpy(&a0, a.bytes.data(), 8);
+  std::memcpy(&a1, a.bytes.data() + 8, 8);
+  std::memcpy(&b0, b.bytes.data(), 8);
+  std::memcpy(&b1, b.bytes.data() + 8, 8);
+  return a0 == b0 && a1 == b1;
 }
 
 struct ActorHasher {
@@ -164,6 +175,15 @@ void append_utf8(std::string& out, char32_t cp) {
 
 Error err(std::string m) { return Error{std::move(m)}; }
 
+// Change hashes are SHA-256; nettle uses the CPU's SHA instructions where
+// there are any, several times faster than libsodium's portable code.
+void hash_change(std::span<const uint8_t> bytes, ChangeHash& out) {
+  sha256_ctx ctx;
+  sha256_init(&ctx);
+  sha256_update(&ctx, bytes.size(), bytes.data());
+  sha256_digest(&ctx, SHA256_DIGEST_SIZE, out.bytes.data());
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- small types
@@ -192,7 +212,7 @@ std::string ObjId::to_string() const {
   return std::to_string(counter_) + "@" + actor_.to_hex();
 }
 
-Scalar Scalar::str(std::string_view s) { return Scalar(ScalarKind::Str, std::string(s)); }
+Scalar Scalar::str(std::string_view s) { return Scalar(s); }
 Scalar Scalar::int_(int64_t v) { return Scalar(ScalarKind::Int, v); }
 Scalar Scalar::uint(uint64_t v) { return Scalar(ScalarKind::Uint, v); }
 Scalar Scalar::f64(double v) { return Scalar(ScalarKind::F64, v); }
@@ -269,7 +289,17 @@ std::optional<ObjId> Value::object_id() const {
   return std::nullopt;
 }
 
-bool valid_utf8(std::string_view s) { return decode_utf8(s, nullptr); }
+bool valid_utf8(std::string_view s) {
+  // Keys and values are mostly ASCII: skip that eight bytes at a time.
+  size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    uint64_t v;
+    std::memcpy(&v, s.data() + i, sizeof v);
+    if ((v & 0x8080808080808080ull) != 0) break;
+  }
+  while (i < s.size() && static_cast<uint8_t>(s[i]) < 0x80) ++i;
+  return i == s.size() || decode_utf8(s.substr(i), nullptr);
+}
 
 // ---------------------------------------------------------------- internals
 
@@ -306,23 +336,24 @@ class Register {
     }
   }
 
-  // Drops the entries named in pred, then adds `add` in id order.
+  // Drops the entries named in pred, then moves in `add` (when given) in id
+  // order.
   template <class Less>
-  void apply(const std::vector<OpKey>& pred, std::optional<RegEntry> add, Less less) {
+  void apply(const std::vector<OpKey>& pred, RegEntry* add, Less less) {
     auto doomed = [&](const RegEntry& e) {
       return std::find(pred.begin(), pred.end(), e.id) != pred.end();
     };
     if (rest_size() == 0) {
       if (first_ && !pred.empty() && doomed(*first_)) first_.reset();
-      if (!add) return;
+      if (add == nullptr) return;
       if (!first_) {
-        first_ = std::move(add);
+        first_.emplace(std::move(*add));
         return;
       }
       if (!rest_) rest_ = std::make_unique<std::vector<RegEntry>>();
       if (less(first_->id, add->id)) {
         rest_->push_back(std::move(*first_));
-        first_ = std::move(add);
+        *first_ = std::move(*add);
       } else {
         rest_->push_back(std::move(*add));
       }
@@ -335,7 +366,7 @@ class Register {
     first_.reset();
     rest_.reset();
     if (!pred.empty()) std::erase_if(all, doomed);
-    if (add) {
+    if (add != nullptr) {
       auto pos = std::find_if(all.begin(), all.end(),
                               [&](const RegEntry& e) { return less(e.id, add->id); });
       all.insert(pos, std::move(*add));
@@ -386,12 +417,23 @@ class MapObj {
     if (MapEntry* e = find(k)) return *e;
     auto idx = static_cast<uint32_t>(entries_.size());
     if (entries_.empty()) entries_.reserve(kFirstReserve);
-    entries_.push_back(MapEntry{owned ? std::move(*owned) : std::string(k), Register{}});
+    if (owned != nullptr) {
+      entries_.emplace_back(std::move(*owned));
+    } else {
+      entries_.emplace_back(std::string(k));
+    }
     if (entries_.size() > kLinear) {
       if (slots_.size() < 2 * entries_.size()) {
         rebuild_slots();
       } else {
         insert_slot(idx);
+      }
+    }
+    if (!folded_.empty()) {
+      if (folded_.size() < 2 * entries_.size()) {
+        rebuild_folded();
+      } else {
+        insert_folded(idx);
       }
     }
     if (sorted_ok_ && queried_) {
@@ -418,8 +460,94 @@ class MapObj {
   }
   const MapEntry& at(uint32_t i) const { return entries_[i]; }
 
+  // Calls f(entry) for every entry (deleted keys too) in byte order of the
+  // keys. A small map whose order is not cached is sorted on the spot, so
+  // reading many small maps leaves no per-map order behind.
+  template <class F>
+  void for_each_sorted(F&& f) const {
+    for_each_sorted(f, [](const MapEntry&, int) {});
+  }
+  // Same, calling ahead(entry, distance) for entries 8 and 4 places ahead
+  // (for a small map, ahead(entry, 8) for all of them before the first f),
+  // so a caller can fetch what it will read there: in byte
+  // order the entries are scattered in memory, and waiting on each in turn
+  // dominates the cost of a walk over a large map.
+  template <class F, class Ahead>
+  void for_each_sorted(F&& f, Ahead&& ahead) const {
+    if ((!queried_ || !sorted_ok_) && entries_.size() <= kLocalSort) {
+      uint32_t order[kLocalSort];
+      auto n = static_cast<uint32_t>(entries_.size());
+      for (uint32_t i = 0; i < n; ++i) {
+        ahead(entries_[i], 8);
+        uint32_t j = i;
+        for (; j > 0 && key_less(entries_[i].key, entries_[order[j - 1]].key); --j) order[j] = order[j - 1];
+        order[j] = i;
+      }
+      for (uint32_t i = 0; i < n; ++i) f(entries_[order[i]]);
+      return;
+    }
+    const std::vector<uint32_t>& order = sorted();
+    const size_t n = order.size();
+    for (size_t i = 0; i < n; ++i) {
+      if (i + 12 < n) __builtin_prefetch(&entries_[order[i + 12]]);
+      if (i + 8 < n) {
+        const MapEntry& e = entries_[order[i + 8]];
+        __builtin_prefetch(e.key.data());
+        ahead(e, 8);
+      }
+      if (i + 4 < n) ahead(entries_[order[i + 4]], 4);
+      f(entries_[order[i]]);
+    }
+  }
+
+  // Indices of the entries whose keys equal k when ASCII case is ignored.
+  // The index by folded key is built on first use, then kept by find_or_add.
+  std::vector<uint32_t> find_ignoring_case(std::string_view k) const {
+    if (folded_.empty()) rebuild_folded();
+    std::vector<uint32_t> out;
+    size_t mask = folded_.size() - 1;
+    for (size_t i = folded_hash(k) & mask; folded_[i] != kNoSlot; i = (i + 1) & mask) {
+      if (equal_folded(entries_[folded_[i]].key, k)) out.push_back(folded_[i]);
+    }
+    return out;
+  }
+
  private:
-  static constexpr size_t kLinear = 8;
+  static constexpr size_t kLocalSort = 32;
+  // Byte order; most keys of a small map differ in their first byte.
+  static bool key_less(std::string_view a, std::string_view b) {
+    if (!a.empty() && !b.empty() && a[0] != b[0]) return static_cast<uint8_t>(a[0]) < static_cast<uint8_t>(b[0]);
+    return a < b;
+  }
+  static char fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+  static size_t folded_hash(std::string_view k) {
+    uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (char c : k) {
+      h ^= static_cast<uint8_t>(fold(c));
+      h *= 1099511628211ull;
+    }
+    return static_cast<size_t>(h ^ (h >> 29));
+  }
+  static bool equal_folded(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+      if (fold(a[i]) != fold(b[i])) return false;
+    }
+    return true;
+  }
+  void insert_folded(uint32_t idx) const {
+    size_t mask = folded_.size() - 1;
+    size_t i = folded_hash(entries_[idx].key) & mask;
+    while (folded_[i] != kNoSlot) i = (i + 1) & mask;
+    folded_[i] = idx;
+  }
+  void rebuild_folded() const {
+    folded_.assign(std::bit_ceil(std::max<size_t>(16, entries_.size() * 4)), kNoSlot);
+    for (uint32_t i = 0; i < entries_.size(); ++i) insert_folded(i);
+  }
+
+  // A saved connection has ten keys: searching those linearly beats hashing.
+  static constexpr size_t kLinear = 16;
   static constexpr size_t kFirstReserve = 12;  // a saved connection has ten keys
   static constexpr uint32_t kNoSlot = UINT32_MAX;
   static size_t hash(std::string_view k) { return std::hash<std::string_view>{}(k); }
@@ -438,11 +566,13 @@ class MapObj {
   std::vector<MapEntry> entries_;
   std::vector<uint32_t> slots_;
   mutable std::vector<uint32_t> sorted_;
+  mutable std::vector<uint32_t> folded_;  // by folded key; empty until asked for
   mutable bool sorted_ok_ = true;
   mutable bool queried_ = false;
 };
 
 constexpr uint32_t kEnd = UINT32_MAX;
+constexpr size_t kFirstElems = 24;
 
 struct Elem {
   OpKey id;
@@ -457,10 +587,13 @@ struct Object {
   std::vector<Elem> elems;                     // [0] is the head sentinel
   std::unordered_map<OpKey, uint32_t> index;   // id -> elems slot, once large
   std::vector<Register> regs;                  // list element values
-  size_t visible = 0;
+  size_t visible = 0;  // elements or code points; keys with a value for a map
 
   explicit Object(ObjType t) : type(t) {
-    if (t != ObjType::Map) elems.push_back(Elem{0, kEnd, 0, true});
+    if (t != ObjType::Map) {
+      elems.reserve(kFirstElems);  // room for a short name without regrowing
+      elems.push_back(Elem{0, kEnd, 0, true});
+    }
   }
 
   bool elem_visible(const Elem& e) const {
@@ -489,6 +622,161 @@ struct Object {
       for (uint32_t i = 1; i < elems.size(); ++i) index.emplace(elems[i].id, i);
     }
   }
+};
+
+// Objects by id: kept in chunks that never move, so references stay valid
+// while objects are added, and found through a flat open-addressing index
+// (one probe usually, where a node-based map costs a cache miss per node).
+class ObjectTable {
+ public:
+  ObjectTable() = default;
+  // A copy must not keep the original's last hit.
+  ObjectTable(const ObjectTable& o) : chunks_(o.chunks_), slots_(o.slots_), count_(o.count_) {}
+  ObjectTable& operator=(const ObjectTable&) = delete;
+  ObjectTable(ObjectTable&&) noexcept = default;
+  ObjectTable& operator=(ObjectTable&&) noexcept = default;
+
+  Object* find(OpKey k) {
+    // Operations come in runs on one object (the fields of one entry).
+    if (last_ != nullptr && last_key_ == k) return last_;
+    if (slots_.empty()) return nullptr;
+    size_t mask = slots_.size() - 1;
+    for (size_t i = slot_of(k, mask);; i = (i + 1) & mask) {
+      const Slot& s = slots_[i];
+      if (s.idx == kNone) return nullptr;
+      if (s.key == k) {
+        last_key_ = k;
+        last_ = &chunks_[s.idx / kChunk][s.idx % kChunk];
+        return last_;
+      }
+    }
+  }
+  const Object* find(OpKey k) const { return const_cast<ObjectTable*>(this)->find(k); }
+  // Lookup that leaves the last hit alone (for read-ahead).
+  const Object* peek(OpKey k) const {
+    if (slots_.empty()) return nullptr;
+    size_t mask = slots_.size() - 1;
+    for (size_t i = slot_of(k, mask);; i = (i + 1) & mask) {
+      const Slot& s = slots_[i];
+      if (s.idx == kNone) return nullptr;
+      if (s.key == k) return &chunks_[s.idx / kChunk][s.idx % kChunk];
+    }
+  }
+  void prefetch_slot(OpKey k) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[slot_of(k, slots_.size() - 1)]);
+  }
+
+  // Adds an object unless one with this id exists (ids are unique, so that
+  // never happens on a valid document).
+  Object& emplace(OpKey k, ObjType type) {
+    if (Object* o = find(k)) return *o;
+    if (2 * (count_ + 1) > slots_.size()) grow(std::max<size_t>(16, 2 * slots_.size()));
+    ++count_;
+    if (chunks_.empty() || chunks_.back().size() == kChunk ||
+        chunks_.back().size() == chunks_.back().capacity()) {
+      chunks_.emplace_back();
+      chunks_.back().reserve(kChunk);
+    }
+    auto idx = static_cast<uint32_t>((chunks_.size() - 1) * kChunk + chunks_.back().size());
+    chunks_.back().emplace_back(type);
+    place(k, idx);
+    return chunks_.back().back();
+  }
+
+  void reserve(size_t n) {
+    size_t want = std::bit_ceil(std::max<size_t>(16, 2 * n));
+    if (want > slots_.size()) grow(want);
+  }
+
+ private:
+  static constexpr uint32_t kNone = UINT32_MAX;
+  struct Slot {
+    OpKey key = 0;
+    uint32_t idx = kNone;
+  };
+  static size_t slot_of(OpKey k, size_t mask) {
+    return static_cast<size_t>((k * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+  }
+  void place(OpKey k, uint32_t idx) {
+    size_t mask = slots_.size() - 1;
+    size_t i = slot_of(k, mask);
+    while (slots_[i].idx != kNone) i = (i + 1) & mask;
+    slots_[i] = Slot{k, idx};
+  }
+  void grow(size_t size) {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(size, Slot{});
+    for (const Slot& s : old) {
+      if (s.idx != kNone) place(s.key, s.idx);
+    }
+  }
+
+  // A chunk is filled up to the capacity it was given and never grows, so
+  // objects do not move. (A copied chunk may have no spare capacity; the
+  // next object then starts a new chunk, and its index still names it.)
+  static constexpr size_t kChunk = 1024;
+  std::vector<std::vector<Object>> chunks_;
+  std::vector<Slot> slots_;
+  size_t count_ = 0;
+  OpKey last_key_ = 0;
+  Object* last_ = nullptr;
+};
+
+// Change hashes to history positions, in one flat open-addressing table:
+// hashes are uniform, so their first bytes serve as the slot number.
+class ChangeIndex {
+ public:
+  const uint32_t* find(const ChangeHash& h) const {
+    if (slots_.empty()) return nullptr;
+    size_t mask = slots_.size() - 1;
+    for (size_t i = slot_of(h, mask);; i = (i + 1) & mask) {
+      const Slot& s = slots_[i];
+      if (s.idx == kNone) return nullptr;
+      if (s.hash == h) return &s.idx;
+    }
+  }
+  bool contains(const ChangeHash& h) const { return find(h) != nullptr; }
+  // The position of a hash known to be present.
+  uint32_t at(const ChangeHash& h) const { return *find(h); }
+
+  void emplace(const ChangeHash& h, uint32_t idx) {
+    if (contains(h)) return;
+    if (2 * (count_ + 1) > slots_.size()) grow(std::max<size_t>(16, 2 * slots_.size()));
+    place(h, idx);
+    ++count_;
+  }
+  void reserve(size_t n) {
+    size_t want = std::bit_ceil(std::max<size_t>(16, 2 * n));
+    if (want > slots_.size()) grow(want);
+  }
+
+ private:
+  static constexpr uint32_t kNone = UINT32_MAX;
+  struct Slot {
+    ChangeHash hash;
+    uint32_t idx = kNone;
+  };
+  static size_t slot_of(const ChangeHash& h, size_t mask) {
+    uint64_t v;
+    std::memcpy(&v, h.bytes.data(), sizeof v);
+    return static_cast<size_t>(v) & mask;
+  }
+  void place(const ChangeHash& h, uint32_t idx) {
+    size_t mask = slots_.size() - 1;
+    size_t i = slot_of(h, mask);
+    while (slots_[i].idx != kNone) i = (i + 1) & mask;
+    slots_[i] = Slot{h, idx};
+  }
+  void grow(size_t size) {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(size, Slot{});
+    for (const Slot& s : old) {
+      if (s.idx != kNone) place(s.hash, s.idx);
+    }
+  }
+
+  std::vector<Slot> slots_;
+  size_t count_ = 0;
 };
 
 enum class Action : uint8_t {
@@ -541,11 +829,12 @@ struct Document::Impl {
   uint32_t actor_idx = 0;
   std::vector<ActorId> actors;
   std::unordered_map<ActorId, uint32_t, ActorHasher> actor_index;
-  std::unordered_map<OpKey, Object> objects;
+  mutable uint32_t actor_hint = 0;  // actor of the last id looked up
+  ObjectTable objects;
   uint64_t max_op = 0;
 
   std::vector<StoredChange> history;
-  std::unordered_map<ChangeHash, uint32_t, HashHasher> by_hash;
+  ChangeIndex by_hash;
   std::vector<ChangeHash> heads;  // sorted
   std::vector<uint64_t> last_seq;  // by actor index
 
@@ -553,7 +842,7 @@ struct Document::Impl {
   uint64_t pending_start = 0;
 
   explicit Impl(ActorId a) : actor(a) {
-    objects.emplace(0, Object(ObjType::Map));
+    objects.emplace(0, ObjType::Map);
     actor_idx = intern(a).value();
   }
 
@@ -582,8 +871,13 @@ struct Document::Impl {
   std::optional<OpKey> internal_id(const ObjId& id) const {
     if (id.is_root()) return OpKey{0};
     if (id.counter() > kMaxCounter) return std::nullopt;
+    // Most ids asked for in a row share one actor.
+    if (actor_hint < actors.size() && same_actor(actors[actor_hint], id.actor())) {
+      return make_key(id.counter(), actor_hint);
+    }
     auto it = actor_index.find(id.actor());
     if (it == actor_index.end()) return std::nullopt;
+    actor_hint = it->second;
     return make_key(id.counter(), it->second);
   }
 
@@ -595,14 +889,14 @@ struct Document::Impl {
   Result<std::pair<OpKey, Object*>> object_of(const ObjId& id, ObjType want) {
     auto key = internal_id(id);
     if (!key) return std::unexpected(err("no object " + id.to_string()));
-    auto it = objects.find(*key);
-    if (it == objects.end()) return std::unexpected(err("no object " + id.to_string()));
-    if (it->second.type != want) {
+    Object* found = objects.find(*key);
+    if (found == nullptr) return std::unexpected(err("no object " + id.to_string()));
+    if (found->type != want) {
       static constexpr const char* names[] = {"a map", "a list", "a text"};
       return std::unexpected(
           err("object " + id.to_string() + " is not " + names[static_cast<int>(want)]));
     }
-    return std::pair<OpKey, Object*>{*key, &it->second};
+    return std::pair<OpKey, Object*>{*key, found};
   }
 
   Result<const Object*> find_object(const ObjId& id, ObjType want) const {
@@ -613,12 +907,12 @@ struct Document::Impl {
 
   // ---- applying operations (all checks done before) ----
 
-  void reg_apply(Register& reg, const std::vector<OpKey>& pred, std::optional<RegEntry> add) {
-    reg.apply(pred, std::move(add), [this](OpKey a, OpKey b) { return op_less(a, b); });
+  void reg_apply(Register& reg, const std::vector<OpKey>& pred, RegEntry* add) {
+    reg.apply(pred, add, [this](OpKey a, OpKey b) { return op_less(a, b); });
   }
 
   void create_object(OpKey id, const Stored& v) {
-    if (const auto* type = std::get_if<ObjType>(&v)) objects.emplace(id, Object(*type));
+    if (const auto* type = std::get_if<ObjType>(&v)) objects.emplace(id, *type);
   }
 
   // RGA: a new element goes right after its reference, past any elements with
@@ -639,16 +933,22 @@ struct Document::Impl {
 
   // Applies one operation; with `consume` its strings and values are moved out.
   void apply_op(Op& op, OpKey id, bool consume) {
-    Object& o = objects.at(op.obj);
+    Object& o = *objects.find(op.obj);
     switch (op.action) {
       case Action::MapSet: {
         create_object(id, *op.value);
         MapEntry& entry = o.map.find_or_add(op.text, consume ? &op.text : nullptr);
-        reg_apply(entry.reg, op.pred, RegEntry{id, consume ? std::move(*op.value) : *op.value});
+        RegEntry add = consume ? RegEntry{id, std::move(*op.value)} : RegEntry{id, *op.value};
+        if (entry.reg.empty()) ++o.visible;  // a put always leaves a value
+        reg_apply(entry.reg, op.pred, &add);
         break;
       }
       case Action::MapDel: {
-        if (MapEntry* entry = o.map.find(op.text)) reg_apply(entry->reg, op.pred, std::nullopt);
+        if (MapEntry* entry = o.map.find(op.text)) {
+          bool was = !entry->reg.empty();
+          reg_apply(entry->reg, op.pred, nullptr);
+          if (was && entry->reg.empty()) --o.visible;
+        }
         break;
       }
       case Action::TextInsert: {
@@ -677,7 +977,7 @@ struct Document::Impl {
         uint32_t prev = *o.find_elem(op.ref);
         auto reg = static_cast<uint32_t>(o.regs.size());
         create_object(id, *op.value);
-        o.regs.push_back(Register{RegEntry{id, consume ? std::move(*op.value) : *op.value}});
+        o.regs.push_back(Register{consume ? RegEntry{id, std::move(*op.value)} : RegEntry{id, *op.value}});
         integrate(o, prev, id, reg);
         ++o.visible;
         break;
@@ -689,9 +989,9 @@ struct Document::Impl {
         std::optional<RegEntry> add;
         if (op.action == Action::ListSet) {
           create_object(id, *op.value);
-          add = RegEntry{id, consume ? std::move(*op.value) : *op.value};
+          add = consume ? RegEntry{id, std::move(*op.value)} : RegEntry{id, *op.value};
         }
-        reg_apply(o.regs[e.value], op.pred, std::move(add));
+        reg_apply(o.regs[e.value], op.pred, add ? &*add : nullptr);
         bool now = o.elem_visible(e);
         if (was && !now) --o.visible;
         if (!was && now) ++o.visible;
@@ -743,7 +1043,7 @@ struct Document::Impl {
     c.ops = std::move(pending);
     pending.clear();
     auto bytes = std::make_shared<std::vector<uint8_t>>(encode(c));
-    crypto_hash_sha256(c.info.hash.bytes.data(), bytes->data(), bytes->size());
+    hash_change(*bytes, c.info.hash);
     c.len = bytes->size();
     c.buf = std::move(bytes);
     store(std::move(c));
@@ -834,62 +1134,77 @@ struct Document::Impl {
     }
   }
 
-  static std::optional<Stored> decode_value(Reader& r) {
+  // Reads a value into `out`; false when malformed.
+  static bool decode_value(Reader& r, std::optional<Stored>& out) {
     uint8_t tag;
-    if (!r.u8(tag)) return std::nullopt;
-    if (tag >= 16 && tag <= 18) return Stored{static_cast<ObjType>(tag - 16)};
+    if (!r.u8(tag)) return false;
+    if (tag >= 16 && tag <= 18) {
+      out.emplace(static_cast<ObjType>(tag - 16));
+      return true;
+    }
     switch (static_cast<ScalarKind>(tag)) {
       case ScalarKind::Str: {
         std::string_view s;
-        if (!r.str(s) || !valid_utf8(s)) return std::nullopt;
-        return Stored{Scalar::str(s)};
+        if (!r.str(s) || !valid_utf8(s)) return false;
+        out.emplace(Scalar::str(s));
+        return true;
       }
       case ScalarKind::Int:
       case ScalarKind::Counter:
       case ScalarKind::Timestamp: {
         int64_t v;
-        if (!r.svarint(v)) return std::nullopt;
-        if (tag == static_cast<uint8_t>(ScalarKind::Int)) return Stored{Scalar::int_(v)};
-        if (tag == static_cast<uint8_t>(ScalarKind::Counter)) return Stored{Scalar::counter(v)};
-        return Stored{Scalar::timestamp(v)};
+        if (!r.svarint(v)) return false;
+        if (tag == static_cast<uint8_t>(ScalarKind::Int)) {
+          out.emplace(Scalar::int_(v));
+          return true;
+        }
+        if (tag == static_cast<uint8_t>(ScalarKind::Counter)) {
+          out.emplace(Scalar::counter(v));
+          return true;
+        }
+        out.emplace(Scalar::timestamp(v));
+        return true;
       }
       case ScalarKind::Uint: {
         uint64_t v;
-        if (!r.varint(v)) return std::nullopt;
-        return Stored{Scalar::uint(v)};
+        if (!r.varint(v)) return false;
+        out.emplace(Scalar::uint(v));
+        return true;
       }
       case ScalarKind::F64: {
         uint64_t v;
-        if (!r.u64le(v)) return std::nullopt;
-        return Stored{Scalar::f64(std::bit_cast<double>(v))};
+        if (!r.u64le(v)) return false;
+        out.emplace(Scalar::f64(std::bit_cast<double>(v)));
+        return true;
       }
       case ScalarKind::Boolean: {
         uint8_t b;
-        if (!r.u8(b) || b > 1) return std::nullopt;
-        return Stored{Scalar::boolean(b == 1)};
+        if (!r.u8(b) || b > 1) return false;
+        out.emplace(Scalar::boolean(b == 1));
+        return true;
       }
-      case ScalarKind::Null: return Stored{Scalar::null()};
+      case ScalarKind::Null:
+        out.emplace(Scalar::null());
+        return true;
       case ScalarKind::Bytes: {
         std::string_view s;
-        if (!r.str(s)) return std::nullopt;
-        return Stored{Scalar::bytes(std::vector<uint8_t>(s.begin(), s.end()))};
+        if (!r.str(s)) return false;
+        out.emplace(Scalar::bytes(std::vector<uint8_t>(s.begin(), s.end())));
+        return true;
       }
     }
-    return std::nullopt;
+    return false;
   }
 
-  // Parses a change; interns its actors. Structure only: references are
-  // checked against the state by check() when the change is ready.
-  Result<DecodedChange> decode(const Buffer& buf, size_t off, size_t len) {
-    std::span<const uint8_t> bytes = std::span<const uint8_t>(*buf).subspan(off, len);
-    DecodedChange c;
-    Reader r(bytes);
+  // Header of an encoded change, up to and including its operation count.
+  // Interns the change's actors; `table` maps its local actor numbers.
+  Result<uint64_t> decode_header(Reader& r, std::vector<uint32_t>& table, DecodedChange& c) {
     auto bad = [](const char* what) { return std::unexpected(err(std::string("malformed change: ") + what)); };
     std::span<const uint8_t> magic;
     if (!r.raw(4, magic) || !std::equal(magic.begin(), magic.end(), kChangeMagic)) return bad("header");
     uint64_t n_actors;
     if (!r.varint(n_actors) || n_actors == 0 || n_actors > r.remaining() / 16) return bad("actors");
-    std::vector<uint32_t> table;
+    table.clear();
     table.reserve(n_actors);
     for (uint64_t i = 0; i < n_actors; ++i) {
       std::span<const uint8_t> a;
@@ -923,7 +1238,12 @@ struct Document::Impl {
     }
     uint64_t n_ops;
     if (!r.varint(n_ops) || n_ops == 0 || n_ops > r.remaining() / 3) return bad("op count");
-    c.ops.resize(n_ops);
+    return n_ops;
+  }
+
+  // Reads one operation into `op` (reusing its buffers). Null when it is
+  // well-formed, else what is wrong with it.
+  static const char* decode_op(Reader& r, const std::vector<uint32_t>& table, Op& op) {
     auto key = [&](OpKey& out) {
       uint64_t counter, a = 0;
       if (!r.varint(counter) || counter > kMaxCounter) return false;
@@ -947,34 +1267,53 @@ struct Document::Impl {
     auto text = [&](std::string& out) {
       std::string_view s;
       if (!r.str(s) || !valid_utf8(s)) return false;
-      out = std::string(s);
+      out.assign(s.data(), s.size());
       return true;
     };
+    op.ref = 0;
+    op.count = 1;
+    op.text.clear();
+    op.pred.clear();
+    op.value.reset();
+    uint8_t action;
+    if (!r.u8(action) || action < 1 || action > 7) return "action";
+    op.action = static_cast<Action>(action);
+    if (!key(op.obj)) return "object id";
+    bool ok = true;
+    switch (op.action) {
+      case Action::MapSet: ok = text(op.text) && preds(op.pred) && decode_value(r, op.value); break;
+      case Action::MapDel: ok = text(op.text) && preds(op.pred); break;
+      case Action::TextInsert: {
+        ok = key(op.ref) && text(op.text);
+        if (ok) {
+          op.count = static_cast<uint64_t>(std::count_if(
+              op.text.begin(), op.text.end(), [](char ch) { return (static_cast<uint8_t>(ch) & 0xC0) != 0x80; }));
+          ok = op.count > 0;
+        }
+        break;
+      }
+      case Action::TextDelete: ok = key(op.ref) && op.ref != 0 && r.varint(op.count) && op.count > 0 && op.count <= kMaxCounter; break;
+      case Action::ListInsert: ok = key(op.ref) && decode_value(r, op.value); break;
+      case Action::ListSet: ok = key(op.ref) && op.ref != 0 && preds(op.pred) && decode_value(r, op.value); break;
+      case Action::ListDel: ok = key(op.ref) && op.ref != 0 && preds(op.pred); break;
+    }
+    return ok ? nullptr : "operation";
+  }
+
+  // Parses a change; interns its actors. Structure only: references are
+  // checked against the state by check() when the change is ready.
+  Result<DecodedChange> decode(const Buffer& buf, size_t off, size_t len) {
+    std::span<const uint8_t> bytes = std::span<const uint8_t>(*buf).subspan(off, len);
+    DecodedChange c;
+    Reader r(bytes);
+    auto bad = [](const char* what) { return std::unexpected(err(std::string("malformed change: ") + what)); };
+    std::vector<uint32_t> table;
+    auto n_ops = decode_header(r, table, c);
+    if (!n_ops) return std::unexpected(n_ops.error());
+    c.ops.resize(*n_ops);
     uint64_t width = 0;
     for (Op& op : c.ops) {
-      uint8_t action;
-      if (!r.u8(action) || action < 1 || action > 7) return bad("action");
-      op.action = static_cast<Action>(action);
-      if (!key(op.obj)) return bad("object id");
-      bool ok = true;
-      switch (op.action) {
-        case Action::MapSet: ok = text(op.text) && preds(op.pred) && (op.value = decode_value(r)); break;
-        case Action::MapDel: ok = text(op.text) && preds(op.pred); break;
-        case Action::TextInsert: {
-          ok = key(op.ref) && text(op.text);
-          if (ok) {
-            op.count = static_cast<uint64_t>(std::count_if(
-                op.text.begin(), op.text.end(), [](char ch) { return (static_cast<uint8_t>(ch) & 0xC0) != 0x80; }));
-            ok = op.count > 0;
-          }
-          break;
-        }
-        case Action::TextDelete: ok = key(op.ref) && op.ref != 0 && r.varint(op.count) && op.count > 0 && op.count <= kMaxCounter; break;
-        case Action::ListInsert: ok = key(op.ref) && (op.value = decode_value(r)); break;
-        case Action::ListSet: ok = key(op.ref) && op.ref != 0 && preds(op.pred) && (op.value = decode_value(r)); break;
-        case Action::ListDel: ok = key(op.ref) && op.ref != 0 && preds(op.pred); break;
-      }
-      if (!ok) return bad("operation");
+      if (const char* what = decode_op(r, table, op)) return bad(what);
       width += op.width();
       if (width > kMaxCounter) return bad("too many operations");
     }
@@ -984,47 +1323,22 @@ struct Document::Impl {
     c.buf = buf;
     c.off = off;
     c.len = len;
-    crypto_hash_sha256(c.info.hash.bytes.data(), bytes.data(), bytes.size());
+    hash_change(bytes, c.info.hash);
     return c;
   }
 
-  // Every reference must name an existing object or element of the right
-  // type (or one made earlier in the same change), so applying cannot fail.
-  Result<void> check(const DecodedChange& c) const {
-    // Ids made within one change increase, so both lists stay sorted.
-    struct Made {
-      OpKey id;
-      ObjType type;
-    };
-    struct Run {
-      OpKey first;
-      uint64_t count;
-      OpKey obj;
-    };
-    std::vector<Made> made;
-    std::vector<Run> runs;
-    auto type_of = [&](OpKey obj) -> std::optional<ObjType> {
-      auto it = std::lower_bound(made.begin(), made.end(), obj,
-                                 [](const Made& m, OpKey k) { return m.id < k; });
-      if (it != made.end() && it->id == obj) return it->type;
-      if (auto o = objects.find(obj); o != objects.end()) return o->second.type;
-      return std::nullopt;
-    };
-    auto has_elem = [&](OpKey obj, OpKey e) {
-      if (key_actor(e) == c.actor_idx) {
-        auto it = std::upper_bound(runs.begin(), runs.end(), e,
-                                   [](OpKey k, const Run& r) { return k < r.first; });
-        if (it != runs.begin()) {
-          --it;
-          if (key_counter(e) - key_counter(it->first) < it->count) return it->obj == obj;
-        }
-      }
-      auto o = objects.find(obj);
-      return o != objects.end() && o->second.find_elem(e).has_value();
-    };
-    auto bad = [](const char* what) { return std::unexpected(err(std::string("invalid change: ") + what)); };
-    OpKey id = make_key(c.info.start_op, c.actor_idx);
-    for (const Op& op : c.ops) {
+  // Checks the operations of one change, in order, so that applying them
+  // cannot fail: every reference must name an existing object or element of
+  // the right type, or one made earlier in the same change. When each
+  // operation is applied right after its check (`track` false), what the
+  // change made is already in the state and needs no separate record.
+  class Checker {
+   public:
+    Checker(const Impl& impl, uint32_t actor_idx, bool track)
+        : impl_(impl), actor_idx_(actor_idx), track_(track) {}
+
+    Result<void> op(const Op& op, OpKey id) {
+      auto bad = [](const char* what) { return std::unexpected(err(std::string("invalid change: ") + what)); };
       auto type = type_of(op.obj);
       if (!type) return bad("unknown object");
       bool map_op = op.action == Action::MapSet || op.action == Action::MapDel;
@@ -1037,7 +1351,7 @@ struct Document::Impl {
           if (op.ref != 0 && !has_elem(op.obj, op.ref)) return bad("unknown element");
           // RGA ordering needs every element to be younger than its reference.
           if (op.ref != 0 && key_counter(op.ref) >= key_counter(id)) return bad("element id order");
-          runs.push_back(Run{id, op.width(), op.obj});
+          if (track_) runs_.push_back(Run{id, op.width(), op.obj});
           break;
         case Action::TextDelete: {
           OpKey k = op.ref;
@@ -1052,11 +1366,102 @@ struct Document::Impl {
           break;
         default: break;
       }
-      if (op.value) {
-        if (const auto* t = std::get_if<ObjType>(&*op.value)) made.push_back(Made{id, *t});
+      if (track_ && op.value) {
+        if (const auto* t = std::get_if<ObjType>(&*op.value)) made_.push_back(Made{id, *t});
       }
+      return {};
+    }
+
+   private:
+    // Ids made within one change increase, so both lists stay sorted.
+    struct Made {
+      OpKey id;
+      ObjType type;
+    };
+    struct Run {
+      OpKey first;
+      uint64_t count;
+      OpKey obj;
+    };
+
+    std::optional<ObjType> type_of(OpKey obj) const {
+      auto it = std::lower_bound(made_.begin(), made_.end(), obj,
+                                 [](const Made& m, OpKey k) { return m.id < k; });
+      if (it != made_.end() && it->id == obj) return it->type;
+      if (const Object* o = impl_.objects.find(obj)) return o->type;
+      return std::nullopt;
+    }
+    bool has_elem(OpKey obj, OpKey e) const {
+      if (key_actor(e) == actor_idx_ && !runs_.empty()) {
+        auto it = std::upper_bound(runs_.begin(), runs_.end(), e,
+                                   [](OpKey k, const Run& r) { return k < r.first; });
+        if (it != runs_.begin()) {
+          --it;
+          if (key_counter(e) - key_counter(it->first) < it->count) return it->obj == obj;
+        }
+      }
+      const Object* o = impl_.objects.find(obj);
+      return o != nullptr && o->find_elem(e).has_value();
+    }
+
+    const Impl& impl_;
+    uint32_t actor_idx_;
+    bool track_;
+    std::vector<Made> made_;
+    std::vector<Run> runs_;
+  };
+
+  Result<void> check(const DecodedChange& c) const {
+    Checker checker(*this, c.actor_idx, true);
+    OpKey id = make_key(c.info.start_op, c.actor_idx);
+    for (const Op& op : c.ops) {
+      if (auto ok = checker.op(op, id); !ok) return ok;
       id += op.width() * kActorStep;
     }
+    return {};
+  }
+
+  // Loading a saved file: a change that is ready is checked and applied one
+  // operation at a time as it is read, with no decoded copy of it. A failure
+  // may leave the change half applied, which is fine only because a failed
+  // load throws the whole document away. Other changes take the general path.
+  Result<void> load_change(const Buffer& buf, size_t off, size_t len, std::vector<DecodedChange>& waiting) {
+    std::span<const uint8_t> bytes = std::span<const uint8_t>(*buf).subspan(off, len);
+    auto bad = [](const char* what) { return std::unexpected(err(std::string("malformed change: ") + what)); };
+    DecodedChange c;
+    Reader r(bytes);
+    std::vector<uint32_t> table;
+    auto n_ops = decode_header(r, table, c);
+    if (!n_ops) return std::unexpected(n_ops.error());
+    hash_change(bytes, c.info.hash);
+    auto ready = readiness(c);
+    if (!ready) return std::unexpected(ready.error());
+    if (*ready != Ready::Yes) {
+      auto full = decode(buf, off, len);
+      if (!full) return std::unexpected(full.error());
+      if (*ready == Ready::Later) waiting.push_back(std::move(*full));
+      return {};
+    }
+    Checker checker(*this, c.actor_idx, false);
+    Op op;
+    uint64_t width = 0;
+    OpKey id = make_key(c.info.start_op, c.actor_idx);
+    for (uint64_t i = 0; i < *n_ops; ++i) {
+      if (const char* what = decode_op(r, table, op)) return bad(what);
+      width += op.width();
+      if (width > kMaxCounter) return bad("too many operations");
+      if (c.info.start_op + width - 1 > kMaxCounter) return bad("operation ids overflow");
+      if (auto ok = checker.op(op, id); !ok) return ok;
+      apply_op(op, id, true);
+      id += op.width() * kActorStep;
+    }
+    if (!r.done()) return bad("trailing bytes");
+    c.info.op_count = width;
+    c.buf = buf;
+    c.off = off;
+    c.len = len;
+    max_op = std::max(max_op, c.info.start_op + width - 1);
+    store(std::move(c));
     return {};
   }
 
@@ -1252,6 +1657,11 @@ Result<void> Document::delete_key(const ObjId& obj, std::string_view key) {
   return {};
 }
 
+size_t Document::map_size(const ObjId& obj) const {
+  auto o = impl_->find_object(obj, ObjType::Map);
+  return o ? (*o)->visible : 0;
+}
+
 std::vector<std::string> Document::keys(const ObjId& obj) const {
   std::vector<std::string> out;
   auto o = impl_->find_object(obj, ObjType::Map);
@@ -1265,12 +1675,52 @@ std::vector<std::string> Document::keys(const ObjId& obj) const {
   return out;
 }
 
+Result<void> Document::visit_entries(const ObjId& obj, void (*fn)(void*, const EntryView&), void* ctx) const {
+  auto o = impl_->find_object(obj, ObjType::Map);
+  if (!o) return std::unexpected(o.error());
+  // Values that are objects are usually read next: fetch their slot in the
+  // object index early, then the object itself.
+  auto ahead = [&](const MapEntry& e, int distance) {
+    if (e.reg.empty() || !std::holds_alternative<ObjType>(e.reg.front().value)) return;
+    if (distance == 8) {
+      impl_->objects.prefetch_slot(e.reg.front().id);
+    } else if (const Object* next = impl_->objects.peek(e.reg.front().id)) {
+      __builtin_prefetch(next);
+    }
+  };
+  (*o)->map.for_each_sorted([&](const MapEntry& e) {
+    if (e.reg.empty()) return;
+    const RegEntry& r = e.reg.front();
+    EntryView view;
+    view.key = e.key;
+    if (const auto* type = std::get_if<ObjType>(&r.value)) {
+      view.object = ObjectRef{*type, impl_->public_id(r.id)};
+    } else {
+      view.scalar = &std::get<Scalar>(r.value);
+    }
+    fn(ctx, view);
+  }, ahead);
+  return {};
+}
+
+std::vector<std::string> Document::keys_ignoring_case(const ObjId& obj, std::string_view key) const {
+  std::vector<std::string> out;
+  auto o = impl_->find_object(obj, ObjType::Map);
+  if (!o) return out;
+  const MapObj& m = (*o)->map;
+  for (uint32_t i : m.find_ignoring_case(key)) {
+    if (!m.at(i).reg.empty()) out.push_back(m.at(i).key);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 std::optional<ObjType> Document::object_type(const ObjId& obj) const {
   auto key = impl_->internal_id(obj);
   if (!key) return std::nullopt;
-  auto it = impl_->objects.find(*key);
-  if (it == impl_->objects.end()) return std::nullopt;
-  return it->second.type;
+  const Object* o = impl_->objects.find(*key);
+  if (o == nullptr) return std::nullopt;
+  return o->type;
 }
 
 Result<std::string> Document::text(const ObjId& obj) const {
@@ -1338,12 +1788,12 @@ Result<void> Document::splice_text(const ObjId& obj, size_t pos, size_t del, std
 
 Result<size_t> Document::length(const ObjId& obj) const {
   auto key = impl_->internal_id(obj);
-  auto it = key ? impl_->objects.find(*key) : impl_->objects.end();
-  if (it == impl_->objects.end()) return std::unexpected(err("no object " + obj.to_string()));
-  if (it->second.type == ObjType::Map) {
+  const Object* o = key ? impl_->objects.find(*key) : nullptr;
+  if (o == nullptr) return std::unexpected(err("no object " + obj.to_string()));
+  if (o->type == ObjType::Map) {
     return std::unexpected(err("object " + obj.to_string() + " is a map, not a sequence"));
   }
-  return it->second.visible;
+  return o->visible;
 }
 
 Result<std::optional<Value>> Document::list_get(const ObjId& list, size_t index) const {
@@ -1461,7 +1911,7 @@ std::vector<std::vector<uint8_t>> Document::encoded_changes_since(
   std::vector<bool> known(impl_->history.size(), false);
   std::vector<uint32_t> stack;
   for (const ChangeHash& h : heads) {
-    if (auto it = impl_->by_hash.find(h); it != impl_->by_hash.end()) stack.push_back(it->second);
+    if (const uint32_t* i = impl_->by_hash.find(h)) stack.push_back(*i);
   }
   while (!stack.empty()) {
     uint32_t i = stack.back();
@@ -1517,7 +1967,17 @@ std::vector<uint8_t> Document::save() const {
   return std::move(w.out);
 }
 
-Result<Document> Document::load(std::span<const uint8_t> bytes) {
+Result<Document> Document::load(std::span<const uint8_t> bytes) { return load_from(bytes, nullptr); }
+
+Result<Document> Document::load_owned(std::vector<uint8_t> bytes) {
+  if (bytes.size() > kMaxDocumentBytes) return std::unexpected(err("document is too large"));
+  auto owned = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+  return load_from(*owned, owned);
+}
+
+// `owner`, when given, holds `bytes` and is kept by the document for the
+// encoded changes; otherwise they are copied once the file is found sound.
+Result<Document> Document::load_from(std::span<const uint8_t> bytes, std::shared_ptr<const std::vector<uint8_t>> owner) {
   ensure_sodium();
   if (bytes.size() > kMaxDocumentBytes) return std::unexpected(err("document is too large"));
   if (bytes.size() < sizeof kDocMagic + 1 + kChecksumBytes ||
@@ -1540,7 +2000,8 @@ Result<Document> Document::load(std::span<const uint8_t> bytes) {
   impl->by_hash.reserve(expect);
   impl->history.reserve(expect);
   impl->objects.reserve(2 * expect + 1);
-  auto buf = std::make_shared<const std::vector<uint8_t>>(body.begin(), body.end());
+  // Offsets of changes count from the start of the file, in either buffer.
+  Buffer buf = owner ? std::move(owner) : std::make_shared<const std::vector<uint8_t>>(body.begin(), body.end());
   // Saved files list changes in causal order, so each is normally applied as
   // soon as it is read; anything out of order waits for the end.
   std::vector<DecodedChange> waiting;
@@ -1550,16 +2011,8 @@ Result<Document> Document::load(std::span<const uint8_t> bytes) {
     if (!r.varint(len) || len > r.remaining() || !r.raw(len, change)) {
       return std::unexpected(err("malformed document: truncated change"));
     }
-    auto c = impl->decode(buf, static_cast<size_t>(change.data() - body.data()), len);
-    if (!c) return std::unexpected(c.error());
-    auto ready = impl->readiness(*c);
-    if (!ready) return std::unexpected(ready.error());
-    if (*ready == Impl::Ready::Later) {
-      waiting.push_back(std::move(*c));
-    } else if (*ready == Impl::Ready::Yes) {
-      if (auto ok = impl->check(*c); !ok) return std::unexpected(ok.error());
-      impl->apply_decoded(std::move(*c));
-    }
+    auto ok = impl->load_change(buf, static_cast<size_t>(change.data() - body.data()), len, waiting);
+    if (!ok) return std::unexpected(ok.error());
   }
   if (!r.done()) return std::unexpected(err("malformed document: trailing bytes"));
   if (auto ok = impl->apply_all(std::move(waiting)); !ok) return std::unexpected(ok.error());

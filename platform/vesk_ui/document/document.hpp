@@ -13,7 +13,8 @@
 // UTF-8; invalid input is refused with an error and changes nothing.
 //
 // A Document belongs to one thread at a time: even const calls may close the
-// open transaction or cache the key order of a map.
+// open transaction, cache the key order of a map or its index by folded key,
+// or remember the last object looked up.
 #pragma once
 
 #include <array>
@@ -27,6 +28,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -127,6 +129,8 @@ class Scalar {
   using Payload = std::variant<std::monostate, std::string, int64_t, uint64_t, double, bool,
                                std::vector<uint8_t>>;
   Scalar(ScalarKind kind, Payload payload) : kind_(kind), payload_(std::move(payload)) {}
+  // A string built in place (strings are most of what a document holds).
+  explicit Scalar(std::string_view s) : kind_(ScalarKind::Str), payload_(std::in_place_type<std::string>, s) {}
 
   ScalarKind kind_ = ScalarKind::Null;
   Payload payload_;
@@ -159,6 +163,16 @@ class Value {
 
  private:
   std::variant<Scalar, ObjectRef> v_;
+};
+
+// A visible map entry, seen in place by Document::for_each_entry: nothing is
+// copied, and the view is valid only during the call that receives it.
+struct EntryView {
+  std::string_view key;
+  const Scalar* scalar = nullptr;  // the value when it is a scalar
+  ObjectRef object;                // the value when `scalar` is null
+
+  bool is_object(ObjType type) const { return scalar == nullptr && object.type == type; }
 };
 
 // Metadata of one committed change.
@@ -206,6 +220,23 @@ class Document {
   Result<void> delete_key(const ObjId& obj, std::string_view key);
   // Visible keys of a map in byte-lexicographic order; empty for a non-map.
   std::vector<std::string> keys(const ObjId& obj) const;
+  // Number of visible keys of a map; 0 for a non-map.
+  size_t map_size(const ObjId& obj) const;
+  // Calls f(const EntryView&) for every visible key of a map, in the order of
+  // keys(), with its visible value; far cheaper than keys() and get() per key.
+  // f must not change the document. Error when obj is not a map.
+  template <class F>
+  Result<void> for_each_entry(const ObjId& obj, F&& f) const {
+    using Fn = std::remove_reference_t<F>;
+    return visit_entries(
+        obj, [](void* ctx, const EntryView& e) { (*static_cast<Fn*>(ctx))(e); },
+        const_cast<void*>(static_cast<const void*>(&f)));
+  }
+  // Visible keys of a map equal to `key` when ASCII letters are compared
+  // without regard to case (`key` itself included when present), in the
+  // order of keys(). Cheap on any size of map: an index by folded key is
+  // built at the first call and kept up to date after it. Empty for a non-map.
+  std::vector<std::string> keys_ignoring_case(const ObjId& obj, std::string_view key) const;
 
   // Type of an existing object (also one no longer reachable), else nullopt.
   std::optional<ObjType> object_type(const ObjId& obj) const;
@@ -262,6 +293,9 @@ class Document {
   // Rebuilds a document from save() output, with a random actor. Corrupt,
   // truncated or oversized input gives an error, never a crash.
   static Result<Document> load(std::span<const uint8_t> bytes);
+  // Same, keeping the given buffer for the document's history instead of
+  // copying it.
+  static Result<Document> load_owned(std::vector<uint8_t> bytes);
   // Same history and content, a new random actor. Commits first.
   Document fork() const;
 
@@ -270,6 +304,9 @@ class Document {
 
  private:
   explicit Document(std::unique_ptr<Impl> impl);
+  Result<void> visit_entries(const ObjId& obj, void (*fn)(void*, const EntryView&), void* ctx) const;
+  static Result<Document> load_from(std::span<const uint8_t> bytes,
+                                    std::shared_ptr<const std::vector<uint8_t>> owner);
   std::unique_ptr<Impl> impl_;
 };
 

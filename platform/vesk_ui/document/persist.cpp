@@ -203,7 +203,7 @@ Result<bool> PersistedDocument::merge_from_disk_locked() {
   if (!r.exists) return false;
   std::optional<std::string> problem = r.unreadable;
   if (!problem) {
-    auto loaded = doc::Document::load(r.bytes);
+    auto loaded = doc::Document::load_owned(std::move(r.bytes));
     if (loaded) {
       if (doc_.get_heads().empty()) {
         doc_ = std::move(*loaded);  // nothing of ours to keep

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <unordered_map>
+#include <algorithm>
 
 namespace remote::doc {
 namespace {
@@ -37,30 +37,25 @@ ObjId get_or_create(Document& doc, const ObjId& map, std::string_view key, vdoc:
   return *created;
 }
 
-// Whether a key other than the canonical one names the id. Most keys of a large
-// map are told apart by their first hex digit, without a full parse.
-bool is_alias(std::string_view key, std::string_view canonical, const Uuid& id) {
-  std::size_t first_digit = 0;
-  switch (key.size()) {
-    case 32:
-    case 36: break;
-    case 38: first_digit = 1; break;  // {...}
-    case 45: first_digit = 9; break;  // urn:uuid:...
-    default: return false;
-  }
-  const char c = key[first_digit];
-  const char lower = (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c;
-  if (lower != canonical[0]) return false;
-  return key != canonical && Uuid::parse(key) == id;
-}
-
-// Keys of the map, other than the canonical one, that name the id. This visits
-// every key (the document offers no lookup by spelling), so it costs O(entries).
+// Keys of the map, other than the canonical one, that name the id. Every
+// spelling Uuid::parse takes is one of four forms of the canonical text with
+// hex digits in either case, so four case-blind lookups find them all; the
+// "urn:uuid:" prefix itself must be lower case, which the parse checks.
 std::vector<std::string> alias_keys(const Document& doc, const ObjId& map, const Uuid& id, std::string_view canonical) {
-  std::vector<std::string> out;
-  for (auto& key : doc.keys(map)) {
-    if (is_alias(key, canonical, id)) out.push_back(std::move(key));
+  std::string forms[4];
+  forms[0] = canonical;
+  for (char c : canonical) {
+    if (c != '-') forms[1].push_back(c);
   }
+  forms[2].append("{").append(canonical).append("}");
+  forms[3].append("urn:uuid:").append(canonical);
+  std::vector<std::string> out;
+  for (const std::string& form : forms) {
+    for (auto& key : doc.keys_ignoring_case(map, form)) {
+      if (key != canonical && Uuid::parse(key) == id) out.push_back(std::move(key));
+    }
+  }
+  std::sort(out.begin(), out.end());
   return out;
 }
 
@@ -103,9 +98,9 @@ std::int64_t saturating_trunc(double v) {
   return static_cast<std::int64_t>(v);
 }
 
-std::uint16_t read_port(const Document& doc, const ObjId& entry) {
-  const auto value = read(doc, entry, "port");
-  const vdoc::Scalar* s = value ? value->as_scalar() : nullptr;
+// The port from a "port" scalar: integers of every kind as they are, a
+// float truncated; anything else is 0.
+std::uint16_t port_of(const vdoc::Scalar* s) {
   if (s == nullptr) return 0;
   std::int64_t wide = 0;
   switch (s->kind()) {
@@ -120,17 +115,59 @@ std::uint16_t read_port(const Document& doc, const ObjId& entry) {
   return static_cast<std::uint16_t>(static_cast<std::uint64_t>(wide));
 }
 
-bool read_bool(const Document& doc, const ObjId& entry, std::string_view key) {
-  const auto value = read(doc, entry, key);
-  const vdoc::Scalar* s = value ? value->as_scalar() : nullptr;
-  return s != nullptr && s->as_bool().value_or(false);
+std::string_view str_of(const vdoc::Scalar* s) {
+  if (s == nullptr) return {};
+  return s->as_str().value_or(std::string_view());
 }
 
-std::string read_name(const Document& doc, const ObjId& entry) {
-  const auto text = object_at(doc, entry, "name", vdoc::ObjType::Text);
-  if (!text) return {};
-  auto content = doc.text(*text);
-  return content ? std::move(*content) : std::string();
+// One entry map read in a single pass over its keys.
+SavedConnection read_entry(const Document& doc, const ObjId& entry, const Uuid& id) {
+  SavedConnection c;
+  c.id = id;
+  std::optional<ObjId> name;
+  std::string_view kind, auth, presence;
+  (void)doc.for_each_entry(entry, [&](const vdoc::EntryView& e) {
+    const std::string_view key = e.key;
+    switch (key.size()) {
+      case 4:
+        if (key == "name") {
+          if (e.is_object(vdoc::ObjType::Text)) name = e.object.id;
+        } else if (key == "host") {
+          c.host = str_of(e.scalar);
+        } else if (key == "port") {
+          c.port = port_of(e.scalar);
+        } else if (key == "user") {
+          c.user = str_of(e.scalar);
+        } else if (key == "kind") {
+          kind = str_of(e.scalar);
+        } else if (key == "auth") {
+          auth = str_of(e.scalar);
+        }
+        break;
+      case 5:
+        if (key == "group") c.group = str_of(e.scalar);
+        break;
+      case 8:
+        if (key == "presence") {
+          presence = str_of(e.scalar);
+        } else if (key == "favorite") {
+          c.favorite = e.scalar != nullptr && e.scalar->as_bool().value_or(false);
+        }
+        break;
+      case 9:
+        if (key == "last_used") c.last_used = str_of(e.scalar);
+        break;
+      default: break;
+    }
+  });
+  c.kind = ConnectionKind::parse(kind);
+  c.auth = AuthKind::parse(auth);
+  c.presence = Presence::parse(presence);
+  if (name) {
+    auto content = doc.text(*name);
+    if (content) c.name = std::move(*content);
+  }
+  return c;
 }
 
 }  // namespace
@@ -153,17 +190,10 @@ void write_connection(Document& doc, const SavedConnection& record) {
 
 void write_connections(Document& doc, const std::vector<SavedConnection>& records) {
   const ObjId map = connections_map(doc);
-  // One pass over the keys finds every non-canonical spelling.
-  std::unordered_map<Uuid, std::vector<std::string>> aliases;
-  for (auto& key : doc.keys(map)) {
-    if (auto id = Uuid::parse(key); id && id->to_string() != key) aliases[*id].push_back(std::move(key));
-  }
   for (const auto& record : records) {
-    write_entry(doc, map, record.id.to_string(), record);
-    if (auto it = aliases.find(record.id); it != aliases.end()) {
-      for (const auto& key : it->second) (void)doc.delete_key(map, key);
-      aliases.erase(it);
-    }
+    const std::string canonical = record.id.to_string();
+    write_entry(doc, map, canonical, record);
+    for (const auto& key : alias_keys(doc, map, record.id, canonical)) (void)doc.delete_key(map, key);
   }
 }
 
@@ -194,27 +224,15 @@ std::vector<SavedConnection> load_connections(const Document& doc) {
   std::vector<SavedConnection> out;
   const auto map = find_connections_map(doc);
   if (!map) return out;
-  const std::vector<std::string> keys = doc.keys(*map);
-  out.reserve(keys.size());
-  for (const auto& key : keys) {
-    const auto id = Uuid::parse(key);
-    if (!id) continue;
-    const auto entry = object_at(doc, *map, key, vdoc::ObjType::Map);
-    if (!entry) continue;
-    SavedConnection c;
-    c.id = *id;
-    c.name = read_name(doc, *entry);
-    c.host = read_string(doc, *entry, "host");
-    c.port = read_port(doc, *entry);
-    c.user = read_string(doc, *entry, "user");
-    c.kind = ConnectionKind::parse(read_string(doc, *entry, "kind"));
-    c.auth = AuthKind::parse(read_string(doc, *entry, "auth"));
-    c.last_used = read_string(doc, *entry, "last_used");
-    c.presence = Presence::parse(read_string(doc, *entry, "presence"));
-    c.group = read_string(doc, *entry, "group");
-    c.favorite = read_bool(doc, *entry, "favorite");
-    out.push_back(std::move(c));
-  }
+  out.reserve(doc.map_size(*map));
+  (void)doc.for_each_entry(*map, [&](const vdoc::EntryView& e) {
+    if (!e.is_object(vdoc::ObjType::Map)) return;
+    const auto id = Uuid::parse(e.key);
+    if (!id) return;
+    // Reading the entry does not change the document, so the view of the
+    // outer map stays valid meanwhile.
+    out.push_back(read_entry(doc, e.object.id, *id));
+  });
   return out;
 }
 

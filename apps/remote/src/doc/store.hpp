@@ -38,10 +38,10 @@ std::optional<ObjId> find_connections_map(const Document& doc);
 
 // Creates the entry when needed and brings every field to the record's values.
 // The entry ends up under the canonical key alone: other keys that name the
-// same id are removed. Looking for those visits every key, so a write costs
-// O(entries); write many records with write_connections.
+// same id are removed. Those are found by case-blind key lookups, so a write
+// costs the same whatever the number of entries.
 void write_connection(Document& doc, const SavedConnection& record);
-// Writes several records; same result as writing them one by one, cheaper for many.
+// Writes several records; same result as writing them one by one.
 void write_connections(Document& doc, const std::vector<SavedConnection>& records);
 
 // These three act on every entry whose key names the id, and leave the document
