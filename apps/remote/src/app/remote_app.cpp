@@ -279,12 +279,4 @@ void RemoteApp::begin_paint(vesk_ui::widget::Instant now) {
   if (fresh) state_.redraw = true;
 }
 
-void RemoteApp::draw(vesk_ui::scene::Scene& scene, const vesk_ui::scene::Affine& base,
-                     vesk_ui::text::TextRenderer& text, const vesk_ui::tokens::Tokens& tokens,
-                     vesk_ui::widget::PaintContext& paint) {
-  (void)text;
-  begin_paint(paint.now);
-  scene.fill(base, tokens.colors.background, bounds_);
-}
-
 }  // namespace remote::app

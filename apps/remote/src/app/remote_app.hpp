@@ -20,6 +20,7 @@
 #include "apps/remote/src/doc/model.hpp"
 #include "apps/remote/src/doc/uuid.hpp"
 #include "apps/remote/src/ssh/worker.hpp"
+#include "apps/remote/src/vt/terminal.hpp"
 #include "platform/vesk_actions/host.hpp"
 #include "platform/vesk_ui/device_link/host.hpp"
 #include "platform/vesk_ui/scene/image.hpp"
@@ -27,6 +28,10 @@
 #include "platform/vesk_ui/widget/text_input.hpp"
 #include "platform/vesk_ui/widget/tooltip.hpp"
 #include "platform/vesk_ui/widget/widget.hpp"
+
+namespace remote::app {
+struct PaintBundle;
+}
 
 namespace remote::app {
 
@@ -150,6 +155,9 @@ struct AppState {
   Screen screen;
   std::optional<InputField> focused_input;
   std::uint8_t vnc_button_mask = 0;
+  // Review scenes only: the terminal a connected review session of an SSH
+  // profile shows (no worker feeds it).
+  std::optional<vt::Terminal> review_terminal;
 };
 
 // A text input that keeps its own text, with the field's placeholder and size 14.
@@ -247,11 +255,20 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   Rect bounds() const override { return bounds_; }
   void draw(vesk_ui::scene::Scene& scene, const vesk_ui::scene::Affine& base, vesk_ui::text::TextRenderer& text,
             const vesk_ui::tokens::Tokens& tokens, vesk_ui::widget::PaintContext& paint) override;
+  void handle_event(const vesk_ui::event::Event& event, vesk_ui::widget::EventContext& context) override;
+  vesk_ui::access::AccessNode accessibility_tree() const override;
+  bool perform_semantic_action(std::string_view action_id, const vesk_ui::access::SemanticAction& action,
+                               vesk_ui::doc::Document* document) override;
   void set_reduced_motion(bool reduced) override;
   bool wants_animation_frame() const override;
   bool needs_redraw() const override { return state_.redraw; }
   void invalidate_if_dirty(std::vector<Rect>& damage) const override;
   void clear_redraw() override { state_.redraw = false; }
+
+  // Scrolls the list just enough to show the row (keyboard and semantic selection).
+  void scroll_selection_into_view(std::size_t row, std::size_t count);
+  // Whether the flap counts as open for the toggle's look, tooltip and reducer.
+  bool navigation_open() const;
 
   // The action host (tests give it a refusing executor).
   vesk_actions::ActionHost& action_host() { return action_host_; }
@@ -273,6 +290,27 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   void open_vnc_session(const SavedConnection& profile);
   // A view message applied with a document that is thrown away afterwards.
   void apply_view_message(const UiMessage& message);
+
+  // ---- painting (paint.cpp and the view_*.cpp files) ----
+  void record(const UiMessage& message, const Rect& rect) { state_.hit_regions.push_back({message, rect}); }
+  void paint_navigation(PaintBundle& p, double reveal);
+  void paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint, const Rect& content);
+  void paint_form(PaintBundle& p, vesk_ui::widget::PaintContext& paint, const Rect& content);
+  void paint_session(PaintBundle& p, const Rect& content);
+  void paint_terminal(PaintBundle& p, const Rect& area, const vt::Terminal* terminal);
+  void paint_picture(PaintBundle& p, const Rect& area);
+  void paint_notice(PaintBundle& p);
+  void paint_confirmation(PaintBundle& p);
+
+  // ---- input (input.cpp) ----
+  void on_pointer_moved(const vesk_ui::event::PointerMoved& moved, vesk_ui::widget::EventContext& context);
+  void on_wheel(const vesk_ui::event::Wheel& wheel, vesk_ui::widget::EventContext& context);
+  void on_pointer_button(const vesk_ui::event::PointerButton& button, vesk_ui::widget::EventContext& context);
+  void on_key(const vesk_ui::event::Key& key, vesk_ui::widget::EventContext& context);
+  bool forward_session_key(const vesk_ui::event::Key& key, const vesk_ui::event::Modifiers& modifiers);
+  void escape_chain(vesk_ui::widget::EventContext& context);
+  void send_message(const UiMessage& message, vesk_ui::widget::EventContext& context);
+  bool live_device_connected() const;
 
   AppState state_;
   vesk_actions::ActionHost action_host_;

@@ -1,0 +1,129 @@
+#pragma once
+// The small painters every screen shares, and the bundle of what a paint
+// pass draws with. Every shape is painted with the base transform; every text
+// with the base transform times a translation to the top-left of its box.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "apps/remote/src/app/state.hpp"
+#include "platform/vesk_ui/scene/scene.hpp"
+#include "platform/vesk_ui/text/text_renderer.hpp"
+#include "platform/vesk_ui/theme/tokens.hpp"
+#include "platform/vesk_ui/widget/context.hpp"
+#include "platform/vesk_ui/widget/text_input.hpp"
+
+namespace remote::app {
+
+using vesk_ui::scene::Color;
+using vesk_ui::scene::Point;
+
+// Weight codes of the text renderer.
+inline constexpr std::uint8_t kWeightNormal = 0;
+inline constexpr std::uint8_t kWeightMedium = 1;
+inline constexpr std::uint8_t kWeightSemibold = 2;
+inline constexpr std::uint8_t kWeightBold = 3;
+
+// The navigation rail's width; also the strip a narrow window keeps for it.
+inline constexpr double kRailWidth = 64.0;
+
+struct PaintBundle {
+  vesk_ui::scene::Scene& scene;
+  const vesk_ui::scene::Affine& base;
+  vesk_ui::text::TextRenderer& text;
+  const vesk_ui::tokens::Tokens& tokens;
+  Point pointer;  // the last pointer position, for hover looks
+
+  const vesk_ui::tokens::Colors& colors() const { return tokens.colors; }
+  bool hovered(const Rect& r) const { return r.contains(pointer); }
+
+  void fill(const vesk_ui::scene::Shape& shape, const vesk_ui::scene::Brush& brush) { scene.fill(base, brush, shape); }
+  void stroke(const vesk_ui::scene::Shape& shape, const vesk_ui::scene::Brush& brush, double width) {
+    scene.stroke(vesk_ui::scene::StrokeStyle::of_width(width), base, brush, shape);
+  }
+  vesk_ui::text::TextSize measure(std::string_view s, float size, std::optional<std::uint8_t> weight = {},
+                                  std::optional<double> max_width = {}) {
+    return weight ? text.measure_weighted(s, size, max_width, *weight) : text.measure(s, size, max_width);
+  }
+  // Text with its box's top-left corner at (x, y).
+  void text_at(std::string_view s, float size, const Color& color, double x, double y,
+               std::optional<std::uint8_t> weight = {}, std::optional<double> max_width = {}) {
+    const auto at = base * vesk_ui::scene::Affine::translate(x, y);
+    if (weight) {
+      text.draw_text_weighted(scene, s, size, color, at, max_width, *weight);
+    } else {
+      text.draw_text(scene, s, size, color, at, max_width);
+    }
+  }
+  // Text centred horizontally on cx, its top at y; answers its measured size.
+  vesk_ui::text::TextSize text_centred(std::string_view s, float size, const Color& color, double cx, double y,
+                                       std::optional<std::uint8_t> weight = {}) {
+    const auto m = measure(s, size, weight);
+    text_at(s, size, color, cx - m.width / 2.0, y, weight);
+    return m;
+  }
+};
+
+// The pattern with each "{}" replaced by the next argument, in order.
+namespace detail {
+inline void fill_next(std::string& out, std::string_view& pattern, std::string_view value) {
+  const auto at = pattern.find("{}");
+  if (at == std::string_view::npos) return;
+  out.append(pattern.substr(0, at));
+  out.append(value);
+  pattern.remove_prefix(at + 2);
+}
+inline std::string_view as_text(std::string_view s) { return s; }
+inline std::string_view as_text(const std::string& s) { return s; }
+inline std::string_view as_text(const char* s) { return s; }
+template <class T>
+requires std::is_integral_v<T> std::string as_text(T value) { return std::to_string(value); }
+}  // namespace detail
+
+template <class... Args>
+std::string fill_text(std::string_view pattern, const Args&... args) {
+  std::string out;
+  (detail::fill_next(out, pattern, detail::as_text(args)), ...);
+  out.append(pattern);
+  return out;
+}
+
+// min(half the shorter side, cap): the radius of a rounded rectangle.
+double corner_radius(const Rect& r, double cap);
+vesk_ui::scene::RoundedRect rounded(const Rect& r, double cap);
+
+// Same red, green and blue bytes; alpha = clamp(alpha, 0, 1) × 255, truncated.
+Color colour_with_alpha(const Color& colour, float alpha);
+// At most 12 characters, else the first 12 and "…" (characters, not bytes).
+std::string shorten_label(std::string_view text);
+// Height of "Hg" at this size, weight 2.
+double line_height(vesk_ui::text::TextRenderer& text, float size);
+// Width of the text at this size, weight 2.
+double text_width(vesk_ui::text::TextRenderer& text, std::string_view s, float size);
+// The fill and the edge of a selected or active surface.
+std::pair<Color, Color> edge_colours(const Color& colour);
+
+// The text broken at spaces into lines no wider than max_width (a word wider
+// than that keeps a line of its own), for text that is centred line by line.
+std::vector<std::string> wrap_words(vesk_ui::text::TextRenderer& text, std::string_view s, float size,
+                                    double max_width);
+
+void paint_button(PaintBundle& p, std::string_view label, const Rect& rect, std::uint8_t style);
+// The selected index is none when nothing is chosen.
+void paint_toggle_group(PaintBundle& p, const std::vector<Rect>& segments, const std::vector<std::string>& labels,
+                        std::optional<std::size_t> selected);
+// Caption at (x, y); answers the y of the line below it.
+double paint_field_label(PaintBundle& p, std::string_view caption, double x, double y);
+// One rail button; answers its rectangle.
+Rect paint_rail_button(PaintBundle& p, std::string_view glyph, double rail_x0, double rail_x1, double rail_y0,
+                       int index, bool active);
+// The field's card, focus ring, and the text input laid out 12 inside it.
+void paint_form_field(PaintBundle& p, vesk_ui::widget::PaintContext& paint, const Rect& rect,
+                      vesk_ui::widget::text_input::TextInput& input, bool focused);
+
+}  // namespace remote::app

@@ -1,0 +1,272 @@
+// The connection list: header, search field, one card per matching saved
+// connection, the empty state, and the row geometry keyboard scrolling shares.
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "apps/remote/src/app/layout_geometry.hpp"
+#include "apps/remote/src/app/paint.hpp"
+#include "apps/remote/src/doc/list.hpp"
+#include "platform/vesk_ui/theme/surface.hpp"
+#include "platform/vesk_ui/widget/controls.hpp"
+
+namespace remote::app {
+
+namespace {
+
+// Below this content width the header uses its short title and button label.
+constexpr double kCompactHeaderWidth = 520.0;
+// Below this content width (times the text scale) rows stack their buttons.
+constexpr double kStackedRowsWidth = 620.0;
+constexpr double kRowGap = 8.0;
+
+bool header_compact(double width) { return width < kCompactHeaderWidth; }
+
+}  // namespace
+
+std::string list_counts_text(const std::vector<SavedConnection>& connections) {
+  const std::size_t total = connections.size();
+  const std::size_t online = count_online(connections);
+  const auto connectable =
+      static_cast<std::size_t>(std::count_if(connections.begin(), connections.end(), [](const SavedConnection& c) {
+        return c.readiness() == Readiness::Ready;
+      }));
+  if (connectable < total)
+    return fill_text("{} saved \u00b7 {} online \u00b7 {} connectable here", total, online, connectable);
+  return fill_text("{} saved \u00b7 {} online", total, online);
+}
+
+ListHeaderGeometry list_header_geometry(vesk_ui::text::TextRenderer& text, const Rect& content,
+                                        const std::vector<SavedConnection>& connections) {
+  ListHeaderGeometry g;
+  const double w = content.width();
+  const bool compact = header_compact(w);
+  g.title = compact ? "Remote" : "Remote Machines";
+  g.title_height = text.measure_weighted(g.title, 22.0f, std::nullopt, kWeightBold).height;
+  g.counts = list_counts_text(connections);
+  g.new_label = compact ? "+ New" : "+ New connection";
+  const double label_w = text_width(text, g.new_label, 13.0f);
+  const double button_w = std::max(label_w + 28.0, compact ? 88.0 : 150.0);
+  const double centre_y = content.y0 + 16.0 + g.title_height / 2.0;
+  g.new_button = Rect{content.x1 - 24.0 - button_w, centre_y - 16.0, content.x1 - 24.0, centre_y + 16.0};
+  const double counts_h = text.measure("0", 13.0f, std::nullopt).height;
+  const double top = content.y0 + std::max(16.0 + g.title_height + 4.0 + counts_h + 12.0, 64.0) + 8.0;
+  g.search = Rect{content.x0 + 24.0, top, content.x1 - 24.0, top + 36.0};
+  g.list_top = g.search.y1 + 16.0;
+  return g;
+}
+
+ListMetrics compute_list_metrics(vesk_ui::text::TextRenderer& text) {
+  ListMetrics m;
+  m.scale = text.scale_factor();
+  m.cache_key = m.scale;
+  m.name_block = line_height(text, 16.0f) + 18.0;
+  m.meta_line = line_height(text, 11.0f) + 4.0;
+  m.button_height = std::max(line_height(text, 13.0f) + 12.0, 32.0);
+  double widest = text_width(text, "Connect", 13.0f);
+  for (const char* badge : {"Needs access", "Not supported", "Fix profile"}) {
+    widest = std::max(widest, text_width(text, badge, 11.5f));
+  }
+  m.action_width = std::max(widest + 18.0, 100.0);
+  m.edit_width = std::max(text_width(text, "Edit", 13.0f) + 24.0, 76.0);
+  m.text_block = m.name_block + m.meta_line + 16.0;
+  m.wide_row_height = std::max(m.text_block, 72.0);
+  m.stacked_row_height = std::max(m.text_block + m.button_height + 12.0, 116.0);
+  return m;
+}
+
+ListRowGeometry list_row_geometry(vesk_ui::text::TextRenderer& text, const ListMetrics& metrics, const Rect& card,
+                                  bool stacked, const SavedConnection& connection) {
+  ListRowGeometry g;
+  g.card = card;
+  g.name_width = text_width(text, connection.name, 16.0f);
+  const double star_x = card.x0 + 44.0 + g.name_width + 16.0;
+  const double star_y = card.y0 + 21.0;
+  g.star = Rect{star_x - 11.0, star_y - 11.0, star_x + 11.0, star_y + 11.0};
+  const auto label = text.measure_weighted(connection.kind.as_str(), 11.0f, std::nullopt, kWeightSemibold);
+  const double pill_top = card.y0 + metrics.name_block;
+  g.pill = Rect{card.x0 + 44.0, pill_top, card.x0 + 44.0 + label.width + 16.0, pill_top + label.height + 4.0};
+  double top = 0, bottom = 0, right = 0;
+  if (stacked) {
+    top = card.y0 + metrics.text_block;
+    bottom = top + metrics.button_height;
+    right = card.x1 - 12.0;
+  } else {
+    const double cy = (card.y0 + card.y1) / 2.0;
+    top = cy - metrics.button_height / 2.0;
+    bottom = cy + metrics.button_height / 2.0;
+    right = card.x1 - 16.0;
+  }
+  g.action = Rect{right - metrics.action_width, top, right, bottom};
+  g.edit = Rect{g.action.x0 - 12.0 - metrics.edit_width, top, g.action.x0 - 12.0, bottom};
+  return g;
+}
+
+void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint, const Rect& content) {
+  const Rect window = bounds_;
+  const auto& c = p.colors();
+  const ListHeaderGeometry header = list_header_geometry(p.text, content, state_.connections);
+
+  p.text_at(header.title, 22.0f, c.text_primary, content.x0 + 24.0, content.y0 + 16.0, kWeightBold);
+  p.text_at(header.counts, 13.0f, c.text_secondary, content.x0 + 24.0, content.y0 + 16.0 + header.title_height + 4.0);
+  paint_button(p, header.new_label, header.new_button, vesk_ui::widget::button::kPrimary);
+  record(UiMessage::new_connection(), header.new_button);
+  paint_form_field(p, paint, header.search, input_mut(InputField::Search), state_.focused_input == InputField::Search);
+  record(UiMessage::focus_field(InputField::Search), header.search);
+
+  const double list_top = header.list_top;
+  state_.list_metrics.list_top = list_top - window.y0;
+  const ConnectionView rows = filtered_connections(state_.connections, state_.search);
+  const double cx = (content.x0 + content.x1) / 2.0;
+  const double w = content.width();
+
+  if (rows.empty()) {
+    state_.list_scroll = 0;
+    state_.list_scroll_max = 0;
+    if (!state_.connections.empty()) {
+      p.text_centred("No machines match your search.", 14.0f, c.text_secondary, cx, list_top + 48.0);
+      return;
+    }
+    // Empty state: an invitation to add the first machine.
+    const Point centre{cx, list_top + std::max((window.y1 - list_top) * 0.3, 24.0) + 36.0};
+    p.fill(vesk_ui::scene::Circle{centre, 36.0}, colour_with_alpha(c.accent, 0.12f));
+    p.stroke(vesk_ui::scene::Circle{centre, 36.0}, colour_with_alpha(c.accent, 0.8f), 2.0);
+    p.stroke(vesk_ui::scene::Line{{centre.x - 12.0, centre.y}, {centre.x + 12.0, centre.y}}, c.accent, 2.6);
+    p.stroke(vesk_ui::scene::Line{{centre.x, centre.y - 12.0}, {centre.x, centre.y + 12.0}}, c.accent, 2.6);
+    const double title_top = centre.y - 36.0 + 96.0;
+    const auto title = p.text_centred("No machines yet", 19.0f, c.text_primary, cx, title_top, kWeightBold);
+    const char* body = "Add one to reach it over SSH, VNC, or the Vesk relay.";
+    const double wrap = std::max(w - 48.0, 120.0);
+    const auto body_size = p.measure(body, 13.5f, std::nullopt, wrap);
+    const double body_top = title_top + title.height + 6.0;
+    p.text_at(body, 13.5f, c.text_secondary, cx - body_size.width / 2.0, body_top, std::nullopt, wrap);
+    const double bw = std::max(text_width(p.text, "+ New connection", 13.0f) + 32.0, 168.0);
+    const double btop = body_top + body_size.height + 16.0;
+    const Rect button{cx - bw / 2.0, btop, cx + bw / 2.0, btop + 40.0};
+    paint_button(p, "+ New connection", button, vesk_ui::widget::button::kPrimary);
+    record(UiMessage::new_connection(), button);
+    return;
+  }
+
+  ListMetrics& metrics = state_.list_metrics;
+  if (!metrics.cache_key || *metrics.cache_key != p.text.scale_factor()) {
+    const double top = metrics.list_top;
+    metrics = compute_list_metrics(p.text);
+    metrics.list_top = top;
+  }
+  const bool stacked = w < metrics.scale * kStackedRowsWidth;
+  state_.stacked_rows = stacked;
+  const double h = stacked ? metrics.stacked_row_height : metrics.wide_row_height;
+  const double pitch = h + kRowGap;
+  const double count = static_cast<double>(rows.size());
+  state_.list_scroll_max = std::max(pitch * count - kRowGap - (window.y1 - list_top), 0.0);
+  state_.list_scroll = std::clamp(state_.list_scroll, 0.0, state_.list_scroll_max);
+
+  p.scene.push_layer(vesk_ui::scene::BlendMode::Normal, 1.0f, p.base,
+                     Rect{content.x0, list_top, content.x1, window.y1});
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const double top = list_top - state_.list_scroll + static_cast<double>(i) * pitch;
+    const double bottom = top + h;
+    if (top > window.y1 || bottom < list_top) continue;
+    const SavedConnection& row = *rows[i];
+    const Rect card{content.x0 + 24.0, top, content.x1 - 24.0, bottom};
+    const ListRowGeometry g = list_row_geometry(p.text, metrics, card, stacked, row);
+    const double cy = (top + bottom) / 2.0;
+
+    vesk_ui::surface::card(p.scene, p.base, card, c.surface, 12.0);
+    const bool selected = state_.selection == row.id;
+    const auto [selected_fill, selected_edge] = edge_colours(c.surface);
+    if (selected) p.fill(rounded(card, 12.0), selected_fill);
+    if (selected || p.hovered(card)) p.stroke(vesk_ui::surface::edge_outline(card, 12.0), selected_edge, 1.0);
+    record(UiMessage::select_connection(row.id), card);
+
+    const Point dot{card.x0 + 22.0, cy};
+    const Color presence = row.presence == Presence::Online    ? c.success
+                           : row.presence == Presence::Offline ? c.danger
+                                                               : c.text_secondary;
+    p.fill(vesk_ui::scene::Circle{dot, 5.0}, presence);
+    if (row.presence == Presence::Online) p.fill(vesk_ui::scene::Circle{dot, 9.0}, colour_with_alpha(c.success, 0.25f));
+
+    p.text_at(row.name, 16.0f, c.text_primary, card.x0 + 44.0, top + 13.0, kWeightSemibold);
+
+    vesk_ui::scene::Path star;
+    const Point sc = g.star.center();
+    for (int k = 0; k < 10; ++k) {
+      const double angle = k * std::numbers::pi / 5.0 - std::numbers::pi / 2.0;
+      const double radius = k % 2 == 0 ? 7.0 : 2.94;
+      const Point pt{sc.x + radius * std::cos(angle), sc.y + radius * std::sin(angle)};
+      if (k == 0)
+        star.move_to(pt);
+      else
+        star.line_to(pt);
+    }
+    star.close();
+    if (row.favorite)
+      p.fill(star, c.warning);
+    else
+      p.stroke(star, c.text_secondary, 1.2);
+    record(UiMessage::toggle_favorite(row.id), g.star);
+
+    const Color kind_colour = row.kind == ConnectionKind::Ssh   ? c.success
+                              : row.kind == ConnectionKind::Vnc ? c.info
+                              : row.kind == ConnectionKind::Rdp ? c.warning
+                                                                : c.accent_secondary;
+    vesk_ui::surface::pill(p.scene, p.base, g.pill, colour_with_alpha(kind_colour, 0.18f), std::nullopt, 0);
+    p.text_at(row.kind.as_str(), 11.0f, kind_colour, card.x0 + 52.0, g.pill.y0 + 2.0, kWeightSemibold);
+    const std::string target = row.target_label();
+    const double target_x = g.pill.x1 + 12.0;
+    p.text_at(target, 13.0f, c.text_secondary, target_x, g.pill.y0);
+    if (!stacked && !row.group.empty()) {
+      const double target_w = p.measure(target, 13.0f).width;
+      p.text_at(fill_text("\u00b7 {}", row.group), 12.0f, c.text_secondary, target_x + target_w + 14.0,
+                g.pill.y0 + 1.0);
+    }
+
+    const Readiness readiness = row.readiness();
+    if (readiness == Readiness::Ready) {
+      paint_button(p, "Connect", g.action, vesk_ui::widget::button::kPrimary);
+      record(UiMessage::request_connect(row.id), g.action);
+    } else {
+      const char* badge = readiness == Readiness::CapabilityRequired   ? "Needs access"
+                          : readiness == Readiness::BackendUnavailable ? "Not supported"
+                                                                       : "Fix profile";
+      const Color tone = readiness == Readiness::BackendUnavailable ? c.text_secondary : c.warning;
+      vesk_ui::surface::pill(p.scene, p.base, g.action, colour_with_alpha(tone, 0.12f), colour_with_alpha(tone, 0.75f),
+                             1);
+      const auto m = p.measure(badge, 11.5f, kWeightSemibold);
+      const Point ac = g.action.center();
+      p.text_at(badge, 11.5f, tone, ac.x - m.width / 2.0, ac.y - m.height / 2.0, kWeightSemibold);
+    }
+    paint_button(p, "Edit", g.edit, vesk_ui::widget::button::kNeutral);
+    record(UiMessage::edit_connection(row.id), g.edit);
+
+    const auto used = p.measure(row.last_used, 12.0f);
+    if (stacked) {
+      if (card.x0 + 44.0 + used.width <= g.edit.x0 - 12.0) {
+        p.text_at(row.last_used, 12.0f, c.text_secondary, card.x0 + 44.0, g.edit.center().y - used.height / 2.0);
+      }
+    } else {
+      p.text_at(row.last_used, 12.0f, c.text_secondary, g.edit.x0 - 16.0 - used.width, cy - used.height / 2.0);
+    }
+  }
+  p.scene.pop_layer();
+}
+
+void RemoteApp::scroll_selection_into_view(std::size_t row, std::size_t count) {
+  const ListMetrics& m = state_.list_metrics;
+  const Rect window = bounds_;
+  const bool stacked = std::max(window.width() - kRailWidth, 0.0) < m.scale * kStackedRowsWidth;
+  const double h = stacked ? m.stacked_row_height : m.wide_row_height;
+  const double pitch = h + kRowGap;
+  const double viewport = std::max(window.height() - m.list_top, h);
+  state_.list_scroll_max = std::max(pitch * static_cast<double>(count) - kRowGap - viewport, 0.0);
+  const double row_top = pitch * static_cast<double>(row);
+  if (row_top < state_.list_scroll) {
+    state_.list_scroll = row_top;
+  } else if (row_top + h > state_.list_scroll + viewport) {
+    state_.list_scroll = row_top + h - viewport;
+  }
+  state_.list_scroll = std::clamp(state_.list_scroll, 0.0, state_.list_scroll_max);
+}
+
+}  // namespace remote::app

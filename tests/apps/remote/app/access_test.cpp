@@ -1,0 +1,343 @@
+// The key maps, the accessibility tree and semantic actions, and rendered
+// review scenes checked for their colours at known points.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "apps/remote/src/app/key_maps.hpp"
+#include "apps/remote/src/app/launch.hpp"
+#include "apps/remote/src/app/samples.hpp"
+#include "apps/remote/src/doc/list.hpp"
+#include "apps/remote/src/doc/store.hpp"
+#include "platform/vesk_ui/headless/headless_host.hpp"
+#include "tests/apps/remote/app/app_test_util.hpp"
+
+namespace {
+
+using namespace apptest;
+using vesk_ui::access::AccessNode;
+using vesk_ui::access::ActionKind;
+using vesk_ui::access::Role;
+using vesk_ui::access::SemanticAction;
+using vesk_ui::event::Key;
+using vesk_ui::event::NamedKey;
+using vesk_ui::scene::Color;
+
+std::unique_ptr<vesk_ui::headless::HeadlessHost> host_for(std::unique_ptr<RemoteApp> app, std::uint32_t width = 1280,
+                                                          bool stub = true) {
+  vesk_ui::headless::HeadlessOptions options;
+  options.width = width;
+  options.height = 800;
+  options.stub_text = stub;
+  auto host = std::make_unique<vesk_ui::headless::HeadlessHost>(std::move(app), options);
+  host->paint();
+  return host;
+}
+
+RemoteApp& app_of(vesk_ui::headless::HeadlessHost& host) { return host.widget_as<RemoteApp>(); }
+
+const AccessNode* find(const AccessNode& root, std::string_view action_id) { return root.find_by_action_id(action_id); }
+const AccessNode* find_id(const AccessNode& root, std::string_view id_text) {
+  return root.find_by_id(vesk_ui::access::node_id(id_text));
+}
+
+// ---- key maps ----
+
+TEST(AppKeyMaps, SshBytes) {
+  struct Case {
+    Key key;
+    bool control;
+    std::vector<std::uint8_t> bytes;
+  };
+  const std::vector<Case> cases = {
+      {Key{NamedKey::Enter, {}, {}, true, false}, false, {0x0D}},
+      {Key{NamedKey::Backspace, {}, {}, true, false}, false, {0x7F}},
+      {Key{NamedKey::ArrowLeft, {}, {}, true, false}, false, {0x1B, 0x5B, 0x44}},
+      {Key{NamedKey::Home, {}, {}, true, false}, false, {0x1B, 0x5B, 0x48}},
+      {Key{NamedKey::Delete, {}, {}, true, false}, false, {0x1B, 0x5B, 0x33, 0x7E}},
+      {Key{NamedKey::F1, {}, {}, true, false}, false, {}},
+      {Key{std::string("c"), {}, {}, true, false}, true, {0x03}},
+      {Key{std::string("Z"), {}, {}, true, false}, true, {26}},
+      {Key{std::string("1"), {}, std::string("1"), true, false}, true, {'1'}},
+      {Key{std::string("e"), {}, std::string("\u00e9"), true, false}, false, {0xC3, 0xA9}},
+      {Key{std::string("q"), {}, {}, true, false}, false, {'q'}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ssh_bytes_for_key(c.key, c.control), c.bytes);
+}
+
+TEST(AppKeyMaps, VncKeysymsAndDeviceCodes) {
+  EXPECT_EQ(vnc_keysym_for_key(Key{NamedKey::Enter, {}, {}, true, false}), 0xFF0Du);
+  EXPECT_EQ(vnc_keysym_for_key(Key{NamedKey::Space, {}, std::string(" "), true, false}), 0x20u);
+  EXPECT_EQ(vnc_keysym_for_key(Key{NamedKey::Delete, {}, {}, true, false}), 0xFFFFu);
+  EXPECT_EQ(vnc_keysym_for_key(Key{NamedKey::Home, {}, {}, true, false}), std::nullopt);
+  EXPECT_EQ(vnc_keysym_for_key(Key{std::string("a"), {}, std::string("\u00e9x"), true, false}), 0xE9u);
+  EXPECT_EQ(vnc_keysym_for_key(Key{std::string("a"), {}, {}, true, false}), std::nullopt);
+
+  const std::vector<std::pair<std::string, std::optional<std::uint32_t>>> codes = {
+      {"KeyA", 30},
+      {"KeyZ", 44},
+      {"KeyM", 50},
+      {"Digit1", 2},
+      {"Digit9", 10},
+      {"Digit0", 11},
+      {"Escape", 1},
+      {"Enter", 28},
+      {"ControlRight", 97},
+      {"AltRight", 100},
+      {"ArrowDown", 108},
+      {"Space", 57},
+      {"Delete", std::nullopt},
+      {"Home", std::nullopt},
+      {"F1", std::nullopt},
+      {"Numpad1", std::nullopt},
+      {"Keya", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& [code, linux_code] : codes) EXPECT_EQ(device_key_code(code), linux_code) << code;
+}
+
+// ---- accessibility tree ----
+
+TEST(AppAccessibility, NodeIdsAndNavigationByWidth) {
+  EXPECT_EQ(vesk_ui::access::node_id("remote.list"), 0xBA95AAA87B281E10ull);
+  auto wide = host_for(RemoteApp::with_sample_data());
+  const AccessNode tree = wide->accessibility_tree();
+  ASSERT_EQ(tree.role, Role::Root);
+  EXPECT_EQ(tree.bounds, app_of(*wide).bounds());
+  const AccessNode& nav = tree.children.at(0);
+  ASSERT_EQ(nav.children.size(), 2u);
+  EXPECT_EQ(nav.children[0].action_id, "remote.nav.list");
+  EXPECT_EQ(nav.children[0].bounds, app_of(*wide).hit_rect(UiMessage::show_connections()));
+  EXPECT_FALSE(find(tree, "remote.nav.toggle"));
+
+  auto narrow = host_for(RemoteApp::with_sample_data(), 560);
+  const AccessNode small = narrow->accessibility_tree();
+  ASSERT_EQ(small.children.at(0).children.size(), 1u);
+  const AccessNode& toggle = small.children[0].children[0];
+  EXPECT_EQ(toggle.label, "Open navigation");
+  EXPECT_EQ(toggle.expanded, false);
+  EXPECT_TRUE(toggle.bounds);
+  // The heading keeps its full name though the painted title is shortened.
+  EXPECT_EQ(find_id(small, "remote.list.heading")->label, "Remote Machines");
+}
+
+TEST(AppAccessibility, ListRowsAndEmptyTexts) {
+  auto empty = host_for(RemoteApp::empty());
+  EXPECT_EQ(find_id(empty->accessibility_tree(), "remote.list.empty")->label,
+            "No machines yet. Add a connection to reach it over SSH, VNC, or the Vesk relay.");
+
+  std::vector<SavedConnection> list = {
+      conn("shell", ConnectionKind::Ssh, "a.example.com", 22, AuthKind::Password, "me"), device_conn("bench", 1)};
+  list[0].last_used = "2h ago";
+  auto host = host_for(std::make_unique<RemoteApp>(list, std::vector<DiscoveredDevice>{}));
+  const AccessNode tree = host->accessibility_tree();
+  const AccessNode* rows = find_id(tree, "remote.list");
+  ASSERT_TRUE(rows);
+  ASSERT_EQ(rows->children.size(), 2u);
+  const AccessNode* shell = find(tree, "remote.connection:" + list[0].id.to_string() + ":select");
+  ASSERT_TRUE(shell);
+  EXPECT_EQ(shell->children.size(), 2u);  // needs a capability: favourite and edit only
+  EXPECT_EQ(shell->value, "me@a.example.com:22");
+  EXPECT_EQ(shell->set_size, 2u);
+  EXPECT_TRUE(shell->label->starts_with("shell, SSH, status unknown, "));
+  EXPECT_TRUE(shell->label->ends_with(", last used 2h ago"));
+  const AccessNode* bench = find(tree, "remote.connection:" + list[1].id.to_string() + ":select");
+  ASSERT_EQ(bench->children.size(), 3u);  // ready: favourite, edit, connect
+  EXPECT_EQ(bench->children[2].bounds, app_of(*host).hit_rect(UiMessage::request_connect(list[1].id)));
+
+  app_of(*host).state_mut().search = "zzz";
+  EXPECT_EQ(find_id(host->accessibility_tree(), "remote.list.empty")->label, "No machines match your search.");
+}
+
+TEST(AppAccessibility, RdpFormAndSessionNodes) {
+  auto host = host_for(RemoteApp::with_sample_data());
+  RemoteApp& a = app_of(*host);
+  const Uuid rdp = *a.first_connection_of_kind(ConnectionKind::Rdp);
+  Document scratch;
+  a.apply_message(UiMessage::edit_connection(rdp), scratch);
+  host->paint();
+  const AccessNode tree = host->accessibility_tree();
+  EXPECT_TRUE(find_id(tree, "remote.form.legacy-rdp"));
+  const AccessNode* protocol = find_id(tree, "remote.form.protocol");
+  ASSERT_EQ(protocol->children.size(), 3u);
+  for (const AccessNode& option : protocol->children) EXPECT_EQ(option.toggled, false);
+  EXPECT_EQ(find_id(tree, "remote.form.authentication")->children.size(), 1u);
+  EXPECT_TRUE(find(tree, "remote.connection:" + rdp.to_string() + ":delete"));
+
+  auto session = host_for(remote::app::build_sample_app("session-failed"));
+  const AccessNode s = session->accessibility_tree();
+  EXPECT_EQ(find_id(s, "remote.session.status")->label, "Connection failed: Connection refused");
+  EXPECT_EQ(find(s, "remote.session.disconnect")->label, "Back to list");
+  EXPECT_TRUE(find(s, "remote.session.disconnect")->bounds);
+  EXPECT_EQ(find(s, "remote.connection:" + app_of(*session).state().screen.id.to_string() + ":connect")->label,
+            "Retry connection");
+
+  auto trust = host_for(remote::app::build_sample_app("confirm-ssh-trust"));
+  const AccessNode t = trust->accessibility_tree();
+  const AccessNode& dialog = t.children.at(2);
+  EXPECT_EQ(dialog.role, Role::Dialog);
+  EXPECT_TRUE(dialog.modal);
+  EXPECT_EQ(dialog.description,
+            "Verify ssh-ed25519 SHA256:DemoFingerprintForVisualReviewOnly out of band. This device-private trust is "
+            "checked again before connecting.");
+  EXPECT_EQ(dialog.children.at(1).label, "Trust key");
+}
+
+// ---- semantic actions ----
+
+TEST(AppSemanticActions, FormFieldsKindsAndMethods) {
+  auto host = host_for(RemoteApp::with_sample_data());
+  RemoteApp& a = app_of(*host);
+  ASSERT_TRUE(host->perform("remote.connection.new", {ActionKind::Activate, {}}));
+  EXPECT_EQ(a.state().screen, Screen::new_connection_form());
+  struct Case {
+    const char* id;
+    SemanticAction action;
+    bool handled;
+    std::function<bool(const RemoteApp&)> holds;
+  };
+  const std::vector<Case> cases = {
+      {"remote.kind:RDP",
+       {ActionKind::Activate, {}},
+       true,
+       [](const RemoteApp& r) { return r.state().form.kind == ConnectionKind::Rdp; }},
+      {"remote.kind:ssh",
+       {ActionKind::Toggle, {}},
+       true,
+       [](const RemoteApp& r) { return r.state().form.kind == ConnectionKind::Ssh; }},
+      {"remote.kind:VNC",
+       {ActionKind::Activate, {}},
+       true,
+       [](const RemoteApp& r) { return r.state().form.kind == ConnectionKind::Vnc; }},
+      {"remote.auth:public-key",
+       {ActionKind::Activate, {}},
+       false,
+       [](const RemoteApp& r) { return r.state().form.auth == AuthKind::Password; }},
+      {"remote.field:port",
+       {ActionKind::SetValue, std::string("12ab3")},
+       true,
+       [](const RemoteApp& r) {
+         return r.state().form.port == "123" && r.input(InputField::Port).text() == "123" &&
+                r.state().focused_input == InputField::Port;
+       }},
+      {"remote.field:name",
+       {ActionKind::Focus, {}},
+       true,
+       [](const RemoteApp& r) { return r.state().focused_input == InputField::Name; }},
+      {"remote.field:nickname", {ActionKind::Focus, {}}, false, [](const RemoteApp&) { return true; }},
+      {"remote.device:x1", {ActionKind::Activate, {}}, false, [](const RemoteApp&) { return true; }},
+      {"remote.device:1",
+       {ActionKind::Activate, {}},
+       true,
+       [](const RemoteApp& r) {
+         return r.state().form.kind == ConnectionKind::Vesk &&
+                r.state().form.host == r.state().discovered_devices[1].endpoint_id;
+       }},
+      {"remote.form.save", {ActionKind::Toggle, {}}, false, [](const RemoteApp&) { return true; }},
+      {"remote.form.cancel",
+       {ActionKind::Activate, {}},
+       true,
+       [](const RemoteApp& r) { return r.state().screen == Screen::connection_list(); }},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(host->perform(c.id, c.action), c.handled) << c.id;
+    EXPECT_TRUE(c.holds(a)) << c.id;
+  }
+}
+
+TEST(AppSemanticActions, RowsAndConfirmations) {
+  auto host = host_for(RemoteApp::with_sample_data());
+  RemoteApp& a = app_of(*host);
+  const auto view = filtered_connections(a.state().connections, "");
+  const SavedConnection last = *view.back();  // a copy: the list changes below
+  const std::string select = "remote.connection:" + last.id.to_string() + ":select";
+  ASSERT_TRUE(host->perform("remote.field:search", {ActionKind::SetValue, std::string(last.name)}));
+  EXPECT_EQ(a.state().selection, last.id);
+  EXPECT_EQ(a.state().list_scroll, 0);
+  ASSERT_TRUE(host->perform("remote.field:search", {ActionKind::SetValue, std::string("zzz")}));
+  EXPECT_FALSE(host->perform(select, {ActionKind::Select, {}}));  // hidden by the search
+  EXPECT_TRUE(host->perform(select, {ActionKind::Activate, {}}));
+  EXPECT_FALSE(host->perform("remote.connection:not-a-uuid:edit", {ActionKind::Activate, {}}));
+  EXPECT_FALSE(host->perform("remote.connection:" + last.id.to_string() + ":rename", {ActionKind::Activate, {}}));
+  EXPECT_FALSE(host->perform("remote.connection:" + last.id.to_string() + ":edit", {ActionKind::Toggle, {}}));
+
+  ASSERT_TRUE(host->perform("remote.connection:" + last.id.to_string() + ":delete", {ActionKind::Activate, {}}));
+  ASSERT_TRUE(a.state().confirmation);
+  EXPECT_FALSE(host->perform("remote.form.save", {ActionKind::Activate, {}}));
+  EXPECT_FALSE(host->perform("remote.confirmation.confirm", {ActionKind::Toggle, {}}));
+  EXPECT_TRUE(host->perform("remote.confirmation.confirm", {ActionKind::Activate, {}}));
+  EXPECT_FALSE(find_connection(a.state().connections, last.id)) << a.state().notice.value_or("");
+  EXPECT_EQ(remote::doc::load_connections(host->document()).size(), a.state().connections.size());
+}
+
+// ---- rendered review scenes ----
+
+bool near(vesk_ui::scene::Rgba8 got, const Color& want, int tolerance = 4) {
+  const auto w = want.to_rgba8();
+  return std::abs(got.r - w.r) <= tolerance && std::abs(got.g - w.g) <= tolerance && std::abs(got.b - w.b) <= tolerance;
+}
+
+TEST(AppReviewScenes, EveryWordRendersItsScreen) {
+  const vesk_ui::tokens::Colors colours = vesk_ui::tokens::Colors::dark();
+  std::vector<std::string> words = {""};
+  for (std::string_view w : kReviewScenes) words.emplace_back(w);
+  for (const std::string& word : words) {
+    auto host = host_for(remote::app::build_sample_app(word), 1280, /*stub=*/false);
+    RemoteApp& a = app_of(*host);
+    host->advance(std::chrono::seconds(1));  // let the flap arrive
+    const auto& frame = host->render();
+    const bool dialog = a.state().confirmation.has_value();
+    // The rail is painted except over a dialog and when the launch word closed it.
+    const Color rail = dialog             ? colours.background.mix(colours.scrim, 0.62f)
+                       : word == "narrow" ? colours.background
+                                          : colours.surface;
+    EXPECT_TRUE(near(frame.pixel(4, 400), rail, 6)) << word;
+    // The screen's main control in its own colour: the confirm button over a
+    // dialog, otherwise the primary button of the screen.
+    std::optional<Rect> main;
+    Color want = colours.accent;
+    if (dialog) {
+      main = a.hit_rect(UiMessage::confirm());
+      if (a.state().confirmation->kind == Confirmation::Kind::Delete) want = colours.danger;
+    } else if (a.state().screen.is_form()) {
+      main = a.hit_rect(UiMessage::save_form());
+    } else if (a.state().screen.kind == Screen::Kind::Session) {
+      main = a.hit_rect(UiMessage::disconnect());
+    } else {
+      main = app_of(*host).state().hit_regions.front().rect;  // "+ New connection"
+    }
+    ASSERT_TRUE(main) << word;
+    const auto px = frame.pixel(static_cast<std::uint32_t>(main->x0 + 5), static_cast<std::uint32_t>(main->center().y));
+    EXPECT_TRUE(near(px, want)) << word << " " << int(px.r) << "," << int(px.g) << "," << int(px.b);
+  }
+}
+
+TEST(AppReviewScenes, ConnectedPictureIsPaintedFromTheSessionPicture) {
+  auto host = host_for(RemoteApp::with_sample_data(), 1280, /*stub=*/false);
+  RemoteApp& a = app_of(*host);
+  a.show_session_status(ConnectionKind::Vnc, SessionStatus::connected());
+  // A 4 × 2 picture: left half red, right half green.
+  auto pixels = std::make_shared<std::vector<std::uint8_t>>();
+  for (int y = 0; y < 2; ++y) {
+    for (int x = 0; x < 4; ++x) {
+      const bool left = x < 2;
+      pixels->insert(pixels->end(), {std::uint8_t(left ? 255 : 0), std::uint8_t(left ? 0 : 255), 0, 255});
+    }
+  }
+  a.state_mut().session_picture = vesk_ui::scene::Image::from_rgba(pixels, 4, 2);
+  const auto& frame = host->render();
+  ASSERT_TRUE(a.state().session_surface);
+  const Rect s = *a.state().session_surface;
+  EXPECT_TRUE(
+      near(frame.pixel(static_cast<std::uint32_t>(s.x0 + s.width() * 0.2), static_cast<std::uint32_t>(s.center().y)),
+           Color::from_rgba8(255, 0, 0)));
+  EXPECT_TRUE(
+      near(frame.pixel(static_cast<std::uint32_t>(s.x0 + s.width() * 0.8), static_cast<std::uint32_t>(s.center().y)),
+           Color::from_rgba8(0, 255, 0)));
+  // The header bar above it.
+  EXPECT_TRUE(near(frame.pixel(600, 10), vesk_ui::tokens::Colors::dark().surface));
+}
+
+}  // namespace

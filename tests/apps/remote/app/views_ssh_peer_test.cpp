@@ -1,0 +1,126 @@
+// The session view against a real OpenSSH server on 127.0.0.1, driven
+// through the headless host: keys typed on the session screen reach the
+// shell and its output is painted; on the list screen keys stay local while
+// the output is still drained every frame.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "apps/remote/src/doc/list.hpp"
+#include "platform/vesk_ui/headless/headless_host.hpp"
+#include "tests/apps/remote/app/app_test_util.hpp"
+#include "tests/apps/remote/ssh/peers.hpp"
+
+namespace {
+
+using namespace apptest;
+using vesk_ui::event::NamedKey;
+
+std::string screen_text(const vt::Terminal& terminal) {
+  std::string out;
+  for (const auto& row : terminal.visible_rows()) {
+    vt::push_cell_chars(out, row);
+    out += '\n';
+  }
+  return out;
+}
+
+class AppViewsSshPeer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to create the test account";
+    user = sshtest::ensure_test_user();
+    sshd = std::make_unique<sshtest::Sshd>();
+    auto dir = tmp.path() / "state";
+    std::filesystem::create_directory(dir);
+    ::chmod(dir.c_str(), 0700);
+    pins = dir / "known-hosts.json";
+    live.set("1");
+    pin_env.set(pins.string());
+    password.set(user.password);
+    ASSERT_TRUE(ssh::KnownHosts::trust(pins, "127.0.0.1", sshd->port(), {"ssh-ed25519", sshd->host_fingerprint()}));
+    profile = conn("shell", ConnectionKind::Ssh, "127.0.0.1", sshd->port(), AuthKind::Password, user.name);
+    vesk_ui::headless::HeadlessOptions options;
+    options.stub_text = true;
+    host = std::make_unique<vesk_ui::headless::HeadlessHost>(
+        std::make_unique<RemoteApp>(std::vector{profile}, std::vector<DiscoveredDevice>{}), options);
+    host->paint();
+  }
+  void TearDown() override { host.reset(); }
+
+  RemoteApp& app() { return host->widget_as<RemoteApp>(); }
+  const vt::Terminal& terminal() { return app().state().live_session->ssh()->session->terminal(); }
+  // Paints frames (which drain the session's output) until `done` holds.
+  bool paint_until(const std::function<bool()>& done) {
+    return eventually([&] {
+      host->advance(std::chrono::milliseconds(16));
+      host->paint();
+      return done();
+    });
+  }
+
+  ScopedEnv live{"REMOTE_LIVE_SESSIONS"};
+  ScopedEnv pin_env{"REMOTE_SSH_KNOWN_HOSTS"};
+  ScopedEnv password{"REMOTE_SSH_PASSWORD"};
+  ScopedEnv key{"REMOTE_SSH_KEY", std::nullopt};
+  sshtest::TestUser user;
+  sshtest::TempDir tmp;
+  std::unique_ptr<sshtest::Sshd> sshd;
+  std::filesystem::path pins;
+  SavedConnection profile;
+  std::unique_ptr<vesk_ui::headless::HeadlessHost> host;
+};
+
+TEST_F(AppViewsSshPeer, KeysReachTheShellOnlyWhileItsScreenIsShown) {
+  // Enter on the selected row asks, Enter in the dialog confirms.
+  host->key_named(NamedKey::Enter);
+  ASSERT_TRUE(app().state().confirmation);
+  host->key_named(NamedKey::Enter);
+  ASSERT_TRUE(paint_until([&] { return app().state().live_session->status().is_connected(); }));
+  EXPECT_EQ(app().state().screen, Screen::session(profile.id));
+
+  host->type_text("echo views-$((6*7))");
+  host->key_named(NamedKey::Enter);
+  ASSERT_TRUE(paint_until([&] { return screen_text(terminal()).find("views-42") != std::string::npos; }))
+      << screen_text(terminal());
+
+  // Output that arrives while the list is shown is still taken in.
+  host->type_text("sleep 1; echo later-$((2*3))");
+  host->key_named(NamedKey::Enter);
+  // Escape would go to the shell; the rail leaves the session screen, the session stays.
+  const auto rail = app().hit_rect(UiMessage::show_connections());
+  ASSERT_TRUE(rail);
+  host->click(rail->center().x, rail->center().y);
+  ASSERT_EQ(app().state().screen, Screen::connection_list());
+  ASSERT_TRUE(app().state().live_session);
+  ASSERT_TRUE(paint_until([&] { return screen_text(terminal()).find("later-6") != std::string::npos; }));
+
+  // Keys on the list stay local: none of them reach the shell.
+  host->type_text("qqq");
+  host->key_named(NamedKey::Backspace);
+  app().state_mut().screen = Screen::session(profile.id);
+  host->type_text("echo after-$((3*3))");
+  host->key_named(NamedKey::Enter);
+  ASSERT_TRUE(paint_until([&] { return screen_text(terminal()).find("after-9") != std::string::npos; }));
+  EXPECT_EQ(screen_text(terminal()).find("qq"), std::string::npos) << screen_text(terminal());
+
+  // Control+C interrupts, Control+W disconnects.
+  host->type_text("sleep 30");
+  host->key_named(NamedKey::Enter);
+  // Interrupting before the shell has started the command would race with its line reading.
+  ASSERT_TRUE(paint_until([&] { return screen_text(terminal()).find("sleep 30\n") != std::string::npos; }));
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  paint_until([&] { return std::chrono::steady_clock::now() > until; });
+  host->set_modifiers({.control = true});
+  host->key_char("c");
+  host->set_modifiers({});
+  host->type_text("echo done-$((4*4))");
+  host->key_named(NamedKey::Enter);
+  ASSERT_TRUE(paint_until([&] { return screen_text(terminal()).find("done-16") != std::string::npos; }))
+      << screen_text(terminal());
+  host->set_modifiers({.control = true});
+  host->key_char("w");
+  EXPECT_FALSE(app().state().live_session);
+}
+
+}  // namespace

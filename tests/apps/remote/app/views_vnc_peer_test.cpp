@@ -1,0 +1,68 @@
+// The session view against TigerVNC's Xvnc on 127.0.0.1, through the
+// headless host: connecting from the keyboard, the picture shown to fit or at
+// its own size, and the pointer mapped into it.
+#include <gtest/gtest.h>
+
+#include "platform/vesk_ui/headless/headless_host.hpp"
+#include "tests/apps/remote/app/app_test_util.hpp"
+
+#define RFB_X_PATTERN "unused"  // the pattern client is not needed here
+#include "tests/apps/remote/rfb/peers.hpp"
+
+namespace {
+
+using namespace apptest;
+using vesk_ui::event::NamedKey;
+
+TEST(AppViewsVncPeer, PictureFitsOrKeepsItsSizeAndThePointerMapsIntoIt) {
+  auto server = rfb_test::Xvnc::start({"-SecurityTypes", "None"}, 320, 240);
+  ASSERT_TRUE(server) << "Xvnc did not start";
+  ScopedEnv live("REMOTE_LIVE_SESSIONS", std::string("1"));
+  ScopedEnv password("REMOTE_VNC_PASSWORD", std::nullopt);
+  const SavedConnection desk = conn("desk", ConnectionKind::Vnc, "127.0.0.1", server->port);
+  vesk_ui::headless::HeadlessOptions options;
+  options.stub_text = true;
+  vesk_ui::headless::HeadlessHost host(std::make_unique<RemoteApp>(std::vector{desk}, std::vector<DiscoveredDevice>{}),
+                                       options);
+  RemoteApp& app = host.widget_as<RemoteApp>();
+  host.paint();
+  host.key_named(NamedKey::Enter);
+  host.key_named(NamedKey::Enter);
+  ASSERT_TRUE(eventually([&] {
+    host.advance(std::chrono::milliseconds(16));
+    host.paint();
+    return app.state().session_surface.has_value();
+  }));
+  // Fit: 320 × 240 scaled by min(1216 / 320, 752 / 240) under the header, centred.
+  const Rect area{64, 48, 1280, 800};
+  const double s = std::min(area.width() / 320, area.height() / 240);
+  Rect shown = *app.state().session_surface;
+  EXPECT_NEAR(shown.width(), 320 * s, 1e-9);
+  EXPECT_NEAR(shown.height(), 240 * s, 1e-9);
+  EXPECT_NEAR(shown.center().x, area.center().x, 1e-9);
+
+  const auto scale = app.hit_rect(UiMessage::toggle_scale());
+  ASSERT_TRUE(scale);
+  host.click(scale->center().x, scale->center().y);
+  EXPECT_FALSE(app.state().scale_to_fit);
+  host.paint();
+  shown = *app.state().session_surface;
+  EXPECT_DOUBLE_EQ(shown.width(), 320);
+  EXPECT_DOUBLE_EQ(shown.height(), 240);
+
+  using P = std::pair<std::uint16_t, std::uint16_t>;
+  EXPECT_EQ(app.vnc_pointer_position(shown.x0 + 160.5, shown.y0 + 10.5), (P{160, 10}));
+  // A press on the picture goes to the server (held in the mask), not to a region.
+  host.pointer_move(shown.x0 + 5, shown.y0 + 5);
+  EXPECT_TRUE(host.press());
+  EXPECT_EQ(app.state().vnc_button_mask, 1);
+  EXPECT_TRUE(host.release());
+  EXPECT_EQ(app.state().vnc_button_mask, 0);
+  // Keys go to the server while its screen is shown; Control+W disconnects.
+  EXPECT_TRUE(host.key_char("a"));
+  host.set_modifiers({.control = true});
+  host.key_char("w");
+  EXPECT_FALSE(app.state().live_session);
+}
+
+}  // namespace
