@@ -45,26 +45,26 @@ std::string sample_endpoint_id(std::size_t index) {
   return id.to_string();
 }
 
-SavedConnection sample_profile(const SampleProfileSpec& spec) {
+SavedConnection sample_profile(const SampleProfileSpec& profile) {
   SavedConnection c;
   c.id = Uuid::new_v4();
-  c.name = spec.name;
-  c.host = spec.sample_key > 0 ? sample_endpoint_id(static_cast<std::size_t>(spec.sample_key - 1))
-                               : std::string(spec.host);
-  c.port = spec.port;
-  c.user = spec.user;
-  c.kind = spec.kind;
-  c.auth = spec.auth;
-  c.last_used = spec.last_used;
-  c.presence = spec.presence;
-  c.group = spec.group;
-  c.favorite = spec.favorite;
+  c.name = profile.name;
+  c.host = profile.sample_key > 0 ? sample_endpoint_id(static_cast<std::size_t>(profile.sample_key - 1))
+                               : std::string(profile.host);
+  c.port = profile.port;
+  c.user = profile.user;
+  c.kind = profile.kind;
+  c.auth = profile.auth;
+  c.last_used = profile.last_used;
+  c.presence = profile.presence;
+  c.group = profile.group;
+  c.favorite = profile.favorite;
   return c;
 }
 
 std::vector<SavedConnection> sample_connections() {
   std::vector<SavedConnection> list;
-  for (const SampleProfileSpec& spec : kSampleProfiles) upsert_connection(list, sample_profile(spec));
+  for (const SampleProfileSpec& profile : kSampleProfiles) upsert_connection(list, sample_profile(profile));
   return list;
 }
 

@@ -34,8 +34,8 @@ extern const std::array<EndpointId::Seed, 4> kSampleDeviceSeeds;
 // 64 lower-case hex digits of the public key of sample key `index` (0-based).
 std::string sample_endpoint_id(std::size_t index);
 
-// A record with a new random id and the spec's fields.
-SavedConnection sample_profile(const SampleProfileSpec& spec);
+// A record with a new random id and the profile's fields.
+SavedConnection sample_profile(const SampleProfileSpec& profile);
 
 std::vector<SavedConnection> sample_connections();
 std::vector<DiscoveredDevice> sample_devices();
