@@ -12,8 +12,7 @@
 #include "apps/remote/src/actions/remote_operation.hpp"
 #include "apps/remote/src/actions/tree.hpp"
 #include "apps/remote/src/doc/list.hpp"
-#include "tests/apps/remote/app/app_test_util.hpp"
-#include "tests/apps/remote/ssh/peers.hpp"
+#include "tests/apps/remote/app/ssh_peer_fixture.hpp"
 
 namespace {
 
@@ -33,20 +32,10 @@ OperationHandle handle_of(std::uint8_t n) {
   return h;
 }
 
-class AppSshPeer : public ::testing::Test {
+class AppSshPeer : public SshPeerFixture {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to create the test account";
-    user = sshtest::ensure_test_user();
-    sshd = std::make_unique<sshtest::Sshd>();
-    auto dir = tmp.path() / "state";
-    std::filesystem::create_directory(dir);
-    ::chmod(dir.c_str(), 0700);
-    pins = dir / "known-hosts.json";
-    live.set("1");
-    pin_env.set(pins.string());
-    password.set(user.password);
-    profile = conn("shell", ConnectionKind::Ssh, "127.0.0.1", sshd->port(), AuthKind::Password, user.name);
+    if (!start_peer()) GTEST_SKIP() << "needs root to create the test account";
     app = std::make_unique<RemoteApp>(std::vector{profile}, std::vector<DiscoveredDevice>{});
   }
   void TearDown() override { app.reset(); }
@@ -63,15 +52,6 @@ class AppSshPeer : public ::testing::Test {
   }
   SavedConnection& stored() { return *find_connection(app->state_mut().connections, profile.id); }
 
-  ScopedEnv live{"REMOTE_LIVE_SESSIONS"};
-  ScopedEnv pin_env{"REMOTE_SSH_KNOWN_HOSTS"};
-  ScopedEnv password{"REMOTE_SSH_PASSWORD"};
-  ScopedEnv key{"REMOTE_SSH_KEY", std::nullopt};
-  sshtest::TestUser user;
-  sshtest::TempDir tmp;
-  std::unique_ptr<sshtest::Sshd> sshd;
-  std::filesystem::path pins;
-  SavedConnection profile;
   std::unique_ptr<RemoteApp> app;
   Document document;
 };

@@ -8,8 +8,7 @@
 
 #include "apps/remote/src/doc/list.hpp"
 #include "platform/vesk_ui/headless/headless_host.hpp"
-#include "tests/apps/remote/app/app_test_util.hpp"
-#include "tests/apps/remote/ssh/peers.hpp"
+#include "tests/apps/remote/app/ssh_peer_fixture.hpp"
 
 namespace {
 
@@ -25,21 +24,11 @@ std::string screen_text(const vt::Terminal& terminal) {
   return out;
 }
 
-class AppViewsSshPeer : public ::testing::Test {
+class AppViewsSshPeer : public SshPeerFixture {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to create the test account";
-    user = sshtest::ensure_test_user();
-    sshd = std::make_unique<sshtest::Sshd>();
-    auto dir = tmp.path() / "state";
-    std::filesystem::create_directory(dir);
-    ::chmod(dir.c_str(), 0700);
-    pins = dir / "known-hosts.json";
-    live.set("1");
-    pin_env.set(pins.string());
-    password.set(user.password);
+    if (!start_peer()) GTEST_SKIP() << "needs root to create the test account";
     ASSERT_TRUE(ssh::KnownHosts::trust(pins, "127.0.0.1", sshd->port(), {"ssh-ed25519", sshd->host_fingerprint()}));
-    profile = conn("shell", ConnectionKind::Ssh, "127.0.0.1", sshd->port(), AuthKind::Password, user.name);
     vesk_ui::headless::HeadlessOptions options;
     options.stub_text = true;
     host = std::make_unique<vesk_ui::headless::HeadlessHost>(
@@ -59,15 +48,6 @@ class AppViewsSshPeer : public ::testing::Test {
     });
   }
 
-  ScopedEnv live{"REMOTE_LIVE_SESSIONS"};
-  ScopedEnv pin_env{"REMOTE_SSH_KNOWN_HOSTS"};
-  ScopedEnv password{"REMOTE_SSH_PASSWORD"};
-  ScopedEnv key{"REMOTE_SSH_KEY", std::nullopt};
-  sshtest::TestUser user;
-  sshtest::TempDir tmp;
-  std::unique_ptr<sshtest::Sshd> sshd;
-  std::filesystem::path pins;
-  SavedConnection profile;
   std::unique_ptr<vesk_ui::headless::HeadlessHost> host;
 };
 
