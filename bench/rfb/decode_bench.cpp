@@ -14,8 +14,10 @@ namespace {
 using namespace rfb_bench;
 
 // Mode 0: nothing published. 1: the frame slot holds the previous frame,
-// so every update first copies the screen. 2: the same with recycling, as the
-// worker runs: the buffer the slot let go of is brought up to date instead.
+// so every update starts from a new buffer and copies into it what it does
+// not overwrite. 2: the same with recycling, as the worker runs: the buffer
+// the slot let go of is brought up to date instead, again only where the
+// update does not overwrite it.
 void run_updates(benchmark::State& state, const Bytes& update, std::size_t payload, std::int64_t mode) {
   rfb::Framebuffer fb(kWidth, kHeight);
   if (mode == 2) fb.enable_recycling();

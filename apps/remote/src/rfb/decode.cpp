@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace rfb {
 namespace {
@@ -51,15 +56,70 @@ __attribute__((target_clones("avx2", "default"))) void convert_client_row(const 
   }
 }
 
+// Rows of a Raw rectangle at least this large, written into a recycled buffer
+// (the worker publishes every frame, so it was last touched two frames ago),
+// are stored past the cache: they would not stay in it anyway, and the
+// buffer's lines then need not be read in before they are overwritten.
+constexpr std::uint64_t kStreamingBytes = 1024 * 1024;
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void convert_client_row_streaming_avx2(const std::uint8_t* src, std::uint8_t* dst,
+                                                                       std::uint32_t count) {
+  std::uint32_t c = 0;
+  for (; c < count && (reinterpret_cast<std::uintptr_t>(dst + std::size_t{c} * 4) & 31) != 0; ++c) {
+    const std::uint32_t v = convert_client_pixel(src + std::size_t{c} * 4);
+    std::memcpy(dst + std::size_t{c} * 4, &v, 4);
+  }
+  // B, G, R, X to R, G, B, X in every 4 bytes, then X set to 0xFF.
+  const __m256i order = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15, 2, 1, 0, 3, 6, 5, 4, 7,
+                                         10, 9, 8, 11, 14, 13, 12, 15);
+  const __m256i alpha = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  for (; c + 8 <= count; c += 8) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + std::size_t{c} * 4));
+    _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + std::size_t{c} * 4),
+                        _mm256_or_si256(_mm256_shuffle_epi8(v, order), alpha));
+  }
+  for (; c < count; ++c) {
+    const std::uint32_t v = convert_client_pixel(src + std::size_t{c} * 4);
+    std::memcpy(dst + std::size_t{c} * 4, &v, 4);
+  }
+}
+#endif
+
+// Streaming stores where the CPU has them, else the ordinary row.
+using ConvertRow = void (*)(const std::uint8_t*, std::uint8_t*, std::uint32_t);
+ConvertRow streaming_convert() {
+#if defined(__x86_64__)
+  if (__builtin_cpu_supports("avx2")) return convert_client_row_streaming_avx2;
+#endif
+  return nullptr;
+}
+
+// Streaming stores are not ordered with later ones: fence them before the
+// frame can be published.
+void end_streaming() {
+#if defined(__x86_64__)
+  _mm_sfence();
+#endif
+}
+
+// Rows of one colour; AVX2 where the CPU has it, so a 16-pixel row of an RRE
+// subrectangle is two stores.
+__attribute__((target_clones("avx2", "default"))) void fill_rows(std::uint8_t* first, std::size_t stride,
+                                                                  std::uint32_t rows, std::uint32_t cols,
+                                                                  std::uint32_t pixel) {
+  for (std::uint32_t r = 0; r < rows; ++r) {
+    std::uint8_t* row = first + r * stride;
+    for (std::uint32_t c = 0; c < cols; ++c) store(row + std::size_t{c} * 4, pixel);
+  }
+}
+
 void fill_clipped(Framebuffer& fb, std::uint8_t* data, std::uint64_t x, std::uint64_t y,
                   std::uint64_t w, std::uint64_t h, std::uint32_t pixel) {
   const Visible vis = visible_part(fb, x, y, w, h);
   if (vis.cols == 0 || vis.rows == 0) return;
   const std::size_t stride = std::size_t{fb.width()} * 4;
-  for (std::uint32_t r = 0; r < vis.rows; ++r) {
-    std::uint8_t* row = data + (y + r) * stride + x * 4;
-    for (std::uint32_t c = 0; c < vis.cols; ++c) store(row + std::size_t{c} * 4, pixel);
-  }
+  fill_rows(data + y * stride + x * 4, stride, vis.rows, vis.cols, pixel);
 }
 
 }  // namespace
@@ -102,6 +162,18 @@ Result<void> decode_raw_rect(InputStream& in, Framebuffer& fb, const PixelFormat
   const std::size_t stride = std::size_t{fb.width()} * 4;
   const std::size_t src_stride = std::size_t{rect.width} * bpp;
   const bool fast = is_client_format(format);
+
+  static const ConvertRow streaming = streaming_convert();
+  const ConvertRow convert_row =
+      fast && streaming != nullptr && fb.switched_buffer() && std::uint64_t{vis.cols} * vis.rows * 4 >= kStreamingBytes
+          ? streaming
+          : convert_client_row;
+  struct Fence {
+    bool on;
+    ~Fence() {
+      if (on) end_streaming();
+    }
+  } fence{draw && convert_row == streaming};
   // Rows arrive in batches of about kRawBatchBytes: converted while they are
   // still in the cache, and a socket buffer never grows to a whole rectangle.
   const std::uint32_t rows_per_batch =
@@ -113,11 +185,13 @@ Result<void> decode_raw_rect(InputStream& in, Framebuffer& fb, const PixelFormat
     if (bytes->size() < std::size_t{rows} * src_stride) return invalid_data("raw rectangle pixel buffer too short");
     if (!draw || r0 >= vis.rows) continue;
     const std::uint32_t visible_rows = std::min(rows, vis.rows - r0);
+    // Only rows that did arrive: a stream that ends later leaves the rest as it was.
+    fb.will_overwrite(rect.x, std::uint64_t{rect.y} + r0, vis.cols, visible_rows);
     for (std::uint32_t r = 0; r < visible_rows; ++r) {
       const std::uint8_t* src = bytes->data() + r * src_stride;
       std::uint8_t* dst = data + (std::size_t{rect.y} + r0 + r) * stride + std::size_t{rect.x} * 4;
       if (fast) {
-        convert_client_row(src, dst, vis.cols);
+        convert_row(src, dst, vis.cols);
       } else {
         for (std::uint32_t c = 0; c < vis.cols; ++c) {
           store(dst + std::size_t{c} * 4, format.decode_pixel({src + std::size_t{c} * bpp, bpp}));
@@ -140,27 +214,7 @@ Result<void> decode_copy_rect(InputStream& in, Framebuffer& fb, const RectHeader
   std::uint8_t* data = fb.writable_data();
   if (data == nullptr || dst.cols == 0 || dst.rows == 0) return {};
   fb.note_damage(rect.x, rect.y, rect.width, rect.height);
-
-  // Source pixels outside the framebuffer read as 0. Rows are visited in the
-  // order that never overwrites a source row before it is read, and memmove
-  // handles overlap within a row, which gives the same picture as reading
-  // every source pixel before writing any.
-  const std::uint64_t sx = *sx16, sy = *sy16;
-  const std::size_t stride = std::size_t{fb.width()} * 4;
-  const std::uint32_t src_cols =
-      sx < fb.width() ? static_cast<std::uint32_t>(std::min<std::uint64_t>(dst.cols, fb.width() - sx)) : 0;
-  const bool bottom_up = rect.y > sy;
-  for (std::uint32_t i = 0; i < dst.rows; ++i) {
-    const std::uint32_t r = bottom_up ? dst.rows - 1 - i : i;
-    std::uint8_t* out = data + (std::size_t{rect.y} + r) * stride + std::size_t{rect.x} * 4;
-    const std::uint64_t src_row = sy + r;
-    std::uint32_t copied = 0;
-    if (src_row < fb.height() && src_cols > 0) {
-      std::memmove(out, data + src_row * stride + sx * 4, std::size_t{src_cols} * 4);
-      copied = src_cols;
-    }
-    if (copied < dst.cols) std::memset(out + std::size_t{copied} * 4, 0, std::size_t{dst.cols - copied} * 4);
-  }
+  fb.copy_area(rect.x, rect.y, *sx16, *sy16, rect.width, rect.height);
   return {};
 }
 
@@ -215,9 +269,13 @@ Result<void> decode_rre_rect(InputStream& in, Framebuffer& fb, const PixelFormat
     y1 = std::max(y1, std::uint64_t{rect.y} + s.y + s.h);
   }
   fb.note_damage(rect.x, rect.y, x1 - rect.x, y1 - rect.y);
+  fb.will_overwrite(rect.x, rect.y, rect.width, rect.height);
   fill_clipped(fb, data, rect.x, rect.y, rect.width, rect.height, background);
   for (const Subrect& s : subrects) {
     // Not clipped to the rectangle, only to the framebuffer.
+    if (s.x + s.w > rect.width || s.y + s.h > rect.height) {
+      fb.will_overwrite(std::uint64_t{rect.x} + s.x, std::uint64_t{rect.y} + s.y, s.w, s.h);
+    }
     fill_clipped(fb, data, std::uint64_t{rect.x} + s.x, std::uint64_t{rect.y} + s.y, s.w, s.h, s.pixel);
   }
   return {};
@@ -235,7 +293,12 @@ Result<std::uint16_t> read_framebuffer_update(InputStream& in, Framebuffer& fb,
   const unsigned bpp = format.bytes_per_pixel();
   if (bpp < 1 || bpp > 4) return invalid_data("invalid RFB pixel format");
 
-  fb.make_unique();
+  fb.begin_update();
+  // Whatever way the update ends, the buffer catches up with what it did not overwrite.
+  struct EndUpdate {
+    Framebuffer& fb;
+    ~EndUpdate() { fb.end_update(); }
+  } end_update{fb};
   for (std::uint16_t i = 0; i < count; ++i) {
     auto rect = read_rect_header(in);
     if (!rect) return std::unexpected(rect.error());

@@ -32,7 +32,67 @@ struct Spare {
 // reads of the pixels happen before our writes.
 void acquire_exclusive() { std::atomic_thread_fence(std::memory_order_acquire); }
 
+// Past this many areas left behind, catching up at once is cheaper than
+// keeping the list.
+constexpr std::size_t kMaxBehindBoxes = 256;
+// A CopyRect whose source meets more areas left behind catches them up first
+// instead of reading them from the published buffer row by row.
+constexpr std::size_t kMaxLagBoxesPerCopy = 32;
+
+// The part of (x, y, w, h) inside a width × height screen; false when empty.
+bool clip_box(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h, std::uint32_t width,
+              std::uint32_t height, Box& out) {
+  if (x >= width || y >= height || w == 0 || h == 0) return false;
+  out = Box{static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y),
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(w, width - x)),
+            static_cast<std::uint32_t>(std::min<std::uint64_t>(h, height - y))};
+  return true;
+}
+
+bool intersect(const Box& a, const Box& b, Box& out) {
+  const std::uint32_t x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
+  const std::uint32_t x1 = std::min(a.x + a.w, b.x + b.w), y1 = std::min(a.y + a.h, b.y + b.h);
+  if (x0 >= x1 || y0 >= y1) return false;
+  out = Box{x0, y0, x1 - x0, y1 - y0};
+  return true;
+}
+
+// Counts what it copies in `copied`.
+void copy_box(std::uint8_t* dst, const std::uint8_t* src, std::size_t stride, const Box& b, std::uint64_t& copied) {
+  copied += std::uint64_t{b.w} * b.h * 4;
+  for (std::uint32_t row = 0; row < b.h; ++row) {
+    const std::size_t at = (std::size_t{b.y} + row) * stride + std::size_t{b.x} * 4;
+    std::memcpy(dst + at, src + at, std::size_t{b.w} * 4);
+  }
+}
+
+// Every box minus `cut`, each split into at most four.
+void subtract(std::vector<Box>& boxes, const Box& cut, std::vector<Box>& scratch) {
+  scratch.clear();
+  const std::uint32_t cx1 = cut.x + cut.w, cy1 = cut.y + cut.h;
+  for (const Box& b : boxes) {
+    Box common;
+    if (!intersect(b, cut, common)) {
+      scratch.push_back(b);
+      continue;
+    }
+    const std::uint32_t bx1 = b.x + b.w, by1 = b.y + b.h;
+    if (b.y < cut.y) scratch.push_back(Box{b.x, b.y, b.w, cut.y - b.y});
+    if (by1 > cy1) scratch.push_back(Box{b.x, cy1, b.w, by1 - cy1});
+    if (b.x < cut.x) scratch.push_back(Box{b.x, common.y, cut.x - b.x, common.h});
+    if (bx1 > cx1) scratch.push_back(Box{cx1, common.y, bx1 - cx1, common.h});
+  }
+  boxes.swap(scratch);
+}
+
 }  // namespace
+
+// Where the buffer still lags the published one it replaced.
+struct Framebuffer::Behind {
+  std::shared_ptr<const std::vector<std::uint8_t>> source;
+  std::vector<Box> boxes;  // inside the framebuffer; they may overlap
+  std::vector<Box> scratch;
+};
 
 struct Framebuffer::Recycler {
   std::vector<Box> pending;
@@ -50,13 +110,17 @@ Framebuffer::Framebuffer(std::uint16_t width, std::uint16_t height) : width_(wid
 
 Framebuffer::~Framebuffer() = default;
 
-Framebuffer::Framebuffer(const Framebuffer& o)
-    : pixels_(o.pixels_), generation_(o.generation_), width_(o.width_), height_(o.height_) {}
+Framebuffer::Framebuffer(const Framebuffer& o) : generation_(o.generation_), width_(o.width_), height_(o.height_) {
+  if (o.behind_) o.catch_up();
+  pixels_ = o.pixels_;
+}
 
 Framebuffer& Framebuffer::operator=(const Framebuffer& o) {
   if (this != &o) {
+    if (o.behind_) o.catch_up();
     pixels_ = o.pixels_;
     recycler_.reset();
+    behind_.reset();
     generation_ = o.generation_;
     width_ = o.width_;
     height_ = o.height_;
@@ -67,10 +131,14 @@ Framebuffer& Framebuffer::operator=(const Framebuffer& o) {
 Framebuffer::Framebuffer(Framebuffer&& o) noexcept = default;
 Framebuffer& Framebuffer::operator=(Framebuffer&& o) noexcept = default;
 
-std::span<const std::uint8_t> Framebuffer::pixels() const { return *pixels_; }
+std::span<const std::uint8_t> Framebuffer::pixels() const {
+  if (behind_) catch_up();
+  return *pixels_;
+}
 
 std::uint32_t Framebuffer::pixel(std::uint32_t x, std::uint32_t y) const {
   if (x >= width_ || y >= height_) return 0;
+  if (behind_) catch_up();
   const std::uint64_t at = (std::uint64_t{y} * width_ + x) * 4;
   if (at + 4 > pixels_->size()) return 0;
   const std::uint8_t* p = pixels_->data() + at;
@@ -83,6 +151,7 @@ void Framebuffer::set_pixel(std::uint32_t x, std::uint32_t y, std::uint32_t valu
   const std::uint64_t at = (std::uint64_t{y} * width_ + x) * 4;
   if (at + 4 > pixels_->size() || pixels_.use_count() != 1) return;
   acquire_exclusive();
+  if (behind_) catch_up();
   note_damage(x, y, 1, 1);
   std::uint8_t* p = pixels_->data() + at;
   p[0] = static_cast<std::uint8_t>(value);
@@ -147,38 +216,160 @@ bool Framebuffer::reuse_spare() {
       continue;
     }
     acquire_exclusive();
-    std::vector<std::uint8_t>& dst = *it->buffer;
-    const std::vector<std::uint8_t>& src = *pixels_;
-    const std::size_t stride = std::size_t{width_} * 4;
+    // What the updates since then wrote is where the spare lags.
+    std::vector<Box> lag;
     for (const Damage& d : r.history) {
       if (d.generation <= from) continue;
       if (d.full) {
-        std::memcpy(dst.data(), src.data(), src.size());
-        continue;
+        lag.assign(1, Box{0, 0, width_, height_});
+        break;
       }
-      for (const Box& b : d.boxes) {
-        for (std::uint32_t row = 0; row < b.h; ++row) {
-          const std::size_t at = (std::size_t{b.y} + row) * stride + std::size_t{b.x} * 4;
-          std::memcpy(dst.data() + at, src.data() + at, std::size_t{b.w} * 4);
-        }
-      }
+      lag.insert(lag.end(), d.boxes.begin(), d.boxes.end());
     }
     auto reused = std::move(it->buffer);
     r.spares.erase(std::next(it).base());
-    retire(std::exchange(pixels_, std::move(reused)));
+    auto old = std::exchange(pixels_, std::move(reused));
+    if (lag.size() > kMaxBehindBoxes) {
+      const std::size_t stride = std::size_t{width_} * 4;
+      for (const Box& box : lag) copy_box(pixels_->data(), old->data(), stride, box, copied_);
+    } else if (!lag.empty()) {
+      behind_ = std::make_unique<Behind>();
+      behind_->source = old;
+      behind_->boxes = std::move(lag);
+    }
+    retire(std::move(old));
     return true;
   }
   return false;
 }
 
 void Framebuffer::make_unique() {
+  begin_update();
+  end_update();
+}
+
+void Framebuffer::begin_update() {
+  if (behind_) catch_up();
   // Only this worker can hand out new references to the buffer, so a count of
   // one cannot grow behind our back; a stale higher count only costs a copy.
-  if (pixels_.use_count() != 1 && !(recycler_ && reuse_spare())) {
-    auto copy = std::make_shared<std::vector<std::uint8_t>>(*pixels_);
-    retire(std::exchange(pixels_, std::move(copy)));
+  switched_ = false;
+  if (pixels_.use_count() != 1) {
+    switched_ = recycler_ && reuse_spare();
+    if (!switched_) {
+      // Nothing to recycle: a plain copy (which leaves the new buffer in the
+      // cache). A new buffer would be zeroed first, which costs as much as
+      // the copy it would save.
+      copied_ += pixels_->size();
+      retire(std::exchange(pixels_, std::make_shared<std::vector<std::uint8_t>>(*pixels_)));
+    }
   }
   acquire_exclusive();
+}
+
+void Framebuffer::end_update() {
+  if (behind_) catch_up();
+}
+
+void Framebuffer::catch_up() const {
+  const std::size_t stride = std::size_t{width_} * 4;
+  for (const Box& b : behind_->boxes) copy_box(pixels_->data(), behind_->source->data(), stride, b, copied_);
+  behind_.reset();
+}
+
+void Framebuffer::catch_up(std::uint32_t x, std::uint32_t y, std::uint32_t w, std::uint32_t h) const {
+  Box area;
+  if (!clip_box(x, y, w, h, width_, height_, area)) return;
+  const std::size_t stride = std::size_t{width_} * 4;
+  for (const Box& b : behind_->boxes) {
+    Box common;
+    if (intersect(b, area, common)) copy_box(pixels_->data(), behind_->source->data(), stride, common, copied_);
+  }
+  subtract(behind_->boxes, area, behind_->scratch);
+  if (behind_->boxes.empty()) behind_.reset();
+}
+
+void Framebuffer::drop_behind(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h) {
+  Box area;
+  if (!clip_box(x, y, w, h, width_, height_, area)) return;
+  subtract(behind_->boxes, area, behind_->scratch);
+  if (behind_->boxes.empty()) {
+    behind_.reset();
+  } else if (behind_->boxes.size() > kMaxBehindBoxes) {
+    catch_up();
+  }
+}
+
+void Framebuffer::copy_area(std::uint32_t x, std::uint32_t y, std::uint64_t sx, std::uint64_t sy, std::uint64_t w,
+                            std::uint64_t h) {
+  Box dst;
+  if (!clip_box(x, y, w, h, width_, height_, dst) || pixels_.use_count() != 1) return;
+  acquire_exclusive();
+  std::uint8_t* data = pixels_->data();
+  const std::size_t stride = std::size_t{width_} * 4;
+  const std::uint32_t src_cols =
+      sx < width_ ? static_cast<std::uint32_t>(std::min<std::uint64_t>(dst.w, width_ - sx)) : 0;
+  const std::uint32_t src_rows =
+      sy < height_ ? static_cast<std::uint32_t>(std::min<std::uint64_t>(dst.h, height_ - sy)) : 0;
+
+  // Source areas still behind are read straight from the published buffer,
+  // which spares copying them first. Moves within the same rows catch up
+  // instead, since there the row overlaps itself.
+  const std::uint8_t* old = nullptr;
+  std::vector<Box> lag;
+  if (behind_ && src_cols > 0 && src_rows > 0) {
+    const Box src{static_cast<std::uint32_t>(sx), static_cast<std::uint32_t>(sy), src_cols, src_rows};
+    for (const Box& b : behind_->boxes) {
+      Box common;
+      if (intersect(b, src, common)) lag.push_back(common);
+    }
+    if (sy == y || lag.size() > kMaxLagBoxesPerCopy) {
+      catch_up(src.x, src.y, src.w, src.h);
+      lag.clear();
+    } else if (!lag.empty()) {
+      old = behind_->source->data();
+    }
+  }
+
+  // Rows are visited in the order that never overwrites a source row before
+  // it is read, and memmove handles overlap within a row, which gives the
+  // same picture as reading every source pixel before writing any.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> spans;
+  const bool bottom_up = y > sy;
+  for (std::uint32_t i = 0; i < dst.h; ++i) {
+    const std::uint32_t r = bottom_up ? dst.h - 1 - i : i;
+    std::uint8_t* out = data + (std::size_t{y} + r) * stride + std::size_t{x} * 4;
+    const std::uint64_t src_row = sy + r;
+    std::uint32_t copied = 0;
+    if (src_row < height_ && src_cols > 0) {
+      const std::size_t row_at = static_cast<std::size_t>(src_row) * stride;
+      spans.clear();
+      if (old != nullptr) {
+        for (const Box& b : lag) {
+          if (src_row >= b.y && src_row < std::uint64_t{b.y} + b.h) spans.emplace_back(b.x, b.x + b.w);
+        }
+      }
+      if (spans.empty()) {
+        std::memmove(out, data + row_at + sx * 4, std::size_t{src_cols} * 4);
+      } else {
+        // Different rows, so no overlap: the parts behind come from the
+        // published buffer, the rest from this one.
+        std::sort(spans.begin(), spans.end());
+        std::uint64_t at = sx;
+        for (const auto& [s0, s1] : spans) {
+          if (s1 <= at) continue;
+          const std::uint64_t from = std::max<std::uint64_t>(s0, at);
+          if (from > at) std::memcpy(out + (at - sx) * 4, data + row_at + at * 4, (from - at) * 4);
+          std::memcpy(out + (from - sx) * 4, old + row_at + from * 4, (s1 - from) * 4);
+          at = s1;
+        }
+        const std::uint64_t end = sx + src_cols;
+        if (end > at) std::memcpy(out + (at - sx) * 4, data + row_at + at * 4, (end - at) * 4);
+      }
+      copied = src_cols;
+    }
+    if (copied < dst.w) std::memset(out + std::size_t{copied} * 4, 0, std::size_t{dst.w - copied} * 4);
+  }
+  if (behind_) drop_behind(dst.x, dst.y, dst.w, dst.h);
 }
 
 std::uint8_t* Framebuffer::writable_data() {

@@ -7,6 +7,12 @@
 // published, and once nobody else holds one it brings that buffer up to date
 // by copying only what the updates since then changed, instead of copying
 // the whole screen before every update.
+//
+// Within an update that copy is lazy: the recycled buffer is left behind the
+// published one in the areas still to be brought up to date, an area the
+// update overwrites completely is never copied, an area it reads is copied
+// (or read from the published buffer) first, and the rest is copied when the
+// update ends.
 
 #include <cstdint>
 #include <memory>
@@ -37,7 +43,10 @@ class Framebuffer {
   // Row-major RGBA bytes, width × 4 bytes per row (empty for an oversized framebuffer).
   std::span<const std::uint8_t> pixels() const;
   // The shared buffer itself, for a painter that keeps it alive as an image.
-  std::shared_ptr<const std::vector<std::uint8_t>> shared_pixels() const { return pixels_; }
+  std::shared_ptr<const std::vector<std::uint8_t>> shared_pixels() const {
+    if (behind_) catch_up();
+    return pixels_;
+  }
 
   // 0xFF000000 | blue << 16 | green << 8 | red, or 0 outside the buffer.
   std::uint32_t pixel(std::uint32_t x, std::uint32_t y) const;
@@ -47,6 +56,22 @@ class Framebuffer {
   // Makes the buffer exclusive when another copy still shares it: by
   // recycling an earlier buffer when that is possible, else by copying.
   void make_unique();
+
+  // One update: begin_update is make_unique that may leave areas behind, to
+  // be filled in by end_update unless the update overwrites them first.
+  // Between the two, decoders announce what they write and read.
+  void begin_update();
+  void end_update();
+  // The decoder is about to write every pixel of this area (clipped here)
+  // before it reads any of them.
+  void will_overwrite(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h) {
+    if (behind_) drop_behind(x, y, w, h);
+  }
+  // CopyRect: copies the w × h area at (sx, sy) to (x, y) as if every source
+  // pixel were read before any is written; source pixels outside the
+  // framebuffer read as 0 and the destination is clipped. Needs a writable buffer.
+  void copy_area(std::uint32_t x, std::uint32_t y, std::uint64_t sx, std::uint64_t sy, std::uint64_t w,
+                 std::uint64_t h);
 
   // Keep up to kSpareBuffers earlier buffers for make_unique to reuse.
   void enable_recycling();
@@ -59,17 +84,34 @@ class Framebuffer {
   std::uint8_t* writable_data();
   bool has_storage() const { return !pixels_->empty(); }
 
+  // Whether the current update writes into a recycled buffer, last written
+  // two or more frames ago and so likely out of the cache.
+  bool switched_buffer() const { return switched_; }
+
+  // Bytes copied so far from a published buffer to make this one exclusive
+  // (the copy-on-write and bringing recycled buffers up to date).
+  std::uint64_t bytes_copied() const { return copied_; }
+
   void advance_generation();
   void set_generation(std::uint64_t g);
 
  private:
   struct Recycler;
+  struct Behind;
   bool reuse_spare();
   void retire(std::shared_ptr<std::vector<std::uint8_t>> old);
+  void drop_behind(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h);
+  // Brings what lies behind in this area (all of it by default) up to date.
+  void catch_up(std::uint32_t x, std::uint32_t y, std::uint32_t w, std::uint32_t h) const;
+  void catch_up() const;
 
   std::shared_ptr<std::vector<std::uint8_t>> pixels_;
   std::unique_ptr<Recycler> recycler_;
+  // Set only inside an update; anything that looks at the pixels catches up first.
+  mutable std::unique_ptr<Behind> behind_;
   std::uint64_t generation_ = 0;
+  mutable std::uint64_t copied_ = 0;
+  bool switched_ = false;
   std::uint16_t width_;
   std::uint16_t height_;
 };

@@ -2,8 +2,11 @@
 
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "apps/remote/src/rfb/decode.hpp"
 #include "tests/apps/remote/rfb/wire.hpp"
@@ -128,6 +131,118 @@ TEST(RfbFramebuffer, RecyclingGivesTheSamePicturesAsCopying) {
   }
 }
 
+// A Raw rectangle of one colour per pixel, varied by `seed`.
+Wire& raw_rect(Wire& w, std::uint16_t x, std::uint16_t y, std::uint16_t rw, std::uint16_t rh, std::uint8_t seed) {
+  w.rect(x, y, rw, rh, 0);
+  for (int r = 0; r < rh; ++r)
+    for (int c = 0; c < rw; ++c) w.pixel(static_cast<std::uint8_t>(c + seed), static_cast<std::uint8_t>(r * 3), seed);
+  return w;
+}
+
+TEST(RfbFramebuffer, SkippedCopiesGiveTheSamePicturesAndHeldFramesNeverChange) {
+  // The worker copies only what an update does not overwrite before it reads
+  // it; a framebuffer nobody shares is written in place and is the reference.
+  // Each case runs three ways: the UI holding every frame (so each update
+  // starts from a copy), holding the one before the newest (so the recycled
+  // buffer lags two updates), and letting go (so it lags one).
+  constexpr std::uint16_t W = 40, H = 30;
+  Wire full1, full2, rows, tile, rre_screen, rre_part, scroll_up, scroll_down, sideways, off_screen, moved_twice,
+      right_over_new, truncated;
+  raw_rect(full1.update(1), 0, 0, W, H, 1);
+  raw_rect(full2.update(1), 0, 0, W, H, 2);
+  raw_rect(rows.update(1), 0, 7, W, 5, 3);
+  raw_rect(tile.update(2), 3, 4, 6, 5, 4).rect(30, 20, 9, 9, 2).u32(0).pixel(7, 7, 7);
+  rre_screen.update(1).rect(0, 0, W, H, 2).u32(2).pixel(1, 2, 3);
+  rre_screen.pixel(9, 8, 7).u16(2).u16(2).u16(5).u16(5).pixel(6, 5, 4).u16(35).u16(25).u16(20).u16(20);
+  rre_part.update(1).rect(10, 10, 8, 6, 2).u32(1).pixel(40, 50, 60).pixel(70, 80, 90).u16(5).u16(4).u16(9).u16(9);
+  scroll_up.update(2).rect(0, 0, W, H - 3, 1).u16(0).u16(3);
+  raw_rect(scroll_up, 0, H - 3, W, 3, 5);
+  scroll_down.update(1).rect(2, 5, 30, 20, 1).u16(2).u16(1);
+  sideways.update(1).rect(0, 4, 35, 10, 1).u16(5).u16(4);
+  off_screen.update(1).rect(0, 0, 12, 12, 1).u16(32).u16(22);
+  // A tile, then a move that reads it and the area behind it.
+  raw_rect(moved_twice.update(3), 14, 14, 4, 4, 6).rect(12, 0, 20, 20, 1).u16(10).u16(12);
+  moved_twice.rect(0, 1, W, H - 1, 1).u16(0).u16(0);
+  // A move to the right within the same rows, over a tile the update just drew.
+  raw_rect(right_over_new.update(2), 4, 3, 6, 6, 8).rect(8, 2, 30, 12, 1).u16(2).u16(2);
+  raw_rect(truncated.update(2), 20, 0, 10, 10, 7).rect(0, 0, W, H, 0).pixel(1, 1, 1);
+  struct Case {
+    const char* name;
+    std::vector<const Wire*> updates;
+    bool last_fails;
+  } cases[] = {
+      {"full-screen Raw", {&full1, &full2, &full1}, false},
+      {"full-width rows, then tiles", {&full1, &rows, &tile, &rows}, false},
+      {"RRE over the screen and past a rectangle", {&full1, &rre_screen, &rre_part, &full2, &rre_part}, false},
+      {"scroll up with a new line", {&full1, &scroll_up, &scroll_up, &tile, &scroll_up}, false},
+      {"CopyRect down, sideways and off screen", {&full2, &tile, &scroll_down, &sideways, &off_screen, &sideways}, false},
+      {"CopyRect reading what the same update wrote", {&full1, &rows, &moved_twice, &right_over_new, &moved_twice},
+       false},
+      {"an update that fails part way", {&full1, &rows, &truncated}, true},
+  };
+  for (const auto& c : cases) {
+    for (const std::size_t ui_keeps : {std::size_t{100}, std::size_t{2}, std::size_t{1}}) {
+      SCOPED_TRACE(std::string(c.name) + ", UI keeps " + std::to_string(ui_keeps));
+      Framebuffer worker(W, H), reference(W, H);
+      worker.enable_recycling();
+      std::optional<Framebuffer> slot = worker;
+      std::vector<std::pair<Framebuffer, std::vector<std::uint8_t>>> held;
+      for (std::size_t i = 0; i < c.updates.size(); ++i) {
+        const bool failing = c.last_fails && i + 1 == c.updates.size();
+        EXPECT_EQ(apply(worker, *c.updates[i]).has_value(), !failing) << "update " << i;
+        EXPECT_EQ(apply(reference, *c.updates[i]).has_value(), !failing) << "update " << i;
+        ASSERT_TRUE(std::equal(worker.pixels().begin(), worker.pixels().end(), reference.pixels().begin()))
+            << "update " << i;
+        for (const auto& [frame, pixels] : held) {
+          ASSERT_TRUE(std::equal(frame.pixels().begin(), frame.pixels().end(), pixels.begin())) << "update " << i;
+        }
+        if (failing) break;
+        slot = worker;  // published
+        held.emplace_back(*slot, std::vector<std::uint8_t>(slot->pixels().begin(), slot->pixels().end()));
+        if (held.size() > ui_keeps) held.erase(held.begin());
+      }
+    }
+  }
+}
+
+TEST(RfbFramebuffer, UpdatesCopyOnlyWhatTheyDoNotOverwrite) {
+  constexpr std::uint16_t W = 64, H = 48;
+  constexpr std::uint64_t kScreen = std::uint64_t{W} * H * 4;
+  Wire full, tile, rre, scroll;
+  raw_rect(full.update(1), 0, 0, W, H, 1);
+  raw_rect(tile.update(1), 8, 8, 16, 16, 2);
+  rre.update(1).rect(0, 0, W, H, 2).u32(1).pixel(1, 2, 3).pixel(4, 5, 6).u16(1).u16(1).u16(2).u16(2);
+  scroll.update(1).rect(0, 0, W, H - 1, 1).u16(0).u16(1);
+  struct Case {
+    const char* name;
+    const Wire& update;
+    bool recycling;
+    std::uint64_t most_copied;
+  } cases[] = {
+      {"full-screen Raw", full, true, 0},
+      {"RRE covering the screen", rre, true, 0},
+      // The last row is the only one the scroll does not write.
+      {"scroll", scroll, true, std::uint64_t{W} * 4},
+      // What the full-screen update before it changed, except the tile.
+      {"tile", tile, true, kScreen - 16 * 16 * 4},
+      // Without a buffer to recycle, one whole copy.
+      {"full-screen Raw, no recycling", full, false, kScreen},
+  };
+  for (const auto& c : cases) {
+    Framebuffer fb(W, H);
+    if (c.recycling) fb.enable_recycling();
+    std::optional<Framebuffer> slot;
+    for (int i = 0; i < 4; ++i) {
+      ASSERT_TRUE(apply(fb, full));
+      slot = fb;
+    }
+    const std::uint64_t before = fb.bytes_copied();
+    ASSERT_TRUE(apply(fb, c.update)) << c.name;
+    EXPECT_LE(fb.bytes_copied() - before, c.most_copied) << c.name;
+    EXPECT_NE(slot->pixels().data(), fb.pixels().data()) << c.name;
+  }
+}
+
 TEST(RfbPixelFormat, ClientFormatWireForm) {
   const auto wire = kClientPixelFormat.to_wire();
   const std::array<std::uint8_t, 16> expected{0x20, 0x18, 0, 1, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0x10, 0x08, 0, 0, 0, 0};
@@ -203,6 +318,32 @@ TEST(RfbUpdate, LargeRawRectangleClippedPartWayDown) {
     }
   }
   EXPECT_EQ(fb.pixel(249, 149), rgba(1, 2, 3));
+}
+
+TEST(RfbUpdate, RawOverAMegabyteIsStoredExactly) {
+  // Large rectangles take the streaming-store path: rows that start off
+  // alignment, a rectangle reaching past two edges, and the columns next to it.
+  constexpr std::uint16_t W = 700, H = 400;
+  Framebuffer fb(W, H);
+  paint_pattern(fb);
+  const Framebuffer before = fb;
+  Wire w;
+  w.update(1).rect(3, 2, W, H, 0);
+  auto colour = [](std::uint32_t c, std::uint32_t r) {
+    return rgba(static_cast<std::uint8_t>(c * 7), static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(c ^ r));
+  };
+  for (std::uint32_t r = 0; r < H; ++r)
+    for (std::uint32_t c = 0; c < W; ++c) {
+      const std::uint32_t v = colour(c, r);
+      w.pixel(static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v >> 16));
+    }
+  ASSERT_EQ(error_of(apply(fb, w)), "<ok>");
+  for (std::uint32_t y = 0; y < H; ++y) {
+    for (std::uint32_t x = 0; x < W; ++x) {
+      const std::uint32_t expected = x >= 3 && y >= 2 ? colour(x - 3, y - 2) : before.pixel(x, y);
+      ASSERT_EQ(fb.pixel(x, y), expected) << x << "," << y;
+    }
+  }
 }
 
 TEST(RfbUpdate, RawSizeLimitIsInclusive) {

@@ -2,9 +2,12 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "apps/remote/src/rfb/session.hpp"
 #include "tests/apps/remote/rfb/scripted_server.hpp"
@@ -75,6 +78,40 @@ TEST(RfbSession, FramesAreHandedOutByGeneration) {
   EXPECT_FALSE(session.take_frame());
   // The frame held from before never changed under us.
   for (auto b : first->pixels()) ASSERT_EQ(b, 0);
+}
+
+TEST(RfbSession, UpdatesTrickledInSmallPiecesAndTinyMessagesAllArrive) {
+  // A slow server: a large update in small pieces, then a one-byte Bell and
+  // a small update, each of which must be applied without waiting for more.
+  constexpr std::uint16_t W = 200, H = 100;
+  ScriptedServer server([&](Peer& peer) {
+    ASSERT_TRUE(peer.handshake(W, H));
+    Wire w;
+    w.u8(0).update(1).rect(0, 0, W, H, 0);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) w.pixel(static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), 9);
+    for (std::size_t at = 0; at < w.bytes.size(); at += 1000) {
+      const auto end = std::min(w.bytes.size(), at + 1000);
+      ASSERT_TRUE(peer.send(std::vector<std::uint8_t>(w.bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                                      w.bytes.begin() + static_cast<std::ptrdiff_t>(end))));
+      std::this_thread::sleep_for(1ms);
+    }
+    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(peer.send(Wire().u8(2)));  // Bell
+    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(peer.send(Wire().u8(0).update(1).rect(5, 5, 1, 1, 0).pixel(1, 2, 3)));
+    peer.wait_closed(10s);
+  });
+  VncSession session = spawn(server.port());
+  std::optional<rfb::Framebuffer> frame;
+  ASSERT_TRUE(eventually([&] {
+    if (auto f = session.take_frame()) frame = std::move(f);
+    return frame && frame->generation() == 2;
+  }));
+  EXPECT_EQ(frame->pixel(5, 5), rgba(1, 2, 3));
+  EXPECT_EQ(frame->pixel(199, 99), rgba(199, 99, 9));
+  EXPECT_EQ(frame->pixel(0, 0), rgba(0, 0, 9));
+  EXPECT_EQ(session.status().kind, Kind::Connected);
 }
 
 TEST(RfbSession, TwoUpdatesBetweenTakesGiveOnlyTheNewer) {
