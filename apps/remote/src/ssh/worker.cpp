@@ -406,6 +406,9 @@ std::expected<void, std::string> run_session(SshSessionParams params, const std:
   // ssh_disconnect frees every channel of the session, so ours goes first.
   channel.reset();
   ssh_disconnect(s);  // reason 11, by application
+  // Refuse input before saying Ended, so a send seen after Ended is never
+  // taken and silently lost.
+  input.close();
   status->with([](std::optional<SessionStatus>& value) {
     if (value && value->is_connected()) value = SessionStatus::ended();
   });
