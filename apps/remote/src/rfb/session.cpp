@@ -134,6 +134,9 @@ void run_vnc_session(VncTarget target, StatusSlot status, FrameSlot frames, app:
   } catch (...) {
     outcome = std::unexpected(Error{ErrorKind::Os, "VNC worker failed"});
   }
+  // Refuse input before the final status is seen, so a send that follows it
+  // is reported closed instead of being taken and lost.
+  input.close();
   if (outcome) return;
   // A dropped handle is not a failure: leave the status alone.
   if (outcome.error().kind == ErrorKind::Cancelled) return;
