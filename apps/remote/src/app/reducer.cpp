@@ -197,6 +197,11 @@ void RemoteApp::confirm(Document& document) {
         disconnect();
         if (!screen.is_session_of(profile.id)) state_.screen = screen;
       }
+      // Saving the open edit form would bring the deleted profile back.
+      if (state_.screen.kind == Screen::Kind::EditConnectionForm && state_.screen.id == profile.id) {
+        blur_input();
+        state_.screen = Screen::connection_list();
+      }
       break;
     }
     case Confirmation::Kind::TrustSshHostKey:

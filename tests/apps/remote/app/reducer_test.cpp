@@ -117,7 +117,46 @@ TEST_F(AppReducerFixture, ConnectRequestForAnUnreadyProfileShowsWhyAtOnce) {
             SessionStatus::unavailable("SSH is installed, but this build has not been granted live network access."));
 }
 
-TEST_F(AppReducerFixture, ConfirmedDeleteKeepsTheScreenAndMovesTheSelection) {
+TEST_F(AppReducerFixture, AnUnreadyProfileDoesNotReplaceARunningSession) {
+  namespace dl = vesk_ui::device_link;
+  const std::string why = "SSH is installed, but this build has not been granted live network access.";
+  struct Case {
+    const char* name;
+    std::optional<dl::LinkEvent> event;  // after the device session opened
+    bool kept;
+  };
+  const std::vector<Case> cases = {
+      {"connecting", std::nullopt, true},
+      {"connected", device_event(0, dl::DeviceLinkEvent::Connected{64, 48}), true},
+      {"ended", device_event(0, dl::DeviceLinkEvent::Closed{}), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    app->state_mut().notice.reset();
+    send(UiMessage::open_session(device.id));
+    ASSERT_TRUE(s().live_session && s().live_session->device());
+    const std::uint64_t session_id = s().live_session->device()->id();
+    if (c.event) {
+      dl::LinkEvent event = *c.event;
+      std::get<dl::DeviceLinkEvent>(event.value).session_id = session_id;
+      app->on_device_event(event);
+    }
+    send(UiMessage::request_connect(ssh.id));
+    EXPECT_FALSE(s().confirmation);
+    if (c.kept) {
+      EXPECT_EQ(s().screen, Screen::session(device.id));
+      ASSERT_TRUE(s().live_session && s().live_session->device());
+      EXPECT_EQ(s().live_session->device()->id(), session_id);
+      EXPECT_EQ(s().notice, why);
+    } else {
+      EXPECT_EQ(s().screen, Screen::session(ssh.id));
+      EXPECT_EQ(s().live_session->status(), SessionStatus::unavailable(why));
+      EXPECT_FALSE(s().notice);
+    }
+  }
+}
+
+TEST_F(AppReducerFixture, ConfirmedDeleteClosesItsEditFormAndMovesTheSelection) {
   send(UiMessage::edit_connection(vnc.id));
   ASSERT_EQ(s().selection, vnc.id);  // the favourite is the first row
   send(UiMessage::request_delete(vnc.id));
