@@ -347,6 +347,9 @@ bool RemoteApp::perform_semantic_action(std::string_view action_id, const vesk_u
     return true;
   };
   const bool activate = kind == ActionKind::Activate;
+  // Only what is shown can be acted on: a hidden form, a row filtered out or a
+  // toggle the layout lacks is not a target.
+  if (!accessibility_tree().find_by_action_id(action_id)) return false;
 
   if (state_.confirmation) {
     if (!activate) return false;

@@ -199,13 +199,14 @@ TEST(AppSemanticActions, FormFieldsKindsAndMethods) {
     std::function<bool(const RemoteApp&)> holds;
   };
   const std::vector<Case> cases = {
+      // Only the options shown are targets: no RDP option, and ids are exact.
       {"remote.kind:RDP",
        {ActionKind::Activate, {}},
-       true,
-       [](const RemoteApp& r) { return r.state().form.kind == ConnectionKind::Rdp; }},
+       false,
+       [](const RemoteApp& r) { return r.state().form.kind == ConnectionKind::Ssh; }},
       {"remote.kind:ssh",
        {ActionKind::Toggle, {}},
-       true,
+       false,
        [](const RemoteApp& r) { return r.state().form.kind == ConnectionKind::Ssh; }},
       {"remote.kind:VNC",
        {ActionKind::Activate, {}},
@@ -228,6 +229,15 @@ TEST(AppSemanticActions, FormFieldsKindsAndMethods) {
        [](const RemoteApp& r) { return r.state().focused_input == InputField::Name; }},
       {"remote.field:nickname", {ActionKind::Focus, {}}, false, [](const RemoteApp&) { return true; }},
       {"remote.device:x1", {ActionKind::Activate, {}}, false, [](const RemoteApp&) { return true; }},
+      // Devices are offered only on a Vesk form.
+      {"remote.device:1",
+       {ActionKind::Activate, {}},
+       false,
+       [](const RemoteApp& r) { return r.state().form.kind == ConnectionKind::Vnc; }},
+      {"remote.kind:Vesk",
+       {ActionKind::Toggle, {}},
+       true,
+       [](const RemoteApp& r) { return r.state().form.kind == ConnectionKind::Vesk; }},
       {"remote.device:1",
        {ActionKind::Activate, {}},
        true,
@@ -263,6 +273,10 @@ TEST(AppSemanticActions, RowsAndConfirmations) {
   EXPECT_FALSE(host->perform("remote.connection:" + last.id.to_string() + ":rename", {ActionKind::Activate, {}}));
   EXPECT_FALSE(host->perform("remote.connection:" + last.id.to_string() + ":edit", {ActionKind::Toggle, {}}));
 
+  // Delete is offered by the edit form only.
+  EXPECT_FALSE(host->perform("remote.connection:" + last.id.to_string() + ":delete", {ActionKind::Activate, {}}));
+  ASSERT_TRUE(host->perform("remote.connection:" + last.id.to_string() + ":edit", {ActionKind::Activate, {}}));
+  host->paint();
   ASSERT_TRUE(host->perform("remote.connection:" + last.id.to_string() + ":delete", {ActionKind::Activate, {}}));
   ASSERT_TRUE(a.state().confirmation);
   EXPECT_FALSE(host->perform("remote.form.save", {ActionKind::Activate, {}}));
@@ -270,6 +284,41 @@ TEST(AppSemanticActions, RowsAndConfirmations) {
   EXPECT_TRUE(host->perform("remote.confirmation.confirm", {ActionKind::Activate, {}}));
   EXPECT_FALSE(find_connection(a.state().connections, last.id)) << a.state().notice.value_or("");
   EXPECT_EQ(remote::doc::load_connections(host->document()).size(), a.state().connections.size());
+}
+
+TEST(AppSemanticActions, OnlyWhatTheCurrentScreenShowsIsActedOn) {
+  auto host = host_for(RemoteApp::with_sample_data());
+  RemoteApp& a = app_of(*host);
+  const SavedConnection first = *filtered_connections(a.state().connections, "").front();
+  // Edit a profile, change its name, cancel: the stale form stays in memory.
+  ASSERT_TRUE(host->perform("remote.connection:" + first.id.to_string() + ":edit", {ActionKind::Activate, {}}));
+  ASSERT_TRUE(host->perform("remote.field:name", {ActionKind::SetValue, std::string("stale copy")}));
+  ASSERT_TRUE(host->perform("remote.form.cancel", {ActionKind::Activate, {}}));
+  host->paint();
+  ASSERT_EQ(a.state().screen, Screen::connection_list());
+  const auto before = a.state().connections;
+  const auto stored = remote::doc::load_connections(host->document());
+  const FlapState flap = a.state().flap;
+  struct Case {
+    const char* id;
+    SemanticAction action;
+  };
+  const std::vector<Case> hidden = {
+      {"remote.form.save", {ActionKind::Activate, {}}},
+      {"remote.field:name", {ActionKind::SetValue, std::string("changed behind the list")}},
+      {"remote.kind:VNC", {ActionKind::Activate, {}}},
+      {"remote.nav.toggle", {ActionKind::Activate, {}}},  // wide: there is no toggle
+      {"remote.session.disconnect", {ActionKind::Activate, {}}},
+  };
+  for (const Case& c : hidden) {
+    EXPECT_FALSE(host->perform(c.id, c.action)) << c.id;
+    EXPECT_EQ(a.state().screen, Screen::connection_list()) << c.id;
+  }
+  EXPECT_EQ(a.state().connections, before);
+  EXPECT_EQ(remote::doc::load_connections(host->document()), stored);
+  EXPECT_EQ(a.state().form.name, "stale copy");
+  EXPECT_EQ(a.state().form.kind, first.kind);
+  EXPECT_EQ(a.state().flap.open, flap.open);
 }
 
 // ---- rendered review scenes ----
