@@ -123,6 +123,46 @@ TEST(AppAccessibility, NodeIdsAndNavigationByWidth) {
   EXPECT_EQ(find_id(small, "remote.list.heading")->label, "Remote Machines");
 }
 
+TEST(AppAccessibility, AddAndNewConnectionAreTwoNodesWithTheirOwnBounds) {
+  struct Case {
+    const char* name;
+    std::unique_ptr<RemoteApp> app;
+    std::uint32_t width;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"wide list", RemoteApp::with_sample_data(), 1280});
+  cases.push_back({"empty list", RemoteApp::empty(), 1280});
+  auto open = RemoteApp::with_sample_data();
+  open->apply_layout_word("narrow-open");
+  cases.push_back({"narrow, flap open", std::move(open), 560});
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto host = host_for(std::move(c.app), c.width);
+    const auto& regions = app_of(*host).state().hit_regions;
+    std::vector<Rect> news;  // in paint order: the list's first, the rail's last
+    for (const HitRegion& r : regions) {
+      if (r.message == UiMessage::new_connection()) news.push_back(r.rect);
+    }
+    ASSERT_GE(news.size(), 2u);
+    const AccessNode tree = host->accessibility_tree();
+    std::vector<const AccessNode*> nodes;
+    std::function<void(const AccessNode&)> walk = [&](const AccessNode& n) {
+      if (n.action_id == "remote.connection.new") nodes.push_back(&n);
+      for (const AccessNode& child : n.children) walk(child);
+    };
+    walk(tree);
+    ASSERT_EQ(nodes.size(), 2u);
+    const AccessNode& rail = *nodes[0];  // navigation comes first
+    const AccessNode& list = *nodes[1];
+    EXPECT_EQ(rail.label, "Add connection");
+    EXPECT_EQ(list.label, "New connection");
+    EXPECT_EQ(rail.id, vesk_ui::access::node_id("remote.connection.new"));
+    EXPECT_NE(list.id, rail.id);
+    EXPECT_EQ(rail.bounds, news.back());
+    EXPECT_EQ(list.bounds, news.front());
+  }
+}
+
 TEST(AppAccessibility, ListRowsAndEmptyTexts) {
   auto empty = host_for(RemoteApp::empty());
   EXPECT_EQ(find_id(empty->accessibility_tree(), "remote.list.empty")->label,
