@@ -151,6 +151,47 @@ TEST(AppListView, HeaderAndRowsFollowTheContentWidth) {
   EXPECT_GE(m.stacked_row_height, 116);
 }
 
+TEST(AppListView, RowsScrolledUnderTheHeaderTakeNoPresses) {
+  std::vector<SavedConnection> many;
+  for (int i = 0; i < 30; ++i) many.push_back(device_conn("device " + std::to_string(100 + i), i % 3));
+  auto host = host_for(std::make_unique<RemoteApp>(many, std::vector<DiscoveredDevice>{}));
+  RemoteApp& a = app_of(*host);
+  const auto search = a.hit_rect(UiMessage::focus_field(InputField::Search));
+  ASSERT_TRUE(search);
+  const double list_top = a.state().list_metrics.list_top;
+  // Scroll by less than a row at a time so that rows end half under the header.
+  for (double scroll = 5; scroll < 400; scroll += 7) {
+    a.state_mut().list_scroll = scroll;
+    host->paint();
+    for (const HitRegion& r : a.state().hit_regions) {
+      if (r.message.tag == Tag::FocusField || r.message.tag == Tag::NewConnection ||
+          r.message.tag == Tag::ShowConnections) {
+        continue;
+      }
+      EXPECT_GE(r.rect.y0, list_top) << scroll;
+      EXPECT_FALSE(r.rect.is_empty()) << scroll;
+    }
+  }
+  // A press on the visible search field focuses it, whatever lies under it.
+  a.state_mut().list_scroll = 40;
+  host->paint();
+  const auto selection = a.state().selection;
+  host->click(search->center().x, search->y1 - 1);
+  EXPECT_EQ(a.state().focused_input, InputField::Search);
+  EXPECT_EQ(a.state().selection, selection);
+  EXPECT_EQ(a.state().screen, Screen::connection_list());
+  EXPECT_FALSE(a.state().confirmation);
+  // The rows' accessible bounds are the clipped regions too.
+  const auto tree = host->accessibility_tree();
+  for (const SavedConnection& c : many) {
+    const auto* node = tree.find_by_action_id("remote.connection:" + c.id.to_string() + ":select");
+    ASSERT_TRUE(node);
+    if (node->bounds) {
+      EXPECT_GE(node->bounds->y0, list_top);
+    }
+  }
+}
+
 TEST(AppListView, WheelAndKeyboardScrollingShareTheRowGeometry) {
   std::vector<SavedConnection> many;
   for (int i = 0; i < 10; ++i)
