@@ -141,6 +141,11 @@ bool RemoteApp::navigation_open() const {
   return flap.open == FlapOpen::Open;
 }
 
+bool RemoteApp::tooltips_painted() const {
+  const bool fullscreen = state_.fullscreen && state_.screen.normalized().kind == Screen::Normalized::Kind::Session;
+  return !state_.confirmation && !fullscreen;
+}
+
 void RemoteApp::draw(vesk_ui::scene::Scene& scene, const vesk_ui::scene::Affine& base,
                      vesk_ui::text::TextRenderer& text, const vesk_ui::tokens::Tokens& tokens,
                      vesk_ui::widget::PaintContext& paint) {

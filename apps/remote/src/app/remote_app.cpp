@@ -148,7 +148,7 @@ bool RemoteApp::wants_animation_frame() const {
       std::abs(state_.flap.position - flap_target(state_.flap, state_.narrow)) >= kFlapSettled) {
     return true;
   }
-  if (state_.tooltip.pending()) return true;
+  if (state_.tooltip.pending() && tooltips_painted()) return true;
   if (state_.live_session) {
     const SessionStatus status = state_.live_session->status();
     if (status.is_connecting() || status.is_connected()) return true;

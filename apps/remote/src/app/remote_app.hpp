@@ -215,6 +215,8 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   void request_connect(const Uuid& id);
   void request_delete(const Uuid& id);
   void close_navigation_if_narrow();
+  // A confirmation or fullscreen hides tooltips: a pending one is dropped.
+  void dismiss_tooltip();
 
   // ---- text inputs, form problems, pointer mapping ----
   void focus_input(InputField field);
@@ -282,6 +284,8 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   void scroll_selection_into_view(std::size_t row, std::size_t count);
   // Whether the flap counts as open for the toggle's look, tooltip and reducer.
   bool navigation_open() const;
+  // Tooltips are painted (and ticked) only without a dialog and outside fullscreen.
+  bool tooltips_painted() const;
 
   // The action host (tests give it a refusing executor).
   vesk_actions::ActionHost& action_host() { return action_host_; }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -88,6 +89,64 @@ TEST(AppFrames, AFailedConnectIsPaintedWithoutInput) {
     // Then the window is idle.
     EXPECT_LE(paint_while_wanted(*host), 1);
     EXPECT_FALSE(host->wants_frame());
+  }
+}
+
+// A tooltip asked for where none is painted would stay pending for ever.
+TEST(AppFrames, NoTooltipKeepsFramesComingUnderADialogOrInFullscreen) {
+  using vesk_ui::access::SemanticAction;
+  using ActionKind = vesk_ui::access::ActionKind;
+  const SavedConnection device = device_conn("bench");
+  struct Case {
+    const char* name;
+    // Run with the pointer resting on the star of the only row.
+    std::function<void(vesk_ui::headless::HeadlessHost&, RemoteApp&)> act;
+  };
+  const std::string connect = "remote.connection:" + device.id.to_string() + ":connect";
+  const std::vector<Case> cases = {
+      {"pointer under an open dialog",
+       [&](auto& host, RemoteApp& app) {
+         host.pointer_move(1, 1);
+         ASSERT_TRUE(host.perform(connect, SemanticAction{ActionKind::Activate, {}}));
+         host.paint();
+         const auto star = app.hit_rect(UiMessage::toggle_favorite(device.id));
+         ASSERT_TRUE(star);  // still recorded under the dialog
+         host.pointer_move(star->center().x, star->center().y);
+       }},
+      {"dialog opened by a semantic action",
+       [&](auto& host, RemoteApp&) { ASSERT_TRUE(host.perform(connect, SemanticAction{ActionKind::Activate, {}})); }},
+      {"dialog opened by a direct request", [&](auto&, RemoteApp& app) { app.request_connect(device.id); }},
+      {"fullscreen by a semantic action",
+       [&](auto& host, RemoteApp& app) {
+         app.open_session(device.id);
+         app.on_device_event(device_event(app.state().live_session->device()->id(),
+                                          vesk_ui::device_link::DeviceLinkEvent::Connected{64, 48}));
+         host.paint();
+         const auto full = app.hit_rect(UiMessage::toggle_fullscreen());
+         ASSERT_TRUE(full);
+         // A rail button asks for its tooltip, then fullscreen hides the rail.
+         const auto rail = app.hit_rect(UiMessage::new_connection());
+         ASSERT_TRUE(rail);
+         host.pointer_move(rail->center().x, rail->center().y);
+         ASSERT_TRUE(host.perform("remote.session.fullscreen", SemanticAction{ActionKind::Activate, {}}));
+         ASSERT_TRUE(app.state().fullscreen);
+         // The device itself keeps frames coming while connected; it ends here.
+         app.on_device_event(device_event(app.state().live_session->device()->id(),
+                                          vesk_ui::device_link::DeviceLinkEvent::Closed{}));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto host = host_for(std::make_unique<RemoteApp>(std::vector{device}, std::vector<DiscoveredDevice>{}));
+    RemoteApp& app = host->widget_as<RemoteApp>();
+    app.set_device_session_options(DeviceSessionOptions{});
+    const auto star = app.hit_rect(UiMessage::toggle_favorite(device.id));
+    ASSERT_TRUE(star);
+    host->pointer_move(star->center().x, star->center().y);
+    c.act(*host, app);
+    paint_while_wanted(*host);
+    EXPECT_FALSE(host->wants_frame());
+    EXPECT_FALSE(app.state().tooltip.pending());
   }
 }
 
