@@ -40,6 +40,8 @@ void RemoteApp::apply_message(const UiMessage& message, Document& document) {
       close_navigation_if_narrow();
       break;
     case Tag::NewConnection:
+      // The old screen's field is left first, so the new form starts untouched.
+      blur_input();
       state_.form = ConnectionForm{};
       state_.form_visibility = FormVisibility{};
       state_.screen = Screen::new_connection_form();
@@ -50,6 +52,7 @@ void RemoteApp::apply_message(const UiMessage& message, Document& document) {
     case Tag::EditConnection: {
       const SavedConnection* c = find_connection(state_.connections, message.id().value_or(Uuid{}));
       if (!c) break;
+      blur_input();
       state_.form = ConnectionForm::from_connection(*c);
       state_.form_visibility = FormVisibility{};
       state_.screen = Screen::edit_connection_form(c->id);
@@ -342,9 +345,11 @@ void RemoteApp::apply_view_message(const UiMessage& message) {
 // ---- text inputs ----
 
 void RemoteApp::focus_input(InputField field) {
-  blur_input();
+  // Focusing the focused field leaves it: nothing is touched.
+  if (state_.focused_input != field) blur_input();
   state_.focused_input = field;
   input_mut(field).set_focused(true);
+  state_.redraw = true;  // the focus ring moves
 }
 
 void RemoteApp::blur_input() {

@@ -150,4 +150,14 @@ TEST(AppFrames, NoTooltipKeepsFramesComingUnderADialogOrInFullscreen) {
   }
 }
 
+TEST(AppFrames, EveryFocusChangeAsksForAFrame) {
+  auto host = host_for(RemoteApp::with_sample_data());
+  RemoteApp& app = host->widget_as<RemoteApp>();
+  paint_while_wanted(*host);
+  ASSERT_FALSE(host->wants_frame());
+  host->key_char("/", std::string("Slash"));
+  ASSERT_EQ(app.state().focused_input, InputField::Search);
+  EXPECT_TRUE(host->wants_frame());
+}
+
 }  // namespace

@@ -370,6 +370,70 @@ TEST_F(AppReducerFixture, NavigationToggleAndNarrowClose) {
   EXPECT_EQ(s().flap.open, FlapOpen::Open);
 }
 
+TEST_F(AppReducerFixture, ListMessagesCloseTheNarrowFlap) {
+  layout(*app, 600, 700);
+  for (const UiMessage& m : {UiMessage::show_connections(), UiMessage::cancel_form()}) {
+    send(UiMessage::edit_connection(ssh.id));
+    app->state_mut().flap.open = FlapOpen::Open;
+    send(m);
+    EXPECT_EQ(s().flap.open, FlapOpen::Closed) << static_cast<int>(m.tag);
+    EXPECT_EQ(s().screen, Screen::connection_list());
+  }
+  // Wide: the flap is left as it is.
+  layout(*app, 1000, 700);
+  app->state_mut().flap.open = FlapOpen::Open;
+  send(UiMessage::show_connections());
+  EXPECT_EQ(s().flap.open, FlapOpen::Open);
+}
+
+TEST_F(AppReducerFixture, AFreshFormShowsNoProblemUntilTouched) {
+  struct Case {
+    const char* name;
+    std::function<void()> before;  // where the user was
+    UiMessage open;
+  };
+  const std::vector<Case> cases = {
+      {"new from the list", [] {}, UiMessage::new_connection()},
+      {"new while editing with Name focused", [&] { send(UiMessage::edit_connection(ssh.id)); }, UiMessage::new_connection()},
+      {"new from a new form after a failed save",
+       [&] {
+         send(UiMessage::new_connection());
+         send(UiMessage::save_form());
+       },
+       UiMessage::new_connection()},
+      {"edit while editing with Host focused",
+       [&] {
+         send(UiMessage::edit_connection(vnc.id));
+         send(UiMessage::focus_field(InputField::Host));
+       },
+       UiMessage::edit_connection(ssh.id)},
+      {"edit from a new form with Port focused",
+       [&] {
+         send(UiMessage::new_connection());
+         send(UiMessage::focus_field(InputField::Port));
+       },
+       UiMessage::edit_connection(device.id)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    send(UiMessage::show_connections());
+    c.before();
+    app->state_mut().form_visibility = FormVisibility{true, true, true, true};
+    send(c.open);
+    EXPECT_EQ(s().form_visibility, FormVisibility{});
+    EXPECT_EQ(s().focused_input, InputField::Name);
+    if (c.open.tag == UiMessage::Tag::NewConnection) {
+      EXPECT_EQ(app->shown_form_problems(), std::vector<std::string>{});
+      // Focusing the focused field touches nothing; leaving it does.
+      send(UiMessage::focus_field(InputField::Name));
+      EXPECT_EQ(app->shown_form_problems(), std::vector<std::string>{});
+      send(UiMessage::focus_field(InputField::Host));
+      ASSERT_FALSE(app->shown_form_problems().empty());
+      EXPECT_TRUE(app->shown_form_problems().front().starts_with("Name is required"));
+    }
+  }
+}
+
 TEST_F(AppReducerFixture, ViewTogglesAndDisconnect) {
   send(UiMessage::toggle_scale());
   EXPECT_FALSE(s().scale_to_fit);
