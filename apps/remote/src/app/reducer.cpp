@@ -133,7 +133,18 @@ void RemoteApp::request_connect(const Uuid& id) {
     state_.notice = notice::kConnectionGone;
     return;
   }
-  if (c->readiness() != Readiness::Ready) {
+  if (const Readiness readiness = c->readiness(); readiness != Readiness::Ready) {
+    // A running session of another connection is not given up for one that
+    // cannot start: the reason becomes the notice instead.
+    if (state_.live_session && state_.session_connection && *state_.session_connection != id) {
+      const SessionStatus status = state_.live_session->status();
+      if (status.is_connecting() || status.is_connected()) {
+        std::optional<std::string> problem;
+        if (readiness == Readiness::InvalidProfile) problem = c->validate_target();
+        state_.notice = problem.value_or(std::string(readiness.message(c->kind)));
+        return;
+      }
+    }
     open_session(id);  // shows why it cannot connect
     return;
   }
