@@ -6,6 +6,7 @@
 #include "apps/remote/src/app/remote_app.hpp"
 #include "apps/remote/src/doc/list.hpp"
 #include "apps/remote/src/doc/text.hpp"
+#include "apps/remote/src/rfb/input_map.hpp"
 #include "apps/remote/src/ssh/known_hosts.hpp"
 
 namespace remote::app {
@@ -447,7 +448,8 @@ std::vector<std::string> RemoteApp::shown_form_problems() const {
 
 namespace {
 
-// The point's place in a w by h picture painted over `surface`.
+// The point's place in a w by h device picture painted over `surface`, kept
+// fractional (VNC positions are whole pixels: rfb::map_to_frame).
 std::optional<std::pair<double, double>> map_point(const std::optional<Rect>& surface, double x, double y,
                                                    double w, double h) {
   if (!surface) return std::nullopt;
@@ -469,10 +471,11 @@ std::optional<std::pair<std::uint16_t, std::uint16_t>> RemoteApp::vnc_pointer_po
     return std::nullopt;
   }
   auto size = vnc->session->frame_size();
-  if (!size || size->width == 0 || size->height == 0) return std::nullopt;
-  auto p = map_point(state_.session_surface, x, y, size->width, size->height);
+  if (!size || !state_.session_surface) return std::nullopt;
+  const Rect& r = *state_.session_surface;
+  auto p = rfb::map_to_frame(x, y, rfb::SurfaceRect{r.x0, r.y0, r.x1, r.y1}, *size);
   if (!p) return std::nullopt;
-  return std::pair{static_cast<std::uint16_t>(p->first), static_cast<std::uint16_t>(p->second)};
+  return std::pair{p->x, p->y};
 }
 
 void RemoteApp::send_vnc_pointer(double x, double y) {
