@@ -281,8 +281,10 @@ AccessNode RemoteApp::accessibility_tree() const {
         case SessionStatus::Kind::Failed: status_text = fill_text("Connection failed: {}", status->message); break;
       }
     }
-    session.children.push_back(
-        passive(Role::Text, status_text, "remote.session.status", vesk_ui::access::kTextMarkerStatus));
+    AccessNode status_node = passive(Role::Text, status_text, "remote.session.status", vesk_ui::access::kTextMarkerStatus);
+    // The card shows a long reason cut short; the whole text is here.
+    if (status && !status->message.empty()) status_node.description = status->message;
+    session.children.push_back(std::move(status_node));
     const bool connected = status && status->is_connected();
     if (connected) {
       const bool ssh = c && c->kind == ConnectionKind::Ssh;
