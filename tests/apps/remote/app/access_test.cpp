@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "apps/remote/src/app/key_maps.hpp"
@@ -96,6 +97,56 @@ TEST(AppKeyMaps, VncKeysymsAndDeviceCodes) {
       {"", std::nullopt},
   };
   for (const auto& [code, linux_code] : codes) EXPECT_EQ(device_key_code(code), linux_code) << code;
+}
+
+// Every entry of the three tables, so that a wrong constant anywhere fails.
+TEST(AppKeyMaps, WholeTables) {
+  const std::vector<std::pair<NamedKey, std::vector<std::uint8_t>>> ssh = {
+      {NamedKey::Enter, {0x0D}},
+      {NamedKey::Tab, {0x09}},
+      {NamedKey::Space, {0x20}},
+      {NamedKey::Backspace, {0x7F}},
+      {NamedKey::Escape, {0x1B}},
+      {NamedKey::ArrowUp, {0x1B, 0x5B, 0x41}},
+      {NamedKey::ArrowDown, {0x1B, 0x5B, 0x42}},
+      {NamedKey::ArrowRight, {0x1B, 0x5B, 0x43}},
+      {NamedKey::ArrowLeft, {0x1B, 0x5B, 0x44}},
+      {NamedKey::Home, {0x1B, 0x5B, 0x48}},
+      {NamedKey::End, {0x1B, 0x5B, 0x46}},
+      {NamedKey::Delete, {0x1B, 0x5B, 0x33, 0x7E}},
+  };
+  for (const auto& [key, bytes] : ssh) {
+    EXPECT_EQ(ssh_bytes_for_named_key(key), bytes) << static_cast<int>(key);
+    EXPECT_EQ(ssh_bytes_for_key(Key{key, {}, {}, true, false}, false), bytes) << static_cast<int>(key);
+  }
+  EXPECT_EQ(ssh_bytes_for_named_key(NamedKey::F1), std::nullopt);
+
+  const std::vector<std::pair<NamedKey, std::optional<std::uint32_t>>> vnc = {
+      {NamedKey::Enter, 0xFF0D},     {NamedKey::Tab, 0xFF09},     {NamedKey::Space, 0x0020},
+      {NamedKey::Backspace, 0xFF08}, {NamedKey::Escape, 0xFF1B},  {NamedKey::ArrowLeft, 0xFF51},
+      {NamedKey::ArrowUp, 0xFF52},   {NamedKey::ArrowRight, 0xFF53}, {NamedKey::ArrowDown, 0xFF54},
+      {NamedKey::Delete, 0xFFFF},    {NamedKey::Home, std::nullopt}, {NamedKey::End, std::nullopt},
+  };
+  for (const auto& [key, keysym] : vnc) {
+    EXPECT_EQ(vnc_keysym_for_key(Key{key, {}, {}, true, false}), keysym) << static_cast<int>(key);
+  }
+
+  std::vector<std::pair<std::string, std::uint32_t>> device;
+  for (int d = 1; d <= 9; ++d) device.emplace_back("Digit" + std::to_string(d), static_cast<std::uint32_t>(d + 1));
+  device.emplace_back("Digit0", 11);
+  const std::uint32_t letters[26] = {30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50,
+                                     49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44};
+  for (int i = 0; i < 26; ++i) device.emplace_back(std::string("Key") + static_cast<char>('A' + i), letters[i]);
+  for (const auto& [code, linux_code] : std::vector<std::pair<std::string, std::uint32_t>>{
+           {"Escape", 1},       {"Backspace", 14},  {"Tab", 15},       {"Enter", 28},       {"ControlLeft", 29},
+           {"ControlRight", 97}, {"ShiftLeft", 42}, {"ShiftRight", 54}, {"AltLeft", 56},    {"AltRight", 100},
+           {"Space", 57},       {"ArrowUp", 103},   {"ArrowLeft", 105}, {"ArrowRight", 106}, {"ArrowDown", 108}}) {
+    device.emplace_back(code, linux_code);
+  }
+  for (const auto& [code, linux_code] : device) EXPECT_EQ(device_key_code(code), linux_code) << code;
+  for (const char* dropped : {"Minus", "Period", "F5", "MetaLeft", "MetaRight", "NumpadEnter", "End", "PageUp"}) {
+    EXPECT_EQ(device_key_code(dropped), std::nullopt) << dropped;
+  }
 }
 
 // ---- accessibility tree ----
@@ -308,6 +359,8 @@ TEST(AppSemanticActions, RowsAndConfirmations) {
   EXPECT_EQ(a.state().list_scroll, 0);
   ASSERT_TRUE(host->perform("remote.field:search", {ActionKind::SetValue, std::string("zzz")}));
   EXPECT_FALSE(host->perform(select, {ActionKind::Select, {}}));  // hidden by the search
+  EXPECT_FALSE(host->perform(select, {ActionKind::Activate, {}}));
+  ASSERT_TRUE(host->perform("remote.field:search", {ActionKind::SetValue, std::string()}));
   EXPECT_TRUE(host->perform(select, {ActionKind::Activate, {}}));
   EXPECT_FALSE(host->perform("remote.connection:not-a-uuid:edit", {ActionKind::Activate, {}}));
   EXPECT_FALSE(host->perform("remote.connection:" + last.id.to_string() + ":rename", {ActionKind::Activate, {}}));
