@@ -7,7 +7,11 @@
 // connections, no sample data), "notice", "form-rdp",
 // "form-problems", "live-ssh", "live-vnc", "live-vnc-fullscreen" and
 // "live-vesk" (connected screens over a made-up picture or terminal; no
-// network is touched).
+// network is touched), and texts too long for their boxes:
+// "session-long-failure" (a 4 KiB server reason and a long name),
+// "confirm-long-title", "notice-long" and "form-long-text" (a long endpoint
+// id in an unfocused field).
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +21,7 @@
 #include "apps/remote/src/app/launch.hpp"
 #include "apps/remote/src/app/remote_app.hpp"
 #include "apps/remote/src/app/samples.hpp"
+#include "apps/remote/src/doc/list.hpp"
 #include "platform/vesk_ui/headless/headless_host.hpp"
 
 namespace {
@@ -26,8 +31,9 @@ using remote::app::RemoteApp;
 using remote::app::SessionStatus;
 using remote::app::UiMessage;
 
-constexpr std::array<std::string_view, 9> kToolWords = {
-    "list", "empty", "notice", "form-rdp", "form-problems", "live-ssh", "live-vnc", "live-vnc-fullscreen", "live-vesk"};
+constexpr std::array<std::string_view, 13> kToolWords = {
+    "list",      "empty",    "notice",   "form-rdp",          "form-problems",      "live-ssh",          "live-vnc",
+    "live-vnc-fullscreen", "live-vesk", "session-long-failure", "confirm-long-title", "notice-long", "form-long-text"};
 
 // A desktop-like test picture: a gradient with a few windows on it.
 vesk_ui::scene::Image sample_picture(std::uint32_t w, std::uint32_t h) {
@@ -62,6 +68,24 @@ std::unique_ptr<RemoteApp> build(const std::string& word) {
   } else if (word == "form-problems") {
     app->apply_message(UiMessage::new_connection(), scratch);
     app->apply_message(UiMessage::save_form(), scratch);
+  } else if (word == "session-long-failure") {
+    std::string reason;
+    while (reason.size() < 4096) reason += "the server closed the connection after rejecting the offered methods; ";
+    app->show_session_status(ConnectionKind::Vnc, SessionStatus::failed(reason));
+    if (auto* c = remote::app::find_connection(state.connections, state.screen.id)) {
+      c->name = "Render farm controller in the basement server room";
+    }
+  } else if (word == "confirm-long-title") {
+    const auto id = *app->first_connection_of_kind(ConnectionKind::Vesk);
+    remote::app::find_connection(state.connections, id)->name = "Workshop bench device with a rather long descriptive name";
+    app->request_connect(id);
+  } else if (word == "notice-long") {
+    state.notice = std::string(remote::app::notice::kForgot) + " " + remote::app::notice::kTrustStale + " " +
+                   remote::app::notice::kNoKeyToTrust;
+  } else if (word == "form-long-text") {
+    app->apply_message(UiMessage::new_connection(), scratch);
+    app->apply_message(UiMessage::set_kind(ConnectionKind::Vesk), scratch);
+    app->apply_message(UiMessage::choose_discovered_device(0), scratch);
   } else if (word == "live-ssh") {
     app->show_session_status(ConnectionKind::Ssh, SessionStatus::connected());
     vt::Terminal terminal(remote::app::kTerminalColumns, remote::app::kTerminalRows);

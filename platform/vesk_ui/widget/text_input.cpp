@@ -269,8 +269,12 @@ void TextInput::draw(scene::Scene& scene, const Affine& transform, text::TextRen
   const double caret = text.caret_x(shown, st, caret_index);
   const double total = text.measure_styled(shown, st).width;
   const double visible = std::max(0.0, rect_.width());
-  if (caret - scroll_x_ > visible - kScrollMargin) scroll_x_ = caret - visible + kScrollMargin;
-  if (caret - scroll_x_ < 0.0) scroll_x_ = caret;
+  if (!focused_) {
+    scroll_x_ = 0.0;  // an unfocused field shows the start of its text
+  } else {
+    if (caret - scroll_x_ > visible - kScrollMargin) scroll_x_ = caret - visible + kScrollMargin;
+    if (caret - scroll_x_ < 0.0) scroll_x_ = caret;
+  }
   scroll_x_ = std::clamp(scroll_x_, 0.0, std::max(0.0, total - visible + kScrollMargin));
   if (!std::isfinite(scroll_x_)) scroll_x_ = 0.0;
 

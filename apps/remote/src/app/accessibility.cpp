@@ -16,6 +16,10 @@ using vesk_ui::access::Role;
 
 namespace {
 
+// The list's New connection button shares its action id with the rail's Add
+// connection; its node id is made from this text instead.
+constexpr std::string_view kListNewConnectionNode = "remote.list.new-connection";
+
 AccessNode passive(Role role, std::string label, std::string_view id_text, std::uint8_t marker) {
   AccessNode n;
   n.role = role;
@@ -85,6 +89,23 @@ AccessNode RemoteApp::accessibility_tree() const {
     return interactive(Role::Button, std::move(label), action_id, hit_rect(message));
   };
 
+  // "remote.connection.new" is both the rail's Add and the list's New: each
+  // node takes the region of its own control. The rail's lies in its strip
+  // (the topmost there); the list's header button is the first one outside it.
+  const auto new_connection_bounds = [this](bool rail) -> std::optional<Rect> {
+    const double rail_x1 = bounds_.x0 + kRailWidth;
+    const auto ours = [&](const HitRegion& r) {
+      return r.message == UiMessage::new_connection() && (r.rect.x1 <= rail_x1) == rail;
+    };
+    const auto& regions = state_.hit_regions;
+    if (rail) {
+      const auto it = std::find_if(regions.rbegin(), regions.rend(), ours);
+      return it == regions.rend() ? std::nullopt : std::optional<Rect>(it->rect);
+    }
+    const auto it = std::find_if(regions.begin(), regions.end(), ours);
+    return it == regions.end() ? std::nullopt : std::optional<Rect>(it->rect);
+  };
+
   AccessNode root = group(Role::Root, "Remote");
   root.bounds = bounds_;
 
@@ -100,7 +121,8 @@ AccessNode RemoteApp::accessibility_tree() const {
   }
   if (!state_.narrow || flap_open) {
     nav.children.push_back(button("Connections", "remote.nav.list", UiMessage::show_connections()));
-    nav.children.push_back(button("Add connection", "remote.connection.new", UiMessage::new_connection()));
+    nav.children.push_back(
+        interactive(Role::Button, "Add connection", "remote.connection.new", new_connection_bounds(true)));
   }
   root.children.push_back(std::move(nav));
 
@@ -109,7 +131,9 @@ AccessNode RemoteApp::accessibility_tree() const {
     AccessNode list_screen = group(Role::Group, "Connections");
     list_screen.children.push_back(
         passive(Role::Heading, "Remote Machines", "remote.list.heading", vesk_ui::access::kTextMarkerDefault));
-    list_screen.children.push_back(button("New connection", "remote.connection.new", UiMessage::new_connection()));
+    AccessNode create = interactive(Role::Button, "New connection", "remote.connection.new", new_connection_bounds(false));
+    create.id = vesk_ui::access::node_id(kListNewConnectionNode);
+    list_screen.children.push_back(std::move(create));
     AccessNode search = interactive(Role::TextInput, "Search saved connections", "remote.field:search",
                                     hit_rect(UiMessage::focus_field(InputField::Search)));
     search.description = "Shortcut: slash or Control F";
@@ -257,8 +281,10 @@ AccessNode RemoteApp::accessibility_tree() const {
         case SessionStatus::Kind::Failed: status_text = fill_text("Connection failed: {}", status->message); break;
       }
     }
-    session.children.push_back(
-        passive(Role::Text, status_text, "remote.session.status", vesk_ui::access::kTextMarkerStatus));
+    AccessNode status_node = passive(Role::Text, status_text, "remote.session.status", vesk_ui::access::kTextMarkerStatus);
+    // The card shows a long reason cut short; the whole text is here.
+    if (status && !status->message.empty()) status_node.description = status->message;
+    session.children.push_back(std::move(status_node));
     const bool connected = status && status->is_connected();
     if (connected) {
       const bool ssh = c && c->kind == ConnectionKind::Ssh;
@@ -347,6 +373,9 @@ bool RemoteApp::perform_semantic_action(std::string_view action_id, const vesk_u
     return true;
   };
   const bool activate = kind == ActionKind::Activate;
+  // Only what is shown can be acted on: a hidden form, a row filtered out or a
+  // toggle the layout lacks is not a target.
+  if (!accessibility_tree().find_by_action_id(action_id)) return false;
 
   if (state_.confirmation) {
     if (!activate) return false;

@@ -105,8 +105,12 @@ void RemoteApp::on_pointer_moved(const vesk_ui::event::PointerMoved& moved, vesk
     }
   }
   std::optional<vesk_ui::widget::tooltip::TooltipRequest> request;
-  if (const HitRegion* region = topmost_region(state_.hit_regions, x, y)) {
-    request = tooltip_for(*region, navigation_open(), state_.connections);
+  // Under a dialog or in fullscreen no tooltip is painted, so none is asked
+  // for: a pending one would keep frames coming for nothing.
+  if (tooltips_painted()) {
+    if (const HitRegion* region = topmost_region(state_.hit_regions, x, y)) {
+      request = tooltip_for(*region, navigation_open(), state_.connections);
+    }
   }
   if (state_.tooltip.on_pointer(std::move(request), context.now)) state_.redraw = true;
   if (state_.focused_input) {

@@ -99,7 +99,10 @@ struct DialogGeometry {
   Rect cancel;
   Rect confirm;
 };
-DialogGeometry dialog_geometry(const Rect& window);
-Rect notice_rect(const Rect& window);
+// The panel is 224 high plus the extra height of a title that wraps.
+DialogGeometry dialog_geometry(const Rect& window, double extra_height = 0.0);
+// The toast is 54 high, or taller when its wrapped text needs it.
+inline constexpr double kNoticeHeight = 54.0;
+Rect notice_rect(const Rect& window, double text_height = 0.0);
 
 }  // namespace remote::app

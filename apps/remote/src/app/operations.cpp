@@ -105,23 +105,28 @@ StartOutcome RemoteApp::start_operation(const OperationHandle& handle, vesk_acti
 PollOutcome RemoteApp::poll_operation(const OperationHandle& handle, bool cancel) {
   if (!state_.pending_operation || state_.pending_operation->handle() != handle) return PollOutcome::no_update();
   PendingOperation& pending = *state_.pending_operation;
+  // A settled operation may have changed what the screen shows.
+  auto settle = [this] {
+    state_.pending_operation.reset();
+    state_.redraw = true;
+  };
 
   if (auto* attempt = std::get_if<PendingOperation::ConnectAttempt>(&pending.value)) {
     const bool current =
         state_.session_connection == attempt->connection_id && state_.session_serial == attempt->serial;
     if (cancel) {
       if (current) disconnect();
-      state_.pending_operation.reset();
+      settle();
       return PollOutcome::cancelled(handle, kCancelled);
     }
     if (!current) {
-      state_.pending_operation.reset();
+      settle();
       return PollOutcome::failed(handle, code::kSessionReplaced, kAttemptSuperseded);
     }
     const std::optional<SessionStatus> status =
         state_.live_session ? std::optional(state_.live_session->status()) : std::nullopt;
     if (status && status->is_connecting()) return PollOutcome::no_update();
-    state_.pending_operation.reset();
+    settle();
     if (!status || status->kind == SessionStatus::Kind::Ended) {
       return PollOutcome::failed(handle, code::kConnectionClosed, kClosedBeforeReady);
     }
@@ -135,12 +140,12 @@ PollOutcome RemoteApp::poll_operation(const OperationHandle& handle, bool cancel
 
   auto& delivery = std::get<PendingOperation::TextDelivery>(pending.value);
   if (state_.session_connection != delivery.connection_id || state_.session_serial != delivery.serial) {
-    state_.pending_operation.reset();
+    settle();
     return PollOutcome::failed(handle, code::kSessionReplaced, kDeliveryOrphaned);
   }
   auto result = delivery.ack.try_recv();
   if (!result && result.error() == RecvError::Empty) return PollOutcome::no_update();
-  state_.pending_operation.reset();
+  settle();
   if (!result) return PollOutcome::failed(handle, code::kInputWorkerLost, kWorkerLost);
   if (!*result) return PollOutcome::failed(handle, code::kInputFailed, result->error());
   return PollOutcome::completed(handle);

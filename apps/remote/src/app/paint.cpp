@@ -74,6 +74,35 @@ std::vector<std::string> wrap_words(vesk_ui::text::TextRenderer& text, std::stri
   return lines;
 }
 
+std::string fit_with_ellipsis(vesk_ui::text::TextRenderer& text, std::string_view s, float size, double max_width,
+                              std::optional<std::uint8_t> weight, bool force) {
+  const auto width = [&](std::string_view t) {
+    return weight ? text.measure_weighted(t, size, std::nullopt, *weight).width : text.measure(t, size, std::nullopt).width;
+  };
+  if (!force && width(s) <= max_width) return std::string(s);
+  std::vector<std::size_t> cuts;  // character boundaries
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) cuts.push_back(i);
+  }
+  cuts.push_back(s.size());
+  const auto with_ellipsis = [&](std::size_t k) {
+    std::string_view head = s.substr(0, cuts[k]);
+    while (!head.empty() && head.back() == ' ') head.remove_suffix(1);
+    return std::string(head) + "\u2026";
+  };
+  // The longest start that fits (none but "…" when nothing does).
+  std::size_t lo = 0, hi = cuts.size() - 1;
+  while (lo < hi) {
+    const std::size_t mid = (lo + hi + 1) / 2;
+    if (width(with_ellipsis(mid)) <= max_width) {
+      lo = mid;
+    } else {
+      hi = mid - 1;
+    }
+  }
+  return with_ellipsis(lo);
+}
+
 void paint_button(PaintBundle& p, std::string_view label, const Rect& rect, std::uint8_t style) {
   vesk_ui::widget::button::Button button;
   button.label = std::string(label);
@@ -139,6 +168,11 @@ bool RemoteApp::navigation_open() const {
   const FlapState& flap = state_.flap;
   if (flap.open == FlapOpen::Automatic) return flap.automatic_default && !state_.narrow;
   return flap.open == FlapOpen::Open;
+}
+
+bool RemoteApp::tooltips_painted() const {
+  const bool fullscreen = state_.fullscreen && state_.screen.normalized().kind == Screen::Normalized::Kind::Session;
+  return !state_.confirmation && !fullscreen;
 }
 
 void RemoteApp::draw(vesk_ui::scene::Scene& scene, const vesk_ui::scene::Affine& base,

@@ -113,6 +113,11 @@ std::pair<Color, Color> edge_colours(const Color& colour);
 std::vector<std::string> wrap_words(vesk_ui::text::TextRenderer& text, std::string_view s, float size,
                                     double max_width);
 
+// The text as it is when it fits max_width; otherwise (or always, with
+// `force`) its longest start, cut at a character, that fits with "…" after it.
+std::string fit_with_ellipsis(vesk_ui::text::TextRenderer& text, std::string_view s, float size, double max_width,
+                              std::optional<std::uint8_t> weight = {}, bool force = false);
+
 void paint_button(PaintBundle& p, std::string_view label, const Rect& rect, std::uint8_t style);
 // The selected index is none when nothing is chosen.
 void paint_toggle_group(PaintBundle& p, const std::vector<Rect>& segments, const std::vector<std::string>& labels,

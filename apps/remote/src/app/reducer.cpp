@@ -6,6 +6,7 @@
 #include "apps/remote/src/app/remote_app.hpp"
 #include "apps/remote/src/doc/list.hpp"
 #include "apps/remote/src/doc/text.hpp"
+#include "apps/remote/src/rfb/input_map.hpp"
 #include "apps/remote/src/ssh/known_hosts.hpp"
 
 namespace remote::app {
@@ -20,6 +21,10 @@ std::string fill(std::string_view pattern, const std::string& text) {
 }
 
 }  // namespace
+
+void RemoteApp::dismiss_tooltip() {
+  if (state_.tooltip.dismiss()) state_.redraw = true;
+}
 
 void RemoteApp::close_navigation_if_narrow() {
   if (state_.narrow && state_.flap.open == FlapOpen::Open) state_.flap.open = FlapOpen::Closed;
@@ -36,6 +41,8 @@ void RemoteApp::apply_message(const UiMessage& message, Document& document) {
       close_navigation_if_narrow();
       break;
     case Tag::NewConnection:
+      // The old screen's field is left first, so the new form starts untouched.
+      blur_input();
       state_.form = ConnectionForm{};
       state_.form_visibility = FormVisibility{};
       state_.screen = Screen::new_connection_form();
@@ -46,6 +53,7 @@ void RemoteApp::apply_message(const UiMessage& message, Document& document) {
     case Tag::EditConnection: {
       const SavedConnection* c = find_connection(state_.connections, message.id().value_or(Uuid{}));
       if (!c) break;
+      blur_input();
       state_.form = ConnectionForm::from_connection(*c);
       state_.form_visibility = FormVisibility{};
       state_.screen = Screen::edit_connection_form(c->id);
@@ -102,6 +110,7 @@ void RemoteApp::apply_message(const UiMessage& message, Document& document) {
       break;
     case Tag::ToggleFullscreen:
       state_.fullscreen = !state_.fullscreen;
+      dismiss_tooltip();
       break;
     case Tag::Disconnect:
       disconnect();
@@ -125,12 +134,24 @@ void RemoteApp::request_connect(const Uuid& id) {
     state_.notice = notice::kConnectionGone;
     return;
   }
-  if (c->readiness() != Readiness::Ready) {
+  if (const Readiness readiness = c->readiness(); readiness != Readiness::Ready) {
+    // A running session of another connection is not given up for one that
+    // cannot start: the reason becomes the notice instead.
+    if (state_.live_session && state_.session_connection && *state_.session_connection != id) {
+      const SessionStatus status = state_.live_session->status();
+      if (status.is_connecting() || status.is_connected()) {
+        std::optional<std::string> problem;
+        if (readiness == Readiness::InvalidProfile) problem = c->validate_target();
+        state_.notice = problem.value_or(std::string(readiness.message(c->kind)));
+        return;
+      }
+    }
     open_session(id);  // shows why it cannot connect
     return;
   }
   state_.notice.reset();
   state_.confirmation = Confirmation::connect(connection_signature(*c), id);
+  dismiss_tooltip();
   blur_input();
 }
 
@@ -142,6 +163,7 @@ void RemoteApp::request_delete(const Uuid& id) {
   }
   state_.notice.reset();
   state_.confirmation = Confirmation::remove(connection_signature(*c), id);
+  dismiss_tooltip();
   blur_input();
 }
 
@@ -154,6 +176,7 @@ void RemoteApp::request_host_key(const UiMessage& message) {
     if (observation && observation->unknown()) {
       state_.confirmation =
           Confirmation::trust_ssh_host_key(connection_signature(*c), observation->unknown()->presented, *id);
+      dismiss_tooltip();
     } else {
       state_.notice = notice::kNoKeyToTrust;
     }
@@ -161,6 +184,7 @@ void RemoteApp::request_host_key(const UiMessage& message) {
   }
   if (observation && observation->changed()) {
     state_.confirmation = Confirmation::forget_ssh_host_key(connection_signature(*c), *id);
+    dismiss_tooltip();
   } else {
     state_.notice = notice::kNoKeyToForget;
   }
@@ -196,6 +220,11 @@ void RemoteApp::confirm(Document& document) {
         const Screen screen = state_.screen;
         disconnect();
         if (!screen.is_session_of(profile.id)) state_.screen = screen;
+      }
+      // Saving the open edit form would bring the deleted profile back.
+      if (state_.screen.kind == Screen::Kind::EditConnectionForm && state_.screen.id == profile.id) {
+        blur_input();
+        state_.screen = Screen::connection_list();
       }
       break;
     }
@@ -328,9 +357,11 @@ void RemoteApp::apply_view_message(const UiMessage& message) {
 // ---- text inputs ----
 
 void RemoteApp::focus_input(InputField field) {
-  blur_input();
+  // Focusing the focused field leaves it: nothing is touched.
+  if (state_.focused_input != field) blur_input();
   state_.focused_input = field;
   input_mut(field).set_focused(true);
+  state_.redraw = true;  // the focus ring moves
 }
 
 void RemoteApp::blur_input() {
@@ -417,7 +448,8 @@ std::vector<std::string> RemoteApp::shown_form_problems() const {
 
 namespace {
 
-// The point's place in a w by h picture painted over `surface`.
+// The point's place in a w by h device picture painted over `surface`, kept
+// fractional (VNC positions are whole pixels: rfb::map_to_frame).
 std::optional<std::pair<double, double>> map_point(const std::optional<Rect>& surface, double x, double y,
                                                    double w, double h) {
   if (!surface) return std::nullopt;
@@ -439,10 +471,11 @@ std::optional<std::pair<std::uint16_t, std::uint16_t>> RemoteApp::vnc_pointer_po
     return std::nullopt;
   }
   auto size = vnc->session->frame_size();
-  if (!size || size->width == 0 || size->height == 0) return std::nullopt;
-  auto p = map_point(state_.session_surface, x, y, size->width, size->height);
+  if (!size || !state_.session_surface) return std::nullopt;
+  const Rect& r = *state_.session_surface;
+  auto p = rfb::map_to_frame(x, y, rfb::SurfaceRect{r.x0, r.y0, r.x1, r.y1}, *size);
   if (!p) return std::nullopt;
-  return std::pair{static_cast<std::uint16_t>(p->first), static_cast<std::uint16_t>(p->second)};
+  return std::pair{p->x, p->y};
 }
 
 void RemoteApp::send_vnc_pointer(double x, double y) {

@@ -84,6 +84,17 @@ bool RemoteApp::remote_input_active() const {
          state_.screen.is_session_of(*state_.session_connection);
 }
 
+SessionSnapshot RemoteApp::session_snapshot() const {
+  SessionSnapshot snapshot;
+  snapshot.serial = state_.session_serial;
+  if (!state_.live_session) return snapshot;
+  snapshot.status = state_.live_session->status();
+  if (const LiveSession::Ssh* ssh = state_.live_session->ssh(); ssh && ssh->session) {
+    snapshot.host_key = ssh->session->host_key_observation();
+  }
+  return snapshot;
+}
+
 void RemoteApp::apply_layout_word(std::string_view word) {
   if (word == "narrow") {
     state_.navigation_override = FlapOpen::Closed;
@@ -137,12 +148,13 @@ bool RemoteApp::wants_animation_frame() const {
       std::abs(state_.flap.position - flap_target(state_.flap, state_.narrow)) >= kFlapSettled) {
     return true;
   }
-  if (state_.tooltip.pending()) return true;
+  if (state_.tooltip.pending() && tooltips_painted()) return true;
   if (state_.live_session) {
     const SessionStatus status = state_.live_session->status();
     if (status.is_connecting() || status.is_connected()) return true;
   }
-  return false;
+  // A worker that failed, ended or observed a host key since the last frame.
+  return session_snapshot() != state_.painted_session;
 }
 
 void RemoteApp::invalidate_if_dirty(std::vector<Rect>& damage) const {
@@ -261,6 +273,7 @@ void RemoteApp::begin_paint(vesk_ui::widget::Instant now) {
   state_.hit_regions.clear();
   sync_inputs();
   step_navigation_flap(now);
+  state_.painted_session = session_snapshot();
   if (!state_.live_session) return;
   // SSH output is drained on every frame, whatever the screen: an undrained
   // session stops reading, and queued input (acknowledged text included)

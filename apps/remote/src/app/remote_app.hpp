@@ -116,6 +116,16 @@ struct PendingOperation {
   const OperationHandle& handle() const;
 };
 
+// What a frame showed of the live session. Workers change it on their own,
+// so a difference from the current one asks for a frame without any input.
+struct SessionSnapshot {
+  std::uint64_t serial = 0;
+  std::optional<SessionStatus> status;
+  std::optional<ssh::HostKeyObservation> host_key;
+
+  friend bool operator==(const SessionSnapshot&, const SessionSnapshot&) = default;
+};
+
 // All application state; RemoteApp's operations keep it consistent.
 struct AppState {
   std::array<TextInput, 6> inputs;  // by InputField number
@@ -136,6 +146,7 @@ struct AppState {
   FlapState flap;
   std::optional<vesk_ui::scene::Image> session_picture;
   std::uint64_t session_serial = 0;
+  SessionSnapshot painted_session;
   std::uint64_t next_device_session_id = 1;
   double pointer_x = 0;
   double pointer_y = 0;
@@ -191,6 +202,8 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   // Whether input goes to the remote side: the session screen of the live
   // session's connection is showing.
   bool remote_input_active() const;
+  // The live session as a frame would show it now.
+  SessionSnapshot session_snapshot() const;
 
   // ---- start-up ----
   void apply_layout_word(std::string_view word);
@@ -202,6 +215,8 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   void request_connect(const Uuid& id);
   void request_delete(const Uuid& id);
   void close_navigation_if_narrow();
+  // A confirmation or fullscreen hides tooltips: a pending one is dropped.
+  void dismiss_tooltip();
 
   // ---- text inputs, form problems, pointer mapping ----
   void focus_input(InputField field);
@@ -269,6 +284,8 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   void scroll_selection_into_view(std::size_t row, std::size_t count);
   // Whether the flap counts as open for the toggle's look, tooltip and reducer.
   bool navigation_open() const;
+  // Tooltips are painted (and ticked) only without a dialog and outside fullscreen.
+  bool tooltips_painted() const;
 
   // The action host (tests give it a refusing executor).
   vesk_actions::ActionHost& action_host() { return action_host_; }

@@ -20,6 +20,10 @@ double caption_height(vesk_ui::text::TextRenderer& text, std::string_view captio
   return text.measure_weighted(caption, 12.0f, std::nullopt, kWeightSemibold).height;
 }
 
+constexpr const char* kRdpWarningBody =
+    "RDP has no client backend here. Select SSH, VNC, or Vesk to migrate this profile.";
+constexpr float kRdpWarningBodySize = 11.5f;
+
 }  // namespace
 
 std::vector<InputField> form_focus_order(ConnectionKind kind) {
@@ -56,8 +60,11 @@ FormGeometry form_geometry(vesk_ui::text::TextRenderer& text, const Rect& conten
   double y = selector_top + kRowPitch;
 
   if (form.kind == ConnectionKind::Rdp) {
-    g.rdp_warning = Rect{x, y, xr, y + 54.0};
-    y += 66.0;
+    // The box grows with its second line, which wraps in narrow windows.
+    const double body = text.measure(kRdpWarningBody, kRdpWarningBodySize, w - 24.0).height;
+    const double height = std::max(54.0, 29.0 + body + 9.0);
+    g.rdp_warning = Rect{x, y, xr, y + height};
+    y += height + 12.0;
   }
   if (form.kind == ConnectionKind::Vesk) {
     g.devices_caption_y = y;
@@ -143,8 +150,8 @@ void RemoteApp::paint_form(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
     p.fill(rounded(r, 8.0), colour_with_alpha(c.warning, 0.12f));
     p.stroke(rounded(r, 8.0), colour_with_alpha(c.warning, 0.75f), 1.0);
     p.text_at("Legacy RDP profile", 12.0f, c.warning, r.x0 + 12.0, r.y0 + 9.0, kWeightSemibold);
-    p.text_at("RDP has no client backend here. Select SSH, VNC, or Vesk to migrate this profile.", 11.5f,
-              c.text_secondary, r.x0 + 12.0, r.y0 + 29.0, std::nullopt, g.w - 24.0);
+    p.text_at(kRdpWarningBody, kRdpWarningBodySize, c.text_secondary, r.x0 + 12.0, r.y0 + 29.0, std::nullopt,
+              g.w - 24.0);
   }
 
   if (g.devices_caption_y) {

@@ -162,8 +162,14 @@ void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
   state_.list_scroll_max = std::max(pitch * count - kRowGap - (window.y1 - list_top), 0.0);
   state_.list_scroll = std::clamp(state_.list_scroll, 0.0, state_.list_scroll_max);
 
-  p.scene.push_layer(vesk_ui::scene::BlendMode::Normal, 1.0f, p.base,
-                     Rect{content.x0, list_top, content.x1, window.y1});
+  const Rect list_area{content.x0, list_top, content.x1, window.y1};
+  p.scene.push_layer(vesk_ui::scene::BlendMode::Normal, 1.0f, p.base, list_area);
+  // A row scrolled under the header keeps no clickable part outside the list.
+  const auto record_in_list = [&](const UiMessage& message, const Rect& rect) {
+    const Rect clipped{std::max(rect.x0, list_area.x0), std::max(rect.y0, list_area.y0),
+                       std::min(rect.x1, list_area.x1), std::min(rect.y1, list_area.y1)};
+    if (!clipped.is_empty()) record(message, clipped);
+  };
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const double top = list_top - state_.list_scroll + static_cast<double>(i) * pitch;
     const double bottom = top + h;
@@ -178,7 +184,7 @@ void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
     const auto [selected_fill, selected_edge] = edge_colours(c.surface);
     if (selected) p.fill(rounded(card, 12.0), selected_fill);
     if (selected || p.hovered(card)) p.stroke(vesk_ui::surface::edge_outline(card, 12.0), selected_edge, 1.0);
-    record(UiMessage::select_connection(row.id), card);
+    record_in_list(UiMessage::select_connection(row.id), card);
 
     const Point dot{card.x0 + 22.0, cy};
     const Color presence = row.presence == Presence::Online    ? c.success
@@ -205,7 +211,7 @@ void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
       p.fill(star, c.warning);
     else
       p.stroke(star, c.text_secondary, 1.2);
-    record(UiMessage::toggle_favorite(row.id), g.star);
+    record_in_list(UiMessage::toggle_favorite(row.id), g.star);
 
     const Color kind_colour = row.kind == ConnectionKind::Ssh   ? c.success
                               : row.kind == ConnectionKind::Vnc ? c.info
@@ -225,7 +231,7 @@ void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
     const Readiness readiness = row.readiness();
     if (readiness == Readiness::Ready) {
       paint_button(p, "Connect", g.action, vesk_ui::widget::button::kPrimary);
-      record(UiMessage::request_connect(row.id), g.action);
+      record_in_list(UiMessage::request_connect(row.id), g.action);
     } else {
       const char* badge = readiness == Readiness::CapabilityRequired   ? "Needs access"
                           : readiness == Readiness::BackendUnavailable ? "Not supported"
@@ -238,7 +244,7 @@ void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
       p.text_at(badge, 11.5f, tone, ac.x - m.width / 2.0, ac.y - m.height / 2.0, kWeightSemibold);
     }
     paint_button(p, "Edit", g.edit, vesk_ui::widget::button::kNeutral);
-    record(UiMessage::edit_connection(row.id), g.edit);
+    record_in_list(UiMessage::edit_connection(row.id), g.edit);
 
     const auto used = p.measure(row.last_used, 12.0f);
     if (stacked) {

@@ -19,6 +19,8 @@ constexpr double kTerminalCellWidth = 8.4;
 constexpr double kTerminalCursorHeight = 16.8;
 constexpr float kTerminalTextSize = 14.0f;
 constexpr double kHeaderHeight = 48.0;
+// The card shows at most this many message lines.
+constexpr std::size_t kMaxCardLines = 4;
 
 struct CardText {
   std::string status;
@@ -140,7 +142,16 @@ void RemoteApp::paint_session(PaintBundle& p, const Rect& content) {
     const double wrap = std::max(std::min(content.width() - 40.0, 460.0) - 48.0, 80.0);
     std::vector<std::string> lines;
     for (const std::string& line : text.lines) {
-      for (std::string& wrapped : wrap_words(p.text, line, 13.0f, wrap)) lines.push_back(std::move(wrapped));
+      for (std::string& wrapped : wrap_words(p.text, line, 13.0f, wrap)) {
+        // A word wider than the card is cut rather than run past its edges.
+        lines.push_back(fit_with_ellipsis(p.text, wrapped, 13.0f, wrap));
+      }
+    }
+    // A long server reason must not push the buttons out of the window; the
+    // whole text stays in the accessible status.
+    if (lines.size() > kMaxCardLines) {
+      lines.resize(kMaxCardLines);
+      lines.back() = fit_with_ellipsis(p.text, lines.back(), 13.0f, wrap, std::nullopt, true);
     }
     const SessionCardGeometry g = session_card_geometry(
         content, lines.size(), std::move(first), text.edit_profile ? std::optional(connection->id) : std::nullopt);
@@ -153,7 +164,8 @@ void RemoteApp::paint_session(PaintBundle& p, const Rect& content) {
     p.fill(mark, colour_with_alpha(tone, 0.14f));
     p.stroke(mark, colour_with_alpha(tone, 0.9f), 2.0);
     p.text_centred(connection->kind.as_str(), 15.0f, c.text_primary, g.cx, y0 + 58.0, kWeightBold);
-    p.text_centred(connection->name, 20.0f, c.text_primary, g.cx, y0 + 124.0, kWeightBold);
+    p.text_centred(fit_with_ellipsis(p.text, connection->name, 20.0f, g.card.width() - 48.0, kWeightBold), 20.0f,
+                   c.text_primary, g.cx, y0 + 124.0, kWeightBold);
     p.text_centred(fill_text("{} \u00b7 {}", connection->target_label(), connection->kind.label()), 13.0f,
                    c.text_secondary, g.cx, y0 + 154.0);
     const double label_w = p.measure(text.status, 13.0f, kWeightSemibold).width;

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "apps/remote/src/app/key_maps.hpp"
@@ -98,6 +99,56 @@ TEST(AppKeyMaps, VncKeysymsAndDeviceCodes) {
   for (const auto& [code, linux_code] : codes) EXPECT_EQ(device_key_code(code), linux_code) << code;
 }
 
+// Every entry of the three tables, so that a wrong constant anywhere fails.
+TEST(AppKeyMaps, WholeTables) {
+  const std::vector<std::pair<NamedKey, std::vector<std::uint8_t>>> ssh = {
+      {NamedKey::Enter, {0x0D}},
+      {NamedKey::Tab, {0x09}},
+      {NamedKey::Space, {0x20}},
+      {NamedKey::Backspace, {0x7F}},
+      {NamedKey::Escape, {0x1B}},
+      {NamedKey::ArrowUp, {0x1B, 0x5B, 0x41}},
+      {NamedKey::ArrowDown, {0x1B, 0x5B, 0x42}},
+      {NamedKey::ArrowRight, {0x1B, 0x5B, 0x43}},
+      {NamedKey::ArrowLeft, {0x1B, 0x5B, 0x44}},
+      {NamedKey::Home, {0x1B, 0x5B, 0x48}},
+      {NamedKey::End, {0x1B, 0x5B, 0x46}},
+      {NamedKey::Delete, {0x1B, 0x5B, 0x33, 0x7E}},
+  };
+  for (const auto& [key, bytes] : ssh) {
+    EXPECT_EQ(ssh_bytes_for_named_key(key), bytes) << static_cast<int>(key);
+    EXPECT_EQ(ssh_bytes_for_key(Key{key, {}, {}, true, false}, false), bytes) << static_cast<int>(key);
+  }
+  EXPECT_EQ(ssh_bytes_for_named_key(NamedKey::F1), std::nullopt);
+
+  const std::vector<std::pair<NamedKey, std::optional<std::uint32_t>>> vnc = {
+      {NamedKey::Enter, 0xFF0D},     {NamedKey::Tab, 0xFF09},     {NamedKey::Space, 0x0020},
+      {NamedKey::Backspace, 0xFF08}, {NamedKey::Escape, 0xFF1B},  {NamedKey::ArrowLeft, 0xFF51},
+      {NamedKey::ArrowUp, 0xFF52},   {NamedKey::ArrowRight, 0xFF53}, {NamedKey::ArrowDown, 0xFF54},
+      {NamedKey::Delete, 0xFFFF},    {NamedKey::Home, std::nullopt}, {NamedKey::End, std::nullopt},
+  };
+  for (const auto& [key, keysym] : vnc) {
+    EXPECT_EQ(vnc_keysym_for_key(Key{key, {}, {}, true, false}), keysym) << static_cast<int>(key);
+  }
+
+  std::vector<std::pair<std::string, std::uint32_t>> device;
+  for (int d = 1; d <= 9; ++d) device.emplace_back("Digit" + std::to_string(d), static_cast<std::uint32_t>(d + 1));
+  device.emplace_back("Digit0", 11);
+  const std::uint32_t letters[26] = {30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50,
+                                     49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44};
+  for (int i = 0; i < 26; ++i) device.emplace_back(std::string("Key") + static_cast<char>('A' + i), letters[i]);
+  for (const auto& [code, linux_code] : std::vector<std::pair<std::string, std::uint32_t>>{
+           {"Escape", 1},       {"Backspace", 14},  {"Tab", 15},       {"Enter", 28},       {"ControlLeft", 29},
+           {"ControlRight", 97}, {"ShiftLeft", 42}, {"ShiftRight", 54}, {"AltLeft", 56},    {"AltRight", 100},
+           {"Space", 57},       {"ArrowUp", 103},   {"ArrowLeft", 105}, {"ArrowRight", 106}, {"ArrowDown", 108}}) {
+    device.emplace_back(code, linux_code);
+  }
+  for (const auto& [code, linux_code] : device) EXPECT_EQ(device_key_code(code), linux_code) << code;
+  for (const char* dropped : {"Minus", "Period", "F5", "MetaLeft", "MetaRight", "NumpadEnter", "End", "PageUp"}) {
+    EXPECT_EQ(device_key_code(dropped), std::nullopt) << dropped;
+  }
+}
+
 // ---- accessibility tree ----
 
 TEST(AppAccessibility, NodeIdsAndNavigationByWidth) {
@@ -121,6 +172,46 @@ TEST(AppAccessibility, NodeIdsAndNavigationByWidth) {
   EXPECT_TRUE(toggle.bounds);
   // The heading keeps its full name though the painted title is shortened.
   EXPECT_EQ(find_id(small, "remote.list.heading")->label, "Remote Machines");
+}
+
+TEST(AppAccessibility, AddAndNewConnectionAreTwoNodesWithTheirOwnBounds) {
+  struct Case {
+    const char* name;
+    std::unique_ptr<RemoteApp> app;
+    std::uint32_t width;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"wide list", RemoteApp::with_sample_data(), 1280});
+  cases.push_back({"empty list", RemoteApp::empty(), 1280});
+  auto open = RemoteApp::with_sample_data();
+  open->apply_layout_word("narrow-open");
+  cases.push_back({"narrow, flap open", std::move(open), 560});
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto host = host_for(std::move(c.app), c.width);
+    const auto& regions = app_of(*host).state().hit_regions;
+    std::vector<Rect> news;  // in paint order: the list's first, the rail's last
+    for (const HitRegion& r : regions) {
+      if (r.message == UiMessage::new_connection()) news.push_back(r.rect);
+    }
+    ASSERT_GE(news.size(), 2u);
+    const AccessNode tree = host->accessibility_tree();
+    std::vector<const AccessNode*> nodes;
+    std::function<void(const AccessNode&)> walk = [&](const AccessNode& n) {
+      if (n.action_id == "remote.connection.new") nodes.push_back(&n);
+      for (const AccessNode& child : n.children) walk(child);
+    };
+    walk(tree);
+    ASSERT_EQ(nodes.size(), 2u);
+    const AccessNode& rail = *nodes[0];  // navigation comes first
+    const AccessNode& list = *nodes[1];
+    EXPECT_EQ(rail.label, "Add connection");
+    EXPECT_EQ(list.label, "New connection");
+    EXPECT_EQ(rail.id, vesk_ui::access::node_id("remote.connection.new"));
+    EXPECT_NE(list.id, rail.id);
+    EXPECT_EQ(rail.bounds, news.back());
+    EXPECT_EQ(list.bounds, news.front());
+  }
 }
 
 TEST(AppAccessibility, ListRowsAndEmptyTexts) {
@@ -199,13 +290,14 @@ TEST(AppSemanticActions, FormFieldsKindsAndMethods) {
     std::function<bool(const RemoteApp&)> holds;
   };
   const std::vector<Case> cases = {
+      // Only the options shown are targets: no RDP option, and ids are exact.
       {"remote.kind:RDP",
        {ActionKind::Activate, {}},
-       true,
-       [](const RemoteApp& r) { return r.state().form.kind == ConnectionKind::Rdp; }},
+       false,
+       [](const RemoteApp& r) { return r.state().form.kind == ConnectionKind::Ssh; }},
       {"remote.kind:ssh",
        {ActionKind::Toggle, {}},
-       true,
+       false,
        [](const RemoteApp& r) { return r.state().form.kind == ConnectionKind::Ssh; }},
       {"remote.kind:VNC",
        {ActionKind::Activate, {}},
@@ -228,6 +320,15 @@ TEST(AppSemanticActions, FormFieldsKindsAndMethods) {
        [](const RemoteApp& r) { return r.state().focused_input == InputField::Name; }},
       {"remote.field:nickname", {ActionKind::Focus, {}}, false, [](const RemoteApp&) { return true; }},
       {"remote.device:x1", {ActionKind::Activate, {}}, false, [](const RemoteApp&) { return true; }},
+      // Devices are offered only on a Vesk form.
+      {"remote.device:1",
+       {ActionKind::Activate, {}},
+       false,
+       [](const RemoteApp& r) { return r.state().form.kind == ConnectionKind::Vnc; }},
+      {"remote.kind:Vesk",
+       {ActionKind::Toggle, {}},
+       true,
+       [](const RemoteApp& r) { return r.state().form.kind == ConnectionKind::Vesk; }},
       {"remote.device:1",
        {ActionKind::Activate, {}},
        true,
@@ -258,11 +359,17 @@ TEST(AppSemanticActions, RowsAndConfirmations) {
   EXPECT_EQ(a.state().list_scroll, 0);
   ASSERT_TRUE(host->perform("remote.field:search", {ActionKind::SetValue, std::string("zzz")}));
   EXPECT_FALSE(host->perform(select, {ActionKind::Select, {}}));  // hidden by the search
+  EXPECT_FALSE(host->perform(select, {ActionKind::Activate, {}}));
+  ASSERT_TRUE(host->perform("remote.field:search", {ActionKind::SetValue, std::string()}));
   EXPECT_TRUE(host->perform(select, {ActionKind::Activate, {}}));
   EXPECT_FALSE(host->perform("remote.connection:not-a-uuid:edit", {ActionKind::Activate, {}}));
   EXPECT_FALSE(host->perform("remote.connection:" + last.id.to_string() + ":rename", {ActionKind::Activate, {}}));
   EXPECT_FALSE(host->perform("remote.connection:" + last.id.to_string() + ":edit", {ActionKind::Toggle, {}}));
 
+  // Delete is offered by the edit form only.
+  EXPECT_FALSE(host->perform("remote.connection:" + last.id.to_string() + ":delete", {ActionKind::Activate, {}}));
+  ASSERT_TRUE(host->perform("remote.connection:" + last.id.to_string() + ":edit", {ActionKind::Activate, {}}));
+  host->paint();
   ASSERT_TRUE(host->perform("remote.connection:" + last.id.to_string() + ":delete", {ActionKind::Activate, {}}));
   ASSERT_TRUE(a.state().confirmation);
   EXPECT_FALSE(host->perform("remote.form.save", {ActionKind::Activate, {}}));
@@ -270,6 +377,41 @@ TEST(AppSemanticActions, RowsAndConfirmations) {
   EXPECT_TRUE(host->perform("remote.confirmation.confirm", {ActionKind::Activate, {}}));
   EXPECT_FALSE(find_connection(a.state().connections, last.id)) << a.state().notice.value_or("");
   EXPECT_EQ(remote::doc::load_connections(host->document()).size(), a.state().connections.size());
+}
+
+TEST(AppSemanticActions, OnlyWhatTheCurrentScreenShowsIsActedOn) {
+  auto host = host_for(RemoteApp::with_sample_data());
+  RemoteApp& a = app_of(*host);
+  const SavedConnection first = *filtered_connections(a.state().connections, "").front();
+  // Edit a profile, change its name, cancel: the stale form stays in memory.
+  ASSERT_TRUE(host->perform("remote.connection:" + first.id.to_string() + ":edit", {ActionKind::Activate, {}}));
+  ASSERT_TRUE(host->perform("remote.field:name", {ActionKind::SetValue, std::string("stale copy")}));
+  ASSERT_TRUE(host->perform("remote.form.cancel", {ActionKind::Activate, {}}));
+  host->paint();
+  ASSERT_EQ(a.state().screen, Screen::connection_list());
+  const auto before = a.state().connections;
+  const auto stored = remote::doc::load_connections(host->document());
+  const FlapState flap = a.state().flap;
+  struct Case {
+    const char* id;
+    SemanticAction action;
+  };
+  const std::vector<Case> hidden = {
+      {"remote.form.save", {ActionKind::Activate, {}}},
+      {"remote.field:name", {ActionKind::SetValue, std::string("changed behind the list")}},
+      {"remote.kind:VNC", {ActionKind::Activate, {}}},
+      {"remote.nav.toggle", {ActionKind::Activate, {}}},  // wide: there is no toggle
+      {"remote.session.disconnect", {ActionKind::Activate, {}}},
+  };
+  for (const Case& c : hidden) {
+    EXPECT_FALSE(host->perform(c.id, c.action)) << c.id;
+    EXPECT_EQ(a.state().screen, Screen::connection_list()) << c.id;
+  }
+  EXPECT_EQ(a.state().connections, before);
+  EXPECT_EQ(remote::doc::load_connections(host->document()), stored);
+  EXPECT_EQ(a.state().form.name, "stale copy");
+  EXPECT_EQ(a.state().form.kind, first.kind);
+  EXPECT_EQ(a.state().flap.open, flap.open);
 }
 
 // ---- rendered review scenes ----

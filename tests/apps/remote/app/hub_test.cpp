@@ -247,6 +247,8 @@ TEST(AppLayout, AnimationFollowsTooltipsAndLiveSessions) {
   app->open_session(app->state().connections[0].id);
   EXPECT_TRUE(app->wants_animation_frame());  // connecting
   app->state_mut().live_session = LiveSession{LiveSession::Review{SessionStatus::failed("x")}};
+  EXPECT_TRUE(app->wants_animation_frame());  // the failure is not painted yet
+  app->begin_paint(vesk_ui::widget::Clock::now());
   EXPECT_FALSE(app->wants_animation_frame());
 
   std::vector<Rect> damage;

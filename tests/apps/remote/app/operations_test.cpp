@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "apps/remote/src/actions/remote_operation.hpp"
 #include "apps/remote/src/actions/tree.hpp"
 #include "tests/apps/remote/app/app_test_util.hpp"
@@ -170,6 +172,37 @@ TEST_F(AppOperationsFixture, ReplacedAndCancelledAttempts) {
   EXPECT_TRUE(s().live_session);
   EXPECT_EQ(s().session_connection, other.id);
   EXPECT_FALSE(s().pending_operation);
+}
+
+TEST_F(AppOperationsFixture, TextDeliveryResults) {
+  using Sender = OneshotSender<ssh::AckResult>;
+  struct Case {
+    const char* name;
+    std::function<void(Sender&)> worker;  // what the input worker does with the acknowledgement
+    PollOutcome want;
+  };
+  const auto h = handle_of(7);
+  const std::vector<Case> cases = {
+      {"not yet", [](Sender&) {}, PollOutcome::no_update()},
+      {"written", [](Sender& tx) { tx.send(ssh::AckResult{}); }, PollOutcome::completed(h)},
+      {"write failed", [](Sender& tx) { tx.send(std::unexpected(std::string("channel write failed: broken pipe"))); },
+       PollOutcome::failed(h, "remote.input_failed", "channel write failed: broken pipe")},
+      {"worker lost", [](Sender& tx) { Sender gone = std::move(tx); },
+       PollOutcome::failed(h, "remote.input_worker_lost", "remote input worker stopped before acknowledgement")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto [tx, rx] = oneshot<ssh::AckResult>();
+    app->state_mut().session_connection = ssh.id;
+    app->state_mut().pending_operation =
+        PendingOperation{PendingOperation::TextDelivery{std::move(rx), h, ssh.id, s().session_serial}};
+    c.worker(tx);
+    app->state_mut().redraw = false;
+    EXPECT_EQ(app->poll_operation(h, false), c.want);
+    const bool settled = c.want.kind != PollOutcome::Kind::NoUpdate;
+    EXPECT_EQ(s().pending_operation.has_value(), !settled);
+    EXPECT_EQ(s().redraw, settled);  // a settled operation is painted
+  }
 }
 
 TEST_F(AppOperationsFixture, RunOperations) {

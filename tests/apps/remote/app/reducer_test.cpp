@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <string>
@@ -117,7 +118,46 @@ TEST_F(AppReducerFixture, ConnectRequestForAnUnreadyProfileShowsWhyAtOnce) {
             SessionStatus::unavailable("SSH is installed, but this build has not been granted live network access."));
 }
 
-TEST_F(AppReducerFixture, ConfirmedDeleteKeepsTheScreenAndMovesTheSelection) {
+TEST_F(AppReducerFixture, AnUnreadyProfileDoesNotReplaceARunningSession) {
+  namespace dl = vesk_ui::device_link;
+  const std::string why = "SSH is installed, but this build has not been granted live network access.";
+  struct Case {
+    const char* name;
+    std::optional<dl::LinkEvent> event;  // after the device session opened
+    bool kept;
+  };
+  const std::vector<Case> cases = {
+      {"connecting", std::nullopt, true},
+      {"connected", device_event(0, dl::DeviceLinkEvent::Connected{64, 48}), true},
+      {"ended", device_event(0, dl::DeviceLinkEvent::Closed{}), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    app->state_mut().notice.reset();
+    send(UiMessage::open_session(device.id));
+    ASSERT_TRUE(s().live_session && s().live_session->device());
+    const std::uint64_t session_id = s().live_session->device()->id();
+    if (c.event) {
+      dl::LinkEvent event = *c.event;
+      std::get<dl::DeviceLinkEvent>(event.value).session_id = session_id;
+      app->on_device_event(event);
+    }
+    send(UiMessage::request_connect(ssh.id));
+    EXPECT_FALSE(s().confirmation);
+    if (c.kept) {
+      EXPECT_EQ(s().screen, Screen::session(device.id));
+      ASSERT_TRUE(s().live_session && s().live_session->device());
+      EXPECT_EQ(s().live_session->device()->id(), session_id);
+      EXPECT_EQ(s().notice, why);
+    } else {
+      EXPECT_EQ(s().screen, Screen::session(ssh.id));
+      EXPECT_EQ(s().live_session->status(), SessionStatus::unavailable(why));
+      EXPECT_FALSE(s().notice);
+    }
+  }
+}
+
+TEST_F(AppReducerFixture, ConfirmedDeleteClosesItsEditFormAndMovesTheSelection) {
   send(UiMessage::edit_connection(vnc.id));
   ASSERT_EQ(s().selection, vnc.id);  // the favourite is the first row
   send(UiMessage::request_delete(vnc.id));
@@ -125,17 +165,13 @@ TEST_F(AppReducerFixture, ConfirmedDeleteKeepsTheScreenAndMovesTheSelection) {
   EXPECT_FALSE(s().focused_input);
   send(UiMessage::confirm());
   EXPECT_FALSE(find_connection(s().connections, vnc.id));
-  EXPECT_EQ(s().screen, Screen::edit_connection_form(vnc.id));
+  // The form of a deleted profile is gone: nothing left to save it back.
+  EXPECT_EQ(s().screen, Screen::connection_list());
+  EXPECT_FALSE(s().focused_input);
   // First row by name: "alpha" before "bench".
   EXPECT_EQ(s().selection, ssh.id);
-
-  // Saving the still open form brings the profile back under the same id.
-  send(UiMessage::save_form());
-  ASSERT_TRUE(find_connection(s().connections, vnc.id));
-  EXPECT_EQ(s().selection, vnc.id);
   const auto stored = doc::load_connections(document);
-  ASSERT_EQ(stored.size(), 1u);
-  EXPECT_EQ(stored[0].id, vnc.id);
+  EXPECT_TRUE(std::none_of(stored.begin(), stored.end(), [&](const auto& c) { return c.id == vnc.id; }));
 }
 
 TEST_F(AppReducerFixture, DeletingTheSelectedRowOfASearchedViewSelectsItsFirstRow) {
@@ -329,6 +365,70 @@ TEST_F(AppReducerFixture, NavigationToggleAndNarrowClose) {
   send(UiMessage::toggle_navigation());
   send(UiMessage::edit_connection(ssh.id));  // does not
   EXPECT_EQ(s().flap.open, FlapOpen::Open);
+}
+
+TEST_F(AppReducerFixture, ListMessagesCloseTheNarrowFlap) {
+  layout(*app, 600, 700);
+  for (const UiMessage& m : {UiMessage::show_connections(), UiMessage::cancel_form()}) {
+    send(UiMessage::edit_connection(ssh.id));
+    app->state_mut().flap.open = FlapOpen::Open;
+    send(m);
+    EXPECT_EQ(s().flap.open, FlapOpen::Closed) << static_cast<int>(m.tag);
+    EXPECT_EQ(s().screen, Screen::connection_list());
+  }
+  // Wide: the flap is left as it is.
+  layout(*app, 1000, 700);
+  app->state_mut().flap.open = FlapOpen::Open;
+  send(UiMessage::show_connections());
+  EXPECT_EQ(s().flap.open, FlapOpen::Open);
+}
+
+TEST_F(AppReducerFixture, AFreshFormShowsNoProblemUntilTouched) {
+  struct Case {
+    const char* name;
+    std::function<void()> before;  // where the user was
+    UiMessage open;
+  };
+  const std::vector<Case> cases = {
+      {"new from the list", [] {}, UiMessage::new_connection()},
+      {"new while editing with Name focused", [&] { send(UiMessage::edit_connection(ssh.id)); }, UiMessage::new_connection()},
+      {"new from a new form after a failed save",
+       [&] {
+         send(UiMessage::new_connection());
+         send(UiMessage::save_form());
+       },
+       UiMessage::new_connection()},
+      {"edit while editing with Host focused",
+       [&] {
+         send(UiMessage::edit_connection(vnc.id));
+         send(UiMessage::focus_field(InputField::Host));
+       },
+       UiMessage::edit_connection(ssh.id)},
+      {"edit from a new form with Port focused",
+       [&] {
+         send(UiMessage::new_connection());
+         send(UiMessage::focus_field(InputField::Port));
+       },
+       UiMessage::edit_connection(device.id)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    send(UiMessage::show_connections());
+    c.before();
+    app->state_mut().form_visibility = FormVisibility{true, true, true, true};
+    send(c.open);
+    EXPECT_EQ(s().form_visibility, FormVisibility{});
+    EXPECT_EQ(s().focused_input, InputField::Name);
+    if (c.open.tag == UiMessage::Tag::NewConnection) {
+      EXPECT_EQ(app->shown_form_problems(), std::vector<std::string>{});
+      // Focusing the focused field touches nothing; leaving it does.
+      send(UiMessage::focus_field(InputField::Name));
+      EXPECT_EQ(app->shown_form_problems(), std::vector<std::string>{});
+      send(UiMessage::focus_field(InputField::Host));
+      ASSERT_FALSE(app->shown_form_problems().empty());
+      EXPECT_TRUE(app->shown_form_problems().front().starts_with("Name is required"));
+    }
+  }
 }
 
 TEST_F(AppReducerFixture, ViewTogglesAndDisconnect) {

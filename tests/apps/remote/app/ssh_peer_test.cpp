@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -149,6 +150,89 @@ TEST_F(AppSshPeer, ConnectAndAcknowledgedTextThroughOperations) {
   EXPECT_EQ(app->poll_operation(handle_of(4), false),
             PollOutcome::failed(handle_of(4), "remote.session_replaced",
                                 "the SSH session ended before input delivery was acknowledged"));
+}
+
+TEST_F(AppSshPeer, HostKeyRefusalsOfTheReducer) {
+  const std::string fingerprint = sshd->host_fingerprint();
+  // Reconnects with a stale pin so that the key is seen as changed.
+  const auto changed = [&] {
+    (void)ssh::KnownHosts::forget(pins, "127.0.0.1", sshd->port());
+    ASSERT_TRUE(ssh::KnownHosts::trust(pins, "127.0.0.1", sshd->port(), {"ssh-ed25519", "SHA256:old"}));
+    app->open_session(profile.id);
+    ASSERT_EQ(settle().kind, SessionStatus::Kind::Failed);
+    ASSERT_TRUE(app->pending_host_key(profile.id) && app->pending_host_key(profile.id)->changed());
+  };
+
+  // The pin went away while the forget confirmation was open: nothing found, the session stays.
+  changed();
+  send(UiMessage::request_forget_host_key(profile.id));
+  ASSERT_TRUE(app->state().confirmation);
+  ASSERT_TRUE(ssh::KnownHosts::forget(pins, "127.0.0.1", sshd->port()).value_or(false));
+  send(UiMessage::confirm());
+  EXPECT_EQ(app->state().notice, notice::kNoPin);
+  EXPECT_TRUE(app->state().live_session);
+  EXPECT_EQ(app->state().screen, Screen::session(profile.id));
+
+  // The pin store turned unusable (its directory open to others) before the confirmation.
+  changed();
+  send(UiMessage::request_forget_host_key(profile.id));
+  ASSERT_EQ(::chmod(pins.parent_path().c_str(), 0755), 0);
+  send(UiMessage::confirm());
+  ASSERT_EQ(::chmod(pins.parent_path().c_str(), 0700), 0);
+  ASSERT_TRUE(app->state().notice);
+  EXPECT_TRUE(app->state().notice->starts_with("Could not use private SSH host-key storage: ")) << *app->state().notice;
+  EXPECT_NE(slurp(pins).find("SHA256:old"), std::string::npos);  // nothing was removed
+
+  // The observation changed after the forget was approved: a reconnect now sees an unknown key.
+  changed();
+  send(UiMessage::request_forget_host_key(profile.id));
+  ASSERT_TRUE(ssh::KnownHosts::forget(pins, "127.0.0.1", sshd->port()).value_or(false));
+  app->open_session(profile.id);
+  ASSERT_EQ(settle().kind, SessionStatus::Kind::Failed);
+  ASSERT_TRUE(app->pending_host_key(profile.id)->unknown());
+  send(UiMessage::confirm());
+  EXPECT_EQ(app->state().notice, notice::kForgetStale);
+
+  // A second key for a pinned target cannot be written: the trust fails with the store's reason.
+  send(UiMessage::request_trust_host_key(profile.id));
+  ASSERT_TRUE(app->state().confirmation);
+  ASSERT_TRUE(ssh::KnownHosts::trust(pins, "127.0.0.1", sshd->port(), {"ssh-ed25519", "SHA256:other"}));
+  send(UiMessage::confirm());
+  EXPECT_EQ(app->state().notice,
+            "Could not save SSH host-key trust: a different trusted host key already exists; forget it before "
+            "retrusting");
+  EXPECT_EQ(slurp(pins).find(fingerprint), std::string::npos);
+  EXPECT_EQ(status().kind, SessionStatus::Kind::Failed);  // no new attempt
+}
+
+TEST_F(AppSshPeer, PublishedSessionActionsFollowTheLiveSession) {
+  const std::string session_id = "remote.session:" + profile.id.to_string();
+  // The offered session actions: id → available.
+  const auto offered = [&] {
+    std::map<std::string, bool> out;
+    for (const auto& root : app->action_resources(document)) {
+      if (const auto* session = root.find(session_id)) {
+        for (const auto& action : session->actions) out[action.id] = action.is_available();
+      }
+    }
+    return out;
+  };
+  using Offered = std::map<std::string, bool>;
+  EXPECT_EQ(offered(), Offered{});  // no live session
+
+  app->open_session(profile.id);
+  ASSERT_EQ(settle().kind, SessionStatus::Kind::Failed);
+  EXPECT_EQ(offered(), (Offered{{"disconnect", true}, {"send-text", false}, {"trust-host-key", true}}));
+
+  ASSERT_TRUE(ssh::KnownHosts::trust(pins, "127.0.0.1", sshd->port(), {"ssh-ed25519", sshd->host_fingerprint()}));
+  app->open_session(profile.id);
+  ASSERT_EQ(settle(), SessionStatus::connected());
+  EXPECT_EQ(offered(), (Offered{{"disconnect", true}, {"send-text", true}}));
+
+  sshd->replace_host_key("ecdsa");
+  app->open_session(profile.id);
+  ASSERT_EQ(settle().kind, SessionStatus::Kind::Failed);
+  EXPECT_EQ(offered(), (Offered{{"disconnect", true}, {"send-text", false}, {"forget-host-key", true}}));
 }
 
 TEST_F(AppSshPeer, AProfileWithoutAUserLogsInAsUser) {

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "apps/remote/src/doc/list.hpp"
 #include "platform/vesk_ui/headless/headless_host.hpp"
 #include "tests/apps/remote/app/ssh_peer_fixture.hpp"
@@ -101,6 +103,81 @@ TEST_F(AppViewsSshPeer, KeysReachTheShellOnlyWhileItsScreenIsShown) {
   host->set_modifiers({.control = true});
   host->key_char("w");
   EXPECT_FALSE(app().state().live_session);
+}
+
+// The session card's host-key button, per observation, clicked through the window.
+class AppViewsSshHostKeys : public SshPeerFixture {
+ protected:
+  void SetUp() override {
+    if (!start_peer()) GTEST_SKIP() << "needs root to create the test account";
+  }
+};
+
+TEST_F(AppViewsSshHostKeys, TheCardOffersTheKeyButtonOfItsObservation) {
+  using Tag = UiMessage::Tag;
+  enum class Observed { Unknown, Changed, StoreUnavailable };
+  struct Case {
+    const char* name;
+    Observed observed;
+    std::vector<Tag> buttons;  // the card's, in order
+  };
+  const std::vector<Case> cases = {
+      {"unknown", Observed::Unknown, {Tag::RequestTrustHostKey, Tag::Disconnect}},
+      {"changed", Observed::Changed, {Tag::RequestForgetHostKey, Tag::Disconnect}},
+      {"store unavailable", Observed::StoreUnavailable, {Tag::RequestConnect, Tag::Disconnect}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(pins);
+    if (c.observed == Observed::Changed) {
+      ASSERT_TRUE(ssh::KnownHosts::trust(pins, "127.0.0.1", sshd->port(), {"ssh-ed25519", "SHA256:old"}));
+    }
+    if (c.observed == Observed::StoreUnavailable) {
+      ASSERT_EQ(::chmod(pins.parent_path().c_str(), 0755), 0);
+    }
+    vesk_ui::headless::HeadlessOptions options;
+    options.stub_text = true;
+    vesk_ui::headless::HeadlessHost host(
+        std::make_unique<RemoteApp>(std::vector{profile}, std::vector<DiscoveredDevice>{}), options);
+    RemoteApp& app = host.widget_as<RemoteApp>();
+    host.paint();
+    host.key_named(NamedKey::Enter);
+    host.key_named(NamedKey::Enter);
+    ASSERT_TRUE(eventually([&] {
+      host.advance(std::chrono::milliseconds(16));
+      host.paint();
+      return app.state().live_session->status().kind == SessionStatus::Kind::Failed;
+    }));
+    host.paint();
+    if (c.observed == Observed::StoreUnavailable) {
+      ASSERT_EQ(::chmod(pins.parent_path().c_str(), 0700), 0);
+    }
+    std::vector<Tag> buttons;
+    for (const HitRegion& r : app.state().hit_regions) {
+      if (r.message.tag != Tag::ShowConnections && r.message.tag != Tag::NewConnection) buttons.push_back(r.message.tag);
+    }
+    EXPECT_EQ(buttons, c.buttons);
+    if (c.observed == Observed::StoreUnavailable) continue;
+
+    // The key button asks, the dialog's confirm acts.
+    const HitRegion key = app.state().hit_regions.front();
+    host.click(key.rect.center().x, key.rect.center().y);
+    host.paint();
+    ASSERT_TRUE(app.state().confirmation);
+    const auto confirm = app.hit_rect(UiMessage::confirm());
+    ASSERT_TRUE(confirm);
+    host.click(confirm->center().x, confirm->center().y);
+    if (c.observed == Observed::Unknown) {
+      ASSERT_TRUE(eventually([&] {
+        host.advance(std::chrono::milliseconds(16));
+        host.paint();
+        return app.state().live_session && app.state().live_session->status().is_connected();
+      }));
+    } else {
+      EXPECT_EQ(app.state().notice, notice::kForgot);
+      EXPECT_EQ(app.state().screen, Screen::connection_list());
+    }
+  }
 }
 
 }  // namespace

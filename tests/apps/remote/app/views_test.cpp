@@ -151,6 +151,47 @@ TEST(AppListView, HeaderAndRowsFollowTheContentWidth) {
   EXPECT_GE(m.stacked_row_height, 116);
 }
 
+TEST(AppListView, RowsScrolledUnderTheHeaderTakeNoPresses) {
+  std::vector<SavedConnection> many;
+  for (int i = 0; i < 30; ++i) many.push_back(device_conn("device " + std::to_string(100 + i), i % 3));
+  auto host = host_for(std::make_unique<RemoteApp>(many, std::vector<DiscoveredDevice>{}));
+  RemoteApp& a = app_of(*host);
+  const auto search = a.hit_rect(UiMessage::focus_field(InputField::Search));
+  ASSERT_TRUE(search);
+  const double list_top = a.state().list_metrics.list_top;
+  // Scroll by less than a row at a time so that rows end half under the header.
+  for (double scroll = 5; scroll < 400; scroll += 7) {
+    a.state_mut().list_scroll = scroll;
+    host->paint();
+    for (const HitRegion& r : a.state().hit_regions) {
+      if (r.message.tag == Tag::FocusField || r.message.tag == Tag::NewConnection ||
+          r.message.tag == Tag::ShowConnections) {
+        continue;
+      }
+      EXPECT_GE(r.rect.y0, list_top) << scroll;
+      EXPECT_FALSE(r.rect.is_empty()) << scroll;
+    }
+  }
+  // A press on the visible search field focuses it, whatever lies under it.
+  a.state_mut().list_scroll = 40;
+  host->paint();
+  const auto selection = a.state().selection;
+  host->click(search->center().x, search->y1 - 1);
+  EXPECT_EQ(a.state().focused_input, InputField::Search);
+  EXPECT_EQ(a.state().selection, selection);
+  EXPECT_EQ(a.state().screen, Screen::connection_list());
+  EXPECT_FALSE(a.state().confirmation);
+  // The rows' accessible bounds are the clipped regions too.
+  const auto tree = host->accessibility_tree();
+  for (const SavedConnection& c : many) {
+    const auto* node = tree.find_by_action_id("remote.connection:" + c.id.to_string() + ":select");
+    ASSERT_TRUE(node);
+    if (node->bounds) {
+      EXPECT_GE(node->bounds->y0, list_top);
+    }
+  }
+}
+
 TEST(AppListView, WheelAndKeyboardScrollingShareTheRowGeometry) {
   std::vector<SavedConnection> many;
   for (int i = 0; i < 10; ++i)
@@ -564,6 +605,158 @@ TEST(AppSessionView, LongTextsStayInsideTheirBoxes) {
     }
   }
   EXPECT_TRUE(clipped);
+}
+
+std::vector<vesk_ui::scene::TextRun> text_runs(const vesk_ui::scene::Scene& scene) {
+  std::vector<vesk_ui::scene::TextRun> runs;
+  for (const auto& command : scene.commands()) {
+    if (const auto* text = std::get_if<vesk_ui::scene::TextCmd>(&command)) runs.push_back(text->run);
+  }
+  return runs;
+}
+
+const vesk_ui::scene::TextRun* run_starting(const std::vector<vesk_ui::scene::TextRun>& runs, std::string_view start) {
+  for (const auto& run : runs) {
+    if (run.text.starts_with(start)) return &run;
+  }
+  return nullptr;
+}
+
+// The bottom of a run as painted (wrapped at its own width).
+double run_bottom(vesk_ui::headless::HeadlessHost& host, const vesk_ui::scene::TextRun& run) {
+  return run.transform.f + host.text().measure_weighted(run.text, run.size, run.max_width, run.weight).height;
+}
+
+TEST(AppSessionView, ALongFailureReasonAndNameStayOnTheCard) {
+  std::string reason;
+  while (reason.size() < 4096) reason += "server said no because of reasons ";
+  for (std::uint32_t width : {1280u, 560u}) {
+    SCOPED_TRACE(width);
+    auto host = host_for(RemoteApp::with_sample_data(), width, 800);
+    RemoteApp& a = app_of(*host);
+    a.show_session_status(ConnectionKind::Vnc, SessionStatus::failed(reason));
+    find_connection(a.state_mut().connections, a.state().screen.id)->name =
+        "A machine whose name is far too long for any card at size twenty";
+    const auto runs = text_runs(host->paint());
+    std::vector<const vesk_ui::scene::TextRun*> reason_lines;
+    for (const auto& run : runs) {
+      if (run.text.find("said") != std::string::npos || run.text.find("because") != std::string::npos ||
+          run.text.find("reasons") != std::string::npos) {
+        reason_lines.push_back(&run);
+      }
+    }
+    ASSERT_FALSE(reason_lines.empty());
+    EXPECT_LE(reason_lines.size(), 4u);
+    EXPECT_TRUE(reason_lines.back()->text.ends_with("\u2026")) << reason_lines.back()->text;
+    // Every button is inside the window.
+    for (Tag tag : {Tag::RequestConnect, Tag::Disconnect}) {
+      const auto rect = a.hit_rect(tag == Tag::Disconnect ? UiMessage::disconnect()
+                                                          : UiMessage::request_connect(a.state().screen.id));
+      ASSERT_TRUE(rect);
+      EXPECT_LE(rect->y1, 800);
+    }
+    // The name is cut to the card, which is at most 460 wide and centred in the content.
+    const auto* name = run_starting(runs, "A machine");
+    ASSERT_TRUE(name);
+    EXPECT_TRUE(name->text.ends_with("\u2026"));
+    const double card_w = std::min((width - 64.0) - 40.0, 460.0);
+    EXPECT_LE(host->text().measure_weighted(name->text, 20.0f, std::nullopt, 3).width, card_w - 48.0 + 1e-9);
+    // The whole reason is still there for assistive technology.
+    const auto tree = host->accessibility_tree();
+    const auto* status = tree.find_by_id(vesk_ui::access::node_id("remote.session.status"));
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->description, reason);
+  }
+}
+
+TEST(AppOverlays, LongTextsGrowOrMoveTheirBoxes) {
+  // The legacy RDP warning's second line stays in its box at every width.
+  for (std::uint32_t width : {1280u, 560u, 400u}) {
+    SCOPED_TRACE(width);
+    auto host = host_for(RemoteApp::with_sample_data(), width, 800);
+    RemoteApp& a = app_of(*host);
+    Document scratch;
+    a.apply_message(UiMessage::edit_connection(*a.first_connection_of_kind(ConnectionKind::Rdp)), scratch);
+    const auto runs = text_runs(host->paint());
+    const auto* title = run_starting(runs, "Legacy RDP profile");
+    const auto* body = run_starting(runs, "RDP has no client backend");
+    ASSERT_TRUE(title && body);
+    const Rect content{64, 0, static_cast<double>(width), 800};
+    const FormGeometry g = form_geometry(host->text(), content, a.state().form, a.state().discovered_devices.size(), true);
+    ASSERT_TRUE(g.rdp_warning);
+    EXPECT_LE(run_bottom(*host, *body), g.rdp_warning->y1) << width;
+    EXPECT_GE(g.rdp_warning->height(), 54);
+  }
+
+  // A dialog title that wraps pushes the target and body down.
+  {
+    auto host = host_for(remote::app::build_sample_app("confirm-connect"), 560, 800);
+    RemoteApp& a = app_of(*host);
+    SavedConnection* c = find_connection(a.state_mut().connections, a.state().confirmation->id);
+    c->name = "a device with a name long enough to wrap the dialog title onto more lines";
+    const auto runs = text_runs(host->paint());
+    const auto* title = run_starting(runs, "Connect to a device");
+    // The list under the dialog shows the same target: the dialog's is painted last.
+    const vesk_ui::scene::TextRun* target = nullptr;
+    for (const auto& run : runs) {
+      if (run.text == c->target_label()) target = &run;
+    }
+    const auto* body = run_starting(runs, "This opens a live remote session");
+    ASSERT_TRUE(title && target && body);
+    EXPECT_LE(run_bottom(*host, *title), target->transform.f);
+    EXPECT_LE(run_bottom(*host, *target), body->transform.f);
+    // The buttons stay below the body.
+    const auto cancel = a.hit_rect(UiMessage::cancel_confirmation());
+    ASSERT_TRUE(cancel);
+    EXPECT_LE(run_bottom(*host, *body), cancel->y0);
+  }
+
+  // The notice toast is opaque and grows with its text.
+  for (std::uint32_t width : {1280u, 560u}) {
+    SCOPED_TRACE(width);
+    auto host = host_for(RemoteApp::with_sample_data(), width, 800);
+    RemoteApp& a = app_of(*host);
+    a.state_mut().notice = notice::kForgot;  // "…before trusting it."
+    a.state_mut().notice = *a.state().notice + " " + *a.state().notice;
+    const auto& scene = host->paint();
+    const auto runs = text_runs(scene);
+    const auto* heading = run_starting(runs, "Action needs review");
+    const auto* text = run_starting(runs, "Forgot the local");
+    ASSERT_TRUE(heading && text);
+    const double x0 = heading->transform.e - 12.0;
+    const double y0 = heading->transform.f - 9.0;
+    std::optional<Rect> toast;
+    bool opaque = false;
+    for (const auto& command : scene.commands()) {
+      const auto* fill = std::get_if<vesk_ui::scene::FillCmd>(&command);
+      if (!fill) continue;
+      const auto* shape = std::get_if<vesk_ui::scene::RoundedRect>(&fill->shape);
+      const auto* colour = std::get_if<Color>(&fill->brush);
+      if (!shape || !colour || shape->rect.x0 != x0 || shape->rect.y0 != y0) continue;
+      if (!toast) {
+        toast = shape->rect;
+        opaque = colour->to_rgba8().a == 255;  // the first fill is the ground
+      }
+    }
+    ASSERT_TRUE(toast);
+    EXPECT_TRUE(opaque);
+    EXPECT_LE(run_bottom(*host, *text), toast->y1);
+    EXPECT_DOUBLE_EQ(toast->y1, 800 - 16);
+  }
+
+  // An unfocused field whose text is longer than the field shows its start.
+  {
+    auto host = host_for(RemoteApp::with_sample_data(), 560, 800);
+    RemoteApp& a = app_of(*host);
+    Document scratch;
+    a.apply_message(UiMessage::new_connection(), scratch);
+    a.apply_message(UiMessage::set_kind(ConnectionKind::Vesk), scratch);
+    a.apply_message(UiMessage::choose_discovered_device(0), scratch);  // a long endpoint id, Name focused
+    host->paint();
+    ASSERT_EQ(a.state().focused_input, InputField::Name);
+    ASSERT_GT(host->text().measure(a.state().form.host, 14.0f, std::nullopt).width, a.input(InputField::Host).rect().width());
+    EXPECT_EQ(a.input(InputField::Host).scroll_x(), 0.0);
+  }
 }
 
 TEST(AppSessionView, PictureRectangles) {

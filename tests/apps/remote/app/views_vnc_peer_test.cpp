@@ -52,6 +52,10 @@ TEST(AppViewsVncPeer, PictureFitsOrKeepsItsSizeAndThePointerMapsIntoIt) {
 
   using P = std::pair<std::uint16_t, std::uint16_t>;
   EXPECT_EQ(app.vnc_pointer_position(shown.x0 + 160.5, shown.y0 + 10.5), (P{160, 10}));
+  // The edges: just inside the right and bottom ones gives w − 1 and h − 1; on them nothing maps.
+  EXPECT_EQ(app.vnc_pointer_position(shown.x1 - 0.001, shown.y1 - 0.001), (P{319, 239}));
+  EXPECT_EQ(app.vnc_pointer_position(shown.x1, shown.y0), std::nullopt);
+  EXPECT_EQ(app.vnc_pointer_position(shown.x0, shown.y1), std::nullopt);
   // A press on the picture goes to the server (held in the mask), not to a region.
   host.pointer_move(shown.x0 + 5, shown.y0 + 5);
   EXPECT_TRUE(host.press());

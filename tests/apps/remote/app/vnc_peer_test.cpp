@@ -58,4 +58,32 @@ TEST(AppVncPeer, ConnectOperationPictureAndPointerMapping) {
   EXPECT_EQ(app.vnc_session(), nullptr);
 }
 
+TEST(AppVncPeer, ThePasswordComesFromTheEnvironment) {
+  rfb_test::TempDir dir;
+  const auto passwd = dir / "passwd";
+  ASSERT_TRUE(rfb_test::run("printf 'secret\\n' | vncpasswd -f > " + passwd.string()));
+  auto server = rfb_test::Xvnc::start({"-SecurityTypes", "VncAuth", "-PasswordFile", passwd.string()});
+  ASSERT_TRUE(server) << "Xvnc did not start";
+  ScopedEnv live("REMOTE_LIVE_SESSIONS", std::string("1"));
+  const SavedConnection desk = conn("desk", ConnectionKind::Vnc, "127.0.0.1", server->port);
+  struct Case {
+    std::optional<std::string> password;
+    SessionStatus want;
+  };
+  const std::vector<Case> cases = {
+      {"secret", SessionStatus::connected()},
+      {"wrong", SessionStatus::failed("Authentication failure")},
+      {std::nullopt, SessionStatus::failed("Authentication failure")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.password.value_or("(unset)"));
+    ScopedEnv password("REMOTE_VNC_PASSWORD", c.password);
+    RemoteApp app({desk}, {});
+    app.open_session(desk.id);
+    ASSERT_TRUE(app.state().live_session && app.state().live_session->vnc());
+    ASSERT_TRUE(eventually([&] { return !app.state().live_session->status().is_connecting(); }));
+    EXPECT_EQ(app.state().live_session->status(), c.want);
+  }
+}
+
 }  // namespace

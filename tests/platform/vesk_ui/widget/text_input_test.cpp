@@ -148,6 +148,27 @@ TEST_F(TextInputTest, ScrollsToKeepTheCaretVisible) {
   EXPECT_TRUE(s.balanced());
 }
 
+TEST_F(TextInputTest, AnUnfocusedFieldShowsTheStartOfItsText) {
+  tokens::Tokens tokens;
+  widget::PaintContext paint;
+  input.set_text(std::string(40, 'w'));  // 280 px in a 100 px field
+  input.set_cursor_pos(40);
+  scene::Scene s;
+  input.draw(s, scene::Affine::identity(), stub, tokens, paint);
+  ASSERT_GT(input.scroll_x(), 0.0);
+  input.set_focused(false);
+  s.reset();
+  input.draw(s, scene::Affine::identity(), stub, tokens, paint);
+  EXPECT_EQ(input.scroll_x(), 0.0);
+  // Focused again, the view follows the caret at the end.
+  input.set_focused(true);
+  s.reset();
+  input.draw(s, scene::Affine::identity(), stub, tokens, paint);
+  EXPECT_NEAR(input.scroll_x(), 280 - 100 + 2, 1e-9);
+  s.finish();
+  EXPECT_TRUE(s.balanced());
+}
+
 TEST_F(TextInputTest, DrawsPlaceholderWhenEmptyAndCaretWhenFocused) {
   tokens::Tokens tokens;
   widget::PaintContext paint;
