@@ -66,6 +66,7 @@ drive_ssh() {
 start_sshd() {
   local d="$work/sshd"
   mkdir -p "$d" /run/sshd
+  chmod 700 "$d" # the pin file's folder must be private
   ssh-keygen -q -t ed25519 -N '' -f "$d/host" -C host
   ssh-keygen -q -t ed25519 -N '' -f "$d/client" -C client
   cp "$d/client.pub" "$d/authorized_keys"
@@ -110,6 +111,7 @@ for name in $cases; do
   mkfifo "$work/$name.in"
   env XDG_DATA_HOME="$data" XDG_STATE_HOME="$data" "${env_extra[@]}" \
     /usr/bin/time -v -o "$work/$name.time" "$work/xprobe" "$bin" <"$work/$name.in" >"$work/$name.out" 2>&1 &
+  probe=$!
   exec 7>"$work/$name.in"
   for _ in $(seq 400); do grep -q first_frame_ms "$work/$name.out" && break; sleep 0.05; done
   pid=$(awk '$1 == "pid" {print $2}' "$work/$name.out")
@@ -131,7 +133,7 @@ for name in $cases; do
   echo close >&7
   for _ in $(seq 400); do grep -q '^status' "$work/$name.out" && break; sleep 0.05; done
   exec 7>&-
-  wait || true
+  wait "$probe" || true
   exit_ms=$(awk '$1 == "exit_ms" {print $2}' "$work/$name.out")
   max=$(awk -F: '/Maximum resident/ {printf "%.0f", $2 / 1024}' "$work/$name.time")
   printf '%-8s %9s %7s %8s %8s %7s %3s\n' "$name" "$first" "$rss" "$cpu" "$exit_ms" "$max" "$([[ $gl -gt 0 ]] && echo yes || echo no)"
