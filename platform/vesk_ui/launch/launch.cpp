@@ -203,9 +203,10 @@ int run_or_exit(const LaunchDescriptor& d) {
   while (!quit) {
     batch.clear();
     SDL_Event e;
-    // Frames are paced to about 60 a second (the software renderer has no
+    // Frames are paced to about 60 a second (the window surface has no
     // vsync to do it); input is taken as soon as it comes; with nothing to
-    // paint the loop sleeps until something happens.
+    // paint the loop sleeps until something happens. A frame whose display
+    // list did not change is not rasterised or presented.
     auto since_present = [&] {
       return std::chrono::duration_cast<std::chrono::milliseconds>(widget::Clock::now() - last_present).count();
     };
