@@ -265,6 +265,9 @@ int run_or_exit(const LaunchDescriptor& d) {
   }
 
   save();
+  // The window goes at once; what follows only releases memory and threads.
+  SDL_HideWindow(sdl.window);
+  SDL_PumpEvents();
   if (const char* dump = std::getenv("VESK_UI_DUMP_SCENE"); dump && *dump) {
     std::ofstream out(dump, std::ios::binary | std::ios::trunc);
     out << host.scene().dump();
