@@ -71,41 +71,48 @@ Rect device_box(const Affine& t, const Rect& r) {
 
 }  // namespace
 
+namespace {
+
+// One command's device box; `open` holds the clip boxes of the layers open
+// before it and is updated by pushes and pops.
+Rect command_box(const Command& cmd, text::PangoTextRenderer& text, const Affine& device, std::vector<Rect>& open) {
+  return std::visit(
+      [&](const auto& c) -> Rect {
+        using T = std::decay_t<decltype(c)>;
+        if constexpr (std::is_same_v<T, FillCmd>) {
+          return device_box(device * c.transform, shape_box(c.shape));
+        } else if constexpr (std::is_same_v<T, StrokeCmd>) {
+          if (!finite(c.style.width) || c.style.width <= 0.0) return kNothing;
+          // Half the width, times the miter limit for miter joins, or the
+          // diagonal of a square cap.
+          const double reach = c.style.width / 2.0 *
+                               std::max(c.style.join == Join::Miter ? c.style.miter_limit : 1.0,
+                                        std::numbers::sqrt2);
+          if (!finite(reach)) return kNothing;
+          return device_box(device * c.transform, shape_box(c.shape).inset(-reach));
+        } else if constexpr (std::is_same_v<T, PushLayerCmd>) {
+          const Rect clip = device_box(device * c.transform, shape_box(c.clip));
+          open.push_back(clip);
+          return clip;
+        } else if constexpr (std::is_same_v<T, PopLayerCmd>) {
+          if (open.empty()) return kNothing;
+          const Rect clip = open.back();
+          open.pop_back();
+          return clip;
+        } else {
+          return device_box(device * c.run.transform, text.run_bounds(c.run));
+        }
+      },
+      cmd);
+}
+
+}  // namespace
+
 std::vector<Rect> command_device_bounds(const Scene& scene, text::PangoTextRenderer& text, const Affine& device) {
   std::vector<Rect> out;
   out.reserve(scene.commands().size());
-  std::vector<Rect> open;  // clip boxes of the layers open at this point
-  for (const Command& cmd : scene.commands()) {
-    Rect box = std::visit(
-        [&](const auto& c) -> Rect {
-          using T = std::decay_t<decltype(c)>;
-          if constexpr (std::is_same_v<T, FillCmd>) {
-            return device_box(device * c.transform, shape_box(c.shape));
-          } else if constexpr (std::is_same_v<T, StrokeCmd>) {
-            if (!finite(c.style.width) || c.style.width <= 0.0) return kNothing;
-            // Half the width, times the miter limit for miter joins, or the
-            // diagonal of a square cap.
-            const double reach = c.style.width / 2.0 *
-                                 std::max(c.style.join == Join::Miter ? c.style.miter_limit : 1.0,
-                                          std::numbers::sqrt2);
-            if (!finite(reach)) return kNothing;
-            return device_box(device * c.transform, shape_box(c.shape).inset(-reach));
-          } else if constexpr (std::is_same_v<T, PushLayerCmd>) {
-            const Rect clip = device_box(device * c.transform, shape_box(c.clip));
-            open.push_back(clip);
-            return clip;
-          } else if constexpr (std::is_same_v<T, PopLayerCmd>) {
-            if (open.empty()) return kNothing;
-            const Rect clip = open.back();
-            open.pop_back();
-            return clip;
-          } else {
-            return device_box(device * c.run.transform, text.run_bounds(c.run));
-          }
-        },
-        cmd);
-    out.push_back(box);
-  }
+  std::vector<Rect> open;
+  for (const Command& cmd : scene.commands()) out.push_back(command_box(cmd, text, device, open));
   return out;
 }
 
@@ -149,10 +156,12 @@ std::vector<PixelRect> DamageTracker::update(const Scene& scene, text::PangoText
   const std::uint64_t fingerprint = scene.fingerprint();
   const bool same_frame = valid_ && width == width_ && height == height_ && device == device_;
   if (same_frame && !full && fingerprint == fingerprint_) return {};
-  std::vector<Rect> bounds = command_device_bounds(scene, text, device);
   const std::vector<std::uint64_t>& hashes = scene.command_hashes();
+  const auto& commands = scene.commands();
   std::vector<PixelRect> damage;
-  if (!same_frame || full) {
+  std::vector<Rect> bounds;
+  if (!same_frame) {
+    bounds = command_device_bounds(scene, text, device);
     damage.push_back(PixelRect{0, 0, width, height});
   } else {
     // Commands before the first difference and after the last one are the
@@ -166,10 +175,36 @@ std::vector<PixelRect> DamageTracker::update(const Scene& scene, text::PangoText
            hashes_[n_old - 1 - suffix] == hashes[n_new - 1 - suffix]) {
       ++suffix;
     }
-    std::vector<Rect> changed;
-    for (std::size_t i = prefix; i < n_old - suffix; ++i) changed.push_back(bounds_[i]);
-    for (std::size_t i = prefix; i < n_new - suffix; ++i) changed.push_back(bounds[i]);
-    damage = merge_damage(changed, width, height);
+    // Equal commands under the same device transform have equal boxes: only
+    // the changed ones are measured.
+    bounds.resize(n_new);
+    std::vector<Rect> open;
+    for (std::size_t i = 0; i < prefix; ++i) {
+      bounds[i] = bounds_[i];
+      if (std::holds_alternative<PushLayerCmd>(commands[i])) open.push_back(bounds[i]);
+      if (std::holds_alternative<PopLayerCmd>(commands[i]) && !open.empty()) open.pop_back();
+    }
+    for (std::size_t i = prefix; i < n_new - suffix; ++i) bounds[i] = command_box(commands[i], text, device, open);
+    for (std::size_t k = 0; k < suffix; ++k) bounds[n_new - 1 - k] = bounds_[n_old - 1 - k];
+    // A pop's box is its push's: set them again, since a reused pop may
+    // close a layer whose push changed.
+    open.clear();
+    for (std::size_t i = 0; i < n_new; ++i) {
+      if (std::holds_alternative<PushLayerCmd>(commands[i])) {
+        open.push_back(bounds[i]);
+      } else if (std::holds_alternative<PopLayerCmd>(commands[i])) {
+        bounds[i] = open.empty() ? kNothing : open.back();
+        if (!open.empty()) open.pop_back();
+      }
+    }
+    if (full) {
+      damage.push_back(PixelRect{0, 0, width, height});
+    } else {
+      std::vector<Rect> changed;
+      for (std::size_t i = prefix; i < n_old - suffix; ++i) changed.push_back(bounds_[i]);
+      for (std::size_t i = prefix; i < n_new - suffix; ++i) changed.push_back(bounds[i]);
+      damage = merge_damage(changed, width, height);
+    }
   }
   valid_ = true;
   width_ = width;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <list>
+#include <optional>
 #include <unordered_map>
 
 namespace vesk_ui::text {
@@ -57,6 +58,7 @@ struct PangoTextRenderer::Impl {
   struct Entry {
     GPtr<PangoLayout> layout;
     TextSize size;
+    std::optional<scene::Rect> bounds;  // ink and logical boxes together, once asked for
     std::list<const std::string*>::iterator use;  // place in `recent`
   };
   std::unordered_map<std::string, Entry> layouts;
@@ -131,7 +133,7 @@ struct PangoTextRenderer::Impl {
     pango_layout_get_extents(layout.get(), nullptr, &logical);
     TextSize size{static_cast<double>(logical.width) / PANGO_SCALE,
                   static_cast<double>(logical.height) / PANGO_SCALE};
-    auto [it, inserted] = layouts.emplace(std::move(key), Entry{std::move(layout), size, {}});
+    auto [it, inserted] = layouts.emplace(std::move(key), Entry{std::move(layout), size, std::nullopt, {}});
     (void)inserted;
     recent.push_front(&it->first);
     it->second.use = recent.begin();
@@ -186,14 +188,17 @@ scene::Rect PangoTextRenderer::run_bounds(const scene::TextRun& run) {
   const TextStyle s = normalize_style(TextStyle{run.size, run.weight, run.family, run.max_width});
   const std::string text = is_valid_utf8(run.text) ? run.text : sanitize_utf8(run.text);
   Impl::Entry& e = impl_->entry(text, s);
-  PangoRectangle ink;
-  PangoRectangle logical;
-  pango_layout_get_extents(e.layout.get(), &ink, &logical);
-  const double x0 = std::min(ink.x, logical.x);
-  const double y0 = std::min(ink.y, logical.y);
-  const double x1 = std::max(ink.x + ink.width, logical.x + logical.width);
-  const double y1 = std::max(ink.y + ink.height, logical.y + logical.height);
-  return scene::Rect{x0 / PANGO_SCALE, y0 / PANGO_SCALE, x1 / PANGO_SCALE, y1 / PANGO_SCALE};
+  if (!e.bounds) {
+    PangoRectangle ink;
+    PangoRectangle logical;
+    pango_layout_get_extents(e.layout.get(), &ink, &logical);
+    const double x0 = std::min(ink.x, logical.x);
+    const double y0 = std::min(ink.y, logical.y);
+    const double x1 = std::max(ink.x + ink.width, logical.x + logical.width);
+    const double y1 = std::max(ink.y + ink.height, logical.y + logical.height);
+    e.bounds = scene::Rect{x0 / PANGO_SCALE, y0 / PANGO_SCALE, x1 / PANGO_SCALE, y1 / PANGO_SCALE};
+  }
+  return *e.bounds;
 }
 
 double PangoTextRenderer::natural_mono_advance(float size) {

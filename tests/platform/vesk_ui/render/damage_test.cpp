@@ -105,6 +105,15 @@ TEST(Damage, RedrawingTheChangeMatchesAFullRedraw) {
       vesk_ui::render::render_damage(renderer, s, partial, scale, Color::black(), damage, tracker.bounds());
       vesk_ui::render::render_frame(renderer, s, full, scale, Color::black());
       EXPECT_TRUE(same_pixels(partial, full));
+
+      // And back again: boxes kept from the frame before must still hold.
+      Screen original;
+      original.pic = screen.pic;
+      original.record(s);
+      const auto back = tracker.update(s, text, device, kW, kH, false);
+      vesk_ui::render::render_damage(renderer, s, partial, scale, Color::black(), back, tracker.bounds());
+      vesk_ui::render::render_frame(renderer, s, full, scale, Color::black());
+      EXPECT_TRUE(same_pixels(partial, full));
     }
   }
 }
