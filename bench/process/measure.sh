@@ -18,6 +18,7 @@
 #   DISPLAY_NUMBER  the Xvfb display to start (default 66)
 #   IDLE_SECONDS    length of the CPU sample (default 10)
 #   CASES           which cases, default "list device ssh"
+#   THREADS=1       also print each thread's share of the CPU sample
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -44,6 +45,12 @@ for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
 
 ticks=$(getconf CLK_TCK)
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+# "tid ticks name" per thread, sorted by tid (for join).
+thread_ticks() {
+  for t in /proc/"$1"/task/*; do
+    printf '%s %s %s\n' "${t##*/}" "$(awk '{print $14 + $15}' "$t/stat" 2>/dev/null || echo 0)" "$(cat "$t/comm" 2>/dev/null | tr ' ' '_')"
+  done | sort -k1,1
+}
 
 # The window is 1280x800, centred on the 1600x1000 screen: logical (x, y) is
 # screen (x + 160, y + 100).
@@ -124,8 +131,14 @@ for name in $cases; do
   "drive_$name"
   sleep 3
   a=$(cpu_ticks "$pid")
+  [[ ${THREADS:-} == 1 ]] && thread_ticks "$pid" >"$work/$name.threads0"
   sleep "$secs"
   b=$(cpu_ticks "$pid")
+  if [[ ${THREADS:-} == 1 ]]; then
+    thread_ticks "$pid" >"$work/$name.threads1"
+    join "$work/$name.threads0" "$work/$name.threads1" |
+      awk -v t="$ticks" -v s="$secs" '{d = $4 - $2; if (d > 0) printf "  thread %s %s: %.1f%%\n", $1, $3, d * 100 / t / s}'
+  fi
   cpu=$(awk -v a="$a" -v b="$b" -v t="$ticks" -v s="$secs" 'BEGIN {printf "%.1f", (b - a) * 100 / t / s}')
   rss=$(awk '/VmRSS/ {printf "%.0f", $2 / 1024}' "/proc/$pid/status")
   gl=$(grep -c -E 'libGL|libEGL|libLLVM|_dri\.so' "/proc/$pid/maps" || true)
