@@ -529,6 +529,11 @@ std::expected<void, std::string> Frame::write_png(const std::string& path) const
 void render_damage(CairoRenderer& renderer, const Scene& scene, Frame& frame, double scale, const Color& clear,
                    const std::vector<PixelRect>& damage, const std::vector<Rect>& bounds) {
   if (damage.empty()) return;
+  if (damage.size() == 1 && damage[0] == PixelRect{0, 0, static_cast<int>(frame.width()),
+                                                    static_cast<int>(frame.height())}) {
+    render_frame(renderer, scene, frame, scale, clear);  // no clip or culling to pay for
+    return;
+  }
   CairoPtr cr(cairo_create(frame.surface()));
   cairo_new_path(cr.get());
   for (const PixelRect& d : damage) cairo_rectangle(cr.get(), d.x, d.y, d.w, d.h);
