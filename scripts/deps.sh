@@ -16,6 +16,8 @@ PACKAGES=(
   openssh-server openssh-client dropbear-bin
   tigervnc-standalone-server tigervnc-tools x11vnc xvfb xdotool imagemagick
   x11-apps x11-xserver-utils
+  # the whole-process measurement (bench/process)
+  x11-utils time
 )
 
 missing=()

@@ -12,6 +12,7 @@
 #include "platform/vesk_ui/device_link/link.hpp"
 #include "platform/vesk_ui/device_link/simulated_device.hpp"
 #include "platform/vesk_ui/headless/widget_host.hpp"
+#include "platform/vesk_ui/launch/present.hpp"
 #include "platform/vesk_ui/launch/sdl_events.hpp"
 #include "platform/vesk_ui/render/cairo_renderer.hpp"
 #include "platform/vesk_ui/text/pango_text.hpp"
@@ -60,13 +61,7 @@ class SdlClipboard final : public widget::Clipboard {
 
 struct SdlSession {
   SDL_Window* window = nullptr;
-  SDL_Renderer* renderer = nullptr;
-  SDL_Texture* texture = nullptr;
-  int tex_w = 0;
-  int tex_h = 0;
   ~SdlSession() {
-    if (texture) SDL_DestroyTexture(texture);
-    if (renderer) SDL_DestroyRenderer(renderer);
     if (window) SDL_DestroyWindow(window);
     SDL_Quit();
   }
@@ -132,7 +127,7 @@ int run_or_exit(const LaunchDescriptor& d) {
 
   // The signals are ours; SDL must not turn them into its own quit handling.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  SDL_SetHint(SDL_HINT_RENDER_VSYNC, d.vsync ? "1" : "0");
+  prefer_window_surface();
   SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
   if (SDL_Init(SDL_INIT_VIDEO) != 0) fail(std::string("could not start the window system: ") + SDL_GetError());
   SdlSession sdl;
@@ -146,9 +141,8 @@ int run_or_exit(const LaunchDescriptor& d) {
   const std::string title = d.app_id.empty() ? std::string("vesk") : text::sanitize_utf8(d.app_id);
   sdl.window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h, flags);
   if (!sdl.window) fail(std::string("could not open a window: ") + SDL_GetError());
-  sdl.renderer = SDL_CreateRenderer(sdl.window, -1, d.vsync ? SDL_RENDERER_PRESENTVSYNC : 0);
-  if (!sdl.renderer) sdl.renderer = SDL_CreateRenderer(sdl.window, -1, SDL_RENDERER_SOFTWARE);
-  if (!sdl.renderer) fail(std::string("could not create a renderer: ") + SDL_GetError());
+  WindowPresenter presenter(sdl.window);
+  if (!presenter.refresh()) fail(std::string("could not draw into the window: ") + SDL_GetError());
   SDL_StartTextInput();
 
   text::PangoTextRenderer text;
@@ -181,27 +175,15 @@ int run_or_exit(const LaunchDescriptor& d) {
   // Physical pixels: the drawable size (or the window size times a forced scale).
   double scale = 1.0;
   double physical_per_window = 1.0;
-  std::unique_ptr<render::Frame> frame;
   auto relayout = [&] {
-    int ww = 0, wh = 0, pw = 0, ph = 0;
+    int ww = 0, wh = 0;
     SDL_GetWindowSize(sdl.window, &ww, &wh);
-    SDL_GetRendererOutputSize(sdl.renderer, &pw, &ph);
+    presenter.refresh();
     ww = std::max(ww, 1);
-    wh = std::max(wh, 1);
-    pw = std::max(pw, 1);
-    ph = std::max(ph, 1);
+    const int pw = presenter.width(), ph = presenter.height();
     physical_per_window = static_cast<double>(pw) / ww;
     scale = forced_scale().value_or(physical_per_window);
     host.layout(pw / scale, ph / scale);
-    if (!frame || static_cast<int>(frame->width()) != pw || static_cast<int>(frame->height()) != ph) {
-      frame = std::make_unique<render::Frame>(static_cast<std::uint32_t>(pw), static_cast<std::uint32_t>(ph));
-    }
-    if (!sdl.texture || sdl.tex_w != pw || sdl.tex_h != ph) {
-      if (sdl.texture) SDL_DestroyTexture(sdl.texture);
-      sdl.texture = SDL_CreateTexture(sdl.renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, pw, ph);
-      sdl.tex_w = pw;
-      sdl.tex_h = ph;
-    }
   };
   relayout();
 
@@ -221,9 +203,10 @@ int run_or_exit(const LaunchDescriptor& d) {
   while (!quit) {
     batch.clear();
     SDL_Event e;
-    // Frames are paced to about 60 a second (the software renderer has no
+    // Frames are paced to about 60 a second (the window surface has no
     // vsync to do it); input is taken as soon as it comes; with nothing to
-    // paint the loop sleeps until something happens.
+    // paint the loop sleeps until something happens. A frame whose display
+    // list did not change is not rasterised or presented.
     auto since_present = [&] {
       return std::chrono::duration_cast<std::chrono::milliseconds>(widget::Clock::now() - last_present).count();
     };
@@ -274,13 +257,7 @@ int run_or_exit(const LaunchDescriptor& d) {
     const bool due = !painted_once || since_present() >= kFrameIntervalMs;
     if (due && (!painted_once || exposed || host.wants_frame())) {
       const scene::Scene& s = host.paint(widget::Clock::now(), scale, focused);
-      render::render_frame(renderer, s, *frame, scale, scene::Color::black());
-      cairo_surface_flush(frame->surface());
-      SDL_UpdateTexture(sdl.texture, nullptr, cairo_image_surface_get_data(frame->surface()),
-                        cairo_image_surface_get_stride(frame->surface()));
-      SDL_RenderClear(sdl.renderer);
-      SDL_RenderCopy(sdl.renderer, sdl.texture, nullptr, nullptr);
-      SDL_RenderPresent(sdl.renderer);
+      presenter.present(s, renderer, text, scale, exposed);
       last_present = widget::Clock::now();
       painted_once = true;
       exposed = false;
@@ -288,6 +265,9 @@ int run_or_exit(const LaunchDescriptor& d) {
   }
 
   save();
+  // The window goes at once; what follows only releases memory and threads.
+  SDL_HideWindow(sdl.window);
+  SDL_PumpEvents();
   if (const char* dump = std::getenv("VESK_UI_DUMP_SCENE"); dump && *dump) {
     std::ofstream out(dump, std::ios::binary | std::ios::trunc);
     out << host.scene().dump();

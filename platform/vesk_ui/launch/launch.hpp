@@ -64,6 +64,7 @@ struct LaunchDescriptor {
   bool resizable = true;
   bool fullscreen = false;
   bool high_dpi = true;
+  // The window surface has no vsync; frames are paced by the loop's own timer.
   bool vsync = true;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/vesk_ui/render/cairo_renderer.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -142,21 +143,101 @@ cairo_extend_t extend_for(Extend e) {
 
 void rgba_to_argb32(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* out,
                     int stride) {
+  // Word at a time with no branches and no lane crossing, so the compiler
+  // vectorises both loops. In memory RGBA is R | G<<8 | B<<16 | A<<24 and
+  // ARGB32 is B | G<<8 | R<<16 | A<<24 (little-endian).
+  static_assert(std::endian::native == std::endian::little);
   for (std::uint32_t y = 0; y < height; ++y) {
     const std::uint8_t* src = rgba + std::size_t{y} * width * 4u;
-    auto* dst = reinterpret_cast<std::uint32_t*>(out + std::size_t{y} * static_cast<std::size_t>(stride));
-    for (std::uint32_t x = 0; x < width; ++x, src += 4) {
-      const std::uint32_t a = src[3];
-      auto mul = [a](std::uint32_t c) {
-        const std::uint32_t t = c * a + 128;
-        return (t + (t >> 8)) >> 8;  // c * a / 255, rounded
-      };
-      dst[x] = (a << 24) | (mul(src[0]) << 16) | (mul(src[1]) << 8) | mul(src[2]);
+    std::uint8_t* dst = out + std::size_t{y} * static_cast<std::size_t>(stride);
+    for (std::uint32_t x = 0; x < width; ++x) {
+      std::uint32_t v;
+      std::memcpy(&v, src + std::size_t{x} * 4u, 4);
+      const std::uint32_t a = v >> 24;
+      // c * a / 255 rounded, for the two channels of each half at once.
+      std::uint32_t rb = ((v & 0x00FF00FFu) * a) + 0x00800080u;
+      rb = ((rb + ((rb >> 8) & 0x00FF00FFu)) >> 8) & 0x00FF00FFu;
+      std::uint32_t g = (((v >> 8) & 0xFFu) * a) + 0x80u;
+      g = ((g + (g >> 8)) >> 8) & 0xFFu;
+      const std::uint32_t o = (a << 24) | ((rb & 0xFFu) << 16) | (g << 8) | (rb >> 16);
+      std::memcpy(dst + std::size_t{x} * 4u, &o, 4);
     }
   }
 }
 
+void rgba_to_xrgb32(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* out,
+                    int stride) {
+  for (std::uint32_t y = 0; y < height; ++y) {
+    const std::uint8_t* src = rgba + std::size_t{y} * width * 4u;
+    std::uint8_t* dst = out + std::size_t{y} * static_cast<std::size_t>(stride);
+    for (std::uint32_t x = 0; x < width; ++x) {
+      std::uint32_t v;
+      std::memcpy(&v, src + std::size_t{x} * 4u, 4);
+      const std::uint32_t o = 0xFF000000u | ((v & 0xFFu) << 16) | (v & 0xFF00u) | ((v >> 16) & 0xFFu);
+      std::memcpy(dst + std::size_t{x} * 4u, &o, 4);
+    }
+  }
+}
+
+bool all_opaque(const std::uint8_t* rgba, std::size_t pixels) {
+  // AND of every alpha byte, a block at a time, stopping at the first block
+  // that has a transparent pixel.
+  constexpr std::size_t kBlock = 1024;
+  for (std::size_t i = 0; i < pixels; i += kBlock) {
+    const std::size_t end = std::min(pixels, i + kBlock);
+    std::uint32_t acc = 0xFFFFFFFFu;
+    for (std::size_t k = i; k < end; ++k) {
+      std::uint32_t v;
+      std::memcpy(&v, rgba + k * 4u, 4);
+      acc &= v;
+    }
+    if ((acc >> 24) != 0xFFu) return false;
+  }
+  return true;
+}
+
 CairoRenderer::CairoRenderer(text::PangoTextRenderer& text) : text_(text) {}
+
+namespace {
+
+const cairo_user_data_key_t kPixelsKey{};
+
+// An image surface over uninitialised memory: every caller writes each pixel
+// before it is read, so Cairo's zero fill would be wasted work.
+SurfacePtr uninitialised_surface(cairo_format_t format, int width, int height) {
+  const int stride = cairo_format_stride_for_width(format, width);
+  if (stride <= 0 || height <= 0) return nullptr;
+  void* data = std::malloc(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
+  if (!data) return nullptr;
+  SurfacePtr s(cairo_image_surface_create_for_data(static_cast<unsigned char*>(data), format, width, height, stride));
+  if (cairo_surface_status(s.get()) != CAIRO_STATUS_SUCCESS ||
+      cairo_surface_set_user_data(s.get(), &kPixelsKey, data, std::free) != CAIRO_STATUS_SUCCESS) {
+    std::free(data);
+    return nullptr;
+  }
+  return s;
+}
+
+}  // namespace
+
+SurfacePtr CairoRenderer::take_surface(cairo_format_t format, int width, int height) {
+  for (auto it = spare_.begin(); it != spare_.end(); ++it) {
+    cairo_surface_t* s = it->get();
+    if (cairo_image_surface_get_format(s) == format && cairo_image_surface_get_width(s) == width &&
+        cairo_image_surface_get_height(s) == height) {
+      SurfacePtr out = std::move(*it);
+      spare_.erase(it);
+      return out;
+    }
+  }
+  return uninitialised_surface(format, width, height);
+}
+
+void CairoRenderer::keep_spare(SurfacePtr surface) {
+  if (!surface) return;
+  if (spare_.size() >= kSpareSurfaces) spare_.erase(spare_.begin());
+  spare_.push_back(std::move(surface));
+}
 
 CairoRenderer::CachedImage* CairoRenderer::cached_image(const Image& image) {
   if (!image.is_valid() || image.width > kMaxImageSide || image.height > kMaxImageSide) return nullptr;
@@ -166,15 +247,14 @@ CairoRenderer::CachedImage* CairoRenderer::cached_image(const Image& image) {
   }
   // Opaque pictures become RGB24, which Cairo composites as a plain copy.
   const std::uint8_t* px = image.pixels->data();
-  const std::size_t n = std::size_t{image.width} * image.height;
-  bool opaque = true;
-  for (std::size_t i = 0; i < n && opaque; ++i) opaque = px[i * 4 + 3] == 255;
-  SurfacePtr surface(cairo_image_surface_create(opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32,
-                                                static_cast<int>(image.width), static_cast<int>(image.height)));
-  if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+  const bool opaque = image.opaque || all_opaque(px, std::size_t{image.width} * image.height);
+  SurfacePtr surface = take_surface(opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32, static_cast<int>(image.width),
+                                    static_cast<int>(image.height));
+  if (!surface) return nullptr;
   cairo_surface_flush(surface.get());
-  rgba_to_argb32(px, image.width, image.height, cairo_image_surface_get_data(surface.get()),
-                 cairo_image_surface_get_stride(surface.get()));
+  (opaque ? rgba_to_xrgb32 : rgba_to_argb32)(px, image.width, image.height,
+                                              cairo_image_surface_get_data(surface.get()),
+                                              cairo_image_surface_get_stride(surface.get()));
   cairo_surface_mark_dirty(surface.get());
   ++conversions_;
   auto [it, inserted] = images_.emplace(image.id, CachedImage{std::move(surface), opaque, frame_, std::nullopt});
@@ -225,10 +305,24 @@ bool CairoRenderer::fill_image_placed(cairo_t* cr, const FillCmd& fill, const Im
   want.f = total.f - want.y;
   want.quality = ib.quality;
   want.extend = ib.extend;
+  const int pic_w = cairo_image_surface_get_width(cached.surface.get());
+  const int pic_h = cairo_image_surface_get_height(cached.surface.get());
+  if (want.a == 1.0 && want.d == 1.0 && whole(want.e) && whole(want.f) && want.e <= 0.0 && want.f <= 0.0 &&
+      want.w - want.e <= pic_w && want.h - want.f <= pic_h) {
+    // 1:1 inside the picture: the converted picture is already what a placed
+    // copy would hold, so it is drawn straight from the cache.
+    cairo_identity_matrix(cr);
+    cairo_new_path(cr);
+    cairo_rectangle(cr, want.x, want.y, want.w, want.h);
+    cairo_set_source_surface(cr, cached.surface.get(), want.x + std::round(want.e), want.y + std::round(want.f));
+    cairo_fill(cr);
+    return true;
+  }
   if (!cached.placed || !cached.placed->same(want)) {
-    want.surface.reset(cairo_image_surface_create(cached.opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32, want.w,
-                                                  want.h));
-    if (cairo_surface_status(want.surface.get()) != CAIRO_STATUS_SUCCESS) return false;
+    if (cached.placed) keep_spare(std::move(cached.placed->surface));
+    // Every pixel is written below (SOURCE over the whole surface).
+    want.surface = take_surface(cached.opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32, want.w, want.h);
+    if (!want.surface) return false;
     CairoPtr tmp(cairo_create(want.surface.get()));
     cairo_matrix_t m{full.a, full.b, full.c, full.d, full.e - want.x, full.f - want.y};
     cairo_set_matrix(tmp.get(), &m);
@@ -250,11 +344,39 @@ bool CairoRenderer::fill_image_placed(cairo_t* cr, const FillCmd& fill, const Im
 }
 
 void CairoRenderer::render(const Scene& scene, cairo_t* cr, const Affine& device) {
+  render(scene, cr, device, nullptr);
+}
+
+namespace {
+
+bool touches(const Rect& box, const std::vector<PixelRect>& damage) {
+  for (const PixelRect& d : damage) {
+    if (box.x0 < d.x + d.w && d.x < box.x1 && box.y0 < d.y + d.h && d.y < box.y1) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void CairoRenderer::render(const Scene& scene, cairo_t* cr, const Affine& device, const Cull* cull) {
   ++frame_;
   // Alpha of each open layer; below 1 the layer is drawn into a group.
   std::vector<float> layers;
   cairo_save(cr);
-  for (const Command& cmd : scene.commands()) {
+  const auto& commands = scene.commands();
+  if (cull && cull->bounds.size() != commands.size()) cull = nullptr;
+  for (std::size_t index = 0; index < commands.size(); ++index) {
+    const Command& cmd = commands[index];
+    if (cull && !std::holds_alternative<PushLayerCmd>(cmd) && !std::holds_alternative<PopLayerCmd>(cmd) &&
+        !touches(cull->bounds[index], cull->damage)) {
+      // Still counts as drawn, so the picture stays cached.
+      if (const auto* fill = std::get_if<FillCmd>(&cmd)) {
+        if (const auto* ib = std::get_if<ImageBrush>(&fill->brush)) {
+          if (auto it = images_.find(ib->image.id); it != images_.end()) it->second.last_frame = frame_;
+        }
+      }
+      continue;
+    }
     std::visit(
         [&](const auto& c) {
           using T = std::decay_t<decltype(c)>;
@@ -339,10 +461,16 @@ void CairoRenderer::render(const Scene& scene, cairo_t* cr, const Affine& device
     cairo_restore(cr);
   }
   cairo_restore(cr);
-  // Drop pictures not drawn in this frame or the one before.
+  // Drop pictures not drawn in this frame or the one before; their memory
+  // serves the next picture of the same size.
   for (auto it = images_.begin(); it != images_.end();) {
-    if (it->second.last_frame + 1 < frame_) it = images_.erase(it);
-    else ++it;
+    if (it->second.last_frame + 1 < frame_) {
+      keep_spare(std::move(it->second.surface));
+      if (it->second.placed) keep_spare(std::move(it->second.placed->surface));
+      it = images_.erase(it);
+    } else {
+      ++it;
+    }
   }
 }
 
@@ -396,6 +524,26 @@ std::expected<void, std::string> Frame::write_png(const std::string& path) const
     return std::unexpected("could not write " + path + ": " + cairo_status_to_string(st));
   }
   return {};
+}
+
+void render_damage(CairoRenderer& renderer, const Scene& scene, Frame& frame, double scale, const Color& clear,
+                   const std::vector<PixelRect>& damage, const std::vector<Rect>& bounds) {
+  if (damage.empty()) return;
+  if (damage.size() == 1 && damage[0] == PixelRect{0, 0, static_cast<int>(frame.width()),
+                                                    static_cast<int>(frame.height())}) {
+    render_frame(renderer, scene, frame, scale, clear);  // no clip or culling to pay for
+    return;
+  }
+  CairoPtr cr(cairo_create(frame.surface()));
+  cairo_new_path(cr.get());
+  for (const PixelRect& d : damage) cairo_rectangle(cr.get(), d.x, d.y, d.w, d.h);
+  cairo_clip(cr.get());
+  cairo_set_operator(cr.get(), CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_rgba(cr.get(), clear.r, clear.g, clear.b, clear.a);
+  cairo_paint(cr.get());
+  cairo_set_operator(cr.get(), CAIRO_OPERATOR_OVER);
+  const CairoRenderer::Cull cull{bounds, damage};
+  renderer.render(scene, cr.get(), Affine::scale(scale), &cull);
 }
 
 void render_frame(CairoRenderer& renderer, const Scene& scene, Frame& frame, double scale, const Color& clear) {

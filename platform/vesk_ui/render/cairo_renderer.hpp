@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/vesk_ui/render/damage.hpp"
 #include "platform/vesk_ui/scene/scene.hpp"
 #include "platform/vesk_ui/text/pango_text.hpp"
 
@@ -45,6 +46,15 @@ class CairoRenderer {
   // scene (for example the scale from logical to physical pixels).
   void render(const scene::Scene& scene, cairo_t* cr, const scene::Affine& device = scene::Affine::identity());
 
+  // Replays only the fills, strokes and text whose device box (`bounds`, one
+  // per command, from command_device_bounds) meets a rectangle of `damage`;
+  // layers are always replayed. The caller clips cr to `damage`.
+  struct Cull {
+    const std::vector<scene::Rect>& bounds;
+    const std::vector<PixelRect>& damage;
+  };
+  void render(const scene::Scene& scene, cairo_t* cr, const scene::Affine& device, const Cull* cull);
+
   std::size_t cached_images() const { return images_.size(); }
   // How many pictures have been converted since the renderer was made.
   std::uint64_t conversions() const { return conversions_; }
@@ -70,11 +80,19 @@ class CairoRenderer {
     std::optional<Placed> placed;
   };
   CachedImage* cached_image(const scene::Image& image);
+  // A surface of this format and size with undefined contents: a spare one
+  // when there is, else a new one.
+  SurfacePtr take_surface(cairo_format_t format, int width, int height);
+  void keep_spare(SurfacePtr surface);
+  // Surfaces of dropped pictures kept for reuse: a picture stream replaces
+  // its picture every frame with one of the same size.
+  static constexpr std::size_t kSpareSurfaces = 4;
   bool fill_image_placed(cairo_t* cr, const scene::FillCmd& fill, const scene::ImageBrush& brush,
                          const scene::Affine& device, CachedImage& cached);
 
   text::PangoTextRenderer& text_;
   std::unordered_map<std::uint64_t, CachedImage> images_;
+  std::vector<SurfacePtr> spare_;
   std::uint64_t frame_ = 0;
   std::uint64_t conversions_ = 0;
 };
@@ -103,8 +121,20 @@ class Frame {
 void render_frame(CairoRenderer& renderer, const scene::Scene& scene, Frame& frame, double scale,
                   const scene::Color& clear);
 
+// Redraws only `damage` of the frame: clears it to `clear` and replays the
+// commands that touch it (`bounds` as for CairoRenderer::Cull). The pixels
+// inside `damage` come out as render_frame would give them.
+void render_damage(CairoRenderer& renderer, const scene::Scene& scene, Frame& frame, double scale,
+                   const scene::Color& clear, const std::vector<PixelRect>& damage,
+                   const std::vector<scene::Rect>& bounds);
+
 // Premultiplies straight RGBA into ARGB32 (native endian) rows of `stride` bytes.
 void rgba_to_argb32(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* out,
                     int stride);
+// RGBA whose alpha is taken as 255 into RGB24 rows (alpha byte set to 255).
+void rgba_to_xrgb32(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* out,
+                    int stride);
+// True when every one of `pixels` RGBA pixels has alpha 255.
+bool all_opaque(const std::uint8_t* rgba, std::size_t pixels);
 
 }  // namespace vesk_ui::render

@@ -21,6 +21,9 @@ struct Image {
   std::uint64_t id = 0;
   std::uint32_t width = 0;
   std::uint32_t height = 0;
+  // Every alpha byte is 255 by construction (a remote framebuffer, a decoded
+  // video frame): the renderer then skips its scan for transparency.
+  bool opaque = false;
 
   // A picture over `pixels` with a fresh id.
   static Image from_rgba(PixelBuffer pixels, std::uint32_t width, std::uint32_t height);
@@ -28,7 +31,8 @@ struct Image {
   // Enough bytes for width*height pixels (computed in 64 bits) and non-empty.
   bool is_valid() const;
 
-  // Display lists compare images by identity: same id and size.
+  // Display lists compare images by identity: same id and size (opacity is
+  // a property of the id).
   friend bool operator==(const Image& a, const Image& b) {
     return a.id == b.id && a.width == b.width && a.height == b.height;
   }

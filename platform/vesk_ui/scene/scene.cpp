@@ -57,16 +57,21 @@ void debug_fail(const char* message) {
 #endif
 }
 
+void Scene::record(Command cmd) {
+  hashes_.push_back(hash_command(cmd));
+  cmds_.push_back(std::move(cmd));
+}
+
 void Scene::fill(FillRule rule, const Affine& transform, const Brush& brush, const Shape& shape) {
-  cmds_.push_back(FillCmd{rule, transform, brush, shape});
+  record(FillCmd{rule, transform, brush, shape});
 }
 
 void Scene::stroke(const StrokeStyle& style, const Affine& transform, const Brush& brush, const Shape& shape) {
-  cmds_.push_back(StrokeCmd{style, transform, brush, shape});
+  record(StrokeCmd{style, transform, brush, shape});
 }
 
 void Scene::push_layer(BlendMode blend, float alpha, const Affine& transform, const Shape& clip) {
-  cmds_.push_back(PushLayerCmd{blend, alpha, transform, clip});
+  record(PushLayerCmd{blend, alpha, transform, clip});
   ++depth_;
 }
 
@@ -76,10 +81,10 @@ void Scene::pop_layer() {
     return;
   }
   --depth_;
-  cmds_.push_back(PopLayerCmd{});
+  record(PopLayerCmd{});
 }
 
-void Scene::draw_text(TextRun run) { cmds_.push_back(TextCmd{std::move(run)}); }
+void Scene::draw_text(TextRun run) { record(TextCmd{std::move(run)}); }
 
 void Scene::draw_image(const Image& image, const Affine& transform) {
   const Rect r{0.0, 0.0, static_cast<double>(image.width), static_cast<double>(image.height)};
@@ -95,6 +100,7 @@ void Scene::finish() {
 
 void Scene::reset() {
   cmds_.clear();
+  hashes_.clear();
   depth_ = 0;
 }
 

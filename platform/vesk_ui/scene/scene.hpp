@@ -166,15 +166,28 @@ class Scene {
   const std::vector<Command>& commands() const { return cmds_; }
   bool empty() const { return cmds_.empty(); }
 
+  // A hash of each command, taken as it is recorded (pictures by id, not by
+  // pixels), in the order of commands(). Equal commands give equal hashes.
+  const std::vector<std::uint64_t>& command_hashes() const { return hashes_; }
+  // A hash of the whole list: equal lists give equal fingerprints, so a host
+  // can tell an unchanged frame without comparing the lists.
+  std::uint64_t fingerprint() const;
+
   // The display list as text, one line per command; equal lists give equal text.
   std::string dump() const;
 
   friend bool operator==(const Scene& a, const Scene& b) { return a.cmds_ == b.cmds_; }
 
  private:
+  void record(Command cmd);
+
   std::vector<Command> cmds_;
+  std::vector<std::uint64_t> hashes_;
   std::size_t depth_ = 0;
 };
+
+// The hash of one command as Scene records it.
+std::uint64_t hash_command(const Command& cmd);
 
 // Stops the program with `message` in a debug build; does nothing in release.
 void debug_fail(const char* message);

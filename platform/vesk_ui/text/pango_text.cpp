@@ -2,8 +2,11 @@
 
 #include <pango/pangocairo.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <list>
+#include <optional>
 #include <unordered_map>
 
 namespace vesk_ui::text {
@@ -11,7 +14,8 @@ namespace vesk_ui::text {
 namespace {
 
 // Layouts are kept by their text and style, so a frame that repeats last
-// frame's text shapes nothing. Past this many entries the cache starts over.
+// frame's text shapes nothing. Past this many entries the least recently used
+// one goes, so a screen that changes a lot never throws the rest away at once.
 constexpr std::size_t kLayoutCacheLimit = 4096;
 
 struct GObjectDeleter {
@@ -54,8 +58,12 @@ struct PangoTextRenderer::Impl {
   struct Entry {
     GPtr<PangoLayout> layout;
     TextSize size;
+    std::optional<scene::Rect> bounds;  // ink and logical boxes together, once asked for
+    std::list<const std::string*>::iterator use;  // place in `recent`
   };
   std::unordered_map<std::string, Entry> layouts;
+  // Keys of `layouts`, most recently used first (the map's nodes are stable).
+  std::list<const std::string*> recent;
   std::unordered_map<std::uint64_t, int> mono_spacing;  // (size bits, weight) -> Pango units
 
   Impl() {
@@ -112,15 +120,23 @@ struct PangoTextRenderer::Impl {
 
   Entry& entry(const std::string& text, const TextStyle& s) {
     std::string key = cache_key(text, s);
-    if (auto it = layouts.find(key); it != layouts.end()) return it->second;
-    if (layouts.size() >= kLayoutCacheLimit) layouts.clear();
+    if (auto it = layouts.find(key); it != layouts.end()) {
+      recent.splice(recent.begin(), recent, it->second.use);
+      return it->second;
+    }
+    while (layouts.size() >= kLayoutCacheLimit && !recent.empty()) {
+      layouts.erase(*recent.back());
+      recent.pop_back();
+    }
     GPtr<PangoLayout> layout = make_layout(text, s, spacing_for(s));
     PangoRectangle logical;
     pango_layout_get_extents(layout.get(), nullptr, &logical);
     TextSize size{static_cast<double>(logical.width) / PANGO_SCALE,
                   static_cast<double>(logical.height) / PANGO_SCALE};
-    auto [it, inserted] = layouts.emplace(std::move(key), Entry{std::move(layout), size});
+    auto [it, inserted] = layouts.emplace(std::move(key), Entry{std::move(layout), size, std::nullopt, {}});
     (void)inserted;
+    recent.push_front(&it->first);
+    it->second.use = recent.begin();
     return it->second;
   }
 };
@@ -166,6 +182,23 @@ void PangoTextRenderer::render_run(cairo_t* cr, const scene::TextRun& run) {
   Impl::Entry& e = impl_->entry(text, s);
   cairo_set_source_rgba(cr, run.color.r, run.color.g, run.color.b, run.color.a);
   pango_cairo_show_layout(cr, e.layout.get());
+}
+
+scene::Rect PangoTextRenderer::run_bounds(const scene::TextRun& run) {
+  const TextStyle s = normalize_style(TextStyle{run.size, run.weight, run.family, run.max_width});
+  const std::string text = is_valid_utf8(run.text) ? run.text : sanitize_utf8(run.text);
+  Impl::Entry& e = impl_->entry(text, s);
+  if (!e.bounds) {
+    PangoRectangle ink;
+    PangoRectangle logical;
+    pango_layout_get_extents(e.layout.get(), &ink, &logical);
+    const double x0 = std::min(ink.x, logical.x);
+    const double y0 = std::min(ink.y, logical.y);
+    const double x1 = std::max(ink.x + ink.width, logical.x + logical.width);
+    const double y1 = std::max(ink.y + ink.height, logical.y + logical.height);
+    e.bounds = scene::Rect{x0 / PANGO_SCALE, y0 / PANGO_SCALE, x1 / PANGO_SCALE, y1 / PANGO_SCALE};
+  }
+  return *e.bounds;
 }
 
 double PangoTextRenderer::natural_mono_advance(float size) {

@@ -29,6 +29,10 @@ class PangoTextRenderer final : public TextRenderer {
   // (the caller multiplies the run's transform in) and the run's colour.
   void render_run(cairo_t* cr, const scene::TextRun& run);
 
+  // Where a run paints, in the run's own space: its ink and logical boxes
+  // together (the same layout render_run draws).
+  scene::Rect run_bounds(const scene::TextRun& run);
+
   // The natural advance of the monospace face before spacing, for reports.
   double natural_mono_advance(float size);
 

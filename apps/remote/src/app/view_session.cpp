@@ -249,6 +249,7 @@ void RemoteApp::paint_picture(PaintBundle& p, const Rect& area) {
     const double h = std::max<std::uint32_t>(picture->height, 1);
     vesk_ui::scene::ImageBrush brush;
     brush.image = *picture;
+    brush.image.opaque = true;  // a remote framebuffer or a decoded frame: no alpha
     brush.brush_transform = vesk_ui::scene::Affine::translate(shown.x0, shown.y0) *
                             vesk_ui::scene::Affine::scale_non_uniform(shown.width() / w, shown.height() / h);
     brush.quality = vesk_ui::scene::ImageQuality::Medium;

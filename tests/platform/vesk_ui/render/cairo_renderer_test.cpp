@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/vesk_ui/render/cairo_renderer.hpp"
 
@@ -112,6 +113,94 @@ TEST_F(CairoBackend, ImagesKeepTheirChannelsAndAreConvertedOncePerId) {
   draw(fresh);
   draw(fresh);
   EXPECT_EQ(renderer.cached_images(), 1u);  // the first picture, unused for two frames, was dropped
+}
+
+TEST(PictureConversion, WordWiseConversionsMatchTheDefinition) {
+  // Every (channel, alpha) pair: c * a / 255 rounded to nearest, channels swapped to B, G, R, A.
+  std::vector<std::uint8_t> rgba;
+  for (int a = 0; a < 256; ++a) {
+    for (int c = 0; c < 256; ++c) {
+      rgba.insert(rgba.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(255 - c),
+                               static_cast<std::uint8_t>(c ^ 0x5a), static_cast<std::uint8_t>(a)});
+    }
+  }
+  std::vector<std::uint8_t> out(rgba.size() + 256 * 8);  // rows of 256 pixels, 8 bytes of padding each
+  const int stride = 256 * 4 + 8;
+  vesk_ui::render::rgba_to_argb32(rgba.data(), 256, 256, out.data(), stride);
+  auto mul = [](int c, int a) { return (c * a + 127) / 255; };
+  int wrong = 0;
+  for (int a = 0; a < 256; ++a) {
+    for (int x = 0; x < 256; ++x) {
+      const std::uint8_t* s = &rgba[(static_cast<std::size_t>(a) * 256 + x) * 4];
+      std::uint32_t v;
+      std::memcpy(&v, &out[static_cast<std::size_t>(a) * stride + x * 4u], 4);
+      const std::uint32_t want = (std::uint32_t(a) << 24) | (std::uint32_t(mul(s[0], a)) << 16) |
+                                 (std::uint32_t(mul(s[1], a)) << 8) | std::uint32_t(mul(s[2], a));
+      wrong += v != want;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  vesk_ui::render::rgba_to_xrgb32(rgba.data(), 256, 256, out.data(), stride);
+  wrong = 0;
+  for (int a = 0; a < 256; ++a) {
+    for (int x = 0; x < 256; ++x) {
+      const std::uint8_t* s = &rgba[(static_cast<std::size_t>(a) * 256 + x) * 4];
+      std::uint32_t v;
+      std::memcpy(&v, &out[static_cast<std::size_t>(a) * stride + x * 4u], 4);
+      wrong += v != (0xFF000000u | (std::uint32_t(s[0]) << 16) | (std::uint32_t(s[1]) << 8) | s[2]);
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  // The opacity scan finds one transparent pixel anywhere, also in a block's tail.
+  std::vector<std::uint8_t> solid(std::size_t{3000} * 4, 255);
+  EXPECT_TRUE(vesk_ui::render::all_opaque(solid.data(), 3000));
+  for (std::size_t at : {std::size_t{0}, std::size_t{1023}, std::size_t{1024}, std::size_t{2999}}) {
+    solid[at * 4 + 3] = 254;
+    EXPECT_FALSE(vesk_ui::render::all_opaque(solid.data(), 3000)) << at;
+    solid[at * 4 + 3] = 255;
+  }
+  solid[1] = 0;  // colour bytes do not matter
+  EXPECT_TRUE(vesk_ui::render::all_opaque(solid.data(), 3000));
+}
+
+TEST_F(CairoBackend, PictureAtOneToOneIsCopiedAsIsAndAnOpaqueMarkSkipsItsAlpha) {
+  // 1:1 on whole pixels takes the direct path; every pixel must land unchanged.
+  auto px = std::make_shared<std::vector<std::uint8_t>>(std::size_t{30} * 20 * 4);
+  for (std::size_t i = 0; i < px->size(); i += 4) {
+    (*px)[i] = static_cast<std::uint8_t>(i * 3);
+    (*px)[i + 1] = static_cast<std::uint8_t>(i / 5);
+    (*px)[i + 2] = 77;
+    (*px)[i + 3] = 255;
+  }
+  Image img = Image::from_rgba(px, 30, 20);
+  Scene s;
+  s.draw_image(img, Affine::translate(7, 9));
+  draw(s);
+  int wrong = 0;
+  for (std::uint32_t y = 0; y < 20; ++y) {
+    for (std::uint32_t x = 0; x < 30; ++x) {
+      const std::uint8_t* p = &(*px)[(y * 30 + x) * 4];
+      wrong += !(frame.pixel(7 + x, 9 + y) == Rgba8{p[0], p[1], p[2], 255});
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(frame.pixel(6, 9), kBlack);
+  EXPECT_EQ(frame.pixel(37, 9), kBlack);
+  // Cropped by the shape at 1:1: only the shape's part shows.
+  Scene cropped;
+  cropped.fill(Affine::identity(), ImageBrush{img, Affine::translate(-10, -5)}, Rect{0, 0, 10, 10});
+  draw(cropped);
+  const std::uint8_t* p = &(*px)[(5 * 30 + 10) * 4];
+  EXPECT_EQ(frame.pixel(0, 0), (Rgba8{p[0], p[1], p[2], 255}));
+  EXPECT_EQ(frame.pixel(10, 0), kBlack);
+  // A picture marked opaque is drawn without looking at its alpha bytes.
+  auto half = std::make_shared<std::vector<std::uint8_t>>(std::vector<std::uint8_t>{200, 100, 50, 128});
+  Image marked = Image::from_rgba(half, 1, 1);
+  marked.opaque = true;
+  Scene one;
+  one.draw_image(marked, Affine::translate(3, 3));
+  draw(one);
+  EXPECT_EQ(frame.pixel(3, 3), (Rgba8{200, 100, 50, 255}));
 }
 
 TEST_F(CairoBackend, ReusedPlacementOfAPictureMatchesDrawingItAnew) {

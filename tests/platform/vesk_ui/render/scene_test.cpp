@@ -39,6 +39,30 @@ TEST(Scene, EqualDrawingsGiveEqualLists) {
   EXPECT_EQ(a, b);
   EXPECT_EQ(a.dump(), b.dump());
   EXPECT_FALSE(a == c);  // a new picture is a different image
+  // The hashes taken while recording agree with the comparison.
+  EXPECT_EQ(a.command_hashes(), b.command_hashes());
+  EXPECT_EQ(a.fingerprint(), b.fingerprint());
+  EXPECT_EQ(a.command_hashes()[0], c.command_hashes()[0]);
+  EXPECT_NE(a.command_hashes()[1], c.command_hashes()[1]);
+  EXPECT_NE(a.fingerprint(), c.fingerprint());
+  // -0 equals 0, so it hashes the same; order and count matter.
+  Scene zero, minus_zero, swapped, longer;
+  zero.fill(Affine::translate(0, 1), Color::white(), Rect{0, 0, 1, 1});
+  minus_zero.fill(Affine::translate(-0.0, 1), Color::white(), Rect{-0.0, 0, 1, 1});
+  EXPECT_EQ(zero, minus_zero);
+  EXPECT_EQ(zero.fingerprint(), minus_zero.fingerprint());
+  draw(swapped, 7);
+  swapped.reset();
+  swapped.draw_image(Image{nullptr, 7, 2, 2}, Affine::translate(1, 1));
+  swapped.fill(Affine::identity(), Color::from_hex(0x123456), Circle{{4, 4}, 3});
+  EXPECT_NE(a.fingerprint(), swapped.fingerprint());
+  draw(longer, 7);
+  longer.push_layer(BlendMode::Normal, 1.0f, Affine::identity(), Rect{0, 0, 1, 1});
+  longer.pop_layer();
+  EXPECT_NE(a.fingerprint(), longer.fingerprint());
+  EXPECT_EQ(longer.command_hashes().size(), longer.commands().size());
+  longer.reset();
+  EXPECT_TRUE(longer.command_hashes().empty());
 }
 
 TEST(Scene, ImageIdsAreFreshAndSizesChecked) {

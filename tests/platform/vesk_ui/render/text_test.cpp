@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "platform/vesk_ui/text/pango_text.hpp"
 
@@ -67,6 +69,18 @@ TEST_F(PangoText, MonospaceCellIsExactlyPointSixEm) {
                   text.measure_styled(std::string(10, 'W'), bold).width,
               84.0, 10 * 0.0005);
   for (std::size_t i = 0; i <= 6; ++i) EXPECT_NEAR(text.caret_x("abcdef", mono, i), i * 8.4, 0.035);
+}
+
+TEST_F(PangoText, LayoutCacheDropsOneOldEntryAtATimeWhenFull) {
+  // A busy terminal fills the cache; it must stay full, not start over.
+  const TextStyle mono{14.0f, 0, FontFamily::Mono, std::nullopt};
+  std::size_t smallest_after_full = 1u << 30;
+  for (int i = 0; i < 4200; ++i) {
+    text.measure_styled("line " + std::to_string(i), mono);
+    if (i >= 4096) smallest_after_full = std::min(smallest_after_full, text.cached_layouts());
+  }
+  EXPECT_EQ(text.cached_layouts(), 4096u);
+  EXPECT_EQ(smallest_after_full, 4096u);
 }
 
 TEST_F(PangoText, WeightsSizesAndWrapping) {

@@ -1,0 +1,238 @@
+// The paint pass of the real application at 1280x800, per frame: the display
+// list (RemoteApp::draw through the host) plus its raster, two ways:
+//   Full:    every frame rasterised whole (what the launcher used to do);
+//   Changed: what the launcher does now: compare with the last frame and
+//            rasterise only the damaged rectangles (nothing when unchanged).
+// Screens: the list with 8, 1,000 and 10,000 connections, the new-connection
+// form, a connected SSH screen of coloured text (static, one new line per
+// frame, a new screen per frame) and a 1920x1080 VNC picture (unchanged, new
+// every frame). Each frame is timed on its own; p50_ms and p99_ms are the
+// median and 99th percentile over the frames of a run.
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "apps/remote/src/app/remote_app.hpp"
+#include "apps/remote/src/app/samples.hpp"
+#include "platform/vesk_ui/headless/headless_host.hpp"
+#include "platform/vesk_ui/render/cairo_renderer.hpp"
+// The same file measures an older tree, without damage tracking, for a baseline.
+#if __has_include("platform/vesk_ui/render/damage.hpp")
+#include "platform/vesk_ui/render/damage.hpp"
+#define PAINT_BENCH_DAMAGE 1
+#endif
+
+namespace {
+
+using remote::ConnectionKind;
+using remote::app::RemoteApp;
+using remote::app::SessionStatus;
+using remote::app::UiMessage;
+using namespace std::chrono_literals;
+
+constexpr std::uint32_t kWidth = 1280, kHeight = 800;
+constexpr int kFrames = 400;
+
+std::vector<remote::SavedConnection> connections(int n) {
+  std::vector<remote::SavedConnection> out;
+  out.reserve(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    remote::SavedConnection c;
+    c.id = remote::Uuid::new_v4();
+    c.name = "Machine " + std::to_string(i);
+    switch (i % 4) {
+      case 0:
+        c.kind = ConnectionKind::Ssh;
+        c.host = "host-" + std::to_string(i) + ".example.net";
+        c.port = 22;
+        c.user = "admin";
+        break;
+      case 1:
+        c.kind = ConnectionKind::Vnc;
+        c.host = "192.0.2." + std::to_string(i % 250);
+        c.port = 5900;
+        break;
+      case 2:
+        c.kind = ConnectionKind::Rdp;
+        c.host = "desk-" + std::to_string(i) + ".example.org";
+        c.port = 3389;
+        c.user = "ops";
+        break;
+      default:
+        c.kind = ConnectionKind::Vesk;
+        c.host = remote::app::sample_endpoint_id(static_cast<std::size_t>(i / 4) % 4);
+        c.auth = remote::AuthKind::DeviceIdentity;
+        break;
+    }
+    c.last_used = "Never";
+    c.group = i % 10 == 0 ? "Lab" : "";
+    c.favorite = i % 17 == 0;
+    out.push_back(std::move(c));
+  }
+  return out;
+}
+
+// A line of coloured shell-like text, different for every n.
+std::string coloured_line(std::uint64_t n) {
+  std::string s;
+  for (int k = 0; k < 8; ++k) {
+    s += "\x1b[1;3" + std::to_string(1 + (n + k) % 7) + "m" + "item-" + std::to_string(n * 8 + k) + "\x1b[0m ";
+  }
+  return s;
+}
+
+vesk_ui::scene::Image picture() {
+  constexpr std::uint32_t w = 1920, h = 1080;
+  static const auto pixels = [] {
+    auto px = std::make_shared<std::vector<std::uint8_t>>(std::size_t{w} * h * 4);
+    for (std::uint32_t y = 0; y < h; ++y) {
+      for (std::uint32_t x = 0; x < w; ++x) {
+        std::uint8_t* p = px->data() + (std::size_t{y} * w + x) * 4;
+        p[0] = static_cast<std::uint8_t>(x);
+        p[1] = static_cast<std::uint8_t>(y);
+        p[2] = static_cast<std::uint8_t>(x ^ y);
+        p[3] = 255;
+      }
+    }
+    return vesk_ui::scene::PixelBuffer(px);
+  }();
+  return vesk_ui::scene::Image::from_rgba(pixels, w, h);
+}
+
+enum class Screen { List, Form, SshStatic, SshLine, SshScreen, VncUnchanged, VncNew };
+enum class Mode { Full, Changed };
+
+std::unique_ptr<RemoteApp> build(Screen screen, int count) {
+  auto app = std::make_unique<RemoteApp>(connections(count), remote::app::sample_devices());
+  auto& state = app->state_mut();
+  remote::app::Document scratch;
+  switch (screen) {
+    case Screen::List: break;
+    case Screen::Form: app->apply_message(UiMessage::new_connection(), scratch); break;
+    case Screen::SshStatic:
+    case Screen::SshLine:
+    case Screen::SshScreen: {
+      app->show_session_status(ConnectionKind::Ssh, SessionStatus::connected());
+      vt::Terminal terminal(remote::app::kTerminalColumns, remote::app::kTerminalRows);
+      for (std::uint64_t i = 0; i < remote::app::kTerminalRows; ++i) terminal.feed(coloured_line(i) + "\r\n");
+      state.review_terminal = std::move(terminal);
+      break;
+    }
+    case Screen::VncUnchanged:
+    case Screen::VncNew:
+      app->show_session_status(ConnectionKind::Vnc, SessionStatus::connected());
+      state.session_picture = picture();
+      break;
+  }
+  return app;
+}
+
+// What changes on the screen before frame n.
+void step(RemoteApp& app, Screen screen, std::uint64_t n) {
+  auto& state = app.state_mut();
+  switch (screen) {
+    case Screen::SshLine:
+      state.review_terminal->feed(coloured_line(1000 + n) + "\r\n");
+      state.redraw = true;
+      break;
+    case Screen::SshScreen:
+      for (std::uint64_t i = 0; i < remote::app::kTerminalRows; ++i) {
+        state.review_terminal->feed(coloured_line(n * 100 + i) + "\r\n");
+      }
+      state.redraw = true;
+      break;
+    case Screen::VncNew:
+      state.session_picture = picture();
+      state.redraw = true;
+      break;
+    default: break;
+  }
+}
+
+void BM_Paint(benchmark::State& bench, Screen screen, int count, Mode mode) {
+  vesk_ui::headless::HeadlessOptions options;
+  options.width = kWidth;
+  options.height = kHeight;
+  vesk_ui::headless::HeadlessHost host(build(screen, count), options);
+  auto& app = host.widget_as<RemoteApp>();
+  vesk_ui::render::CairoRenderer renderer(host.pango());
+  vesk_ui::render::Frame frame(kWidth, kHeight);
+#ifdef PAINT_BENCH_DAMAGE
+  vesk_ui::render::DamageTracker tracker;
+#endif
+  auto one_frame = [&] {
+    host.advance(16ms);
+    const auto& scene = host.paint();
+    if (mode == Mode::Full) {
+      vesk_ui::render::render_frame(renderer, scene, frame, 1.0, vesk_ui::scene::Color::black());
+    } else {
+#ifdef PAINT_BENCH_DAMAGE
+      const auto damage = tracker.update(scene, host.pango(), vesk_ui::scene::Affine::identity(), kWidth, kHeight,
+                                         false);
+      vesk_ui::render::render_damage(renderer, scene, frame, 1.0, vesk_ui::scene::Color::black(), damage,
+                                     tracker.bounds());
+#endif
+    }
+    benchmark::DoNotOptimize(frame.surface());
+  };
+  // Let the first frame (document seeding, flap, caches) settle.
+  for (int i = 0; i < 20; ++i) one_frame();
+  std::vector<double> ms;
+  std::uint64_t n = 0;
+  for (auto _ : bench) {
+    step(app, screen, n++);
+    const auto t0 = std::chrono::steady_clock::now();
+    one_frame();
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+  }
+  std::sort(ms.begin(), ms.end());
+  if (!ms.empty()) {
+    bench.counters["p50_ms"] = ms[ms.size() / 2];
+    bench.counters["p99_ms"] = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
+  }
+}
+
+void register_all() {
+  struct Case {
+    const char* name;
+    Screen screen;
+    int count;
+  };
+  const Case cases[] = {
+      {"List8", Screen::List, 8},
+      {"List1000", Screen::List, 1000},
+      {"List10000", Screen::List, 10000},
+      {"Form", Screen::Form, 8},
+      {"SshStatic", Screen::SshStatic, 8},
+      {"SshNewLine", Screen::SshLine, 8},
+      {"SshNewScreen", Screen::SshScreen, 8},
+      {"VncUnchanged", Screen::VncUnchanged, 8},
+      {"VncNewPicture", Screen::VncNew, 8},
+  };
+  for (const Case& c : cases) {
+    for (Mode mode : {Mode::Full, Mode::Changed}) {
+#ifndef PAINT_BENCH_DAMAGE
+      if (mode == Mode::Changed) continue;
+#endif
+      const std::string name = std::string("Paint/") + c.name + (mode == Mode::Full ? "/Full" : "/Changed");
+      benchmark::RegisterBenchmark(name.c_str(), BM_Paint, c.screen, c.count, mode)
+          ->Unit(benchmark::kMillisecond)
+          ->Iterations(kFrames);
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  register_all();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
