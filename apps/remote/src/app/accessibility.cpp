@@ -52,8 +52,7 @@ std::string_view presence_word(Presence presence) {
   return "status unknown";
 }
 
-std::string readiness_text(const SavedConnection& c) {
-  const Readiness readiness = c.readiness();
+std::string readiness_text(const SavedConnection& c, Readiness readiness) {
   if (readiness == Readiness::Ready) return "ready to connect";
   if (readiness == Readiness::InvalidProfile) {
     if (auto problem = c.validate_target()) return *problem;
@@ -118,15 +117,18 @@ AccessNode RemoteApp::accessibility_tree() const {
     list_screen.children.push_back(std::move(search));
 
     AccessNode list = group(Role::List, "Saved connections", "remote.list");
-    const ConnectionView rows = filtered_connections(state_.connections, state_.search);
+    const ListCache& cached = list_results();
+    const std::vector<std::size_t>& rows = cached.order();
     const auto n = static_cast<std::uint32_t>(rows.size());
+    list.children.reserve(n);
     for (std::uint32_t i = 0; i < n; ++i) {
-      const SavedConnection& c = *rows[i];
+      const SavedConnection& c = state_.connections[rows[i]];
+      const Readiness readiness = cached.readiness(rows[i]);
       const std::string id = c.id.to_string();
       AccessNode row =
           interactive(Role::ListItem,
                       fill_text("{}, {}, {}, {}, last used {}", c.name, c.kind.label(), presence_word(c.presence),
-                                readiness_text(c), c.last_used),
+                                readiness_text(c, readiness), c.last_used),
                       fill_text("remote.connection:{}:select", id), hit_rect(UiMessage::select_connection(c.id)));
       row.value = c.target_label();
       row.set_size = n;
@@ -139,7 +141,7 @@ AccessNode RemoteApp::accessibility_tree() const {
       row.children.push_back(std::move(star));
       row.children.push_back(
           button("Edit connection", fill_text("remote.connection:{}:edit", id), UiMessage::edit_connection(c.id)));
-      if (c.readiness() == Readiness::Ready) {
+      if (readiness == Readiness::Ready) {
         row.children.push_back(
             button("Connect", fill_text("remote.connection:{}:connect", id), UiMessage::request_connect(c.id)));
       }

@@ -1,0 +1,52 @@
+#include "apps/remote/src/app/list_cache.hpp"
+
+#include <algorithm>
+
+#include "apps/remote/src/doc/form.hpp"
+#include "apps/remote/src/app/paint.hpp"
+
+namespace remote::app {
+
+std::string list_counts_text(const std::vector<SavedConnection>& connections,
+                             const std::vector<Readiness>& readiness) {
+  const std::size_t total = connections.size();
+  const std::size_t online = count_online(connections);
+  const auto connectable =
+      static_cast<std::size_t>(std::count(readiness.begin(), readiness.end(), Readiness::Ready));
+  if (connectable < total)
+    return fill_text("{} saved \u00b7 {} online \u00b7 {} connectable here", total, online, connectable);
+  return fill_text("{} saved \u00b7 {} online", total, online);
+}
+
+void ListCache::refresh(const std::vector<SavedConnection>& connections, std::string_view search) {
+  const bool live = live_sessions_enabled();
+  if (!readiness_valid_ || live != live_sessions_ || connections != connections_) {
+    connections_ = connections;
+    live_sessions_ = live;
+    readiness_.clear();
+    readiness_.reserve(connections.size());
+    for (const SavedConnection& c : connections) readiness_.push_back(c.readiness());
+    counts_ = list_counts_text(connections, readiness_);
+    readiness_valid_ = true;
+    ++readiness_computations_;
+    order_valid_ = false;
+  }
+  if (!order_valid_ || search != search_) {
+    search_ = search;
+    order_.clear();
+    const ConnectionView view = filtered_connections(connections, search);
+    order_.reserve(view.size());
+    for (const SavedConnection* c : view) order_.push_back(static_cast<std::size_t>(c - connections.data()));
+    order_valid_ = true;
+    ++order_computations_;
+  }
+}
+
+ConnectionView ListCache::view(const std::vector<SavedConnection>& connections) const {
+  ConnectionView out;
+  out.reserve(order_.size());
+  for (std::size_t i : order_) out.push_back(&connections[i]);
+  return out;
+}
+
+}  // namespace remote::app
