@@ -27,6 +27,7 @@ void ListCache::refresh(const std::vector<SavedConnection>& connections, std::st
     readiness_.reserve(connections.size());
     for (const SavedConnection& c : connections) readiness_.push_back(c.readiness());
     counts_ = list_counts_text(connections, readiness_);
+    row_nodes_.assign(connections.size(), std::nullopt);
     readiness_valid_ = true;
     ++readiness_computations_;
     order_valid_ = false;
@@ -40,6 +41,13 @@ void ListCache::refresh(const std::vector<SavedConnection>& connections, std::st
     order_valid_ = true;
     ++order_computations_;
   }
+}
+
+const vesk_ui::access::AccessNode& ListCache::row_node(
+    std::size_t index, const std::function<vesk_ui::access::AccessNode()>& make) {
+  std::optional<vesk_ui::access::AccessNode>& node = row_nodes_[index];
+  if (!node) node = make();
+  return *node;
 }
 
 ConnectionView ListCache::view(const std::vector<SavedConnection>& connections) const {

@@ -9,12 +9,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "apps/remote/src/doc/list.hpp"
 #include "apps/remote/src/doc/model.hpp"
+#include "platform/vesk_ui/widget/access.hpp"
 
 namespace remote::app {
 
@@ -33,6 +36,12 @@ class ListCache {
   // The same as entries of `connections`, which must be the refreshed list.
   ConnectionView view(const std::vector<SavedConnection>& connections) const;
 
+  // The accessibility node of connections[index] with its children as far as
+  // they follow from the record and its readiness (no bounds, selection or
+  // position in the set); made by `make` the first time it is asked for.
+  const vesk_ui::access::AccessNode& row_node(std::size_t index,
+                                              const std::function<vesk_ui::access::AccessNode()>& make);
+
   // How often readiness and order were recomputed (for tests).
   std::uint64_t readiness_computations() const { return readiness_computations_; }
   std::uint64_t order_computations() const { return order_computations_; }
@@ -42,6 +51,7 @@ class ListCache {
   bool live_sessions_ = false;
   bool readiness_valid_ = false;
   std::vector<Readiness> readiness_;
+  std::vector<std::optional<vesk_ui::access::AccessNode>> row_nodes_;
   std::string counts_;
   std::string search_;
   bool order_valid_ = false;
