@@ -4,6 +4,7 @@
 
 #include "apps/remote/src/doc/form.hpp"
 #include "apps/remote/src/app/paint.hpp"
+#include "apps/remote/src/doc/text.hpp"
 
 namespace remote::app {
 
@@ -28,16 +29,34 @@ void ListCache::refresh(const std::vector<SavedConnection>& connections, std::st
     for (const SavedConnection& c : connections) readiness_.push_back(c.readiness());
     counts_ = list_counts_text(connections, readiness_);
     row_nodes_.assign(connections.size(), std::nullopt);
+    lowered_.clear();
+    lowered_.reserve(connections.size());
+    for (const SavedConnection& c : connections) {
+      lowered_.push_back({text::to_lower(c.name), text::to_lower(c.host), text::to_lower(c.user),
+                          text::to_lower(c.group), text::to_lower(c.kind.as_str())});
+    }
     readiness_valid_ = true;
     ++readiness_computations_;
     order_valid_ = false;
   }
   if (!order_valid_ || search != search_) {
     search_ = search;
+    // What filtered_connections gives, with each text lower-cased once per
+    // change of the list rather than once per search.
+    const std::string query = prepare_query(search);
+    const auto hit = [&](const std::string& field) { return field.find(query) != std::string::npos; };
     order_.clear();
-    const ConnectionView view = filtered_connections(connections, search);
-    order_.reserve(view.size());
-    for (const SavedConnection* c : view) order_.push_back(static_cast<std::size_t>(c - connections.data()));
+    for (std::size_t i = 0; i < connections.size(); ++i) {
+      const Lowered& l = lowered_[i];
+      if (query.empty() || hit(l.name) || hit(l.host) || hit(l.user) || hit(l.group) || hit(l.kind)) {
+        order_.push_back(i);
+      }
+    }
+    std::sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) {
+      if (connections[a].favorite != connections[b].favorite) return connections[a].favorite;
+      if (lowered_[a].name != lowered_[b].name) return lowered_[a].name < lowered_[b].name;
+      return a < b;
+    });
     order_valid_ = true;
     ++order_computations_;
   }
