@@ -116,7 +116,11 @@ ActionSpec remote_action_spec(std::string id, std::string label, const RemoteAct
 }
 
 std::optional<vesk_actions::Unavailability> connect_unavailability(const SavedConnection& connection) {
-    Readiness readiness = connection.readiness();
+    return connect_unavailability(connection, connection.readiness());
+}
+
+std::optional<vesk_actions::Unavailability> connect_unavailability(const SavedConnection& connection,
+                                                                   Readiness readiness) {
     switch (readiness) {
         case Readiness::Ready: return std::nullopt;
         case Readiness::CapabilityRequired:
@@ -140,11 +144,12 @@ Resource connection_resource(const SavedConnection& c) {
     ActionSpec open = operation_spec("open", "Open connection settings", OperationKind::View,
                                      RemoteOperation::EditConnection{c.id});
 
+    const Readiness readiness = c.readiness();
     ActionSpec connect = operation_spec("connect", "Connect", OperationKind::Effect, RemoteOperation::Connect{c.id});
     connect.with_description("Open a live session to this saved connection. " +
-                             std::string(c.readiness().message(c.kind)));
+                             std::string(readiness.message(c.kind)));
     connect.with_contract(live_session_contract());
-    if (auto reason = connect_unavailability(c)) connect.unavailable(reason->reason_code, reason->message);
+    if (auto reason = connect_unavailability(c, readiness)) connect.unavailable(reason->reason_code, reason->message);
 
     ActionSpec rename = ActionSpec::text_input("rename", "Rename connection", "New name", "connection name", false,
                                                encode_rename(c.id));
@@ -210,32 +215,40 @@ Resource session_resource(const SavedConnection& c, bool terminal_connected,
 
 std::vector<Resource> connections_resource(const vesk_ui::doc::Document& document) {
     std::vector<SavedConnection> stored = doc::load_connections(document);
-    Resource root("remote.connections", "remote.connection-list", "Remote connections");
-    root.with_action(operation_spec("open", "Show connections", OperationKind::View, RemoteOperation::ShowConnections{}));
-    root.with_action(operation_spec("new", "New connection", OperationKind::View, RemoteOperation::NewConnectionForm{}));
     std::vector<Resource> children;
     children.reserve(stored.size());
     for (const auto& c : stored) children.push_back(connection_resource(c));
+    return connections_resource(std::move(children));
+}
+
+std::vector<Resource> connections_resource(std::vector<Resource> children) {
+    Resource root("remote.connections", "remote.connection-list", "Remote connections");
+    root.with_action(operation_spec("open", "Show connections", OperationKind::View, RemoteOperation::ShowConnections{}));
+    root.with_action(operation_spec("new", "New connection", OperationKind::View, RemoteOperation::NewConnectionForm{}));
     root.with_children(std::move(children));
     std::vector<Resource> out;
     out.push_back(std::move(root));
     return out;
 }
 
+void add_session_resource(std::vector<Resource>& tree, std::span<const SavedConnection> connections,
+                          const std::optional<LiveSessionSummary>& live_session) {
+    if (!live_session) return;
+    for (const auto& c : connections) {
+        if (c.id == live_session->connection_id) {
+            std::vector<Resource> session;
+            session.push_back(session_resource(c, live_session->ssh_terminal_connected, live_session->host_key));
+            tree.front().with_children(std::move(session));
+            return;
+        }
+    }
+}
+
 std::vector<Resource> action_resources(const vesk_ui::doc::Document& document,
                                        std::span<const SavedConnection> connections,
                                        const std::optional<LiveSessionSummary>& live_session) {
     std::vector<Resource> out = connections_resource(document);
-    if (live_session) {
-        for (const auto& c : connections) {
-            if (c.id == live_session->connection_id) {
-                std::vector<Resource> session;
-                session.push_back(session_resource(c, live_session->ssh_terminal_connected, live_session->host_key));
-                out.front().with_children(std::move(session));
-                break;
-            }
-        }
-    }
+    add_session_resource(out, connections, live_session);
     return out;
 }
 

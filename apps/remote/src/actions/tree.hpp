@@ -1,7 +1,7 @@
 // The tree of resources and actions the application publishes: the list of
 // saved connections, one resource per connection, and the live session.
-// Built afresh on every request from the document and a summary of the
-// application state; nothing of it is kept.
+// Built from the document and a summary of the application state; the
+// application reuses what has not changed since its last request (tree_cache.hpp).
 #pragma once
 
 #include <optional>
@@ -44,12 +44,21 @@ std::vector<Resource> action_resources(const vesk_ui::doc::Document& document,
 
 // The root with its open and new actions and one child per stored connection.
 std::vector<Resource> connections_resource(const vesk_ui::doc::Document& document);
+// The same root over connection resources already built, in load order.
+std::vector<Resource> connections_resource(std::vector<Resource> children);
+// Appends the session resource to the root when `connections` holds the live
+// session's connection.
+void add_session_resource(std::vector<Resource>& tree, std::span<const SavedConnection> connections,
+                          const std::optional<LiveSessionSummary>& live_session);
 Resource connection_resource(const SavedConnection& connection);
 Resource session_resource(const SavedConnection& connection, bool terminal_connected,
                           const std::optional<ssh::HostKeyObservation>& observation);
 
 // Reason code and message of an unavailable connect; none when Ready.
 std::optional<vesk_actions::Unavailability> connect_unavailability(const SavedConnection& connection);
+// The same for a readiness already computed.
+std::optional<vesk_actions::Unavailability> connect_unavailability(const SavedConnection& connection,
+                                                                   Readiness readiness);
 
 // The named contracts of the tree.
 ActionContract live_session_contract();

@@ -56,8 +56,7 @@ std::string_view presence_word(Presence presence) {
   return "status unknown";
 }
 
-std::string readiness_text(const SavedConnection& c) {
-  const Readiness readiness = c.readiness();
+std::string readiness_text(const SavedConnection& c, Readiness readiness) {
   if (readiness == Readiness::Ready) return "ready to connect";
   if (readiness == Readiness::InvalidProfile) {
     if (auto problem = c.validate_target()) return *problem;
@@ -142,30 +141,47 @@ AccessNode RemoteApp::accessibility_tree() const {
     list_screen.children.push_back(std::move(search));
 
     AccessNode list = group(Role::List, "Saved connections", "remote.list");
-    const ConnectionView rows = filtered_connections(state_.connections, state_.search);
+    const ListCache& cached = list_results();
+    const std::vector<std::size_t>& rows = cached.order();
     const auto n = static_cast<std::uint32_t>(rows.size());
+    // Only rows painted in the last frame have regions; the others need no lookup.
+    std::vector<Uuid> painted;
+    for (const HitRegion& region : state_.hit_regions) {
+      if (const Uuid* id = std::get_if<Uuid>(&region.message.payload)) painted.push_back(*id);
+    }
+    std::sort(painted.begin(), painted.end());
+    list.children.reserve(n);
     for (std::uint32_t i = 0; i < n; ++i) {
-      const SavedConnection& c = *rows[i];
-      const std::string id = c.id.to_string();
-      AccessNode row =
-          interactive(Role::ListItem,
-                      fill_text("{}, {}, {}, {}, last used {}", c.name, c.kind.label(), presence_word(c.presence),
-                                readiness_text(c), c.last_used),
-                      fill_text("remote.connection:{}:select", id), hit_rect(UiMessage::select_connection(c.id)));
-      row.value = c.target_label();
+      const SavedConnection& c = state_.connections[rows[i]];
+      const Readiness readiness = cached.readiness(rows[i]);
+      // The texts and ids of a row change only with its record: made once.
+      AccessNode row = list_cache_.row_node(rows[i], [&] {
+        const std::string id = c.id.to_string();
+        AccessNode made = interactive(Role::ListItem,
+                                      fill_text("{}, {}, {}, {}, last used {}", c.name, c.kind.label(),
+                                                presence_word(c.presence), readiness_text(c, readiness), c.last_used),
+                                      fill_text("remote.connection:{}:select", id), std::nullopt);
+        made.value = c.target_label();
+        AccessNode star = interactive(Role::ToggleButton, c.favorite ? "Remove from favourites" : "Add to favourites",
+                                      fill_text("remote.connection:{}:favorite", id), std::nullopt);
+        star.toggled = c.favorite;
+        made.children.push_back(std::move(star));
+        made.children.push_back(interactive(Role::Button, "Edit connection",
+                                            fill_text("remote.connection:{}:edit", id), std::nullopt));
+        if (readiness == Readiness::Ready) {
+          made.children.push_back(interactive(Role::Button, "Connect", fill_text("remote.connection:{}:connect", id),
+                                              std::nullopt));
+        }
+        return made;
+      });
       row.set_size = n;
       row.position_in_set = i + 1;
       row.selected = state_.selection == c.id;
-      AccessNode star =
-          interactive(Role::ToggleButton, c.favorite ? "Remove from favourites" : "Add to favourites",
-                      fill_text("remote.connection:{}:favorite", id), hit_rect(UiMessage::toggle_favorite(c.id)));
-      star.toggled = c.favorite;
-      row.children.push_back(std::move(star));
-      row.children.push_back(
-          button("Edit connection", fill_text("remote.connection:{}:edit", id), UiMessage::edit_connection(c.id)));
-      if (c.readiness() == Readiness::Ready) {
-        row.children.push_back(
-            button("Connect", fill_text("remote.connection:{}:connect", id), UiMessage::request_connect(c.id)));
+      if (std::binary_search(painted.begin(), painted.end(), c.id)) {
+        row.bounds = hit_rect(UiMessage::select_connection(c.id));
+        row.children[0].bounds = hit_rect(UiMessage::toggle_favorite(c.id));
+        row.children[1].bounds = hit_rect(UiMessage::edit_connection(c.id));
+        if (row.children.size() > 2) row.children[2].bounds = hit_rect(UiMessage::request_connect(c.id));
       }
       list.children.push_back(std::move(row));
     }

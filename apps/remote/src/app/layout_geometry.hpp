@@ -29,6 +29,8 @@ struct ListHeaderGeometry {
 std::string list_counts_text(const std::vector<SavedConnection>& connections);
 ListHeaderGeometry list_header_geometry(vesk_ui::text::TextRenderer& text, const Rect& content,
                                         const std::vector<SavedConnection>& connections);
+// The same with the counts line already known.
+ListHeaderGeometry list_header_geometry(vesk_ui::text::TextRenderer& text, const Rect& content, std::string counts);
 // The row metrics for the renderer's current scale factor.
 ListMetrics compute_list_metrics(vesk_ui::text::TextRenderer& text);
 

@@ -205,7 +205,9 @@ std::vector<vesk_actions::Resource> RemoteApp::action_resources(const vesk_ui::d
     }
     summary = std::move(s);
   }
-  return actions::action_resources(document, state_.connections, summary);
+  std::vector<vesk_actions::Resource> tree = tree_cache_.connections_resource(document);
+  actions::add_session_resource(tree, state_.connections, summary);
+  return tree;
 }
 
 // ---- device link ----

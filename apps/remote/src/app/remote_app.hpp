@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "apps/remote/src/actions/remote_action.hpp"
+#include "apps/remote/src/actions/tree_cache.hpp"
 #include "apps/remote/src/app/device_session.hpp"
+#include "apps/remote/src/app/list_cache.hpp"
 #include "apps/remote/src/app/live_session.hpp"
 #include "apps/remote/src/app/oneshot.hpp"
 #include "apps/remote/src/app/state.hpp"
@@ -286,6 +288,8 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   bool navigation_open() const;
   // Tooltips are painted (and ticked) only without a dialog and outside fullscreen.
   bool tooltips_painted() const;
+  // Readiness, counts line and filtered order of the list, brought up to date.
+  const ListCache& list_results() const;
 
   // The action host (tests give it a refusing executor).
   vesk_actions::ActionHost& action_host() { return action_host_; }
@@ -330,6 +334,9 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   bool live_device_connected() const;
 
   AppState state_;
+  // Derived from state_ and the document; refreshed where they are read.
+  mutable ListCache list_cache_;
+  mutable actions::TreeCache tree_cache_;
   vesk_actions::ActionHost action_host_;
   DeviceSessionOptions device_options_;
 };

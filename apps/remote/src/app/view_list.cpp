@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "apps/remote/src/app/layout_geometry.hpp"
+#include "apps/remote/src/app/list_cache.hpp"
 #include "apps/remote/src/app/paint.hpp"
 #include "apps/remote/src/doc/list.hpp"
 #include "platform/vesk_ui/theme/surface.hpp"
@@ -25,25 +26,24 @@ bool header_compact(double width) { return width < kCompactHeaderWidth; }
 }  // namespace
 
 std::string list_counts_text(const std::vector<SavedConnection>& connections) {
-  const std::size_t total = connections.size();
-  const std::size_t online = count_online(connections);
-  const auto connectable =
-      static_cast<std::size_t>(std::count_if(connections.begin(), connections.end(), [](const SavedConnection& c) {
-        return c.readiness() == Readiness::Ready;
-      }));
-  if (connectable < total)
-    return fill_text("{} saved \u00b7 {} online \u00b7 {} connectable here", total, online, connectable);
-  return fill_text("{} saved \u00b7 {} online", total, online);
+  std::vector<Readiness> readiness;
+  readiness.reserve(connections.size());
+  for (const SavedConnection& c : connections) readiness.push_back(c.readiness());
+  return list_counts_text(connections, readiness);
 }
 
 ListHeaderGeometry list_header_geometry(vesk_ui::text::TextRenderer& text, const Rect& content,
                                         const std::vector<SavedConnection>& connections) {
+  return list_header_geometry(text, content, list_counts_text(connections));
+}
+
+ListHeaderGeometry list_header_geometry(vesk_ui::text::TextRenderer& text, const Rect& content, std::string counts) {
   ListHeaderGeometry g;
   const double w = content.width();
   const bool compact = header_compact(w);
   g.title = compact ? "Remote" : "Remote Machines";
   g.title_height = text.measure_weighted(g.title, 22.0f, std::nullopt, kWeightBold).height;
-  g.counts = list_counts_text(connections);
+  g.counts = std::move(counts);
   g.new_label = compact ? "+ New" : "+ New connection";
   const double label_w = text_width(text, g.new_label, 13.0f);
   const double button_w = std::max(label_w + 28.0, compact ? 88.0 : 150.0);
@@ -105,7 +105,8 @@ ListRowGeometry list_row_geometry(vesk_ui::text::TextRenderer& text, const ListM
 void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint, const Rect& content) {
   const Rect window = bounds_;
   const auto& c = p.colors();
-  const ListHeaderGeometry header = list_header_geometry(p.text, content, state_.connections);
+  const ListCache& cached = list_results();
+  const ListHeaderGeometry header = list_header_geometry(p.text, content, cached.counts_text());
 
   p.text_at(header.title, 22.0f, c.text_primary, content.x0 + 24.0, content.y0 + 16.0, kWeightBold);
   p.text_at(header.counts, 13.0f, c.text_secondary, content.x0 + 24.0, content.y0 + 16.0 + header.title_height + 4.0);
@@ -116,7 +117,7 @@ void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
 
   const double list_top = header.list_top;
   state_.list_metrics.list_top = list_top - window.y0;
-  const ConnectionView rows = filtered_connections(state_.connections, state_.search);
+  const std::vector<std::size_t>& rows = cached.order();
   const double cx = (content.x0 + content.x1) / 2.0;
   const double w = content.width();
 
@@ -174,7 +175,7 @@ void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
     const double top = list_top - state_.list_scroll + static_cast<double>(i) * pitch;
     const double bottom = top + h;
     if (top > window.y1 || bottom < list_top) continue;
-    const SavedConnection& row = *rows[i];
+    const SavedConnection& row = state_.connections[rows[i]];
     const Rect card{content.x0 + 24.0, top, content.x1 - 24.0, bottom};
     const ListRowGeometry g = list_row_geometry(p.text, metrics, card, stacked, row);
     const double cy = (top + bottom) / 2.0;
@@ -228,7 +229,7 @@ void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
                 g.pill.y0 + 1.0);
     }
 
-    const Readiness readiness = row.readiness();
+    const Readiness readiness = cached.readiness(rows[i]);
     if (readiness == Readiness::Ready) {
       paint_button(p, "Connect", g.action, vesk_ui::widget::button::kPrimary);
       record_in_list(UiMessage::request_connect(row.id), g.action);
@@ -256,6 +257,11 @@ void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
     }
   }
   p.scene.pop_layer();
+}
+
+const ListCache& RemoteApp::list_results() const {
+  list_cache_.refresh(state_.connections, state_.search);
+  return list_cache_;
 }
 
 void RemoteApp::scroll_selection_into_view(std::size_t row, std::size_t count) {

@@ -5,7 +5,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 #include <ostream>
+#include <unordered_map>
 
 namespace remote {
 namespace {
@@ -87,9 +90,7 @@ std::optional<EndpointId::Bytes> decode_base32(std::string_view text) {
   return bytes;
 }
 
-}  // namespace
-
-bool is_ed25519_point(const EndpointId::Bytes& bytes) {
+bool compute_is_ed25519_point(const EndpointId::Bytes& bytes) {
   const Curve& c = curve();
   Mpz y, y2, u, v, w;
   mpz_import(y.v, bytes.size(), -1, 1, 0, 0, bytes.data());  // little-endian
@@ -109,6 +110,62 @@ bool is_ed25519_point(const EndpointId::Bytes& bytes) {
   if (mpz_sgn(w.v) == 0) return true;
   return mpz_legendre(w.v, c.p.v) == 1;
 }
+
+struct BytesHash {
+  std::size_t operator()(const EndpointId::Bytes& bytes) const noexcept {
+    // The bytes are a curve coordinate: any eight of them are already well mixed.
+    std::uint64_t h = 0;
+    std::memcpy(&h, bytes.data(), sizeof h);
+    return static_cast<std::size_t>(h);
+  }
+};
+
+// The point check costs about a microsecond and readiness runs it for every
+// device profile, so its answers are remembered. Two generations bound the
+// memory: when the newer fills up it becomes the older and the older is
+// dropped, so keys in steady use survive and nothing is forgotten all at once.
+class PointCheckMemo {
+ public:
+  static constexpr std::size_t kEntriesPerGeneration = 16'384;
+
+  bool check(const EndpointId::Bytes& bytes) {
+    {
+      std::lock_guard lock(mutex_);
+      if (auto it = newer_.find(bytes); it != newer_.end()) return it->second;
+      if (auto it = older_.find(bytes); it != older_.end()) {
+        const bool valid = it->second;
+        remember(bytes, valid);
+        return valid;
+      }
+    }
+    const bool valid = compute_is_ed25519_point(bytes);
+    std::lock_guard lock(mutex_);
+    remember(bytes, valid);
+    return valid;
+  }
+
+ private:
+  void remember(const EndpointId::Bytes& bytes, bool valid) {
+    if (newer_.size() >= kEntriesPerGeneration) {
+      older_ = std::move(newer_);
+      newer_ = {};
+    }
+    newer_.emplace(bytes, valid);
+  }
+
+  std::mutex mutex_;
+  std::unordered_map<EndpointId::Bytes, bool, BytesHash> newer_;
+  std::unordered_map<EndpointId::Bytes, bool, BytesHash> older_;
+};
+
+PointCheckMemo& point_check_memo() {
+  static PointCheckMemo memo;
+  return memo;
+}
+
+}  // namespace
+
+bool is_ed25519_point(const EndpointId::Bytes& bytes) { return point_check_memo().check(bytes); }
 
 std::optional<EndpointId> EndpointId::from_bytes(const Bytes& bytes) {
   if (!is_ed25519_point(bytes)) return std::nullopt;

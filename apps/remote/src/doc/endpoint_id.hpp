@@ -38,6 +38,7 @@ class EndpointId {
 // Whether 32 bytes are the compressed form of a point of Ed25519: with the sign
 // bit cleared, y (reduced mod p) must give an x² = (y²−1)/(d·y²+1) that is zero
 // or a square mod p = 2²⁵⁵−19. Non-canonical y and x = 0 with the sign bit set pass.
+// Answers are remembered per key (thread-safe, bounded).
 bool is_ed25519_point(const EndpointId::Bytes& bytes);
 
 }  // namespace remote

@@ -52,6 +52,17 @@ TEST(DocEndpointIdPoint, KnownVectors) {
       {"y = p + 2, non-canonical two", y_is_p_plus_2, false},
   };
   for (const auto& r : rows) EXPECT_EQ(is_ed25519_point(r.bytes), r.valid) << r.what;
+  // Answers are remembered: asked again, and again after enough other keys to
+  // push them out of the memo, the answers stay the same.
+  for (const auto& r : rows) EXPECT_EQ(is_ed25519_point(r.bytes), r.valid) << r.what << " (remembered)";
+  for (unsigned k = 0; k < 40'000; ++k) {
+    EndpointId::Bytes other{};
+    other[1] = static_cast<std::uint8_t>(k);
+    other[2] = static_cast<std::uint8_t>(k >> 8);
+    other[3] = 0x5a;
+    (void)is_ed25519_point(other);
+  }
+  for (const auto& r : rows) EXPECT_EQ(is_ed25519_point(r.bytes), r.valid) << r.what << " (after the memo filled)";
 }
 
 TEST(DocEndpointIdPoint, EveryGeneratedKeyIsAPoint) {

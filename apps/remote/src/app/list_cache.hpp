@@ -1,0 +1,73 @@
+#pragma once
+// What the list screen and the accessibility tree derive from the saved
+// connections: each one's readiness, the counts line, and the connections that
+// match the search in display order. Deriving them takes a readiness check per
+// connection (a curve-point check for devices) and lower-casing and sorting
+// every name, too much to repeat at every frame with thousands of connections,
+// so they are kept and recomputed only when the connections, the search text
+// or the live-sessions switch that readiness reads have changed.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "apps/remote/src/doc/list.hpp"
+#include "apps/remote/src/doc/model.hpp"
+#include "platform/vesk_ui/widget/access.hpp"
+
+namespace remote::app {
+
+class ListCache {
+ public:
+  // Brings the results up to date with the list and the search text. When
+  // nothing changed this costs one comparison of the list with its copy.
+  void refresh(const std::vector<SavedConnection>& connections, std::string_view search);
+
+  // The results for the list and search text of the last refresh.
+  // Readiness of connections[index].
+  Readiness readiness(std::size_t index) const { return readiness_[index]; }
+  const std::string& counts_text() const { return counts_; }
+  // Indices into the list of the matching connections, in display order.
+  const std::vector<std::size_t>& order() const { return order_; }
+  // The same as entries of `connections`, which must be the refreshed list.
+  ConnectionView view(const std::vector<SavedConnection>& connections) const;
+
+  // The accessibility node of connections[index] with its children as far as
+  // they follow from the record and its readiness (no bounds, selection or
+  // position in the set); made by `make` the first time it is asked for.
+  const vesk_ui::access::AccessNode& row_node(std::size_t index,
+                                              const std::function<vesk_ui::access::AccessNode()>& make);
+
+  // How often readiness and order were recomputed (for tests).
+  std::uint64_t readiness_computations() const { return readiness_computations_; }
+  std::uint64_t order_computations() const { return order_computations_; }
+
+ private:
+  std::vector<SavedConnection> connections_;  // the list the results belong to
+  bool live_sessions_ = false;
+  bool readiness_valid_ = false;
+  std::vector<Readiness> readiness_;
+  // Lower-cased name, host, user, group and kind word of each connection,
+  // which the search matches and the order sorts by.
+  struct Lowered {
+    std::string name, host, user, group, kind;
+  };
+  std::vector<Lowered> lowered_;
+  std::vector<std::optional<vesk_ui::access::AccessNode>> row_nodes_;
+  std::string counts_;
+  std::string search_;
+  bool order_valid_ = false;
+  std::vector<std::size_t> order_;
+  std::uint64_t readiness_computations_ = 0;
+  std::uint64_t order_computations_ = 0;
+};
+
+// The counts line for a list whose readiness is known.
+std::string list_counts_text(const std::vector<SavedConnection>& connections,
+                             const std::vector<Readiness>& readiness);
+
+}  // namespace remote::app

@@ -1,0 +1,125 @@
+// The list's kept results (readiness, counts line, filtered order, the
+// accessibility rows) must follow every change of the connections, the search
+// text and the environment readiness reads, and be recomputed only then.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include "apps/remote/src/app/layout_geometry.hpp"
+#include "apps/remote/src/doc/list.hpp"
+#include "platform/vesk_ui/headless/headless_host.hpp"
+#include "tests/apps/remote/app/app_test_util.hpp"
+
+namespace {
+
+using namespace apptest;
+using vesk_ui::access::AccessNode;
+
+std::size_t count_tag(const std::vector<HitRegion>& regions, UiMessage::Tag tag) {
+  std::size_t n = 0;
+  for (const auto& r : regions) n += r.message.tag == tag ? 1 : 0;
+  return n;
+}
+
+// Paints a frame and checks the painted and published results against a
+// fresh computation from the state.
+void expect_fresh(vesk_ui::headless::HeadlessHost& host, const std::string& what) {
+  host.paint();
+  auto& app = host.widget_as<RemoteApp>();
+  const auto& connections = app.state().connections;
+  const ConnectionView fresh = filtered_connections(connections, app.state().search);
+  const ListCache& cached = app.list_results();
+
+  EXPECT_EQ(cached.counts_text(), list_counts_text(connections)) << what;
+  EXPECT_EQ(cached.view(connections), fresh) << what;
+  std::size_t ready_rows = 0;
+  for (std::size_t i = 0; i < connections.size(); ++i) {
+    EXPECT_EQ(cached.readiness(i), connections[i].readiness()) << what << ", row " << i;
+  }
+  for (const SavedConnection* c : fresh) ready_rows += c->readiness() == Readiness::Ready ? 1 : 0;
+  // Every row fits in the window, so every ready row has its Connect button.
+  EXPECT_EQ(count_tag(app.state().hit_regions, UiMessage::Tag::RequestConnect), ready_rows) << what;
+
+  const AccessNode tree = app.accessibility_tree();
+  const AccessNode* list = tree.find_by_id(vesk_ui::access::node_id("remote.list"));
+  ASSERT_NE(list, nullptr) << what;
+  ASSERT_EQ(list->children.size(), fresh.size()) << what;
+  for (std::size_t i = 0; i < fresh.size(); ++i) {
+    const AccessNode& row = list->children[i];
+    EXPECT_EQ(row.action_id, "remote.connection:" + fresh[i]->id.to_string() + ":select") << what;
+    EXPECT_TRUE(row.label->starts_with(fresh[i]->name + ", ")) << what << ": " << *row.label;
+    EXPECT_EQ(row.value, fresh[i]->target_label()) << what;
+    EXPECT_EQ(row.position_in_set, i + 1) << what;
+    EXPECT_EQ(row.children.size(), fresh[i]->readiness() == Readiness::Ready ? 3u : 2u) << what;
+    EXPECT_TRUE(row.bounds.has_value()) << what;
+  }
+}
+
+TEST(AppListCache, FollowsConnectionsSearchAndEnvironment) {
+  unsetenv("REMOTE_LIVE_SESSIONS");
+  std::vector<SavedConnection> list = {conn("Build", ConnectionKind::Ssh, "build.example.com", 22),
+                                       device_conn("Studio"),
+                                       conn("Windows", ConnectionKind::Rdp, "w.example.com", 3389),
+                                       conn("Nas", ConnectionKind::Vnc, "nas.example.com", 5900)};
+  vesk_ui::headless::HeadlessOptions options;
+  options.stub_text = true;
+  vesk_ui::headless::HeadlessHost host(std::make_unique<RemoteApp>(list, std::vector<DiscoveredDevice>{}), options);
+  auto& app = host.widget_as<RemoteApp>();
+  auto& state = app.state_mut();
+  expect_fresh(host, "first frame");
+
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+  };
+  const Step steps[] = {
+      {"live sessions on", [] { setenv("REMOTE_LIVE_SESSIONS", "", 1); }},
+      {"search", [&] { state.search = "  STU "; }},
+      {"search matching nothing", [&] { state.search = "zzz"; }},
+      {"search cleared", [&] { state.search.clear(); }},
+      {"renamed", [&] { state.connections[0].name = "Zulu"; }},
+      {"favourite", [&] { state.connections[3].favorite = true; }},
+      {"online", [&] { state.connections[2].presence = Presence::Online; }},
+      {"device host broken", [&] { state.connections[1].host = "not an endpoint id"; }},
+      {"device host mended", [&] { state.connections[1].host = sample_endpoint_id(1); }},
+      {"added", [&] { state.connections.push_back(conn("Added", ConnectionKind::Ssh, "a.example.com", 22)); }},
+      {"removed", [&] { state.connections.erase(state.connections.begin()); }},
+      {"live sessions off", [] { unsetenv("REMOTE_LIVE_SESSIONS"); }},
+  };
+  for (const Step& step : steps) {
+    step.change();
+    expect_fresh(host, step.what);
+  }
+  unsetenv("REMOTE_LIVE_SESSIONS");
+}
+
+TEST(AppListCache, RecomputesOnlyWhatAChangeAffects) {
+  unsetenv("REMOTE_LIVE_SESSIONS");
+  std::vector<SavedConnection> list = {conn("a", ConnectionKind::Ssh, "a.example.com", 22), device_conn("b")};
+  vesk_ui::headless::HeadlessOptions options;
+  options.stub_text = true;
+  vesk_ui::headless::HeadlessHost host(std::make_unique<RemoteApp>(list, std::vector<DiscoveredDevice>{}), options);
+  auto& app = host.widget_as<RemoteApp>();
+  host.paint();
+  const auto counts = [&] {
+    return std::pair{app.list_results().readiness_computations(), app.list_results().order_computations()};
+  };
+  const auto start = counts();
+
+  host.paint();
+  (void)app.accessibility_tree();
+  EXPECT_EQ(counts(), start) << "frames and trees without a change";
+
+  app.state_mut().search = "a";
+  host.paint();
+  EXPECT_EQ(counts(), std::pair(start.first, start.second + 1)) << "a search recomputes the order only";
+
+  setenv("REMOTE_LIVE_SESSIONS", "1", 1);
+  host.paint();
+  EXPECT_EQ(counts(), std::pair(start.first + 1, start.second + 2)) << "the environment recomputes both";
+  unsetenv("REMOTE_LIVE_SESSIONS");
+}
+
+}  // namespace
