@@ -63,6 +63,7 @@ bool Publisher::enable_bridge() {
     return false;
   }
   bridge_wanted_ = true;
+  serving_ = true;
   return true;
 }
 
@@ -113,7 +114,7 @@ void Publisher::turn(widget::Widget& widget, doc::Document* document, const Scre
                      Clock::time_point now) {
   // Without the bridge no one reads the tree: the application runs as it
   // would without accessibility.
-  if (!bridge_wanted_) return;
+  if (!serving_) return;
   geometry_ = geometry;
   run_requests(widget, document);
   if (stale_ && (publications_ == 0 || now - last_publish_ >= kMinPublishInterval)) {
@@ -125,6 +126,7 @@ void Publisher::turn(widget::Widget& widget, doc::Document* document, const Scre
     bridge_connected_ = start_bridge();
     if (!bridge_connected_) {
       bridge_wanted_ = false;
+      serving_ = false;
       log_line("atk-bridge did not start; not published to assistive technology");
     }
   }

@@ -46,6 +46,8 @@ class Publisher final : public NodeSource {
   // first publication, once the tree has a root.
   bool enable_bridge();
   bool bridge_wanted() const { return bridge_wanted_; }
+  // Publishes in turn() without any bus (tests and tools).
+  void serve_without_bridge() { serving_ = true; }
   bool bridge_connected() const { return bridge_connected_; }
 
   // A frame was painted: the tree may have changed.
@@ -91,6 +93,7 @@ class Publisher final : public NodeSource {
   std::deque<Request> queue_;
   ScreenGeometry geometry_;
   bool stale_ = false;
+  bool serving_ = false;  // turn() publishes
   bool bridge_wanted_ = false;
   bool bridge_connected_ = false;
   Clock::time_point last_publish_{};

@@ -276,12 +276,11 @@ int run_or_exit(const LaunchDescriptor& d) {
     if (quit) break;
 
     host.tick();
-    // GLib's default context carries atk-bridge's bus traffic.
+    // Accessibility: GLib's default context carries atk-bridge's bus traffic;
+    // then the requests it queued run and a changed tree is published.
     if (a11y.bridge_wanted()) {
       while (g_main_context_iteration(nullptr, FALSE)) {
       }
-    }
-    {
       int wx = 0, wy = 0;
       SDL_GetWindowPosition(sdl.window, &wx, &wy);
       a11y.turn(*widget, host.document(), {double(wx), double(wy), scale / physical_per_window}, widget::Clock::now());

@@ -327,11 +327,40 @@ TEST_F(PublisherTest, RequestsWaitForTheLoopAndStaleOnesAreRefused) {
   EXPECT_EQ(publisher.queued_requests(), kMaxQueuedRequests);
 }
 
-TEST_F(PublisherTest, TurnPublishesOnlyAfterAPaintedFrame) {
-  // Without a bridge the loop's turn does nothing at all.
+TEST_F(PublisherTest, TurnPublishesOnlyAfterAPaintedFrameAndNotTooOften) {
+  const auto t0 = Publisher::Clock::now();
+  auto turn = [&](std::chrono::milliseconds at) { publisher.turn(widget, nullptr, {}, t0 + at); };
+  // Without a bridge (or a local consumer) the loop's turn does nothing at all.
   publisher.frame_painted();
-  publisher.turn(widget, nullptr, {}, Publisher::Clock::now());
+  turn(std::chrono::milliseconds(0));
   EXPECT_EQ(publisher.publications(), 0u);
+
+  publisher.serve_without_bridge();
+  turn(std::chrono::milliseconds(0));
+  EXPECT_EQ(publisher.publications(), 1u);
+  EXPECT_NE(obj("row:0"), nullptr);
+  // Idle turns: no frame, no rebuild.
+  turn(std::chrono::milliseconds(500));
+  turn(std::chrono::milliseconds(900));
+  EXPECT_EQ(publisher.publications(), 1u);
+  // Frames closer together than the interval are published together.
+  widget.screen.rows = 3;
+  publisher.frame_painted();
+  turn(std::chrono::milliseconds(950));
+  EXPECT_EQ(publisher.publications(), 2u);
+  widget.screen.rows = 4;
+  publisher.frame_painted();
+  turn(std::chrono::milliseconds(950) + kMinPublishInterval / 2);
+  EXPECT_EQ(publisher.publications(), 2u);
+  EXPECT_EQ(obj("row:3"), nullptr);
+  turn(std::chrono::milliseconds(950) + kMinPublishInterval);
+  EXPECT_EQ(publisher.publications(), 3u);
+  EXPECT_NE(obj("row:3"), nullptr);
+  // Requests run in the turn.
+  EXPECT_TRUE(atk_action_do_action(ATK_ACTION(obj("row:3")), 0));
+  turn(std::chrono::milliseconds(2000));
+  ASSERT_EQ(widget.performed.size(), 1u);
+  EXPECT_EQ(widget.performed[0].first, "row:3");
 }
 
 }  // namespace
