@@ -247,6 +247,11 @@ def run_with_bus(args, display, out_dir):
         check(cancel is not None and cancel.queryAction().doAction(0), "Cancel is accepted")
         back = wait_for(lambda: find(frame, named(pyatspi.ROLE_LIST, "Saved connections")))
         check(back is not None, "Cancel brought the list back")
+        # Bounds come from the hit regions of the last painted frame.
+        first_row = wait_for(lambda: back.getChildAtIndex(0))
+        check(first_row is not None and wait_for(
+            lambda: first_row.queryComponent().getExtents(pyatspi.DESKTOP_COORDS).height > 0),
+              "the list's rows have bounds again: the window painted it")
         screenshot(display, out_dir, "5-back-to-list")
         pump(0.2)
     finally:
