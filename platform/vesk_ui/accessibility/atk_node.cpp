@@ -73,7 +73,9 @@ const std::string& text_or_empty(const FlatNode* n) {
   return t ? *t : empty;
 }
 
-gint char_count(const std::string& s) { return static_cast<gint>(g_utf8_strlen(s.c_str(), static_cast<gssize>(s.size()))); }
+gint char_count(const std::string& s) {
+  return static_cast<gint>(g_utf8_strlen(s.c_str(), static_cast<gssize>(s.size())));
+}
 
 }  // namespace
 

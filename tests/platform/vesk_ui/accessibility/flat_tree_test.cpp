@@ -30,7 +30,8 @@ AccessNode sample(int rows) {
   AccessNode screen = node(Role::Group, "Connections");
   screen.children.push_back(node(Role::Button, "New connection", "app.new"));  // same id again
   AccessNode list = node(Role::List, "Saved", "app.list");
-  for (int i = 0; i < rows; ++i) list.children.push_back(node(Role::ListItem, "Row " + std::to_string(i), "row:" + std::to_string(i)));
+  for (int i = 0; i < rows; ++i)
+    list.children.push_back(node(Role::ListItem, "Row " + std::to_string(i), "row:" + std::to_string(i)));
   screen.children.push_back(std::move(list));
   screen.children.push_back(node(Role::Text, "No more"));
   root.children.push_back(std::move(screen));
@@ -101,7 +102,9 @@ TEST(FlatTreeDiff, ReportsOnlyWhatChanged) {
     std::size_t removed;
     std::vector<NodeChange> changed;
   };
-  auto row = [](AccessNode& root, int i) -> AccessNode& { return root.children[1].children[1].children[static_cast<std::size_t>(i)]; };
+  auto row = [](AccessNode& root, int i) -> AccessNode& {
+    return root.children[1].children[1].children[static_cast<std::size_t>(i)];
+  };
   const std::vector<Case> cases = {
       {"nothing", [](AccessNode&) {}, 0, 0, {}},
       {"a label", [&](AccessNode& r) { row(r, 1).label = "Renamed"; }, 0, 0, {{row1, kChangedName}}},
@@ -110,10 +113,15 @@ TEST(FlatTreeDiff, ReportsOnlyWhatChanged) {
       {"selection", [&](AccessNode& r) { row(r, 1).selected = true; }, 0, 0, {{row1, kChangedStates}}},
       {"bounds", [&](AccessNode& r) { row(r, 1).bounds = scene::Rect{0, 0, 5, 5}; }, 0, 0,
        {{row1, kChangedStates | kChangedBounds}}},
-      {"a row added at the end", [&](AccessNode& r) { r.children[1].children[1].children.push_back(node(Role::ListItem, "New", "row:9")); },
-       1, 0, {{list, kChangedChildren}}},
-      {"a row removed", [&](AccessNode& r) { auto& c = r.children[1].children[1].children; c.erase(c.begin()); }, 0, 1,
-       {{list, kChangedChildren}, {row1, kChangedParent}, {access::node_id("row:2"), kChangedParent}}},
+      {"a row added at the end",
+       [&](AccessNode& r) { r.children[1].children[1].children.push_back(node(Role::ListItem, "New", "row:9")); }, 1,
+       0, {{list, kChangedChildren}}},
+      {"a row removed",
+       [&](AccessNode& r) {
+         auto& c = r.children[1].children[1].children;
+         c.erase(c.begin());
+       },
+       0, 1, {{list, kChangedChildren}, {row1, kChangedParent}, {access::node_id("row:2"), kChangedParent}}},
       {"a role changed", [&](AccessNode& r) { row(r, 1).role = Role::Button; }, 1, 1, {}},
   };
   const FlatTree before = flatten(sample(3));
