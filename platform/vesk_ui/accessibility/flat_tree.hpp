@@ -23,6 +23,7 @@ struct FlatNode {
   std::uint64_t key = 0;
   std::uint64_t parent = 0;  // 0: the root
   std::uint32_t index_in_parent = 0;
+  std::uint32_t generation = 0;  // the update that last met this node
   std::vector<std::uint64_t> children;
   Role role = Role::Unknown;
   std::optional<std::string> label;
@@ -41,21 +42,19 @@ struct FlatNode {
   std::uint8_t text_marker = access::kTextMarkerDefault;
 };
 
+// The published tree, updated in place from frame to frame.
 struct FlatTree {
-  std::vector<FlatNode> nodes;  // depth first; nodes[0] is the root
-  std::unordered_map<std::uint64_t, std::size_t> index;
+  std::unordered_map<std::uint64_t, FlatNode> nodes;
+  std::optional<std::uint64_t> root_key;
+  std::uint32_t generation = 0;
 
   const FlatNode* find(std::uint64_t key) const {
-    auto it = index.find(key);
-    return it == index.end() ? nullptr : &nodes[it->second];
+    auto it = nodes.find(key);
+    return it == nodes.end() ? nullptr : &it->second;
   }
-  const FlatNode* root() const { return nodes.empty() ? nullptr : &nodes.front(); }
+  const FlatNode* root() const { return root_key ? find(*root_key) : nullptr; }
+  std::size_t size() const { return nodes.size(); }
 };
-
-// Keys: a node's own id when no earlier node of the tree took it; otherwise
-// (no id, or a repeated one) a key derived from the parent's key, the role
-// and the node's rank among such siblings. Never 0. Takes the tree apart.
-FlatTree flatten(AccessNode&& root);
 
 // What differs between two versions of one node.
 enum ChangeBits : std::uint32_t {
@@ -76,13 +75,23 @@ struct NodeChange {
 
 struct TreeDiff {
   std::vector<std::uint64_t> added;    // in the new tree's order (parents first)
-  std::vector<std::uint64_t> removed;  // in the old tree's order
+  std::vector<std::uint64_t> removed;  // no longer in the tree
   std::vector<NodeChange> changed;     // nodes in both trees that differ
+  std::vector<FlatNode> before;        // the previous version of each changed node
+  std::optional<std::uint64_t> old_root;
   // The role decides the kind of object, so a node whose role changed is
   // reported as removed and added.
   bool empty() const { return added.empty() && removed.empty() && changed.empty(); }
 };
 
-TreeDiff diff(const FlatTree& before, const FlatTree& after);
+// Brings `tree` to the new frame's tree and tells what changed. Keys: a node's
+// own id when no earlier node of the walk took it; otherwise (no id, or a
+// repeated one) a key derived from the parent's key, the role and the node's
+// rank among such siblings. Never 0. Unchanged nodes cost a lookup and a
+// comparison; nothing of theirs is copied. Takes the new tree apart.
+TreeDiff update(FlatTree& tree, AccessNode&& root);
+
+// A tree of its own (the first frame).
+FlatTree flatten(AccessNode&& root);
 
 }  // namespace vesk_ui::accessibility

@@ -142,13 +142,9 @@ AtkObject* Publisher::create_object(const FlatNode& n) {
 }
 
 void Publisher::publish(AccessNode root) {
-  FlatTree next = flatten(std::move(root));
-  const TreeDiff d = diff(tree_, next);
+  const TreeDiff d = update(tree_, std::move(root));
   ++publications_;
   if (d.empty()) return;
-
-  FlatTree before = std::move(tree_);
-  tree_ = std::move(next);
 
   // Old objects stay alive until every signal that names them is out.
   std::unordered_map<std::uint64_t, AtkObject*> dropped;
@@ -160,8 +156,7 @@ void Publisher::publish(AccessNode root) {
   }
   std::unordered_set<std::uint64_t> replaced;  // same key, new role
   for (std::uint64_t key : d.added) {
-    const FlatNode* n = tree_.find(key);
-    objects_[key] = create_object(*n);
+    objects_[key] = create_object(*tree_.find(key));
     if (dropped.contains(key)) replaced.insert(key);
   }
   const auto old_object = [&](std::uint64_t key) {
@@ -169,20 +164,20 @@ void Publisher::publish(AccessNode root) {
     return it != dropped.end() ? it->second : object(key);
   };
 
-  for (const NodeChange& c : d.changed) {
-    if (!(c.bits & kChangedChildren)) continue;
-    const FlatNode* was = before.find(c.key);
-    const FlatNode* now = tree_.find(c.key);
-    AtkObject* parent = object(c.key);
-    const std::unordered_set<std::uint64_t> old_set(was->children.begin(), was->children.end());
+  for (std::size_t i = 0; i < d.changed.size(); ++i) {
+    if (!(d.changed[i].bits & kChangedChildren)) continue;
+    const FlatNode& was = d.before[i];
+    const FlatNode* now = tree_.find(d.changed[i].key);
+    AtkObject* parent = object(now->key);
+    const std::unordered_set<std::uint64_t> old_set(was.children.begin(), was.children.end());
     const std::unordered_set<std::uint64_t> new_set(now->children.begin(), now->children.end());
-    for (std::uint32_t i = 0; i < was->children.size(); ++i) {
-      const std::uint64_t k = was->children[i];
-      if (!new_set.contains(k)) emit_child(parent, "children-changed::remove", i, old_object(k));
+    for (std::uint32_t j = 0; j < was.children.size(); ++j) {
+      const std::uint64_t k = was.children[j];
+      if (!new_set.contains(k)) emit_child(parent, "children-changed::remove", j, old_object(k));
     }
-    for (std::uint32_t i = 0; i < now->children.size(); ++i) {
-      const std::uint64_t k = now->children[i];
-      if (!old_set.contains(k)) emit_child(parent, "children-changed::add", i, object(k));
+    for (std::uint32_t j = 0; j < now->children.size(); ++j) {
+      const std::uint64_t k = now->children[j];
+      if (!old_set.contains(k)) emit_child(parent, "children-changed::add", j, object(k));
     }
   }
   for (std::uint64_t key : replaced) {
@@ -191,19 +186,18 @@ void Publisher::publish(AccessNode root) {
     emit_child(parent, "children-changed::remove", n->index_in_parent, dropped[key]);
     emit_child(parent, "children-changed::add", n->index_in_parent, object(key));
   }
-  if (const FlatNode* r = tree_.root(); r && before.root() && before.root()->key != r->key) {
-    emit_child(application_, "children-changed::remove", 0, old_object(before.root()->key));
-    emit_child(application_, "children-changed::add", 0, object(r->key));
+  if (d.old_root && tree_.root_key && *d.old_root != *tree_.root_key) {
+    emit_child(application_, "children-changed::remove", 0, old_object(*d.old_root));
+    emit_child(application_, "children-changed::add", 0, object(*tree_.root_key));
   }
 
-  for (const NodeChange& c : d.changed) {
-    signal_change(*before.find(c.key), *tree_.find(c.key), c.bits);
+  for (std::size_t i = 0; i < d.changed.size(); ++i) {
+    signal_change(d.before[i], *tree_.find(d.changed[i].key), d.changed[i].bits);
   }
 
   // A node that arrives with the focus (a form opening on its first field).
   for (std::uint64_t key : d.added) {
-    const FlatNode* n = tree_.find(key);
-    if (!n->focused) continue;
+    if (!tree_.find(key)->focused) continue;
     atk_object_notify_state_change(object(key), ATK_STATE_FOCUSED, TRUE);
     focus_moved(object(key));
   }

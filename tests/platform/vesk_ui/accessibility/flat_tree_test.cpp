@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 
 #include "platform/vesk_ui/accessibility/flat_tree.hpp"
 
@@ -39,8 +40,8 @@ AccessNode sample(int rows) {
 }
 
 std::uint64_t key_of(const FlatTree& t, std::string_view label) {
-  for (const FlatNode& n : t.nodes) {
-    if (n.label == label) return n.key;
+  for (const auto& [key, n] : t.nodes) {
+    if (n.label == label) return key;
   }
   return 0;
 }
@@ -48,10 +49,9 @@ std::uint64_t key_of(const FlatTree& t, std::string_view label) {
 TEST(FlatTree, KeysAreIdsWhereUniqueAndStableWhereDerived) {
   const FlatTree a = flatten(sample(3));
   const FlatTree b = flatten(sample(3));
-  ASSERT_EQ(a.nodes.size(), 10u);
-  // Every key distinct and never 0.
-  EXPECT_EQ(a.index.size(), a.nodes.size());
-  EXPECT_FALSE(a.index.contains(0));
+  // Every node has its own key, never 0.
+  ASSERT_EQ(a.size(), 10u);
+  EXPECT_FALSE(a.nodes.contains(0));
   // A node's own id when it is the first to carry it.
   EXPECT_EQ(key_of(a, "Add connection"), access::node_id("app.new"));
   EXPECT_EQ(key_of(a, "Row 1"), access::node_id("row:1"));
@@ -59,7 +59,7 @@ TEST(FlatTree, KeysAreIdsWhereUniqueAndStableWhereDerived) {
   EXPECT_NE(key_of(a, "New connection"), access::node_id("app.new"));
   EXPECT_NE(key_of(a, "New connection"), 0u);
   // ...that are the same in the next frame.
-  for (const FlatNode& n : a.nodes) EXPECT_EQ(key_of(b, *n.label), n.key) << *n.label;
+  for (const auto& [key, n] : a.nodes) EXPECT_EQ(key_of(b, *n.label), key) << *n.label;
   // More rows (nodes with ids) do not move the derived keys of their siblings.
   const FlatTree c = flatten(sample(7));
   EXPECT_EQ(key_of(c, "No more"), key_of(a, "No more"));
@@ -89,7 +89,7 @@ TEST(FlatTree, RunawayDepthIsCut) {
     at->children.push_back(node(Role::Group, "g"));
     at = &at->children.back();
   }
-  EXPECT_EQ(flatten(std::move(root)).nodes.size(), static_cast<std::size_t>(kMaxFlatDepth + 1));
+  EXPECT_EQ(flatten(std::move(root)).size(), static_cast<std::size_t>(kMaxFlatDepth + 1));
 }
 
 TEST(FlatTreeDiff, ReportsOnlyWhatChanged) {
@@ -124,19 +124,40 @@ TEST(FlatTreeDiff, ReportsOnlyWhatChanged) {
        0, 1, {{list, kChangedChildren}, {row1, kChangedParent}, {access::node_id("row:2"), kChangedParent}}},
       {"a role changed", [&](AccessNode& r) { row(r, 1).role = Role::Button; }, 1, 1, {}},
   };
-  const FlatTree before = flatten(sample(3));
   for (const Case& c : cases) {
+    FlatTree tree = flatten(sample(3));
     AccessNode after = sample(3);
     c.edit(after);
-    const TreeDiff d = diff(before, flatten(std::move(after)));
+    const TreeDiff d = update(tree, std::move(after));
     EXPECT_EQ(d.added.size(), c.added) << c.what;
     EXPECT_EQ(d.removed.size(), c.removed) << c.what;
     ASSERT_EQ(d.changed.size(), c.changed.size()) << c.what;
-    for (std::size_t i = 0; i < c.changed.size(); ++i) {
-      EXPECT_EQ(d.changed[i].key, c.changed[i].key) << c.what;
-      EXPECT_EQ(d.changed[i].bits, c.changed[i].bits) << c.what;
+    ASSERT_EQ(d.before.size(), d.changed.size()) << c.what;
+    // In any order; each change with the previous version of its node.
+    std::map<std::uint64_t, std::uint32_t> got, want;
+    for (std::size_t i = 0; i < d.changed.size(); ++i) {
+      got[d.changed[i].key] = d.changed[i].bits;
+      EXPECT_EQ(d.before[i].key, d.changed[i].key) << c.what;
     }
+    for (const NodeChange& n : c.changed) want[n.key] = n.bits;
+    EXPECT_EQ(got, want) << c.what;
     EXPECT_EQ(d.empty(), c.added == 0 && c.removed == 0 && c.changed.empty()) << c.what;
+    // The tree now is what a fresh flattening of the new frame gives.
+    AccessNode again = sample(3);
+    c.edit(again);
+    const FlatTree fresh = flatten(std::move(again));
+    ASSERT_EQ(tree.size(), fresh.size()) << c.what;
+    for (const auto& [key, n] : fresh.nodes) {
+      const FlatNode* m = tree.find(key);
+      ASSERT_NE(m, nullptr) << c.what;
+      EXPECT_TRUE(m->label == n.label && m->value == n.value && m->children == n.children && m->role == n.role &&
+                  m->parent == n.parent && m->index_in_parent == n.index_in_parent && m->selected == n.selected)
+          << c.what << " " << n.label.value_or("");
+    }
+    // And a second identical frame changes nothing.
+    AccessNode same = sample(3);
+    c.edit(same);
+    EXPECT_TRUE(update(tree, std::move(same)).empty()) << c.what;
   }
 }
 
