@@ -56,6 +56,7 @@ struct Fixture {
       std::exit(1);
     }
     publisher.publish(app().accessibility_tree());
+    std::fprintf(stderr, "%zu nodes\n", publisher.tree().size());
   }
 };
 
@@ -72,6 +73,17 @@ void flip_row(RemoteApp& app, std::int64_t i) {
 void BM_BuildTree(benchmark::State& state) {
   Fixture& f = fixture();
   for (auto _ : state) benchmark::DoNotOptimize(f.app().accessibility_tree());
+}
+
+// Freeing a built tree: part of every publication, since the tree comes by value.
+void BM_FreeTree(benchmark::State& state) {
+  Fixture& f = fixture();
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto tree = std::make_unique<vesk_ui::access::AccessNode>(f.app().accessibility_tree());
+    state.ResumeTiming();
+    tree.reset();
+  }
 }
 
 void BM_PublishNothingChanged(benchmark::State& state) {
@@ -115,6 +127,7 @@ void BM_FrameOneRowChanged(benchmark::State& state) {
 }
 
 BENCHMARK(BM_BuildTree)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FreeTree)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PublishNothingChanged)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PublishOneRowChanged)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FrameNothingChanged)->Unit(benchmark::kMillisecond);
