@@ -10,12 +10,14 @@ PACKAGES=(
   uuid-dev libicu-dev libgmp-dev libsodium-dev libspdlog-dev nlohmann-json3-dev
   libssh-dev nettle-dev libcairo2-dev libpango1.0-dev libsdl2-dev libopenh264-dev
   fonts-dejavu-core libx11-dev
+  libglib2.0-dev libatk1.0-dev libatk-bridge2.0-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libvterm-dev libvncserver-dev
   # real peers for the tests
   openssh-server openssh-client dropbear-bin
   tigervnc-standalone-server tigervnc-tools x11vnc xvfb xdotool imagemagick
   x11-apps x11-xserver-utils
+  dbus at-spi2-core python3-pyatspi
   # the whole-process measurement (bench/process)
   x11-utils time
 )

@@ -1,6 +1,7 @@
 #include "platform/vesk_ui/launch/launch.hpp"
 
 #include <SDL.h>
+#include <glib.h>
 
 #include <chrono>
 #include <csignal>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/vesk_ui/accessibility/publisher.hpp"
 #include "platform/vesk_ui/device_link/link.hpp"
 #include "platform/vesk_ui/device_link/simulated_device.hpp"
 #include "platform/vesk_ui/headless/widget_host.hpp"
@@ -194,6 +196,10 @@ int run_or_exit(const LaunchDescriptor& d) {
     }
   };
 
+  // The accessibility tree on the desktop accessibility bus, when there is one.
+  accessibility::Publisher a11y(title);
+  a11y.enable_bridge();
+
   bool quit = false;
   bool painted_once = false;
   bool exposed = false;
@@ -216,6 +222,7 @@ int run_or_exit(const LaunchDescriptor& d) {
     } else if (host.operations_in_flight() > 0) {
       wait_ms = kFrameIntervalMs;
     }
+    if (a11y.bridge_wanted()) wait_ms = std::min(wait_ms, accessibility::kBridgeIdleWaitMs);
     if (wait_ms > 0 && SDL_WaitEventTimeout(&e, wait_ms)) batch.push_back(e);
     while (static_cast<int>(batch.size()) < kMaxEventsPerTurn && SDL_PollEvent(&e)) batch.push_back(e);
     if (g_quit_signal) quit = true;
@@ -252,12 +259,22 @@ int run_or_exit(const LaunchDescriptor& d) {
     if (quit) break;
 
     host.tick();
+    // Accessibility: GLib's default context carries atk-bridge's bus traffic;
+    // then the requests it queued run and a changed tree is published.
+    if (a11y.bridge_wanted()) {
+      while (g_main_context_iteration(nullptr, FALSE)) {
+      }
+      int wx = 0, wy = 0;
+      SDL_GetWindowPosition(sdl.window, &wx, &wy);
+      a11y.turn(*widget, host.document(), {double(wx), double(wy), scale / physical_per_window}, widget::Clock::now());
+    }
     save();
 
     const bool due = !painted_once || since_present() >= kFrameIntervalMs;
     if (due && (!painted_once || exposed || host.wants_frame())) {
       const scene::Scene& s = host.paint(widget::Clock::now(), scale, focused);
-      presenter.present(s, renderer, text, scale, exposed);
+      // A frame whose display list did not change leaves the tree as it was.
+      if (presenter.present(s, renderer, text, scale, exposed)) a11y.frame_painted();
       last_present = widget::Clock::now();
       painted_once = true;
       exposed = false;
