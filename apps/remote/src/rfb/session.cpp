@@ -28,6 +28,15 @@ Result<void> forward(SocketStream& stream, const VncInput& event) {
   return stream.write_all(encode_key_event(k.down, k.keysym));
 }
 
+// The handle was dropped: what it queued last (the releases of keys and
+// buttons still held) goes out as far as the socket takes it at once. With
+// the cancel signal fired, a full socket fails the write instead of waiting.
+void forward_last_input(SocketStream& stream, app::QueueReceiver<VncInput>& input) {
+  for (auto event = input.try_recv(); event; event = input.try_recv()) {
+    if (!forward(stream, *event)) return;
+  }
+}
+
 Result<void> handle_message(SocketStream& stream, std::uint8_t type, Framebuffer& fb, const FrameSlot& frames) {
   switch (type) {
     case 0: {
@@ -99,7 +108,10 @@ Result<Outcome> serve(const VncTarget& target, const StatusSlot& status, const F
     }
 
     auto ready = stream.wait_readable(timings.message_wait, input.wake_fd());
-    if (!ready) return std::unexpected(ready.error());
+    if (!ready) {
+      if (ready.error().kind == ErrorKind::Cancelled) forward_last_input(stream, input);
+      return std::unexpected(ready.error());
+    }
     if (!ready->socket) continue;
 
     auto type = stream.read_u8();
