@@ -28,12 +28,16 @@ Result<void> forward(SocketStream& stream, const VncInput& event) {
   return stream.write_all(encode_key_event(k.down, k.keysym));
 }
 
-// The handle was dropped: what it queued last (the releases of keys and
-// buttons still held) goes out as far as the socket takes it at once. With
-// the cancel signal fired, a full socket fails the write instead of waiting.
+// The handle was dropped: of what it queued last only the releases go out
+// (key-ups and pointer events holding no button), so no key or button stays
+// down on the server, while presses the user abandoned are dropped. With the
+// cancel signal fired, a full socket fails the write instead of waiting.
 void forward_last_input(SocketStream& stream, app::QueueReceiver<VncInput>& input) {
   for (auto event = input.try_recv(); event; event = input.try_recv()) {
-    if (!forward(stream, *event)) return;
+    const auto* key = std::get_if<VncKey>(&*event);
+    const auto* pointer = std::get_if<VncPointer>(&*event);
+    const bool release = (key && !key->down) || (pointer && pointer->buttons == 0);
+    if (release && !forward(stream, *event)) return;
   }
 }
 
