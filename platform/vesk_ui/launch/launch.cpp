@@ -13,6 +13,7 @@
 #include "platform/vesk_ui/accessibility/publisher.hpp"
 #include "platform/vesk_ui/device_link/link.hpp"
 #include "platform/vesk_ui/device_link/simulated_device.hpp"
+#include "platform/vesk_ui/document/watch.hpp"
 #include "platform/vesk_ui/headless/widget_host.hpp"
 #include "platform/vesk_ui/launch/present.hpp"
 #include "platform/vesk_ui/launch/sdl_events.hpp"
@@ -126,6 +127,9 @@ int run_or_exit(const LaunchDescriptor& d) {
     if (!opened) fail("could not open the document: " + opened.error().message);
     persisted.emplace(std::move(*opened));
   }
+  // Another instance's saves are merged in and reach sync_document at the next tick.
+  std::optional<persist::DocumentWatch> watch;
+  if (persisted) watch.emplace(persisted->directory());
 
   // The signals are ours; SDL must not turn them into its own quit handling.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -258,6 +262,7 @@ int run_or_exit(const LaunchDescriptor& d) {
     }
     if (quit) break;
 
+    if (watch) watch->poll(*persisted);
     host.tick();
     // Accessibility: GLib's default context carries atk-bridge's bus traffic;
     // then the requests it queued run and a changed tree is published.

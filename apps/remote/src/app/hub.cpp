@@ -20,6 +20,7 @@ LiveSession failed(std::string message) { return LiveSession{LiveSession::Failed
 }  // namespace
 
 void RemoteApp::drop_live_session() {
+  release_held_input();
   if (state_.live_session) {
     // The device would otherwise keep streaming and stay under control.
     if (const DeviceSession* device = state_.live_session->device()) {
@@ -45,8 +46,8 @@ void RemoteApp::open_session(const Uuid& id) {
   state_.fullscreen = false;
   state_.session_picture.reset();
   state_.session_surface.reset();
-  state_.vnc_button_mask = 0;
   drop_live_session();
+  state_.vnc_button_mask = 0;
 
   const Readiness readiness = profile.readiness();
   if (readiness != Readiness::Ready) {

@@ -79,6 +79,9 @@ void RemoteApp::handle_event(const vesk_ui::event::Event& event, vesk_ui::widget
     on_pointer_button(*button, context);
   } else if (const auto* key = std::get_if<vesk_ui::event::Key>(&event)) {
     on_key(*key, context);
+  } else if (const auto* focus = std::get_if<vesk_ui::event::WindowFocus>(&event)) {
+    // Keys released while another window has the focus never reach us.
+    if (!focus->focused) release_held_input();
   } else if (std::holds_alternative<vesk_ui::event::ImePreedit>(event) ||
              std::holds_alternative<vesk_ui::event::ImeCommit>(event)) {
     // Composed text belongs to the focused input like typed text does.
@@ -142,6 +145,10 @@ void RemoteApp::on_pointer_button(const vesk_ui::event::PointerButton& button, v
   const double x = state_.pointer_x;
   const double y = state_.pointer_y;
   namespace btn = vesk_ui::event::button;
+  if (!button.pressed && release_held_button(button.button, x, y)) {
+    context.handled = true;
+    return;
+  }
   if (!state_.confirmation) {
     if (live_device_connected() && device_pointer_position(x, y)) {
       std::optional<std::uint32_t> code;
@@ -150,7 +157,9 @@ void RemoteApp::on_pointer_button(const vesk_ui::event::PointerButton& button, v
       if (button.button == btn::kMiddle) code = DeviceInputEvent::kButtonMiddle;
       if (code) {
         if (button.button == btn::kLeft && button.pressed) forward_device_input(DeviceInputEvent::activate());
-        forward_device_input(DeviceInputEvent::button(button.pressed, *code));
+        if (forward_device_input(DeviceInputEvent::button(button.pressed, *code)) && button.pressed) {
+          hold(state_.held.device_buttons, *code);
+        }
       }
       context.handled = true;
       return;
@@ -218,7 +227,7 @@ bool RemoteApp::forward_session_key(const vesk_ui::event::Key& key, const vesk_u
   if (rfb::VncSession* vnc = vnc_session()) {
     auto keysym = vnc_keysym_for_key(key);
     if (!keysym) return false;
-    (void)rfb::send_key_stroke(*vnc, *keysym);
+    send_vnc_key_stroke(*vnc, *keysym);
     state_.redraw = true;
     return true;
   }
@@ -255,11 +264,17 @@ void RemoteApp::escape_chain(vesk_ui::widget::EventContext& context) {
 void RemoteApp::on_key(const vesk_ui::event::Key& key, vesk_ui::widget::EventContext& context) {
   const vesk_ui::event::Event as_event{key};
   const bool escape = key.is(NamedKey::Escape);
+  if (release_held_device_key(key)) {
+    context.handled = true;
+    return;
+  }
   // Device capture: a connected device takes every physical key while its screen is shown.
   if (key.code && !state_.confirmation && live_device_connected() && remote_input_active() &&
       !(escape && state_.fullscreen)) {
     if (auto code = device_key_code(*key.code)) {
-      forward_device_input(DeviceInputEvent::key(key.pressed, *code));
+      if (forward_device_input(DeviceInputEvent::key(key.pressed, *code)) && key.pressed) {
+        hold(state_.held.device_keys, *code);
+      }
       context.handled = true;
     }
     return;

@@ -32,6 +32,7 @@ void RemoteApp::close_navigation_if_narrow() {
 
 void RemoteApp::apply_message(const UiMessage& message, Document& document) {
   using Tag = UiMessage::Tag;
+  const ReleaseWhenInactive release_after(*this);
   state_.redraw = true;
   switch (message.tag) {
     case Tag::ShowConnections:
@@ -484,6 +485,7 @@ void RemoteApp::send_vnc_pointer(double x, double y) {
   auto p = vnc_pointer_position(x, y);
   if (!p) return;
   (void)vnc->send_input(rfb::VncPointer{state_.vnc_button_mask, p->first, p->second});  // busy: dropped
+  state_.held.vnc_point = p;
 }
 
 std::optional<std::pair<double, double>> RemoteApp::device_pointer_position(double x, double y) const {

@@ -223,11 +223,12 @@ void RemoteApp::on_device_event(const vesk_ui::device_link::LinkEvent& event) {
   state_.redraw = true;
 }
 
-void RemoteApp::forward_device_input(const DeviceInputEvent& event) {
-  if (!state_.live_session || !remote_input_active()) return;
+bool RemoteApp::forward_device_input(const DeviceInputEvent& event) {
+  if (!state_.live_session || !remote_input_active()) return false;
   const DeviceSession* session = state_.live_session->device();
-  if (!session || !session->status().is_connected()) return;
+  if (!session || !session->status().is_connected()) return false;
   state_.device_commands.push_back(DeviceLinkCommand::input(event, session->id()));
+  return true;
 }
 
 bool RemoteApp::take_session_picture() {

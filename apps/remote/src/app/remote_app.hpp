@@ -14,6 +14,7 @@
 #include "apps/remote/src/actions/remote_action.hpp"
 #include "apps/remote/src/actions/tree_cache.hpp"
 #include "apps/remote/src/app/device_session.hpp"
+#include "apps/remote/src/app/held_input.hpp"
 #include "apps/remote/src/app/list_cache.hpp"
 #include "apps/remote/src/app/live_session.hpp"
 #include "apps/remote/src/app/oneshot.hpp"
@@ -168,6 +169,7 @@ struct AppState {
   Screen screen;
   std::optional<InputField> focused_input;
   std::uint8_t vnc_button_mask = 0;
+  HeldInput held;
   // Review scenes only: the terminal a connected review session of an SSH
   // profile shows (no worker feeds it).
   std::optional<vt::Terminal> review_terminal;
@@ -238,7 +240,13 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   // ---- device link ----
   std::vector<DeviceLinkCommand> take_commands() override;
   void on_device_event(const vesk_ui::device_link::LinkEvent& event) override;
-  void forward_device_input(const DeviceInputEvent& event);
+  // True when the input was queued.
+  bool forward_device_input(const DeviceInputEvent& event);
+  // Sends the release of everything the live session holds pressed.
+  void release_held_input();
+  // The same when input no longer goes to the session (another screen shown
+  // or a dialog open over it).
+  void release_held_input_if_inactive();
   // The paint pass's intake: the newest decoded device picture (or VNC frame)
   // becomes the session picture. True when a new picture arrived.
   bool take_session_picture();
@@ -332,6 +340,14 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   void escape_chain(vesk_ui::widget::EventContext& context);
   void send_message(const UiMessage& message, vesk_ui::widget::EventContext& context);
   bool live_device_connected() const;
+
+  // ---- held keys and buttons (held_input.cpp) ----
+  // A release of a button or device key held by the session, sent wherever
+  // the pointer is; false when the session does not hold it.
+  bool release_held_button(std::uint32_t button, double x, double y);
+  bool release_held_device_key(const vesk_ui::event::Key& key);
+  bool queue_device_release(const DeviceInputEvent& event);
+  void send_vnc_key_stroke(rfb::VncSession& vnc, std::uint32_t keysym);
 
   AppState state_;
   // Derived from state_ and the document; refreshed where they are read.

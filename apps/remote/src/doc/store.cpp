@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
+#include <span>
 
 namespace remote::doc {
 namespace {
@@ -170,9 +171,35 @@ SavedConnection read_entry(const Document& doc, const ObjId& entry, const Uuid& 
   return c;
 }
 
+// The change that creates the root "connections" map. Every replica makes it
+// the same way (fixed actor, first sequence number, time 0, no message), so it
+// has the same hash everywhere and replicas that start empty share one map;
+// each creating its own would let the last writer's map hide the others'
+// entries. The actor is the lowest but one, so a map created by an older
+// build under a random actor wins the key over this one rather than hiding
+// the profiles already there.
+const std::vector<std::uint8_t>& connections_root_change() {
+  static const std::vector<std::uint8_t> change = [] {
+    vdoc::ActorId actor;
+    actor.bytes.back() = 1;
+    Document seed(actor);
+    if (!seed.put_object(ObjId::root(), kConnectionsKey, vdoc::ObjType::Map)) {
+      fatal("put_object connections on root never fails");
+    }
+    seed.commit({}, 0);
+    return seed.encoded_changes().at(0);
+  }();
+  return change;
+}
+
 }  // namespace
 
 ObjId connections_map(Document& doc) {
+  if (!find_connections_map(doc)) {
+    // Applying it again is a no-op; when another value won the key over it
+    // the put below replaces that value.
+    (void)doc.apply_changes(std::span(&connections_root_change(), 1));
+  }
   return get_or_create(doc, ObjId::root(), kConnectionsKey, vdoc::ObjType::Map,
                        "put_object connections on root never fails");
 }

@@ -30,8 +30,9 @@ using ObjId = vesk_ui::doc::ObjId;
 // Root key of the connections map.
 inline constexpr std::string_view kConnectionsKey = "connections";
 
-// The root "connections" map; created, or put in place of a value that is not
-// a map, when needed.
+// The root "connections" map; when missing it is created by one fixed change
+// that is the same on every replica, or put in place of a value that is not
+// a map.
 ObjId connections_map(Document& doc);
 // The root "connections" map when there is one; never changes the document.
 std::optional<ObjId> find_connections_map(const Document& doc);

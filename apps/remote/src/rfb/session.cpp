@@ -28,6 +28,19 @@ Result<void> forward(SocketStream& stream, const VncInput& event) {
   return stream.write_all(encode_key_event(k.down, k.keysym));
 }
 
+// The handle was dropped: of what it queued last only the releases go out
+// (key-ups and pointer events holding no button), so no key or button stays
+// down on the server, while presses the user abandoned are dropped. With the
+// cancel signal fired, a full socket fails the write instead of waiting.
+void forward_last_input(SocketStream& stream, app::QueueReceiver<VncInput>& input) {
+  for (auto event = input.try_recv(); event; event = input.try_recv()) {
+    const auto* key = std::get_if<VncKey>(&*event);
+    const auto* pointer = std::get_if<VncPointer>(&*event);
+    const bool release = (key && !key->down) || (pointer && pointer->buttons == 0);
+    if (release && !forward(stream, *event)) return;
+  }
+}
+
 Result<void> handle_message(SocketStream& stream, std::uint8_t type, Framebuffer& fb, const FrameSlot& frames) {
   switch (type) {
     case 0: {
@@ -99,7 +112,10 @@ Result<Outcome> serve(const VncTarget& target, const StatusSlot& status, const F
     }
 
     auto ready = stream.wait_readable(timings.message_wait, input.wake_fd());
-    if (!ready) return std::unexpected(ready.error());
+    if (!ready) {
+      if (ready.error().kind == ErrorKind::Cancelled) forward_last_input(stream, input);
+      return std::unexpected(ready.error());
+    }
     if (!ready->socket) continue;
 
     auto type = stream.read_u8();

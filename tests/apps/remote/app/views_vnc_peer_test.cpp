@@ -3,8 +3,11 @@
 // its own size, and the pointer mapped into it.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/vesk_ui/headless/headless_host.hpp"
 #include "tests/apps/remote/app/app_test_util.hpp"
+#include "tests/apps/remote/app/x_pointer.hpp"
 
 #define RFB_X_PATTERN "unused"  // the pattern client is not needed here
 #include "tests/apps/remote/rfb/peers.hpp"
@@ -67,6 +70,67 @@ TEST(AppViewsVncPeer, PictureFitsOrKeepsItsSizeAndThePointerMapsIntoIt) {
   host.set_modifiers({.control = true});
   host.key_char("w");
   EXPECT_FALSE(app.state().live_session);
+}
+
+// A button pressed in the picture comes up on the server whatever happens
+// before the user lets go: released outside the picture, the window losing
+// focus, the list shown, a dialog opened, the session disconnected.
+TEST(AppViewsVncPeer, ButtonPressedInThePictureIsAlwaysReleasedOnTheServer) {
+  auto server = rfb_test::Xvnc::start({"-SecurityTypes", "None"}, 320, 240);
+  ASSERT_TRUE(server) << "Xvnc did not start";
+  XPointer x(server->display_name());
+  ASSERT_TRUE(x.connected());
+  ScopedEnv live("REMOTE_LIVE_SESSIONS", std::string("1"));
+  ScopedEnv password("REMOTE_VNC_PASSWORD", std::nullopt);
+  const SavedConnection desk = conn("desk", ConnectionKind::Vnc, "127.0.0.1", server->port);
+  vesk_ui::headless::HeadlessOptions options;
+  options.stub_text = true;
+  vesk_ui::headless::HeadlessHost host(std::make_unique<RemoteApp>(std::vector{desk}, std::vector<DiscoveredDevice>{}),
+                                       options);
+  RemoteApp& app = host.widget_as<RemoteApp>();
+  Document doc;
+  auto connect = [&] {
+    app.apply_message(UiMessage::open_session(desk.id), doc);
+    return eventually([&] {
+      host.advance(std::chrono::milliseconds(16));
+      host.paint();
+      return app.state().session_surface.has_value() && app.vnc_session() != nullptr;
+    });
+  };
+  struct Case {
+    const char* how;
+    std::function<void()> stop;
+  };
+  const Case cases[] = {
+      {"released outside the picture",
+       [&] {
+         const Rect shown = *app.state().session_surface;
+         host.pointer_move(shown.x0 - 1, shown.y0 - 1);
+         host.release();
+       }},
+      {"window focus lost", [&] { host.send(vesk_ui::event::WindowFocus{false}); }},
+      {"list shown", [&] { app.apply_message(UiMessage::show_connections(), doc); }},
+      {"dialog opened", [&] { app.apply_message(UiMessage::request_delete(desk.id), doc); }},
+      {"disconnected",
+       [&] {
+         host.set_modifiers({.control = true});
+         host.key_char("w");
+         host.set_modifiers({});
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    app.state_mut().confirmation.reset();
+    ASSERT_TRUE(connect());
+    const Rect shown = *app.state().session_surface;
+    host.pointer_move(shown.x0 + 20, shown.y0 + 20);
+    ASSERT_TRUE(host.press());
+    ASSERT_TRUE(eventually([&] { return x.buttons() == XPointer::kLeft; }, std::chrono::seconds(5)));
+    c.stop();
+    EXPECT_EQ(app.state().vnc_button_mask, 0);
+    EXPECT_TRUE(eventually([&] { return x.buttons() == 0; }, std::chrono::seconds(5)));
+    host.release();  // the user lets go at last
+  }
 }
 
 }  // namespace

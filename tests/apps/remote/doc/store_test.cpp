@@ -1,10 +1,15 @@
 #include "apps/remote/src/doc/store.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <limits>
+
+#include "platform/vesk_ui/document/persist.hpp"
 
 namespace remote::doc {
 namespace {
@@ -279,6 +284,91 @@ TEST(DocStoreMerge, NoOpEditDoesNotHideAnotherReplicasConnections) {
   rename_connection(idle, record().id, "x");
   ASSERT_TRUE(idle.merge(with_connections));
   EXPECT_EQ(load_connections(idle), std::vector<SavedConnection>{record()});
+}
+
+std::vector<SavedConnection> sorted_by_key(std::vector<SavedConnection> v) {
+  std::sort(v.begin(), v.end(), [](const auto& a, const auto& b) { return a.id.to_string() < b.id.to_string(); });
+  return v;
+}
+
+// Two replicas that start empty each save a first profile; whichever way they
+// merge, both profiles stay visible and both end in the same state.
+TEST(DocStoreMerge, FreshReplicasKeepEachOthersFirstProfiles) {
+  for (const bool first_writes_first : {true, false}) {
+    Document a, b;
+    const SavedConnection in_a = record("11111111-1111-4111-8111-111111111111");
+    const SavedConnection in_b = record("22222222-2222-4222-8222-222222222222");
+    if (first_writes_first) {
+      write_connection(a, in_a);
+      write_connection(b, in_b);
+    } else {
+      write_connections(b, {in_b});
+      write_connections(a, {in_a});
+    }
+    ASSERT_TRUE(a.merge(b));
+    ASSERT_TRUE(b.merge(a));
+    const auto both = sorted_by_key({in_a, in_b});
+    EXPECT_EQ(load_connections(a), both);
+    EXPECT_EQ(load_connections(b), both);
+    EXPECT_EQ(a.get_heads(), b.get_heads());
+    EXPECT_EQ(*a.get(ObjId::root(), kConnectionsKey), *b.get(ObjId::root(), kConnectionsKey));
+  }
+}
+
+// A document whose map an older build created under its own actor keeps it:
+// the map is reused, and merged with a fresh replica its profiles stay shown.
+TEST(DocStoreMerge, MapWrittenBeforeTheSharedChangeStillLoads) {
+  Document old_doc;
+  const ObjId map = *old_doc.put_object(ObjId::root(), kConnectionsKey, ObjType::Map);
+  const ObjId entry = *old_doc.put_object(map, kIdText, ObjType::Map);
+  ASSERT_TRUE(old_doc.splice_text(*old_doc.put_object(entry, "name", ObjType::Text), 0, 0, "Old"));
+  old_doc.commit();
+  auto reloaded = Document::load(old_doc.save());
+  ASSERT_TRUE(reloaded);
+  ASSERT_EQ(load_connections(*reloaded).size(), 1u);
+  const SavedConnection added = record("33333333-3333-4333-8333-333333333333");
+  write_connection(*reloaded, added);
+  EXPECT_EQ(find_connections_map(*reloaded), map);
+  EXPECT_EQ(load_connections(*reloaded).size(), 2u);
+
+  Document fresh;
+  write_connection(fresh, record("44444444-4444-4444-8444-444444444444"));
+  ASSERT_TRUE(fresh.merge(*reloaded));
+  auto ids = load_connections(fresh);
+  ASSERT_GE(ids.size(), 2u);
+  EXPECT_TRUE(std::ranges::any_of(ids, [](const auto& c) { return c.id == *Uuid::parse(kIdText); }));
+}
+
+// The same through two processes sharing one persisted file: each opens it
+// while it does not exist yet, saves one profile, and both end up seeing both.
+TEST(DocStoreMerge, TwoProcessesOnOneFileKeepBothFirstProfiles) {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "remote-store-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+  const std::filesystem::path dir = tmpl;
+  const SavedConnection in_child = record("55555555-5555-4555-8555-555555555555");
+  const SavedConnection in_parent = record("66666666-6666-4666-8666-666666666666");
+  auto parent = vesk_ui::persist::open_directory(dir);
+  ASSERT_TRUE(parent);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    auto child = vesk_ui::persist::open_directory(dir);
+    if (!child || !child->document().get_heads().empty()) ::_exit(2);
+    write_connection(child->document(), in_child);
+    ::_exit(child->save() ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  write_connection(parent->document(), in_parent);
+  ASSERT_TRUE(parent->save());  // merges what the child saved first
+  const auto both = sorted_by_key({in_child, in_parent});
+  EXPECT_EQ(load_connections(parent->document()), both);
+  auto third = vesk_ui::persist::open_directory(dir);
+  ASSERT_TRUE(third);
+  EXPECT_EQ(load_connections(third->document()), both);
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
 }
 
 TEST_F(DocStoreTest, FavouriteAndRenameOfAnExistingEntry) {
