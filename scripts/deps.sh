@@ -9,13 +9,15 @@ PACKAGES=(
   # libraries
   uuid-dev libicu-dev libgmp-dev libsodium-dev libspdlog-dev nlohmann-json3-dev
   libssh-dev nettle-dev libcairo2-dev libpango1.0-dev libsdl2-dev libopenh264-dev
-  fonts-dejavu-core libx11-dev
+  fonts-dejavu-core libx11-dev libglib2.0-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libvterm-dev libvncserver-dev
   # real peers for the tests
   openssh-server openssh-client dropbear-bin
   tigervnc-standalone-server tigervnc-tools x11vnc xvfb xdotool imagemagick
   x11-apps x11-xserver-utils
+  # the session bus and its command-line client (gdbus)
+  dbus dbus-bin libglib2.0-bin
 )
 
 missing=()

@@ -12,6 +12,8 @@
 #include "platform/vesk_ui/device_link/link.hpp"
 #include "platform/vesk_ui/device_link/simulated_device.hpp"
 #include "platform/vesk_ui/headless/widget_host.hpp"
+#include "platform/vesk_ui/launch/action_bus.hpp"
+#include "platform/vesk_ui/launch/glib_loop.hpp"
 #include "platform/vesk_ui/launch/sdl_events.hpp"
 #include "platform/vesk_ui/render/cairo_renderer.hpp"
 #include "platform/vesk_ui/text/pango_text.hpp"
@@ -150,6 +152,7 @@ int run_or_exit(const LaunchDescriptor& d) {
   if (!sdl.renderer) sdl.renderer = SDL_CreateRenderer(sdl.window, -1, SDL_RENDERER_SOFTWARE);
   if (!sdl.renderer) fail(std::string("could not create a renderer: ") + SDL_GetError());
   SDL_StartTextInput();
+  GlibLoop glib(sdl.window);
 
   text::PangoTextRenderer text;
   if (auto k = env_number("VESK_UI_TEXT_SCALE", 0.5, 4.0)) text.set_scale_factor(*k);
@@ -168,11 +171,13 @@ int run_or_exit(const LaunchDescriptor& d) {
     (void)link_host;
     auto device = device_link::SimulatedDevice::start();
     if (!device) fail("could not start the device link: " + device.error());
-    (*device)->set_event_notifier([wake_event] {
-      if (wake_event == static_cast<Uint32>(-1)) return;
-      SDL_Event e{};
-      e.type = wake_event;
-      SDL_PushEvent(&e);
+    (*device)->set_event_notifier([wake_event, &glib] {
+      if (wake_event != static_cast<Uint32>(-1)) {
+        SDL_Event e{};
+        e.type = wake_event;
+        SDL_PushEvent(&e);
+      }
+      glib.wake();
     });
     link.emplace(*device);
     host.set_device_link(&*link);
@@ -211,6 +216,8 @@ int run_or_exit(const LaunchDescriptor& d) {
       std::fprintf(stderr, "vesk_ui: could not save the document: %s\n", saved.error().message.c_str());
     }
   };
+  std::unique_ptr<ActionBus> action_bus =
+      ActionBus::start(d.app_id, host, app.action_registry(), persisted ? &persisted->document() : nullptr, save);
 
   bool quit = false;
   bool painted_once = false;
@@ -233,7 +240,7 @@ int run_or_exit(const LaunchDescriptor& d) {
     } else if (host.operations_in_flight() > 0) {
       wait_ms = kFrameIntervalMs;
     }
-    if (wait_ms > 0 && SDL_WaitEventTimeout(&e, wait_ms)) batch.push_back(e);
+    glib.wait(wait_ms);
     while (static_cast<int>(batch.size()) < kMaxEventsPerTurn && SDL_PollEvent(&e)) batch.push_back(e);
     if (g_quit_signal) quit = true;
 
@@ -284,6 +291,7 @@ int run_or_exit(const LaunchDescriptor& d) {
       last_present = widget::Clock::now();
       painted_once = true;
       exposed = false;
+      if (action_bus) action_bus->after_frame();
     }
   }
 
@@ -293,6 +301,7 @@ int run_or_exit(const LaunchDescriptor& d) {
     out << host.scene().dump();
   }
   // The widget goes before the window system it may still refer to.
+  action_bus.reset();
   host.set_device_link(nullptr);
   link.reset();
   widget.reset();

@@ -1,0 +1,320 @@
+#include "platform/vesk_actions/bus_service.hpp"
+
+#include <gio/gio.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <optional>
+
+#include "platform/vesk_actions/tree_json.hpp"
+
+namespace vesk_actions {
+
+namespace {
+
+// Remembered callers; the cache starts over when full (a uid never changes
+// for a connection name, so entries are never stale, only many).
+constexpr std::size_t kMaxKnownCallers = 256;
+// Arguments of one invocation at most.
+constexpr gsize kMaxArguments = 64;
+
+constexpr const char* kErrorAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
+constexpr const char* kErrorFailed = "org.freedesktop.DBus.Error.Failed";
+
+std::string introspection_xml(const std::string& interface) {
+    return "<node><interface name='" + interface +
+           "'>"
+           "<method name='Tree'><arg type='s' name='tree' direction='out'/></method>"
+           "<method name='Invoke'>"
+           "<arg type='s' name='resource_id' direction='in'/>"
+           "<arg type='s' name='action_id' direction='in'/>"
+           "<arg type='a{ss}' name='arguments' direction='in'/>"
+           "<arg type='s' name='outcome' direction='out'/>"
+           "<arg type='s' name='code' direction='out'/>"
+           "<arg type='s' name='message' direction='out'/>"
+           "<arg type='t' name='handle' direction='out'/>"
+           "</method>"
+           "<method name='Poll'>"
+           "<arg type='t' name='handle' direction='in'/>"
+           "<arg type='s' name='state' direction='out'/>"
+           "<arg type='s' name='code' direction='out'/>"
+           "<arg type='s' name='message' direction='out'/>"
+           "</method>"
+           "<method name='Cancel'><arg type='t' name='handle' direction='in'/></method>"
+           "<signal name='TreeChanged'/>"
+           "</interface></node>";
+}
+
+struct GObjectUnref {
+    void operator()(gpointer p) const {
+        if (p) g_object_unref(p);
+    }
+};
+
+// FNV-1a: the service keeps a fingerprint of the last tree sent, not the text.
+std::uint64_t fingerprint(std::string_view text) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : text) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h ^ text.size();
+}
+
+}  // namespace
+
+std::string bus_object_path(std::string_view app_id) {
+    std::string path = "/";
+    for (char c : app_id) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+        path += c == '.' ? '/' : (ok ? c : '_');
+    }
+    return path;
+}
+
+std::string bus_interface_name(std::string_view app_id) { return std::string(app_id) + ".Actions"; }
+
+struct BusService::Impl {
+    std::string app_id;
+    std::string interface;
+    std::string path;
+    ActionTarget& target;
+    std::unique_ptr<GDBusConnection, GObjectUnref> connection;
+    GDBusNodeInfo* node = nullptr;
+    guint registration = 0;
+    guint name_owner = 0;
+    guint self_uid = 0;
+    std::map<std::string, guint32, std::less<>> caller_uids;
+    // Clients with operations, watched so that their leaving is noticed.
+    std::map<std::string, guint, std::less<>> watched;
+    std::optional<std::uint64_t> last_sent;
+    // Pending uid look-ups hold this; cleared when the service goes.
+    std::shared_ptr<Impl*> alive;
+
+    Impl(std::string id, ActionTarget& t) : app_id(std::move(id)), target(t) {
+        interface = bus_interface_name(app_id);
+        path = bus_object_path(app_id);
+        self_uid = static_cast<guint>(::getuid());
+    }
+
+    ~Impl() {
+        if (alive) *alive = nullptr;
+        for (auto& [name, id] : watched) g_bus_unwatch_name(id);
+        if (name_owner) g_bus_unown_name(name_owner);
+        if (registration && connection) g_dbus_connection_unregister_object(connection.get(), registration);
+        if (connection) g_dbus_connection_flush_sync(connection.get(), nullptr, nullptr);
+        if (node) g_dbus_node_info_unref(node);
+    }
+
+    void handle(GDBusMethodInvocation* invocation);
+    void watch(const std::string& client);
+    void emit_tree_changed();
+};
+
+namespace {
+
+void on_method_call(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+                    GDBusMethodInvocation* invocation, gpointer user_data);
+
+struct UidLookup {
+    std::shared_ptr<BusService::Impl*> alive;
+    GDBusMethodInvocation* invocation;
+    std::string sender;
+};
+
+void on_uid_reply(GObject* source, GAsyncResult* result, gpointer user_data) {
+    std::unique_ptr<UidLookup> lookup(static_cast<UidLookup*>(user_data));
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+    BusService::Impl* impl = *lookup->alive;
+    if (!reply) {
+        g_dbus_method_invocation_return_dbus_error(lookup->invocation, kErrorAccessDenied,
+                                                   "the caller's user could not be determined");
+        g_error_free(error);
+        return;
+    }
+    guint32 uid = 0;
+    g_variant_get(reply, "(u)", &uid);
+    g_variant_unref(reply);
+    if (!impl) {
+        g_dbus_method_invocation_return_dbus_error(lookup->invocation, kErrorFailed, "the application is closing");
+        return;
+    }
+    if (impl->caller_uids.size() >= kMaxKnownCallers) impl->caller_uids.clear();
+    impl->caller_uids[lookup->sender] = uid;
+    if (uid != impl->self_uid) {
+        g_dbus_method_invocation_return_dbus_error(lookup->invocation, kErrorAccessDenied,
+                                                   "only the user running the application may use its actions");
+        return;
+    }
+    impl->handle(lookup->invocation);
+}
+
+void on_method_call(GDBusConnection* connection, const gchar* sender, const gchar*, const gchar*, const gchar*,
+                    GVariant*, GDBusMethodInvocation* invocation, gpointer user_data) {
+    auto* impl = static_cast<BusService::Impl*>(user_data);
+    if (!sender) {
+        g_dbus_method_invocation_return_dbus_error(invocation, kErrorAccessDenied, "callers must come through the bus");
+        return;
+    }
+    if (auto it = impl->caller_uids.find(sender); it != impl->caller_uids.end()) {
+        if (it->second != impl->self_uid) {
+            g_dbus_method_invocation_return_dbus_error(invocation, kErrorAccessDenied,
+                                                       "only the user running the application may use its actions");
+            return;
+        }
+        impl->handle(invocation);
+        return;
+    }
+    // Peer credentials of a bus connection are the daemon's; ask it who the
+    // sender is.
+    auto* lookup = new UidLookup{impl->alive, invocation, sender};
+    g_dbus_connection_call(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                           "GetConnectionUnixUser", g_variant_new("(s)", sender), G_VARIANT_TYPE("(u)"),
+                           G_DBUS_CALL_FLAGS_NONE, -1, nullptr, on_uid_reply, lookup);
+}
+
+const GDBusInterfaceVTable kVtable = {on_method_call, nullptr, nullptr, {}};
+
+void on_name_lost(GDBusConnection* connection, const gchar* name, gpointer) {
+    if (!connection) return;  // the connection itself went; already reported by its closing
+    std::fprintf(stderr, "vesk_actions: the bus name %s is owned by another process; actions are reachable only "
+                         "through this process's unique name\n", name);
+}
+
+void on_client_vanished(GDBusConnection*, const gchar* name, gpointer user_data) {
+    auto* impl = static_cast<BusService::Impl*>(user_data);
+    auto it = impl->watched.find(name);
+    if (it == impl->watched.end()) return;
+    const guint id = it->second;
+    impl->watched.erase(it);
+    impl->caller_uids.erase(std::string(name));
+    impl->target.client_gone(name);
+    g_bus_unwatch_name(id);
+}
+
+}  // namespace
+
+void BusService::Impl::watch(const std::string& client) {
+    if (watched.contains(client)) return;
+    watched[client] = g_bus_watch_name_on_connection(connection.get(), client.c_str(), G_BUS_NAME_WATCHER_FLAGS_NONE,
+                                                     nullptr, on_client_vanished, this, nullptr);
+}
+
+void BusService::Impl::handle(GDBusMethodInvocation* invocation) {
+    const std::string_view method = g_dbus_method_invocation_get_method_name(invocation);
+    GVariant* params = g_dbus_method_invocation_get_parameters(invocation);
+    const std::string sender = g_dbus_method_invocation_get_sender(invocation);
+
+    if (method == "Tree") {
+        const std::string json = tree_json(target.tree());
+        last_sent = fingerprint(json);
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(s)", json.c_str()));
+        return;
+    }
+    if (method == "Invoke") {
+        const gchar* resource_id = nullptr;
+        const gchar* action_id = nullptr;
+        GVariantIter* iter = nullptr;
+        g_variant_get(params, "(&s&sa{ss})", &resource_id, &action_id, &iter);
+        ActionArgs args;
+        const gsize count = g_variant_iter_n_children(iter);
+        const gchar* name = nullptr;
+        const gchar* value = nullptr;
+        while (g_variant_iter_next(iter, "{&s&s}", &name, &value)) args.set_text(name, value);
+        g_variant_iter_free(iter);
+        InvokeReply reply;
+        if (count > kMaxArguments) {
+            reply = {std::string(outcome::kRefused), "invalid_argument", "too many arguments", 0};
+        } else {
+            // The caller is named by its connection: the bus vouches for it.
+            reply = target.invoke(resource_id, action_id, args, ActionSource{sender, "D-Bus client " + sender},
+                                  sender);
+        }
+        if (reply.handle != 0 && reply.outcome == outcome::kStarted) watch(sender);
+        g_dbus_method_invocation_return_value(
+            invocation, g_variant_new("(ssst)", reply.outcome.c_str(), reply.code.c_str(), reply.message.c_str(),
+                                      static_cast<guint64>(reply.handle)));
+        return;
+    }
+    if (method == "Poll") {
+        guint64 handle = 0;
+        g_variant_get(params, "(t)", &handle);
+        const PollReply reply = target.poll(handle);
+        g_dbus_method_invocation_return_value(
+            invocation, g_variant_new("(sss)", reply.state.c_str(), reply.code.c_str(), reply.message.c_str()));
+        return;
+    }
+    if (method == "Cancel") {
+        guint64 handle = 0;
+        g_variant_get(params, "(t)", &handle);
+        target.cancel(handle);
+        g_dbus_method_invocation_return_value(invocation, nullptr);
+        return;
+    }
+    g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownMethod",
+                                               "no such method");
+}
+
+void BusService::Impl::emit_tree_changed() {
+    GError* error = nullptr;
+    if (!g_dbus_connection_emit_signal(connection.get(), nullptr, path.c_str(), interface.c_str(), "TreeChanged",
+                                       nullptr, &error)) {
+        std::fprintf(stderr, "vesk_actions: could not signal a tree change: %s\n", error->message);
+        g_error_free(error);
+    }
+}
+
+BusService::BusService(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+BusService::~BusService() = default;
+
+std::expected<std::unique_ptr<BusService>, std::string> BusService::start(std::string app_id, ActionTarget& target) {
+    auto impl = std::make_unique<Impl>(std::move(app_id), target);
+    impl->alive = std::make_shared<Impl*>(impl.get());
+    if (!g_dbus_is_name(impl->app_id.c_str()) || g_dbus_is_unique_name(impl->app_id.c_str()) ||
+        !g_dbus_is_interface_name(impl->interface.c_str())) {
+        return std::unexpected("the application id " + impl->app_id + " is not a bus name");
+    }
+    GError* error = nullptr;
+    GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+    if (!connection) {
+        std::string message = std::string("no session bus: ") + (error ? error->message : "unknown error");
+        if (error) g_error_free(error);
+        return std::unexpected(message);
+    }
+    impl->connection.reset(connection);
+    // A bus that goes away must not end the application.
+    g_dbus_connection_set_exit_on_close(connection, FALSE);
+
+    const std::string xml = introspection_xml(impl->interface);
+    impl->node = g_dbus_node_info_new_for_xml(xml.c_str(), &error);
+    if (!impl->node) {
+        std::string message = std::string("bad interface description: ") + error->message;
+        g_error_free(error);
+        return std::unexpected(message);
+    }
+    impl->registration = g_dbus_connection_register_object(connection, impl->path.c_str(),
+                                                           impl->node->interfaces[0], &kVtable, impl.get(), nullptr,
+                                                           &error);
+    if (!impl->registration) {
+        std::string message = std::string("could not export ") + impl->path + ": " + error->message;
+        g_error_free(error);
+        return std::unexpected(message);
+    }
+    impl->name_owner = g_bus_own_name_on_connection(connection, impl->app_id.c_str(),
+                                                    G_BUS_NAME_OWNER_FLAGS_DO_NOT_QUEUE, nullptr, on_name_lost,
+                                                    nullptr, nullptr);
+    return std::unique_ptr<BusService>(new BusService(std::move(impl)));
+}
+
+void BusService::after_frame() {
+    if (!impl_->last_sent) return;
+    const std::uint64_t now = fingerprint(tree_json(impl_->target.tree()));
+    if (now == *impl_->last_sent) return;
+    impl_->last_sent = now;
+    impl_->emit_tree_changed();
+}
+
+}  // namespace vesk_actions

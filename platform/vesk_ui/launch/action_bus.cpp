@@ -1,0 +1,20 @@
+#include "platform/vesk_ui/launch/action_bus.hpp"
+
+#include <cstdio>
+
+namespace vesk_ui::launch {
+
+std::unique_ptr<ActionBus> ActionBus::start(const std::string& app_id, host::WidgetHost& host,
+                                            const vesk_actions::ActionRegistry& registry, doc::Document* document,
+                                            std::function<void()> save) {
+  std::unique_ptr<ActionBus> bus(new ActionBus(host, registry, document, std::move(save)));
+  auto service = vesk_actions::BusService::start(app_id, bus->target_);
+  if (!service) {
+    std::fprintf(stderr, "vesk_ui: actions are not published on the session bus: %s\n", service.error().c_str());
+    return nullptr;
+  }
+  bus->service_ = std::move(*service);
+  return bus;
+}
+
+}  // namespace vesk_ui::launch
