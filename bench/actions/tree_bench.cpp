@@ -84,12 +84,11 @@ class BenchTarget final : public vesk_actions::ActionTarget {
     return fixture().app->action_resources(fixture().document);
   }
   vesk_actions::InvokeReply invoke(std::string_view, std::string_view, const vesk_actions::ActionArgs&,
-                                   const vesk_actions::ActionSource&, std::string_view) override {
+                                   const vesk_actions::ActionSource&) override {
     return {"refused", "unknown_action", "", 0};
   }
   vesk_actions::PollReply poll(std::uint64_t) override { return {"failed", "unknown_operation", ""}; }
   void cancel(std::uint64_t) override {}
-  void client_gone(std::string_view) override {}
 };
 
 // The whole call: a client on the bus, the service on another thread.

@@ -52,14 +52,13 @@ public:
     virtual ~ActionTarget() = default;
     // Built afresh for every call.
     virtual std::vector<Resource> tree() = 0;
-    // `caller` is the provenance recorded for document actions; `client` the
-    // caller's connection name, which owns a started operation.
+    // `caller` is the provenance recorded for document actions.
     virtual InvokeReply invoke(std::string_view resource_id, std::string_view action_id, const ActionArgs& args,
-                               const ActionSource& caller, std::string_view client) = 0;
+                               const ActionSource& caller) = 0;
+    // Any client may poll or cancel a handle: one that started an operation
+    // and left does not take the operation or its result with it.
     virtual PollReply poll(std::uint64_t handle) = 0;
     virtual void cancel(std::uint64_t handle) = 0;
-    // The client left the bus: nobody polls its operations any more.
-    virtual void client_gone(std::string_view client) = 0;
 };
 
 }  // namespace vesk_actions

@@ -87,8 +87,6 @@ struct BusService::Impl {
     guint name_owner = 0;
     guint self_uid = 0;
     std::map<std::string, guint32, std::less<>> caller_uids;
-    // Clients with operations, watched so that their leaving is noticed.
-    std::map<std::string, guint, std::less<>> watched;
     std::optional<std::uint64_t> last_sent;
     // Pending uid look-ups hold this; cleared when the service goes.
     std::shared_ptr<Impl*> alive;
@@ -101,7 +99,6 @@ struct BusService::Impl {
 
     ~Impl() {
         if (alive) *alive = nullptr;
-        for (auto& [name, id] : watched) g_bus_unwatch_name(id);
         if (name_owner) g_bus_unown_name(name_owner);
         if (registration && connection) g_dbus_connection_unregister_object(connection.get(), registration);
         if (connection) g_dbus_connection_flush_sync(connection.get(), nullptr, nullptr);
@@ -109,7 +106,6 @@ struct BusService::Impl {
     }
 
     void handle(GDBusMethodInvocation* invocation);
-    void watch(const std::string& client);
     void emit_tree_changed();
 };
 
@@ -184,24 +180,7 @@ void on_name_lost(GDBusConnection* connection, const gchar* name, gpointer) {
                          "through this process's unique name\n", name);
 }
 
-void on_client_vanished(GDBusConnection*, const gchar* name, gpointer user_data) {
-    auto* impl = static_cast<BusService::Impl*>(user_data);
-    auto it = impl->watched.find(name);
-    if (it == impl->watched.end()) return;
-    const guint id = it->second;
-    impl->watched.erase(it);
-    impl->caller_uids.erase(std::string(name));
-    impl->target.client_gone(name);
-    g_bus_unwatch_name(id);
-}
-
 }  // namespace
-
-void BusService::Impl::watch(const std::string& client) {
-    if (watched.contains(client)) return;
-    watched[client] = g_bus_watch_name_on_connection(connection.get(), client.c_str(), G_BUS_NAME_WATCHER_FLAGS_NONE,
-                                                     nullptr, on_client_vanished, this, nullptr);
-}
 
 void BusService::Impl::handle(GDBusMethodInvocation* invocation) {
     const std::string_view method = g_dbus_method_invocation_get_method_name(invocation);
@@ -230,10 +209,8 @@ void BusService::Impl::handle(GDBusMethodInvocation* invocation) {
             reply = {std::string(outcome::kRefused), "invalid_argument", "too many arguments", 0};
         } else {
             // The caller is named by its connection: the bus vouches for it.
-            reply = target.invoke(resource_id, action_id, args, ActionSource{sender, "D-Bus client " + sender},
-                                  sender);
+            reply = target.invoke(resource_id, action_id, args, ActionSource{sender, "D-Bus client " + sender});
         }
-        if (reply.handle != 0 && reply.outcome == outcome::kStarted) watch(sender);
         g_dbus_method_invocation_return_value(
             invocation, g_variant_new("(ssst)", reply.outcome.c_str(), reply.code.c_str(), reply.message.c_str(),
                                       static_cast<guint64>(reply.handle)));

@@ -52,8 +52,8 @@ std::vector<vesk_actions::Resource> WidgetActionTarget::tree() {
 }
 
 InvokeReply WidgetActionTarget::invoke(std::string_view resource_id, std::string_view action_id,
-                                       const vesk_actions::ActionArgs& args, const vesk_actions::ActionSource& caller,
-                                       std::string_view client) {
+                                       const vesk_actions::ActionArgs& args,
+                                       const vesk_actions::ActionSource& caller) {
   // Texts end up in JSON payloads and in the document: refused here unless UTF-8.
   if (!valid_utf8(resource_id) || !valid_utf8(action_id)) {
     return refused("invalid_argument", "Resource and action ids must be valid UTF-8 text.");
@@ -103,7 +103,7 @@ InvokeReply WidgetActionTarget::invoke(std::string_view resource_id, std::string
       }
       return refused("operation_not_handled", "The application does not serve this operation.");
     }
-    case vesk_actions::OperationKind::Effect: return start_effect(encoded, client);
+    case vesk_actions::OperationKind::Effect: return start_effect(encoded);
   }
   return refused("operation_not_handled", "The application does not serve this operation.");
 }
@@ -135,11 +135,10 @@ InvokeReply WidgetActionTarget::dispatch_document_action(const vesk_actions::Enc
   return {std::string(outcome::kApplied), {}, {}, 0};
 }
 
-InvokeReply WidgetActionTarget::start_effect(const vesk_actions::EncodedAction& encoded, std::string_view client) {
+InvokeReply WidgetActionTarget::start_effect(const vesk_actions::EncodedAction& encoded) {
   const bool busy = running_operation();
   Record record;
   record.handle = next_handle_++;
-  record.client = std::string(client);
   const std::uint64_t salted = record.handle ^ handle_salt_;
   for (int i = 0; i < 8; ++i) {
     record.operation[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(salted >> (8 * i));
@@ -174,8 +173,6 @@ void WidgetActionTarget::settled(const widget::PollOutcome& out) {
     case widget::PollOutcome::Kind::Cancelled: it->state = {std::string(op_state::kCancelled), {}, out.message}; break;
     case widget::PollOutcome::Kind::NoUpdate: return;
   }
-  // Nobody is left to read the result of a client that went away.
-  if (it->client.empty()) records_.erase(it);
 }
 
 WidgetActionTarget::Record* WidgetActionTarget::find(std::uint64_t handle) {
@@ -210,15 +207,6 @@ PollReply WidgetActionTarget::poll(std::uint64_t handle) {
 void WidgetActionTarget::cancel(std::uint64_t handle) {
   if (const Record* r = find(handle); r && r->state.state == op_state::kRunning) {
     host_.cancel_operation(r->operation);
-  }
-}
-
-void WidgetActionTarget::client_gone(std::string_view client) {
-  // Running operations go on to their end (the host keeps polling them, so
-  // the one-at-a-time slot frees); settled ones are dropped now.
-  std::erase_if(records_, [&](const Record& r) { return r.client == client && r.state.state != op_state::kRunning; });
-  for (Record& r : records_) {
-    if (r.client == client) r.client.clear();
   }
 }
 

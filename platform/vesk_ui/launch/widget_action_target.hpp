@@ -28,21 +28,19 @@ class WidgetActionTarget final : public vesk_actions::ActionTarget {
 
   std::vector<vesk_actions::Resource> tree() override;
   vesk_actions::InvokeReply invoke(std::string_view resource_id, std::string_view action_id,
-                                   const vesk_actions::ActionArgs& args, const vesk_actions::ActionSource& caller,
-                                   std::string_view client) override;
+                                   const vesk_actions::ActionArgs& args,
+                                   const vesk_actions::ActionSource& caller) override;
   vesk_actions::PollReply poll(std::uint64_t handle) override;
   void cancel(std::uint64_t handle) override;
-  void client_gone(std::string_view client) override;
 
  private:
   struct Record {
     std::uint64_t handle = 0;
     widget::OperationHandle operation{};
-    std::string client;
     vesk_actions::PollReply state;
   };
 
-  vesk_actions::InvokeReply start_effect(const vesk_actions::EncodedAction& encoded, std::string_view client);
+  vesk_actions::InvokeReply start_effect(const vesk_actions::EncodedAction& encoded);
   vesk_actions::InvokeReply dispatch_document_action(const vesk_actions::EncodedAction& encoded,
                                                      const vesk_actions::ActionSource& caller);
   void settled(const widget::PollOutcome& outcome);

@@ -20,16 +20,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// The process's environment with `extra` on top; a later entry of the same
+// name replaces an earlier one.
 std::vector<std::string> merged_env(const std::vector<std::string>& extra) {
   std::vector<std::string> out;
-  for (char** e = environ; *e; ++e) {
-    const std::string kv = *e;
+  auto put = [&](const std::string& kv) {
     const std::string key = kv.substr(0, kv.find('=') + 1);
-    bool overridden = false;
-    for (const std::string& x : extra) overridden = overridden || x.compare(0, key.size(), key) == 0;
-    if (!overridden) out.push_back(kv);
-  }
-  for (const std::string& x : extra) out.push_back(x);
+    std::erase_if(out, [&](const std::string& e) { return e.compare(0, key.size(), key) == 0; });
+    out.push_back(kv);
+  };
+  for (char** e = environ; *e; ++e) out.emplace_back(*e);
+  for (const std::string& x : extra) put(x);
   return out;
 }
 

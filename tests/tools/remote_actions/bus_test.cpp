@@ -7,6 +7,7 @@
 #pragma GCC diagnostic ignored "-Wrestrict"
 #endif
 
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -55,6 +56,7 @@ class ActionBus : public ::testing::Test {
 
   std::vector<std::string> env(std::vector<std::string> extra = {}) const {
     std::vector<std::string> e = desktop_->env();
+    e.push_back(std::string("LSAN_OPTIONS=suppressions=") + REMOTE_TEST_LSAN_SUPPRESSIONS);
     e.insert(e.end(), extra.begin(), extra.end());
     return e;
   }
@@ -107,6 +109,19 @@ class ActionBus : public ::testing::Test {
     return ids;
   }
 
+  // The resource id of the saved connection with this title.
+  std::string id_of(const std::string& title) {
+    const Result t = tree();
+    const std::regex line("^  (remote\\.connection:[0-9a-f-]{36})  \\(remote\\.connection\\)  \"" + title + "\"$");
+    std::istringstream in(t.out);
+    for (std::string l; std::getline(in, l);) {
+      std::smatch m;
+      if (std::regex_search(l, m, line)) return m[1];
+    }
+    ADD_FAILURE() << "no connection titled " << title << " in\n" << t.out;
+    return "remote.connection:missing";
+  }
+
   // The tree's line of one action of one resource.
   std::string action_line(const std::string& resource, const std::string& action) {
     const Result t = tree();
@@ -150,12 +165,17 @@ TEST_F(ActionBus, TreeListsTheConnectionsWithTheirActionsAndAvailability) {
       EXPECT_FALSE(action_line(id, action).empty()) << id << " " << action << "\n" << t.out;
     }
   }
-  EXPECT_NE(t.out.find("\"Build Box\""), std::string::npos);
-  // An SSH profile without live sessions: connect is published unavailable with its reason.
-  EXPECT_NE(action_line(ids[0], "connect").find("unavailable live_session_capability_required: "), std::string::npos)
-      << action_line(ids[0], "connect");
-  EXPECT_NE(action_line(ids[0], "rename").find("value=<New name>  available"), std::string::npos);
-  EXPECT_NE(action_line(ids[0], "delete").find("document destructive"), std::string::npos);
+  // Availability by readiness: SSH without live sessions, RDP, a device.
+  const std::string box = id_of("Build Box");
+  EXPECT_NE(action_line(box, "connect").find("unavailable live_session_capability_required: SSH is installed"),
+            std::string::npos)
+      << action_line(box, "connect");
+  EXPECT_NE(action_line(id_of("Win Workstation"), "connect").find("unavailable transport_backend_unavailable: "),
+            std::string::npos);
+  EXPECT_NE(action_line(id_of("Studio Node"), "connect").find("effect  available"), std::string::npos);
+  EXPECT_NE(action_line(box, "rename").find("value=<New name>  available"), std::string::npos);
+  EXPECT_NE(action_line(box, "favorite").find("\"Remove from favourites\""), std::string::npos);
+  EXPECT_NE(action_line(box, "delete").find("document destructive"), std::string::npos);
 
   // The same through gdbus: the JSON with contracts and parameters.
   const Result g = gdbus("Tree");
@@ -181,7 +201,7 @@ TEST_F(ActionBus, NewOpensTheFormInTheWindow) {
 
 TEST_F(ActionBus, RenameIsSavedAtOnceAndSurvivesARestart) {
   start_app();
-  const std::string id = connection_ids().at(2);
+  const std::string id = id_of("Office NAS");
   const Result r = cli({"invoke", id, "rename", "value=Archive Box"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "applied\n");
@@ -193,9 +213,52 @@ TEST_F(ActionBus, RenameIsSavedAtOnceAndSurvivesARestart) {
   EXPECT_NE(tree().out.find(id + "  (remote.connection)  \"Archive Box\""), std::string::npos) << tree().out;
 }
 
+TEST_F(ActionBus, TreeChangedFollowsRealChangesOnly) {
+  start_app();
+  GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
+      desktop_->bus_address().c_str(),
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, nullptr);
+  ASSERT_NE(bus, nullptr);
+  GMainContext* context = g_main_context_new();
+  g_main_context_push_thread_default(context);
+  int signals = 0;
+  const guint sub = g_dbus_connection_signal_subscribe(
+      bus, kBusName, kInterface, "TreeChanged", kPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*, gpointer count) {
+        ++*static_cast<int*>(count);
+      },
+      &signals, nullptr);
+  auto pump_for = [&](std::chrono::milliseconds span) {
+    const auto end = std::chrono::steady_clock::now() + span;
+    while (std::chrono::steady_clock::now() < end) {
+      while (g_main_context_iteration(context, FALSE)) {
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+  };
+  // No client has a tree yet: changes are not signalled.
+  const std::string id = id_of("Office NAS");  // this Tree call sets the baseline
+  pump_for(500ms);
+  EXPECT_EQ(signals, 0);
+  // A view that leaves the tree as it was: no signal.
+  EXPECT_EQ(cli({"invoke", "remote.connections", "new"}).status, 0);
+  pump_for(700ms);
+  EXPECT_EQ(signals, 0);
+  // A real change: one signal, then quiet while nothing changes.
+  EXPECT_EQ(cli({"invoke", id, "favorite"}).status, 0);
+  pump_for(1500ms);
+  EXPECT_EQ(signals, 1);
+  g_dbus_connection_signal_unsubscribe(bus, sub);
+  g_main_context_pop_thread_default(context);
+  g_main_context_unref(context);
+  g_object_unref(bus);
+}
+
 TEST_F(ActionBus, ConnectOnAProfileThatIsNotReadyIsRefused) {
   start_app();
-  const std::string id = connection_ids().at(0);  // SSH, live sessions not enabled
+  const std::string id = id_of("Build Box");  // SSH, live sessions not enabled
   const Result r = cli({"invoke", id, "connect", "--wait"});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("refused: live_session_capability_required: "), std::string::npos) << r.err;
@@ -206,7 +269,7 @@ TEST_F(ActionBus, ConnectOnAProfileThatIsNotReadyIsRefused) {
 
 TEST_F(ActionBus, BadInputIsRefusedAndTheWindowGoesOn) {
   start_app();
-  const std::string id = connection_ids().at(0);
+  const std::string id = id_of("Build Box");
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -247,7 +310,7 @@ TEST_F(ActionBus, WithoutARunningApplicationTheClientSaysSo) {
   const Result r = cli({"tree"});
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("no running application"), std::string::npos) << r.err;
-  const Result none = bustest::run({REMOTE_ACTIONS, "tree"}, {"DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus"});
+  const Result none = bustest::run({REMOTE_ACTIONS, "tree"}, env({"DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus"}));
   EXPECT_EQ(none.status, 3);
 }
 
@@ -257,7 +320,12 @@ TEST_F(ActionBus, WithoutASessionBusTheApplicationRunsAndWarnsOnce) {
   const Result found = bustest::run({"xdotool", "search", "--sync", "--onlyvisible", "--name", "dev\\.vesk\\.remote"},
                                     env(), 30s);
   EXPECT_EQ(found.status, 0) << "no window appeared: " << bustest::slurp(app_log());
-  std::this_thread::sleep_for(500ms);
+  // Painted: the screen is no longer the server's black.
+  EXPECT_TRUE(bustest::wait_until([&] {
+    const Result mean = bustest::run({"import", "-window", "root", "-colorspace", "gray", "-format", "%[fx:mean]", "info:"},
+                                     env(), 30s);
+    return mean.status == 0 && std::strtod(mean.out.c_str(), nullptr) > 0.02;
+  }));
   ASSERT_TRUE(app_.running());
   const std::string scene = stop_and_read_scene();
   EXPECT_NE(scene.find("\"Build Box\""), std::string::npos);
