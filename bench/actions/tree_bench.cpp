@@ -123,7 +123,7 @@ void BM_TreeOverSessionBus(benchmark::State& state) {
   std::unique_ptr<vesk_actions::BusService> service;
   std::thread ui([&] {
     g_main_context_acquire(g_main_context_default());
-    auto started = vesk_actions::BusService::start("dev.vesk.remote", target);
+    auto started = vesk_actions::BusService::start("dev.vesk.remote", target, nullptr);
     if (started) service = std::move(*started);
     g_main_loop_run(loop);
     service.reset();

@@ -88,6 +88,8 @@ struct BusService::Impl {
     guint self_uid = 0;
     std::map<std::string, guint32, std::less<>> caller_uids;
     std::optional<std::uint64_t> last_sent;
+    std::function<void(const std::string&)> unavailable;
+    GCancellable* cancellable = g_cancellable_new();
     // Pending uid look-ups hold this; cleared when the service goes.
     std::shared_ptr<Impl*> alive;
 
@@ -99,6 +101,8 @@ struct BusService::Impl {
 
     ~Impl() {
         if (alive) *alive = nullptr;
+        g_cancellable_cancel(cancellable);
+        g_object_unref(cancellable);
         if (name_owner) g_bus_unown_name(name_owner);
         if (registration && connection) g_dbus_connection_unregister_object(connection.get(), registration);
         if (connection) g_dbus_connection_flush_sync(connection.get(), nullptr, nullptr);
@@ -106,6 +110,8 @@ struct BusService::Impl {
     }
 
     void handle(GDBusMethodInvocation* invocation);
+    // The bus is there: export and ask for the name.
+    std::expected<void, std::string> serve(GDBusConnection* bus);
     void emit_tree_changed();
 };
 
@@ -247,47 +253,69 @@ void BusService::Impl::emit_tree_changed() {
 BusService::BusService(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 BusService::~BusService() = default;
 
-std::expected<std::unique_ptr<BusService>, std::string> BusService::start(std::string app_id, ActionTarget& target) {
-    auto impl = std::make_unique<Impl>(std::move(app_id), target);
-    impl->alive = std::make_shared<Impl*>(impl.get());
-    if (!g_dbus_is_name(impl->app_id.c_str()) || g_dbus_is_unique_name(impl->app_id.c_str()) ||
-        !g_dbus_is_interface_name(impl->interface.c_str())) {
-        return std::unexpected("the application id " + impl->app_id + " is not a bus name");
-    }
-    GError* error = nullptr;
-    GDBusConnection* connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    if (!connection) {
-        std::string message = std::string("no session bus: ") + (error ? error->message : "unknown error");
-        if (error) g_error_free(error);
-        return std::unexpected(message);
-    }
-    impl->connection.reset(connection);
-    // A bus that goes away must not end the application.
-    g_dbus_connection_set_exit_on_close(connection, FALSE);
+namespace {
 
-    const std::string xml = introspection_xml(impl->interface);
-    impl->node = g_dbus_node_info_new_for_xml(xml.c_str(), &error);
-    if (!impl->node) {
+void on_bus_ready(GObject*, GAsyncResult* result, gpointer user_data) {
+    using Alive = std::shared_ptr<BusService::Impl*>;
+    std::unique_ptr<Alive> alive(static_cast<Alive*>(user_data));
+    GError* error = nullptr;
+    GDBusConnection* bus = g_bus_get_finish(result, &error);
+    BusService::Impl* impl = **alive;
+    if (!impl) {  // the service went first
+        if (bus) g_object_unref(bus);
+        if (error) g_error_free(error);
+        return;
+    }
+    if (!bus) {
+        const std::string message = std::string("no session bus: ") + (error ? error->message : "unknown error");
+        if (error) g_error_free(error);
+        if (impl->unavailable) impl->unavailable(message);
+        return;
+    }
+    if (auto served = impl->serve(bus); !served && impl->unavailable) impl->unavailable(served.error());
+}
+
+}  // namespace
+
+std::expected<void, std::string> BusService::Impl::serve(GDBusConnection* bus) {
+    connection.reset(bus);
+    // A bus that goes away must not end the application.
+    g_dbus_connection_set_exit_on_close(bus, FALSE);
+    GError* error = nullptr;
+    const std::string xml = introspection_xml(interface);
+    node = g_dbus_node_info_new_for_xml(xml.c_str(), &error);
+    if (!node) {
         std::string message = std::string("bad interface description: ") + error->message;
         g_error_free(error);
         return std::unexpected(message);
     }
-    impl->registration = g_dbus_connection_register_object(connection, impl->path.c_str(),
-                                                           impl->node->interfaces[0], &kVtable, impl.get(), nullptr,
-                                                           &error);
-    if (!impl->registration) {
-        std::string message = std::string("could not export ") + impl->path + ": " + error->message;
+    registration = g_dbus_connection_register_object(bus, path.c_str(), node->interfaces[0], &kVtable, this, nullptr,
+                                                     &error);
+    if (!registration) {
+        std::string message = std::string("could not export ") + path + ": " + error->message;
         g_error_free(error);
         return std::unexpected(message);
     }
-    impl->name_owner = g_bus_own_name_on_connection(connection, impl->app_id.c_str(),
-                                                    G_BUS_NAME_OWNER_FLAGS_DO_NOT_QUEUE, nullptr, on_name_lost,
-                                                    nullptr, nullptr);
+    name_owner = g_bus_own_name_on_connection(bus, app_id.c_str(), G_BUS_NAME_OWNER_FLAGS_DO_NOT_QUEUE, nullptr,
+                                              on_name_lost, nullptr, nullptr);
+    return {};
+}
+
+std::expected<std::unique_ptr<BusService>, std::string> BusService::start(
+    std::string app_id, ActionTarget& target, std::function<void(const std::string&)> unavailable) {
+    auto impl = std::make_unique<Impl>(std::move(app_id), target);
+    impl->alive = std::make_shared<Impl*>(impl.get());
+    impl->unavailable = std::move(unavailable);
+    if (!g_dbus_is_name(impl->app_id.c_str()) || g_dbus_is_unique_name(impl->app_id.c_str()) ||
+        !g_dbus_is_interface_name(impl->interface.c_str())) {
+        return std::unexpected("the application id " + impl->app_id + " is not a bus name");
+    }
+    g_bus_get(G_BUS_TYPE_SESSION, impl->cancellable, on_bus_ready, new std::shared_ptr<Impl*>(impl->alive));
     return std::unique_ptr<BusService>(new BusService(std::move(impl)));
 }
 
 void BusService::after_frame() {
-    if (!impl_->last_sent) return;
+    if (!impl_->connection || !impl_->last_sent) return;
     const std::uint64_t now = fingerprint(tree_json(impl_->target.tree()));
     if (now == *impl_->last_sent) return;
     impl_->last_sent = now;

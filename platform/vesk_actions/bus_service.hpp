@@ -6,6 +6,7 @@
 #pragma once
 
 #include <expected>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,9 +21,13 @@ std::string bus_interface_name(std::string_view app_id);
 
 class BusService {
 public:
-    // Connects to the session bus, exports the object and asks for the name.
-    // The error is a sentence for the log (no session bus, say).
-    static std::expected<std::unique_ptr<BusService>, std::string> start(std::string app_id, ActionTarget& target);
+    // Connects to the session bus without waiting for it (a bus that hangs
+    // must not hold up the window), then exports the object and asks for the
+    // name. `unavailable` is told once, with a sentence for the log, when the
+    // bus cannot be used; the application then goes on without it. The error
+    // is an application id that cannot be a bus name.
+    static std::expected<std::unique_ptr<BusService>, std::string> start(
+        std::string app_id, ActionTarget& target, std::function<void(const std::string&)> unavailable);
     ~BusService();
     BusService(const BusService&) = delete;
     BusService& operator=(const BusService&) = delete;

@@ -8,9 +8,12 @@ std::unique_ptr<ActionBus> ActionBus::start(const std::string& app_id, host::Wid
                                             const vesk_actions::ActionRegistry& registry, doc::Document* document,
                                             std::function<void()> save) {
   std::unique_ptr<ActionBus> bus(new ActionBus(host, registry, document, std::move(save)));
-  auto service = vesk_actions::BusService::start(app_id, bus->target_);
+  auto warn = [](const std::string& reason) {
+    std::fprintf(stderr, "vesk_ui: actions are not published on the session bus: %s\n", reason.c_str());
+  };
+  auto service = vesk_actions::BusService::start(app_id, bus->target_, warn);
   if (!service) {
-    std::fprintf(stderr, "vesk_ui: actions are not published on the session bus: %s\n", service.error().c_str());
+    warn(service.error());
     return nullptr;
   }
   bus->service_ = std::move(*service);

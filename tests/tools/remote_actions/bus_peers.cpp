@@ -182,7 +182,7 @@ bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds lim
   return done();
 }
 
-Desktop::Desktop(std::filesystem::path dir) : dir_(std::move(dir)) {
+Desktop::Desktop(std::filesystem::path dir, bool any_user) : dir_(std::move(dir)) {
   // Both servers pick what is free and say so on a pipe, so parallel tests
   // never race for a display or a bus.
   int fds[2];
@@ -197,8 +197,19 @@ Desktop::Desktop(std::filesystem::path dir) : dir_(std::move(dir)) {
   display_ = ":" + *number;
 
   // The daemon that dbus-run-session starts, run directly so the test holds its pid.
+  std::string config = "--session";
+  if (any_user) {
+    const auto file = dir_ / "any-user-bus.conf";
+    std::ofstream(file) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                           "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
+                           "<policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                           "<allow eavesdrop=\"true\"/>"
+                           "<allow own=\"*\"/></policy></busconfig>\n";
+    config = "--config-file=" + file.string();
+  }
   if (pipe(fds) != 0) return;
-  dbus_ = Child::spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=" + std::to_string(fds[1])},
+  dbus_ = Child::spawn({"dbus-daemon", config, "--nofork", "--nopidfile", "--print-address=" + std::to_string(fds[1])},
                        {}, (dir_ / "dbus.log").string(), fds[1]);
   close(fds[1]);
   auto address = read_line(fds[0], 20s);

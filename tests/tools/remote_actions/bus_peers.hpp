@@ -56,7 +56,9 @@ bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds lim
 // An Xvfb display and a session bus, for one test.
 class Desktop {
  public:
-  explicit Desktop(std::filesystem::path dir);
+  // `any_user`: the bus lets processes of every user connect (the
+  // application must then refuse them itself).
+  explicit Desktop(std::filesystem::path dir, bool any_user = false);
   ~Desktop();
   bool ok() const { return !display_.empty() && !bus_.empty(); }
   const std::string& display() const { return display_; }

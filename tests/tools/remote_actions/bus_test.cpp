@@ -43,7 +43,7 @@ class ActionBus : public ::testing::Test {
     std::filesystem::create_directories(dir_ / "data");
     std::filesystem::create_directories(dir_ / "state");
     std::filesystem::permissions(dir_ / "state", std::filesystem::perms::owner_all);
-    desktop_.emplace(dir_);
+    desktop_.emplace(dir_, any_user_bus_);
     ASSERT_TRUE(desktop_->ok()) << "no Xvfb display or session bus; see " << dir_;
   }
 
@@ -122,10 +122,9 @@ class ActionBus : public ::testing::Test {
     return "remote.connection:missing";
   }
 
-  // The tree's line of one action of one resource.
-  std::string action_line(const std::string& resource, const std::string& action) {
-    const Result t = tree();
-    std::istringstream in(t.out);
+  // The line of one action of one resource in a printed tree.
+  static std::string action_line(const std::string& printed, const std::string& resource, const std::string& action) {
+    std::istringstream in(printed);
     bool inside = false;
     for (std::string l; std::getline(in, l);) {
       const std::size_t indent = l.find_first_not_of(' ');
@@ -138,6 +137,9 @@ class ActionBus : public ::testing::Test {
     }
     return {};
   }
+  std::string action_line(const std::string& resource, const std::string& action) {
+    return action_line(tree().out, resource, action);
+  }
 
   // Stops the application (SIGTERM: it writes the last frame's display list).
   std::string stop_and_read_scene() {
@@ -148,6 +150,7 @@ class ActionBus : public ::testing::Test {
   std::filesystem::path dir_;
   std::optional<bustest::Desktop> desktop_;
   std::vector<std::string> app_extra_{"VESK_REMOTE_SAMPLE=1"};
+  bool any_user_bus_ = false;
   Child app_;
 };
 
@@ -162,7 +165,7 @@ TEST_F(ActionBus, TreeListsTheConnectionsWithTheirActionsAndAvailability) {
   ASSERT_EQ(ids.size(), 8u) << t.out;  // the sample profiles
   for (const std::string& id : ids) {
     for (const char* action : {"open", "connect", "rename", "favorite", "delete"}) {
-      EXPECT_FALSE(action_line(id, action).empty()) << id << " " << action << "\n" << t.out;
+      EXPECT_FALSE(action_line(t.out, id, action).empty()) << id << " " << action << "\n" << t.out;
     }
   }
   // Availability by readiness: SSH without live sessions, RDP, a device.
@@ -333,6 +336,34 @@ TEST_F(ActionBus, WithoutASessionBusTheApplicationRunsAndWarnsOnce) {
   const std::string warning = "actions are not published on the session bus";
   ASSERT_NE(log.find(warning), std::string::npos) << log;
   EXPECT_EQ(log.find(warning, log.find(warning) + 1), std::string::npos) << log;
+}
+
+class OpenBus : public ActionBus {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "running a client as another user needs root";
+    any_user_bus_ = true;
+    ActionBus::SetUp();
+  }
+};
+
+TEST_F(OpenBus, OnlyTheUserRunningTheApplicationIsServed) {
+  start_app();
+  const std::string id = id_of("Office NAS");
+  // The same calls as another user (nobody), on a bus that lets it in.
+  auto as_nobody = [&](std::vector<std::string> argv) {
+    argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    return bustest::run(argv, env());
+  };
+  const Result tree_call = as_nobody({"gdbus", "call", "--session", "--dest", kBusName, "--object-path", kPath,
+                                      "--method", std::string(kInterface) + ".Tree"});
+  EXPECT_NE(tree_call.status, 0);
+  EXPECT_NE(tree_call.err.find("only the user running the application may use its actions"), std::string::npos)
+      << tree_call.err;
+  const Result rename = as_nobody({REMOTE_ACTIONS, "invoke", id, "rename", "value=Taken over"});
+  EXPECT_EQ(rename.status, 2) << rename.err;
+  // Nothing changed; the owner is still served.
+  EXPECT_NE(tree().out.find(id + "  (remote.connection)  \"Office NAS\""), std::string::npos);
 }
 
 // Live sessions against a real sshd whose key is pinned.
