@@ -53,15 +53,9 @@ struct GObjectUnref {
     }
 };
 
-// FNV-1a: the service keeps a fingerprint of the last tree sent, not the text.
-std::uint64_t fingerprint(std::string_view text) {
-    std::uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : text) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h ^ text.size();
-}
+// The tree is compared with the last one sent at most this often: building
+// it is not free with many connections, and frames may come 60 a second.
+constexpr guint kTreeCheckIntervalMs = 250;
 
 }  // namespace
 
@@ -89,6 +83,8 @@ struct BusService::Impl {
     std::map<std::string, guint32, std::less<>> caller_uids;
     std::optional<std::uint64_t> last_sent;
     std::function<void(const std::string&)> unavailable;
+    bool frame_since_check = false;
+    guint check_timer = 0;
     GCancellable* cancellable = g_cancellable_new();
     // Pending uid look-ups hold this; cleared when the service goes.
     std::shared_ptr<Impl*> alive;
@@ -103,6 +99,7 @@ struct BusService::Impl {
         if (alive) *alive = nullptr;
         g_cancellable_cancel(cancellable);
         g_object_unref(cancellable);
+        if (check_timer) g_source_remove(check_timer);
         if (name_owner) g_bus_unown_name(name_owner);
         if (registration && connection) g_dbus_connection_unregister_object(connection.get(), registration);
         if (connection) g_dbus_connection_flush_sync(connection.get(), nullptr, nullptr);
@@ -113,6 +110,7 @@ struct BusService::Impl {
     // The bus is there: export and ask for the name.
     std::expected<void, std::string> serve(GDBusConnection* bus);
     void emit_tree_changed();
+    void check_tree();
 };
 
 namespace {
@@ -194,8 +192,9 @@ void BusService::Impl::handle(GDBusMethodInvocation* invocation) {
     const std::string sender = g_dbus_method_invocation_get_sender(invocation);
 
     if (method == "Tree") {
-        const std::string json = tree_json(target.tree());
-        last_sent = fingerprint(json);
+        const std::vector<Resource> roots = target.tree();
+        const std::string json = tree_json(roots);
+        last_sent = tree_fingerprint(roots);
         g_dbus_method_invocation_return_value(invocation, g_variant_new("(s)", json.c_str()));
         return;
     }
@@ -314,12 +313,34 @@ std::expected<std::unique_ptr<BusService>, std::string> BusService::start(
     return std::unique_ptr<BusService>(new BusService(std::move(impl)));
 }
 
+void BusService::Impl::check_tree() {
+    frame_since_check = false;
+    const std::uint64_t now = tree_fingerprint(target.tree());
+    if (now == *last_sent) return;
+    last_sent = now;
+    emit_tree_changed();
+}
+
 void BusService::after_frame() {
-    if (!impl_->connection || !impl_->last_sent) return;
-    const std::uint64_t now = fingerprint(tree_json(impl_->target.tree()));
-    if (now == *impl_->last_sent) return;
-    impl_->last_sent = now;
-    impl_->emit_tree_changed();
+    Impl& impl = *impl_;
+    if (!impl.connection || !impl.last_sent) return;
+    impl.frame_since_check = true;
+    if (impl.check_timer) return;
+    // The first frame after a quiet spell is checked at once; frames that
+    // follow close behind are taken together by the timer.
+    impl.check_tree();
+    impl.check_timer = g_timeout_add(
+        kTreeCheckIntervalMs,
+        [](gpointer data) -> gboolean {
+            auto* self = static_cast<Impl*>(data);
+            if (!self->frame_since_check) {
+                self->check_timer = 0;
+                return G_SOURCE_REMOVE;
+            }
+            self->check_tree();
+            return G_SOURCE_CONTINUE;
+        },
+        &impl);
 }
 
 }  // namespace vesk_actions
