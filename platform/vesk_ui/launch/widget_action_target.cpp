@@ -69,30 +69,30 @@ InvokeReply WidgetActionTarget::invoke(std::string_view resource_id, std::string
     if ((resource = root.find(resource_id))) break;
   }
   if (!resource) return refused("unknown_resource", "There is no resource " + in_quotes(resource_id) + ".");
-  const vesk_actions::ActionSpec* spec = resource->find_action(action_id);
-  if (!spec) {
+  const vesk_actions::ActionSpec* chosen = resource->find_action(action_id);
+  if (!chosen) {
     return refused("unknown_action", "Resource " + in_quotes(resource_id) + " has no action " + in_quotes(action_id) + ".");
   }
-  if (spec->contract.unavailable) {
-    return refused(spec->contract.unavailable->reason_code, spec->contract.unavailable->message);
+  if (chosen->contract.unavailable) {
+    return refused(chosen->contract.unavailable->reason_code, chosen->contract.unavailable->message);
   }
   for (const auto& [name, value] : args.entries()) {
-    const bool known = std::any_of(spec->parameters.begin(), spec->parameters.end(),
+    const bool known = std::any_of(chosen->parameters.begin(), chosen->parameters.end(),
                                    [&](const vesk_actions::ActionParameter& p) { return p.name == name; });
     if (!known) {
       return refused("invalid_argument",
                      "Action " + in_quotes(action_id) + " takes no argument " + in_quotes(name) + ".");
     }
   }
-  for (const vesk_actions::ActionParameter& p : spec->parameters) {
+  for (const vesk_actions::ActionParameter& p : chosen->parameters) {
     if (!args.text(p.name)) {
       return refused("missing_argument", "Action " + in_quotes(action_id) + " needs the argument " + in_quotes(p.name) +
                                              " (" + p.description + ").");
     }
   }
 
-  const vesk_actions::EncodedAction encoded = spec->invoke(args);
-  switch (spec->operation_kind) {
+  const vesk_actions::EncodedAction encoded = chosen->invoke(args);
+  switch (chosen->operation_kind) {
     case vesk_actions::OperationKind::None: return dispatch_document_action(encoded, caller);
     case vesk_actions::OperationKind::View: {
       const widget::RunOutcome ran = host_.widget().run_operation(vesk_actions::OperationKind::View, encoded);
