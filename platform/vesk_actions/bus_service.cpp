@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -80,7 +81,11 @@ struct BusService::Impl {
     guint registration = 0;
     guint name_owner = 0;
     guint self_uid = 0;
-    std::map<std::string, guint32, std::less<>> caller_uids;
+    struct Caller {
+        guint32 uid = 0;
+        std::string name;  // the calling program's name, for the provenance of its changes
+    };
+    std::map<std::string, Caller, std::less<>> callers;
     std::optional<std::uint64_t> last_sent;
     std::function<void(const std::string&)> unavailable;
     bool frame_since_check = false;
@@ -118,6 +123,16 @@ namespace {
 void on_method_call(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
                     GDBusMethodInvocation* invocation, gpointer user_data);
 
+// The short name the kernel keeps for a process ("remote-actions"), as
+// valid UTF-8; empty when it cannot be read.
+std::string program_name(guint32 pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(in, name);
+    if (!g_utf8_validate(name.data(), static_cast<gssize>(name.size()), nullptr)) return {};
+    return name;
+}
+
 struct UidLookup {
     std::shared_ptr<BusService::Impl*> alive;
     GDBusMethodInvocation* invocation;
@@ -135,15 +150,24 @@ void on_uid_reply(GObject* source, GAsyncResult* result, gpointer user_data) {
         g_error_free(error);
         return;
     }
+    GVariant* credentials = g_variant_get_child_value(reply, 0);
     guint32 uid = 0;
-    g_variant_get(reply, "(u)", &uid);
+    guint32 pid = 0;
+    const bool has_uid = g_variant_lookup(credentials, "UnixUserID", "u", &uid);
+    const bool has_pid = g_variant_lookup(credentials, "ProcessID", "u", &pid);
+    g_variant_unref(credentials);
     g_variant_unref(reply);
     if (!impl) {
         g_dbus_method_invocation_return_dbus_error(lookup->invocation, kErrorFailed, "the application is closing");
         return;
     }
-    if (impl->caller_uids.size() >= kMaxKnownCallers) impl->caller_uids.clear();
-    impl->caller_uids[lookup->sender] = uid;
+    if (!has_uid) {
+        g_dbus_method_invocation_return_dbus_error(lookup->invocation, kErrorAccessDenied,
+                                                   "the caller's user could not be determined");
+        return;
+    }
+    if (impl->callers.size() >= kMaxKnownCallers) impl->callers.clear();
+    impl->callers[lookup->sender] = {uid, has_pid ? program_name(pid) : std::string()};
     if (uid != impl->self_uid) {
         g_dbus_method_invocation_return_dbus_error(lookup->invocation, kErrorAccessDenied,
                                                    "only the user running the application may use its actions");
@@ -159,8 +183,8 @@ void on_method_call(GDBusConnection* connection, const gchar* sender, const gcha
         g_dbus_method_invocation_return_dbus_error(invocation, kErrorAccessDenied, "callers must come through the bus");
         return;
     }
-    if (auto it = impl->caller_uids.find(sender); it != impl->caller_uids.end()) {
-        if (it->second != impl->self_uid) {
+    if (auto it = impl->callers.find(sender); it != impl->callers.end()) {
+        if (it->second.uid != impl->self_uid) {
             g_dbus_method_invocation_return_dbus_error(invocation, kErrorAccessDenied,
                                                        "only the user running the application may use its actions");
             return;
@@ -172,7 +196,7 @@ void on_method_call(GDBusConnection* connection, const gchar* sender, const gcha
     // sender is.
     auto* lookup = new UidLookup{impl->alive, invocation, sender};
     g_dbus_connection_call(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                           "GetConnectionUnixUser", g_variant_new("(s)", sender), G_VARIANT_TYPE("(u)"),
+                           "GetConnectionCredentials", g_variant_new("(s)", sender), G_VARIANT_TYPE("(a{sv})"),
                            G_DBUS_CALL_FLAGS_NONE, -1, nullptr, on_uid_reply, lookup);
 }
 
@@ -211,10 +235,15 @@ void BusService::Impl::handle(GDBusMethodInvocation* invocation) {
         g_variant_iter_free(iter);
         InvokeReply reply;
         if (count > kMaxArguments) {
-            reply = {std::string(outcome::kRefused), "invalid_argument", "too many arguments", 0};
+            reply = {std::string(outcome::kRefused), "invalid_argument", "An invocation takes at most 64 arguments.", 0};
         } else {
-            // The caller is named by its connection: the bus vouches for it.
-            reply = target.invoke(resource_id, action_id, args, ActionSource{sender, "D-Bus client " + sender});
+            // The bus vouches for the connection name; the program name is
+            // only what the caller calls itself.
+            auto known = callers.find(sender);
+            const std::string program = known != callers.end() ? known->second.name : std::string();
+            reply = target.invoke(resource_id, action_id, args,
+                                  ActionSource{sender, program.empty() ? "D-Bus client " + sender
+                                                                       : program + " (D-Bus " + sender + ")"});
         }
         g_dbus_method_invocation_return_value(
             invocation, g_variant_new("(ssst)", reply.outcome.c_str(), reply.code.c_str(), reply.message.c_str(),

@@ -20,6 +20,7 @@
 #include "apps/remote/src/doc/model.hpp"
 #include "apps/remote/src/doc/store.hpp"
 #include "apps/remote/src/ssh/known_hosts.hpp"
+#include "platform/vesk_actions/executor.hpp"
 #include "platform/vesk_ui/document/persist.hpp"
 #include "tests/apps/remote/ssh/peers.hpp"
 #include "tests/tools/remote_actions/bus_peers.hpp"
@@ -214,6 +215,21 @@ TEST_F(ActionBus, RenameIsSavedAtOnceAndSurvivesARestart) {
   ASSERT_TRUE(app_.wait_exit(10s).has_value());
   start_app();
   EXPECT_NE(tree().out.find(id + "  (remote.connection)  \"Archive Box\""), std::string::npos) << tree().out;
+  // The stored change names the client that asked for it.
+  app_.stop();
+  auto stored = vesk_ui::persist::open_directory(dir_ / "data" / "vesk" / kBusName);
+  ASSERT_TRUE(stored.has_value());
+  std::optional<vesk_actions::Provenance> rename;
+  for (const auto& change : stored->document().changes()) {
+    if (auto p = vesk_actions::parse_provenance(change.message); p && p->context && p->context->label == "Rename connection") {
+      rename = p;
+    }
+  }
+  ASSERT_TRUE(rename.has_value());
+  EXPECT_EQ(rename->payload_kind, "remote.action");
+  ASSERT_TRUE(rename->context->source.has_value());
+  EXPECT_EQ(rename->context->source->identifier.rfind(":1.", 0), 0u) << rename->context->source->identifier;
+  EXPECT_EQ(rename->context->source->name.rfind("remote-actions (D-Bus :1.", 0), 0u) << rename->context->source->name;
 }
 
 TEST_F(ActionBus, TreeChangedFollowsRealChangesOnly) {
