@@ -14,8 +14,9 @@ namespace vesk_ui::launch {
 
 class ActionBus {
  public:
-  // None (after the warning) when the bus cannot be used.
-  static std::unique_ptr<ActionBus> start(const std::string& app_id, host::WidgetHost& host,
+  // None (after the warning) when the bus cannot be used. `on_ui_thread`:
+  // GLib's default context is dispatched by the calling (UI) thread.
+  static std::unique_ptr<ActionBus> start(bool on_ui_thread, const std::string& app_id, host::WidgetHost& host,
                                           const vesk_actions::ActionRegistry& registry, doc::Document* document,
                                           std::function<void()> save);
 

@@ -21,6 +21,10 @@ class GlibLoop {
   GlibLoop(const GlibLoop&) = delete;
   GlibLoop& operator=(const GlibLoop&) = delete;
 
+  // False when another thread already iterates GLib's default context: what
+  // it dispatches would then run there, not on the UI thread.
+  bool owns_context() const { return owner_; }
+
   // Any thread: the current or next wait returns at once.
   void wake();
 

@@ -217,7 +217,8 @@ int run_or_exit(const LaunchDescriptor& d) {
     }
   };
   std::unique_ptr<ActionBus> action_bus =
-      ActionBus::start(d.app_id, host, app.action_registry(), persisted ? &persisted->document() : nullptr, save);
+      ActionBus::start(glib.owns_context(), d.app_id, host, app.action_registry(),
+                       persisted ? &persisted->document() : nullptr, save);
 
   bool quit = false;
   bool painted_once = false;
