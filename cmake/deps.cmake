@@ -12,6 +12,7 @@ pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 pkg_check_modules(PANGO REQUIRED IMPORTED_TARGET pangocairo pango fontconfig)
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
+pkg_check_modules(GIO REQUIRED IMPORTED_TARGET gio-2.0)
 pkg_check_modules(OPENH264 REQUIRED IMPORTED_TARGET openh264)
 # Reference implementations, used only by benchmarks.
 pkg_check_modules(VTERM IMPORTED_TARGET vterm)

@@ -20,6 +20,8 @@ PACKAGES=(
   dbus at-spi2-core python3-pyatspi
   # the whole-process measurement (bench/process)
   x11-utils time
+  # the session bus and its command-line client (gdbus)
+  dbus-bin libglib2.0-bin
 )
 
 missing=()

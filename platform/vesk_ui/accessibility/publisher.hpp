@@ -27,8 +27,7 @@ inline constexpr std::size_t kMaxQueuedRequests = 256;
 // Publications at most this often while frames keep coming, so a tree that is
 // costly to build never takes every frame.
 inline constexpr std::chrono::milliseconds kMinPublishInterval{100};
-// The loop's longest idle wait while the bridge is connected, so bus traffic
-// is served without a wake-up of its own.
+// The loop's longest wait while a publication is pending.
 inline constexpr int kBridgeIdleWaitMs = 50;
 
 class Publisher final : public NodeSource {
@@ -52,6 +51,8 @@ class Publisher final : public NodeSource {
 
   // A frame was painted: the tree may have changed.
   void frame_painted() { stale_ = true; }
+  // A painted frame waits for its publication: the loop should turn again soon.
+  bool publication_pending() const { return serving_ && stale_; }
   // One loop turn: runs the queued requests, then publishes when a painted
   // frame left the tree stale and the last publication is old enough.
   void turn(widget::Widget& widget, doc::Document* document, const ScreenGeometry& geometry, Clock::time_point now);

@@ -100,6 +100,15 @@ void WidgetHost::poll_operations() {
   }
 }
 
+void WidgetHost::cancel_operation(const widget::OperationHandle& handle) {
+  auto it = std::find(in_flight_.begin(), in_flight_.end(), handle);
+  if (it == in_flight_.end()) return;
+  widget::PollOutcome out = widget_.poll_operation(handle, true);
+  if (out.kind == widget::PollOutcome::Kind::NoUpdate) return;
+  in_flight_.erase(it);
+  if (on_operation_settled) on_operation_settled(out);
+}
+
 namespace {
 
 nlohmann::ordered_json node_json(const access::AccessNode& n, int depth) {

@@ -73,6 +73,9 @@ class WidgetHost {
                                        const vesk_actions::EncodedAction& encoded);
   // Polls every operation in flight once; settled ones are reported and forgotten.
   void poll_operations();
+  // Polls one operation in flight with the cancel flag; reported and forgotten
+  // when it settles.
+  void cancel_operation(const widget::OperationHandle& handle);
   std::size_t operations_in_flight() const { return in_flight_.size(); }
   // Called with every settled outcome (completed, failed, cancelled).
   std::function<void(const widget::PollOutcome&)> on_operation_settled;

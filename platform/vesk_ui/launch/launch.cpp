@@ -1,7 +1,6 @@
 #include "platform/vesk_ui/launch/launch.hpp"
 
 #include <SDL.h>
-#include <glib.h>
 
 #include <chrono>
 #include <csignal>
@@ -15,6 +14,8 @@
 #include "platform/vesk_ui/device_link/simulated_device.hpp"
 #include "platform/vesk_ui/document/watch.hpp"
 #include "platform/vesk_ui/headless/widget_host.hpp"
+#include "platform/vesk_ui/launch/action_bus.hpp"
+#include "platform/vesk_ui/launch/glib_loop.hpp"
 #include "platform/vesk_ui/launch/present.hpp"
 #include "platform/vesk_ui/launch/sdl_events.hpp"
 #include "platform/vesk_ui/render/cairo_renderer.hpp"
@@ -150,6 +151,7 @@ int run_or_exit(const LaunchDescriptor& d) {
   WindowPresenter presenter(sdl.window);
   if (!presenter.refresh()) fail(std::string("could not draw into the window: ") + SDL_GetError());
   SDL_StartTextInput();
+  GlibLoop glib(sdl.window);
 
   text::PangoTextRenderer text;
   if (auto k = env_number("VESK_UI_TEXT_SCALE", 0.5, 4.0)) text.set_scale_factor(*k);
@@ -168,11 +170,13 @@ int run_or_exit(const LaunchDescriptor& d) {
     (void)link_host;
     auto device = device_link::SimulatedDevice::start();
     if (!device) fail("could not start the device link: " + device.error());
-    (*device)->set_event_notifier([wake_event] {
-      if (wake_event == static_cast<Uint32>(-1)) return;
-      SDL_Event e{};
-      e.type = wake_event;
-      SDL_PushEvent(&e);
+    (*device)->set_event_notifier([wake_event, &glib] {
+      if (wake_event != static_cast<Uint32>(-1)) {
+        SDL_Event e{};
+        e.type = wake_event;
+        SDL_PushEvent(&e);
+      }
+      glib.wake();
     });
     link.emplace(*device);
     host.set_device_link(&*link);
@@ -199,6 +203,9 @@ int run_or_exit(const LaunchDescriptor& d) {
       std::fprintf(stderr, "vesk_ui: could not save the document: %s\n", saved.error().message.c_str());
     }
   };
+  std::unique_ptr<ActionBus> action_bus =
+      ActionBus::start(glib.owns_context(), d.app_id, host, app.action_registry(),
+                       persisted ? &persisted->document() : nullptr, save);
 
   // The accessibility tree on the desktop accessibility bus, when there is one.
   accessibility::Publisher a11y(title);
@@ -226,8 +233,8 @@ int run_or_exit(const LaunchDescriptor& d) {
     } else if (host.operations_in_flight() > 0) {
       wait_ms = kFrameIntervalMs;
     }
-    if (a11y.bridge_wanted()) wait_ms = std::min(wait_ms, accessibility::kBridgeIdleWaitMs);
-    if (wait_ms > 0 && SDL_WaitEventTimeout(&e, wait_ms)) batch.push_back(e);
+    if (a11y.publication_pending()) wait_ms = std::min(wait_ms, accessibility::kBridgeIdleWaitMs);
+    glib.wait(wait_ms);
     while (static_cast<int>(batch.size()) < kMaxEventsPerTurn && SDL_PollEvent(&e)) batch.push_back(e);
     if (g_quit_signal) quit = true;
 
@@ -264,11 +271,9 @@ int run_or_exit(const LaunchDescriptor& d) {
 
     if (watch) watch->poll(*persisted);
     host.tick();
-    // Accessibility: GLib's default context carries atk-bridge's bus traffic;
-    // then the requests it queued run and a changed tree is published.
+    // Accessibility: the wait above dispatched atk-bridge's bus traffic; the
+    // requests it queued run now and a changed tree is published.
     if (a11y.bridge_wanted()) {
-      while (g_main_context_iteration(nullptr, FALSE)) {
-      }
       int wx = 0, wy = 0;
       SDL_GetWindowPosition(sdl.window, &wx, &wy);
       a11y.turn(*widget, host.document(), {double(wx), double(wy), scale / physical_per_window}, widget::Clock::now());
@@ -283,6 +288,7 @@ int run_or_exit(const LaunchDescriptor& d) {
       last_present = widget::Clock::now();
       painted_once = true;
       exposed = false;
+      if (action_bus) action_bus->after_frame();
     }
   }
 
@@ -295,6 +301,7 @@ int run_or_exit(const LaunchDescriptor& d) {
     out << host.scene().dump();
   }
   // The widget goes before the window system it may still refer to.
+  action_bus.reset();
   host.set_device_link(nullptr);
   link.reset();
   widget.reset();

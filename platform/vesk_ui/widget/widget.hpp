@@ -33,6 +33,7 @@ namespace vesk_ui::text {
 class TextRenderer;
 }
 namespace vesk_actions {
+class ActionHost;
 struct EncodedAction;
 struct Resource;
 enum class OperationKind : std::uint8_t;
@@ -147,6 +148,9 @@ class Widget {
   // Document heads from before the first action dispatched since they were
   // last taken (empty when nothing was dispatched); the widget keeps none.
   virtual std::vector<doc::ChangeHash> take_pending_heads() { return {}; }
+  // The host that dispatches the widget's document actions, so that actions
+  // invoked by clients land in its pending heads too (none: the framework's own).
+  virtual vesk_actions::ActionHost* document_action_host() { return nullptr; }
   virtual RunOutcome run_operation(vesk_actions::OperationKind kind, const vesk_actions::EncodedAction& encoded) {
     (void)kind, (void)encoded;
     return RunOutcome::not_handled();

@@ -265,6 +265,7 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   PollOutcome poll_operation(const OperationHandle& handle, bool cancel) override;
   RunOutcome run_operation(vesk_actions::OperationKind kind, const vesk_actions::EncodedAction& encoded) override;
   std::vector<vesk_ui::doc::ChangeHash> take_pending_heads() override;
+  vesk_actions::ActionHost* document_action_host() override { return &action_host_; }
   std::vector<vesk_actions::Resource> action_resources(const vesk_ui::doc::Document& document) const override;
 
   // ---- widget ----
