@@ -53,7 +53,9 @@ inline constexpr std::size_t kMaxInputBytes = 65536;
 // Largest output chunk: one SSH packet's worth of channel data.
 inline constexpr std::size_t kOutputChunkBytes = 32768;
 // Output chunks read per loop pass before the input queue gets its turn.
-inline constexpr int kOutputChunksPerPass = 16;
+// One: the UI applies a bounded share per frame, so each chunk may wait for
+// room, and input must not wait behind more than one such chunk.
+inline constexpr int kOutputChunksPerPass = 1;
 // Limit on each step until the shell is up, so that a peer that accepts and
 // never speaks cannot hold the worker forever.
 inline constexpr long kHandshakeTimeoutSeconds = 30;

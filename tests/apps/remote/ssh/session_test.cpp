@@ -461,8 +461,9 @@ TEST_F(SshPeer, AcknowledgedInputCompletesWhileOutputIsDrainedEachFrame) {
   ASSERT_TRUE(session);
   ASSERT_EQ(settle(*session, Kind::Connecting), SessionStatus::connected());
 
-  // Undrained, the worker waits on the full output queue and the item stays queued.
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // Undrained, the worker waits on the full output queue and the item stays
+  // queued. (Filling 128 chunks of 32 KiB takes a sanitized worker a while.)
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   auto ack = session->send_input_acknowledged(bytes_of("typed\n"));
   ASSERT_TRUE(ack);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -541,7 +542,7 @@ TEST_F(SshPeer, FloodingServerLeavesEveryFrameItsTime) {
     EXPECT_TRUE(session->pump_output());
     pumps.push_back(Clock::now() - t0);
     left_pending = left_pending || session->output_pending();
-    std::this_thread::sleep_for(std::chrono::milliseconds(16));
+    std::this_thread::sleep_until(t0 + std::chrono::milliseconds(16));
   }
   EXPECT_GE(pumps.size(), 45u);
   std::sort(pumps.begin(), pumps.end());
