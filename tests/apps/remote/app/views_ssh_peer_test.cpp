@@ -6,6 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <string>
+
 #include "apps/remote/src/doc/list.hpp"
 #include "platform/vesk_ui/headless/headless_host.hpp"
 #include "tests/apps/remote/app/ssh_peer_fixture.hpp"
@@ -35,7 +39,21 @@ class AppViewsSshPeer : public SshPeerFixture {
         std::make_unique<RemoteApp>(std::vector{profile}, std::vector<DiscoveredDevice>{}), options);
     host->paint();
   }
-  void TearDown() override { host.reset(); }
+  void TearDown() override {
+    host.reset();
+    // The detached worker says goodbye before the process (and its crypto
+    // library) goes away.
+    eventually([] {
+      std::size_t workers = 0;
+      for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name == "remote-ssh") ++workers;
+      }
+      return workers == 0;
+    });
+  }
 
   RemoteApp& app() { return host->widget_as<RemoteApp>(); }
   const vt::Terminal& terminal() { return app().state().live_session->ssh()->session->terminal(); }

@@ -144,6 +144,9 @@ class SshPeer : public ::testing::Test {
   void SetUp() override {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to create the test account";
   }
+  // Workers are detached: one still saying goodbye when the process exits
+  // would race the crypto library's own cleanup.
+  void TearDown() override { sshtest::wait_until([] { return worker_threads() == 0; }, std::chrono::seconds(5)); }
 };
 
 TEST_F(SshPeer, HostKeyTrustFlowAgainstSshd) {
