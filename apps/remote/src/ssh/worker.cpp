@@ -327,22 +327,43 @@ std::expected<void, std::string> request_result(ssh_session s, std::expected<int
 // libssh 0.10 queues the disconnect message and closes the socket at once, so
 // the message is lost unless the socket takes it on the spot. Hand over what
 // libssh still holds, then let one more poll turn find the socket writable
-// with nothing queued: libssh then writes the next packet directly.
+// with nothing queued: libssh then writes the next packet directly. A second
+// descriptor of our own keeps the connection open past libssh's close, so it
+// ends with a FIN after the message, not with a reset (for unread data) that
+// could make the server drop the message unread.
 void disconnect(ssh_session s) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kGoodbyeMilliseconds);
+  auto left = [&] {
+    return std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count());
+  };
   ssh_event event = ssh_event_new();
   if (event != nullptr && ssh_event_add_session(event, s) == SSH_OK) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kGoodbyeMilliseconds);
     while (true) {
       const bool pending = (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) != 0;
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (pending && left <= 0) break;
-      if (ssh_event_dopoll(event, pending ? static_cast<int>(left) : 0) == SSH_ERROR) break;
+      if (pending && left() == 0) break;
+      if (ssh_event_dopoll(event, pending ? static_cast<int>(left()) : 0) == SSH_ERROR) break;
       if (!pending) break;
     }
     ssh_event_remove_session(event, s);
   }
   if (event != nullptr) ssh_event_free(event);
+  // Only while libssh still holds the connection: a closed one's number may
+  // already be another thread's.
+  const int held = ssh_get_fd(s);
+  Fd own(held >= 0 ? ::fcntl(held, F_DUPFD_CLOEXEC, 0) : -1);
   ssh_disconnect(s);  // reason 11, by application
+  if (own.fd < 0) return;
+  // Our last bytes are out; wait briefly for the server to close its side.
+  ::shutdown(own.fd, SHUT_WR);
+  std::array<char, 4096> scratch;
+  while (true) {
+    pollfd p{own.fd, POLLIN, 0};
+    const int rc = ::poll(&p, 1, static_cast<int>(left()));
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc <= 0) break;
+    const ssize_t n = ::read(own.fd, scratch.data(), scratch.size());
+    if (n <= 0 && !(n < 0 && errno == EINTR)) break;
+  }
 }
 
 // Woken by libssh whenever channel traffic was processed, so the loop never
