@@ -152,6 +152,31 @@ void BM_PtyAloneCat(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kPayloadBytes));
 }
 
+// One pump_output call of the paint pass while the server floods the session
+// with full-screen erases as fast as it can: the frame's share stays bounded.
+void BM_PumpUnderEraseFlood(benchmark::State& state) {
+  static sshtest::Sshd sshd({.permit_tty = false, .force_command = "exec yes \"$(printf '\\033[2J')\""});
+  Rig& r = rig();
+  sshd.authorize(r.key.string() + ".pub");
+  (void)KnownHosts::trust(r.pins, "127.0.0.1", sshd.port(), {"ssh-ed25519", sshd.host_fingerprint()});
+  auto session = SshSession::start(
+      SshSessionParams{"127.0.0.1", r.user.name, r.pins, KeyCredentials{r.key, std::nullopt}, sshd.port(), 80, 24});
+  if (!session) {
+    state.SkipWithError(session.error().c_str());
+    return;
+  }
+  auto& s = **session;
+  while (s.status().kind == SessionStatus::Kind::Connecting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the queue fills
+  for (auto _ : state) {
+    const auto t0 = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(s.pump_output());
+    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    std::this_thread::sleep_for(std::chrono::milliseconds(16));
+  }
+}
+
+BENCHMARK(BM_PumpUnderEraseFlood)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(120)->Repetitions(5);
 BENCHMARK(BM_SessionCatIntoGrid)->Arg(0)->Arg(16667)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_SessionCatIntoGridNoPty)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 // 0: as `ssh host cat file`, no pty; 1: with a pty (-tt), as the session has.

@@ -62,8 +62,8 @@ std::string temp_prefix(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::expected<void, std::string> write_with_mode(const std::filesystem::path& path,
-                                                 std::span<const uint8_t> bytes, mode_t mode) {
+std::expected<Replaced, std::string> write_with_mode(const std::filesystem::path& path,
+                                                     std::span<const uint8_t> bytes, mode_t mode) {
   if (path.empty() || !path.has_filename()) {
     return std::unexpected("write " + path.string() + ": " + std::strerror(EINVAL));
   }
@@ -98,13 +98,14 @@ std::expected<void, std::string> write_with_mode(const std::filesystem::path& pa
   }
   tmp.armed = false;
 
-  // The rename is durable only once the folder itself is synced.
+  // The rename is durable only once the folder itself is synced. The file is
+  // replaced either way, so a failure here is only a warning.
   int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd < 0) return std::unexpected(os_error("open folder", dir, errno));
+  if (dfd < 0) return Replaced{os_error("open folder", dir, errno)};
   err = fsync_retry(dfd);
   ::close(dfd);
-  if (err != 0 && err != EINVAL) return std::unexpected(os_error("fsync folder", dir, err));
-  return {};
+  if (err != 0 && err != EINVAL) return Replaced{os_error("fsync folder", dir, err)};
+  return Replaced{};
 }
 
 size_t remove_stale_temporaries(const std::filesystem::path& path) {

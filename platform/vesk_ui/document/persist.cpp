@@ -230,9 +230,9 @@ Result<bool> PersistedDocument::save() {
   if (!lock) return std::unexpected(lock.error());
   if (auto merged = merge_from_disk_locked(); !merged) return std::unexpected(merged.error());
   std::vector<uint8_t> bytes = doc_.save();
-  if (auto ok = atomic_file::write_with_mode(file_, bytes, kFileMode); !ok) {
-    return std::unexpected(Error{ok.error()});
-  }
+  auto written = atomic_file::write_with_mode(file_, bytes, kFileMode);
+  if (!written) return std::unexpected(Error{written.error()});
+  if (written->warning) spdlog::warn("document saved, but {}", *written->warning);
   struct stat st {};
   if (::stat(file_.c_str(), &st) == 0) {
     seen_ = stamp_of<FileStamp>(st);

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/without_permission_override.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -124,6 +126,33 @@ TEST(AtomicFile, FailuresCarryTheSystemTextAndLeaveNothing) {
     EXPECT_NE(r.error().find(std::strerror(EACCES)), std::string::npos) << r.error();
     EXPECT_EQ(read_text(ro / "f"), "keep");
   }
+}
+
+TEST(AtomicFile, FolderThatCannotBeSyncedAfterTheRenameIsOnlyAWarning) {
+  TempDir tmp;
+  fs::path dir = tmp.path / "blind";
+  fs::create_directory(dir);
+  fs::path file = dir / "f";
+  ASSERT_TRUE(atomic_file::write_with_mode(file, bytes_of("old"), 0600));
+  // Files can be made and renamed in it, but the folder cannot be opened.
+  ::chmod(dir.c_str(), 0300);
+  std::expected<atomic_file::Replaced, std::string> r;
+  testsupport::run_without_permission_override(
+      [&] { r = atomic_file::write_with_mode(file, bytes_of("new"), 0640); });
+  ::chmod(dir.c_str(), 0700);
+  ASSERT_TRUE(r) << r.error();
+  ASSERT_TRUE(r->warning);
+  EXPECT_EQ(*r->warning, "open folder " + dir.string() + ": " + std::strerror(EACCES));
+  EXPECT_EQ(read_text(file), "new");
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);  // no temporary left
+
+  // A folder that syncs gives no warning.
+  auto clean = atomic_file::write_with_mode(file, bytes_of("again"), 0600);
+  ASSERT_TRUE(clean) << clean.error();
+  EXPECT_EQ(clean->warning, std::nullopt);
 }
 
 TEST(AtomicFile, RemovesStaleTemporariesOnly) {

@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -16,6 +17,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <system_error>
 #include <utility>
 
 namespace remote::app {
@@ -28,7 +31,9 @@ namespace detail {
 template <class T>
 struct QueueState {
   explicit QueueState(std::size_t cap)
-      : capacity(cap == 0 ? 1 : cap), wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+      : capacity(cap == 0 ? 1 : cap),
+        wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+        wake_errno(wake < 0 ? errno : 0) {}
   ~QueueState() {
     if (wake >= 0) ::close(wake);
   }
@@ -50,6 +55,7 @@ struct QueueState {
   std::size_t senders = 0;
   bool receiver_alive = true;
   const int wake;
+  const int wake_errno;  // why `wake` is -1
 };
 
 }  // namespace detail
@@ -242,6 +248,17 @@ template <class T>
 std::pair<QueueSender<T>, QueueReceiver<T>> bounded_queue(std::size_t capacity) {
   auto state = std::make_shared<detail::QueueState<T>>(capacity);
   return {QueueSender<T>(state), QueueReceiver<T>(state)};
+}
+
+// Like bounded_queue, for a receiver that waits on wake_fd(): fails with the
+// system's message when the eventfd cannot be made, as such a receiver would
+// never wake.
+template <class T>
+std::expected<std::pair<QueueSender<T>, QueueReceiver<T>>, std::string> bounded_queue_with_wake(
+    std::size_t capacity) {
+  auto state = std::make_shared<detail::QueueState<T>>(capacity);
+  if (state->wake < 0) return std::unexpected(std::system_category().message(state->wake_errno));
+  return std::pair{QueueSender<T>(state), QueueReceiver<T>(state)};
 }
 
 }  // namespace remote::app

@@ -282,7 +282,11 @@ void RemoteApp::begin_paint(vesk_ui::widget::Instant now) {
   // session stops reading, and queued input (acknowledged text included)
   // would no longer be written.
   bool fresh = false;
-  if (LiveSession::Ssh* ssh = state_.live_session->ssh(); ssh && ssh->session) fresh = ssh->session->pump_output();
+  if (LiveSession::Ssh* ssh = state_.live_session->ssh(); ssh && ssh->session) {
+    fresh = ssh->session->pump_output();
+    // Each frame applies a bounded share; the rest keeps frames coming.
+    if (ssh->session->output_pending()) state_.redraw = true;
+  }
   if (state_.screen.kind != Screen::Kind::Session) return;
   if (take_session_picture()) fresh = true;
   if (state_.session_connection && state_.live_session->status().is_connected()) {

@@ -425,7 +425,7 @@ Error Reader::invalid_type_here(std::string_view expected) {
         case 'n':
             eat();
             if (auto s = parse_ident("ull"); !s) return s.error();
-            err = invalid_type("unit value", expected);
+            err = invalid_type("null", expected);  // serde_json's wording for JSON's null
             break;
         case 't':
             eat();

@@ -38,7 +38,9 @@ std::optional<std::uint32_t> keysym_for_text(std::string_view text) {
   if (len > text.size() || !is_valid_utf8({b, len})) return std::nullopt;
   std::uint32_t cp = len == 1 ? b[0] : b[0] & (0x7F >> len);
   for (std::size_t i = 1; i < len; ++i) cp = (cp << 6) | (b[i] & 0x3F);
-  return cp;
+  // Latin-1 keysyms are the code points themselves; X11 gives every other
+  // character the keysym 0x01000000 | code point.
+  return cp <= 0xFF ? cp : kUnicodeKeysymBase | cp;
 }
 
 std::uint8_t button_bit(PointerButton button) {

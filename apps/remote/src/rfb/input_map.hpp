@@ -16,8 +16,11 @@ namespace rfb {
 // none for every other name (Home and End have no entry).
 std::optional<std::uint32_t> keysym_for_named_key(std::string_view name);
 
-// The Unicode code point of the first character of a key's text, unchanged;
-// none for empty or invalid UTF-8 text.
+inline constexpr std::uint32_t kUnicodeKeysymBase = 0x01000000;
+
+// The keysym of the first character of a key's text: its code point up to
+// U+00FF, kUnicodeKeysymBase | code point above; none for empty or invalid
+// UTF-8 text.
 std::optional<std::uint32_t> keysym_for_text(std::string_view text);
 
 enum class PointerButton { Left, Middle, Right, Other };

@@ -108,6 +108,8 @@ Result<Socket> connect_one(const addrinfo& ai, const CancelSignal& cancel, std::
 
 Result<Socket> connect_tcp(const std::string& host, std::uint16_t port, const CancelSignal& cancel,
                            std::chrono::milliseconds stall) {
+  // The resolver would stop at a NUL and reach a host the text does not name.
+  if (host.find('\0') != std::string::npos) return fail(ErrorKind::Os, "could not resolve to any addresses");
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <span>
+#include <spdlog/spdlog.h>
 #include <system_error>
 
 #include "apps/remote/src/json/reader.hpp"
@@ -244,7 +245,10 @@ std::expected<void, std::string> KnownHosts::save(const std::filesystem::path& p
   if (!text) return std::unexpected(text.error());
   auto bytes = std::as_bytes(std::span(text->data(), text->size()));
   std::span<const std::uint8_t> view(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  if (auto written = atomic_file::write_with_mode(path, view, 0600); !written) return written;
+  auto written = atomic_file::write_with_mode(path, view, 0600);
+  if (!written) return std::unexpected(written.error());
+  // The pins are in place; only their durability is in doubt.
+  if (written->warning) spdlog::warn("SSH host-key store saved, but {}", *written->warning);
   return check_store_file(path);
 }
 

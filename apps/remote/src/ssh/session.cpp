@@ -1,5 +1,6 @@
 #include "apps/remote/src/ssh/session.hpp"
 
+#include <algorithm>
 
 #include "apps/remote/src/app/named_thread.hpp"
 
@@ -10,18 +11,27 @@ namespace remote::ssh {
 std::expected<SshWorkerEnds, std::string> SshWorkerEnds::start(SshSessionParams params) {
   auto status = std::make_shared<StatusSlot>(SessionStatus::connecting());
   auto [output_tx, output_rx] = app::bounded_queue<OutputChunk>(kOutputQueueCapacity);
-  auto [input_tx, input_rx] = app::bounded_queue<SshInput>(kInputQueueCapacity);
+  // The worker sleeps in poll() on the input queue's eventfd and the cancel
+  // signal: without either it would never wake.
+  auto input_queue = app::bounded_queue_with_wake<SshInput>(kInputQueueCapacity);
+  if (!input_queue) return std::unexpected(input_queue.error());
+  auto [input_tx, input_rx] = std::move(*input_queue);
+  auto cancel = CancelSignal::create();
+  if (!cancel) return std::unexpected(cancel.error());
   auto observation = std::make_shared<ObservationSlot>();
   // The body owns the worker's ends; if the thread never starts they are
   // released with it, which closes the queues.
   auto body = [params = std::move(params), status, observation, output_tx = std::move(output_tx),
-               input_rx = std::make_shared<app::QueueReceiver<SshInput>>(std::move(input_rx))]() mutable {
-    run_session_thread(std::move(params), status, observation, std::move(output_tx), std::move(*input_rx));
+               input_rx = std::make_shared<app::QueueReceiver<SshInput>>(std::move(input_rx)),
+               signal = *cancel]() mutable {
+    run_session_thread(std::move(params), status, observation, std::move(output_tx), std::move(*input_rx),
+                       std::move(signal));
   };
   if (auto spawned = app::spawn_named("remote-ssh", std::move(body)); !spawned) {
     return std::unexpected(spawned.error());
   }
-  return SshWorkerEnds{std::move(status), std::move(output_rx), std::move(input_tx), std::move(observation)};
+  return SshWorkerEnds{std::move(status), std::move(output_rx), std::move(input_tx), std::move(observation),
+                       CancelOnDrop(std::move(*cancel))};
 }
 
 SessionStatus SshWorkerEnds::current_status() const {
@@ -65,12 +75,30 @@ std::expected<app::OneshotReceiver<AckResult>, std::string> SshSession::send_inp
 }
 
 bool SshSession::pump_output() {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + kPumpBudget;
+  // Chunks the worker adds meanwhile wait for the next frame.
+  std::size_t chunks_left = ends_.output.size();
   bool any = false;
   while (true) {
-    auto chunk = ends_.output.try_recv();
-    if (!chunk) break;
-    terminal_.feed(std::span<const std::uint8_t>(*chunk));
+    if (pending_offset_ >= pending_.size()) {
+      if (chunks_left == 0) break;
+      auto chunk = ends_.output.try_recv();
+      if (!chunk) break;
+      --chunks_left;
+      pending_ = std::move(*chunk);
+      pending_offset_ = 0;
+      if (pending_.empty()) continue;
+    }
+    const std::size_t n = std::min(kPumpSliceBytes, pending_.size() - pending_offset_);
+    terminal_.feed(std::span<const std::uint8_t>(pending_.data() + pending_offset_, n));
+    pending_offset_ += n;
     any = true;
+    if (Clock::now() >= deadline) break;
+  }
+  if (pending_offset_ >= pending_.size()) {
+    pending_.clear();
+    pending_offset_ = 0;
   }
   return any;
 }

@@ -6,11 +6,13 @@
 // (end of file and disconnect sent, status Ended).
 //
 // Draining: call pump_output() once per painted frame for as long as the
-// session is live, whatever the screen shows. It costs one lock and one empty
-// check when nothing arrived. A session left undrained fills its output
-// queue, the worker stops reading, and queued input (acknowledged text
-// included) is no longer written.
+// session is live, whatever the screen shows, and ask for another frame while
+// output_pending(). It costs one lock and one empty check when nothing
+// arrived. A session left undrained fills its output queue, the worker stops
+// reading, and queued input (acknowledged text included) is no longer written.
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <memory>
@@ -21,6 +23,7 @@
 
 #include "apps/remote/src/app/bounded_queue.hpp"
 #include "apps/remote/src/app/oneshot.hpp"
+#include "apps/remote/src/ssh/cancel.hpp"
 #include "apps/remote/src/ssh/known_hosts.hpp"
 #include "apps/remote/src/ssh/session_status.hpp"
 #include "apps/remote/src/ssh/worker.hpp"
@@ -35,6 +38,9 @@ struct SshWorkerEnds {
   app::QueueReceiver<OutputChunk> output;
   app::QueueSender<SshInput> input;
   std::shared_ptr<ObservationSlot> observation;
+  // Last, so it fires first: the worker stops before it could take another
+  // queued item.
+  CancelOnDrop cancel;
 
   // Starts a "remote-ssh" thread; fails with the system's message.
   static std::expected<SshWorkerEnds, std::string> start(SshSessionParams params);
@@ -44,6 +50,13 @@ struct SshWorkerEnds {
   // The checks and the non-waiting put behind both senders of SshSession.
   std::expected<void, std::string> queue_input(SshInput item);
 };
+
+// Work one pump_output() call may do: a server streaming as fast as it can
+// (or a run of costly sequences) must not hold the UI thread for more than a
+// slice of a frame. Output beyond it waits for the next frame.
+inline constexpr std::chrono::microseconds kPumpBudget{4000};
+// The clock is read after each slice of this many bytes.
+inline constexpr std::size_t kPumpSliceBytes = 256;
 
 class SshSession {
  public:
@@ -62,8 +75,12 @@ class SshSession {
       std::vector<std::uint8_t> bytes);
   std::expected<void, std::string> queue_input(SshInput item) { return ends_.queue_input(std::move(item)); }
 
-  // Feeds every chunk waiting now to the terminal; true when one arrived.
+  // Feeds the output waiting now to the terminal, at most the chunks queued
+  // on entry and for about kPumpBudget; true when any byte was applied.
+  // Split output acts exactly as if it had been applied at once.
   bool pump_output();
+  // True while received output waits for a later pump_output().
+  bool output_pending() const { return pending_offset_ < pending_.size() || ends_.output.size() > 0; }
 
   SessionStatus status() const { return ends_.current_status(); }
   std::optional<HostKeyObservation> host_key_observation() const { return ends_.host_key_observation(); }
@@ -77,6 +94,9 @@ class SshSession {
 
   vt::Terminal terminal_;
   SshWorkerEnds ends_;
+  // The part of a chunk not yet applied when the budget ran out.
+  OutputChunk pending_;
+  std::size_t pending_offset_ = 0;
 };
 
 }  // namespace remote::ssh

@@ -11,8 +11,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstring>
 #include <variant>
 
@@ -35,6 +38,11 @@ using SessionPtr = std::unique_ptr<ssh_session_struct, SessionDeleter>;
 using ChannelPtr = std::unique_ptr<ssh_channel_struct, ChannelDeleter>;
 using KeyPtr = std::unique_ptr<ssh_key_struct, KeyDeleter>;
 
+using Clock = std::chrono::steady_clock;
+
+// The error of a session whose handle was dropped; nobody reads it.
+constexpr const char* kClosedText = "SSH session closed";
+
 struct Fd {
   int fd = -1;
   Fd() = default;
@@ -49,11 +57,99 @@ struct Fd {
   ~Fd() {
     if (fd >= 0) ::close(fd);
   }
+  int release() { return std::exchange(fd, -1); }
 };
+
+// The connected socket once libssh was handed it. From ssh_connect on libssh
+// owns it and closes it (ssh_disconnect, a failed key exchange, ssh_free);
+// this closes it only when libssh never did, which it tells by the socket's
+// identity: the number may meanwhile name another thread's new descriptor,
+// which must survive.
+class HandedSocket {
+ public:
+  explicit HandedSocket(Fd fd) : fd_(fd.release()) {
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0) {
+      dev_ = st.st_dev;
+      ino_ = st.st_ino;
+    }
+  }
+  HandedSocket(const HandedSocket&) = delete;
+  HandedSocket& operator=(const HandedSocket&) = delete;
+  ~HandedSocket() {
+    struct stat st {};
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_) ::close(fd_);
+  }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
+};
+
+enum class Wait { Ready, Cancelled, TimedOut };
+
+// Waits until `fd` shows one of `events`, `extra_fd` (when >= 0) is readable,
+// the cancel signal fires or `deadline` passes.
+Wait wait_for(int fd, short events, const CancelSignal& cancel, int extra_fd,
+              std::optional<Clock::time_point> deadline) {
+  std::array<pollfd, 3> fds{{{fd, events, 0}, {cancel.fd(), POLLIN, 0}, {extra_fd, POLLIN, 0}}};
+  const nfds_t count = extra_fd >= 0 ? 3 : 2;
+  while (true) {
+    int timeout = -1;
+    if (deadline) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+      if (left <= 0) return Wait::TimedOut;
+      timeout = static_cast<int>(std::min<long long>(left, INT_MAX));
+    }
+    const int rc = ::poll(fds.data(), count, timeout);
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc == 0) return Wait::TimedOut;
+    if (rc > 0 && (fds[1].revents & POLLIN)) return Wait::Cancelled;
+    return Wait::Ready;  // a failed poll too: the next libssh call finds the fault
+  }
+}
+
+// The socket as libssh wants it watched: readable, and writable while it
+// holds output.
+Wait wait_session(ssh_session s, int sock, const CancelSignal& cancel, int extra_fd,
+                  std::optional<Clock::time_point> deadline) {
+  short events = POLLIN;
+  if (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) events |= POLLOUT;
+  return wait_for(sock, events, cancel, extra_fd, deadline);
+}
+
+// One address: a non-blocking connect watched together with the cancel
+// signal; no time limit of its own, as with a blocking connect. The socket is
+// handed back blocking, as libssh expects a descriptor it is given.
+std::expected<Fd, std::string> connect_one(const addrinfo& a, const CancelSignal& cancel) {
+  Fd fd(::socket(a.ai_family, a.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a.ai_protocol));
+  if (fd.fd < 0) return std::unexpected(std::string(std::strerror(errno)));
+  int r;
+  do {
+    r = ::connect(fd.fd, a.ai_addr, a.ai_addrlen);
+  } while (r != 0 && errno == EINTR);
+  if (r != 0 && errno != EINPROGRESS && errno != EALREADY) return std::unexpected(std::string(std::strerror(errno)));
+  if (r != 0) {
+    if (wait_for(fd.fd, POLLOUT, cancel, -1, std::nullopt) == Wait::Cancelled) {
+      return std::unexpected(std::string(kClosedText));
+    }
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(fd.fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    if (err != 0) return std::unexpected(std::string(std::strerror(err)));
+  }
+  const int flags = ::fcntl(fd.fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return std::unexpected(std::string(std::strerror(errno)));
+  }
+  return fd;
+}
 
 // Our own resolution and connect, so every address is tried in order and the
 // last failure is the one reported. libssh is handed the descriptor.
-std::expected<Fd, std::string> connect_tcp(const std::string& host, std::uint16_t port) {
+std::expected<Fd, std::string> connect_tcp(const std::string& host, std::uint16_t port, const CancelSignal& cancel) {
   const std::string no_address = "could not resolve to any address";
   if (host.find('\0') != std::string::npos) return std::unexpected(no_address);
   addrinfo hints{};
@@ -71,29 +167,10 @@ std::expected<Fd, std::string> connect_tcp(const std::string& host, std::uint16_
   std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
   std::string last = no_address;
   for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
-    Fd fd(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
-    if (fd.fd < 0) {
-      last = std::strerror(errno);
-      continue;
-    }
-    int r;
-    do {
-      r = ::connect(fd.fd, a->ai_addr, a->ai_addrlen);
-    } while (r != 0 && errno == EINTR);
-    if (r == 0) return fd;
-    if (errno == EINPROGRESS) {
-      // Interrupted connect continues in the background; wait for it.
-      pollfd p{fd.fd, POLLOUT, 0};
-      while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
-      }
-      int err = 0;
-      socklen_t len = sizeof err;
-      ::getsockopt(fd.fd, SOL_SOCKET, SO_ERROR, &err, &len);
-      if (err == 0) return fd;
-      last = std::strerror(err);
-      continue;
-    }
-    last = std::strerror(errno);
+    auto fd = connect_one(*a, cancel);
+    if (fd) return fd;
+    if (fd.error() == kClosedText) return fd;
+    last = fd.error();
   }
   return std::unexpected(last);
 }
@@ -118,12 +195,12 @@ std::string library_error(ssh_session session) {
   return to_valid_utf8(text);
 }
 
-std::expected<void, std::string> configure(ssh_session s, int fd, const SshSessionParams& params) {
+std::expected<void, std::string> configure(ssh_session s, int fd, const std::string& address,
+                                           const SshSessionParams& params) {
   int no = 0;
   long timeout = kHandshakeTimeoutSeconds;
   std::uint64_t rekey_bytes = kRekeyBytes;
   std::uint32_t rekey_seconds = kRekeySeconds;
-  std::string address = peer_address(fd);
   struct Setting {
     ssh_options_e option;
     const void* value;
@@ -194,27 +271,99 @@ std::expected<KeyPtr, std::string> load_private_key(const KeyCredentials& key) {
   return KeyPtr(loaded);
 }
 
-std::expected<void, std::string> authenticate(ssh_session s, const SshCredentials& credentials) {
-  int rc;
+// The session runs libssh without blocking: every call that would wait
+// answers "again", and the worker waits itself, watching the cancel signal.
+struct Driver {
+  ssh_session s;
+  int sock;
+  const CancelSignal& cancel;
+
+  // Repeats `call` while it answers `again`, for at most kHandshakeTimeoutSeconds.
+  template <class Call>
+  std::expected<int, std::string> run(int again, Call&& call) const {
+    const auto deadline = Clock::now() + std::chrono::seconds(kHandshakeTimeoutSeconds);
+    while (true) {
+      const int rc = call();
+      if (rc != again) return rc;
+      switch (wait_session(s, sock, cancel, -1, deadline)) {
+        case Wait::Cancelled:
+          return std::unexpected(std::string(kClosedText));
+        case Wait::TimedOut:
+          return std::unexpected(fill("the SSH server did not answer within {} seconds",
+                                      {decimal(static_cast<std::uint64_t>(kHandshakeTimeoutSeconds))}));
+        case Wait::Ready:
+          break;
+      }
+    }
+  }
+};
+
+std::expected<void, std::string> authenticate(const Driver& driver, const SshCredentials& credentials) {
+  ssh_session s = driver.s;
+  std::expected<int, std::string> rc;
   if (const auto* password = std::get_if<PasswordCredentials>(&credentials)) {
-    rc = ssh_userauth_password(s, nullptr, password->password.c_str());
+    rc = driver.run(SSH_AUTH_AGAIN, [&] { return ssh_userauth_password(s, nullptr, password->password.c_str()); });
   } else {
     auto key = load_private_key(std::get<KeyCredentials>(credentials));
     if (!key) return std::unexpected(key.error());
     // libssh picks the RSA signature hash from the server's server-sig-algs.
-    rc = ssh_userauth_publickey(s, nullptr, key->get());
+    rc = driver.run(SSH_AUTH_AGAIN, [&] { return ssh_userauth_publickey(s, nullptr, key->get()); });
   }
-  if (rc == SSH_AUTH_SUCCESS) return {};
-  if (rc == SSH_AUTH_ERROR) return std::unexpected(library_error(s));
+  if (!rc) return std::unexpected(rc.error());
+  if (*rc == SSH_AUTH_SUCCESS) return {};
+  if (*rc == SSH_AUTH_ERROR) return std::unexpected(library_error(s));
   return std::unexpected(std::string("Authentication failed"));
 }
 
 // A refused request (SSH_REQUEST_DENIED) is not fatal: the server says no,
 // the session goes on and ends when the server closes the channel.
-std::expected<void, std::string> request_result(ssh_session s, int rc) {
-  if (rc == SSH_OK) return {};
+std::expected<void, std::string> request_result(ssh_session s, std::expected<int, std::string> rc) {
+  if (!rc) return std::unexpected(rc.error());
+  if (*rc == SSH_OK) return {};
   if (ssh_get_error_code(s) == SSH_REQUEST_DENIED) return {};
   return std::unexpected(library_error(s));
+}
+
+// libssh 0.10 queues the disconnect message and closes the socket at once, so
+// the message is lost unless the socket takes it on the spot. Hand over what
+// libssh still holds, then let one more poll turn find the socket writable
+// with nothing queued: libssh then writes the next packet directly. A second
+// descriptor of our own keeps the connection open past libssh's close, so it
+// ends with a FIN after the message, not with a reset (for unread data) that
+// could make the server drop the message unread.
+void disconnect(ssh_session s) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kGoodbyeMilliseconds);
+  auto left = [&] {
+    return std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count());
+  };
+  ssh_event event = ssh_event_new();
+  if (event != nullptr && ssh_event_add_session(event, s) == SSH_OK) {
+    while (true) {
+      const bool pending = (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) != 0;
+      if (pending && left() == 0) break;
+      if (ssh_event_dopoll(event, pending ? static_cast<int>(left()) : 0) == SSH_ERROR) break;
+      if (!pending) break;
+    }
+    ssh_event_remove_session(event, s);
+  }
+  if (event != nullptr) ssh_event_free(event);
+  // Only while libssh still holds the connection: a closed one's number may
+  // already be another thread's.
+  const int held = ssh_get_fd(s);
+  Fd own(held >= 0 ? ::fcntl(held, F_DUPFD_CLOEXEC, 0) : -1);
+  ssh_disconnect(s);  // reason 11, by application
+  if (own.fd < 0) return;
+  // Our last bytes are out; wait briefly for the server to close its side.
+  ::shutdown(own.fd, SHUT_WR);
+  std::array<char, 4096> scratch;
+  while (true) {
+    pollfd p{own.fd, POLLIN, 0};
+    const int rc = ::poll(&p, 1, static_cast<int>(left()));
+    if (rc < 0 && errno == EINTR) continue;
+    if (rc <= 0) break;
+    const ssize_t n = ::read(own.fd, scratch.data(), scratch.size());
+    if (n <= 0 && !(n < 0 && errno == EINTR)) break;
+  }
 }
 
 // Woken by libssh whenever channel traffic was processed, so the loop never
@@ -232,11 +381,12 @@ void on_channel_close(ssh_session, ssh_channel, void* userdata) {
   static_cast<LoopSignals*>(userdata)->activity = true;
 }
 
-enum class LoopEnd { ChannelDone, OutputClosed, InputClosed };
+enum class LoopEnd { ChannelDone, OutputClosed, InputClosed, Cancelled };
 
-std::expected<LoopEnd, std::string> session_loop(ssh_session s, ssh_channel channel, int sock,
+std::expected<LoopEnd, std::string> session_loop(const Driver& driver, ssh_channel channel,
                                                  app::QueueSender<OutputChunk>& output,
                                                  app::QueueReceiver<SshInput>& input) {
+  ssh_session s = driver.s;
   LoopSignals signals;
   ssh_channel_callbacks_struct callbacks{};
   callbacks.userdata = &signals;
@@ -251,8 +401,19 @@ std::expected<LoopEnd, std::string> session_loop(ssh_session s, ssh_channel chan
     ~Unset() { ssh_remove_channel_callbacks(c, cb); }
   } unset{channel, &callbacks};
 
+  // The item being written, a window's worth at a time, and how far.
+  std::optional<SshInput> writing;
+  std::size_t written = 0;
+  // A write that cannot finish fails the item and the session alike.
+  auto write_failed = [&]() {
+    std::string text = library_error(s);
+    if (writing->ack) writing->ack->send(std::unexpected(text));
+    return std::unexpected(std::move(text));
+  };
+
   std::vector<std::uint8_t> buffer(kOutputChunkBytes);
   while (true) {
+    if (driver.cancel.fired()) return LoopEnd::Cancelled;
     signals.activity = false;
     bool progressed = false;
 
@@ -279,7 +440,11 @@ std::expected<LoopEnd, std::string> session_loop(ssh_session s, ssh_channel chan
           OutputChunk chunk(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(filled));
           if (!output.send_blocking(std::move(chunk))) return LoopEnd::OutputClosed;
         }
-        if (broken) return LoopEnd::ChannelDone;  // a broken connection ends the session, after what arrived
+        if (broken) {
+          // Broken under an unfinished write: that write failed.
+          if (writing) return write_failed();
+          return LoopEnd::ChannelDone;  // after what arrived
+        }
       }
       if (!got) break;
       progressed = true;
@@ -291,33 +456,41 @@ std::expected<LoopEnd, std::string> session_loop(ssh_session s, ssh_channel chan
       continue;
     }
 
-    // One input item per pass, so neither direction starves the other.
-    input.drain_wake();
-    auto item = input.try_recv();
-    if (item) {
-      progressed = true;
-      const auto& bytes = item->bytes;
-      int written = ssh_channel_write(channel, bytes.data(), static_cast<uint32_t>(bytes.size()));
-      if (written == SSH_ERROR || static_cast<std::size_t>(written) != bytes.size()) {
-        std::string text = library_error(s);
-        if (item->ack) item->ack->send(std::unexpected(text));
-        return std::unexpected(text);
+    // One input item at a time, so neither direction starves the other.
+    if (!writing) {
+      input.drain_wake();
+      auto item = input.try_recv();
+      if (item) {
+        writing = std::move(*item);
+        written = 0;
+      } else if (item.error() == app::RecvError::Closed) {
+        ssh_channel_send_eof(channel);
+        return LoopEnd::InputClosed;
       }
-      if (item->ack) item->ack->send(AckResult{});
-      // The item may still be waking the fd; look again before sleeping.
-      continue;
     }
-    if (item.error() == app::RecvError::Closed) {
-      ssh_channel_send_eof(channel);
-      return LoopEnd::InputClosed;
+    if (writing) {
+      // Nothing is written once the handle is gone.
+      if (driver.cancel.fired()) return LoopEnd::Cancelled;
+      const auto& bytes = writing->bytes;
+      // Takes what the server's window allows, 0 while it is shut.
+      const int n = ssh_channel_write(channel, bytes.data() + written, static_cast<uint32_t>(bytes.size() - written));
+      if (n == SSH_ERROR) return write_failed();
+      if (n > 0) {
+        written += static_cast<std::size_t>(n);
+        progressed = true;
+      }
+      if (written == bytes.size()) {
+        if (writing->ack) writing->ack->send(AckResult{});
+        writing.reset();
+      }
     }
 
     if (progressed || signals.activity) continue;
-
-    std::array<pollfd, 2> fds{{{sock, POLLIN, 0}, {input.wake_fd(), POLLIN, 0}}};
-    if (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) fds[0].events |= POLLOUT;
-    int rc = ::poll(fds.data(), fds[1].fd >= 0 ? 2 : 1, -1);
-    if (rc < 0 && errno != EINTR) return LoopEnd::ChannelDone;
+    // The input queue wakes the loop only when it would take an item.
+    if (wait_session(s, driver.sock, driver.cancel, writing ? -1 : input.wake_fd(), std::nullopt) ==
+        Wait::Cancelled) {
+      return LoopEnd::Cancelled;
+    }
   }
 }
 
@@ -356,17 +529,30 @@ HostKeyIdentity HostKeyIdentity::from_public_key(ssh_key_struct* key) {
 std::expected<void, std::string> run_session(SshSessionParams params, const std::shared_ptr<StatusSlot>& status,
                                              const std::shared_ptr<ObservationSlot>& observation,
                                              app::QueueSender<OutputChunk> output,
-                                             app::QueueReceiver<SshInput> input) {
-  auto connected = connect_tcp(params.host, params.port);
-  if (!connected) return std::unexpected("connect: " + connected.error());
-  // Declared first so the descriptor is closed after libssh let go of it.
-  Fd sock = std::move(*connected);
+                                             app::QueueReceiver<SshInput> input, const CancelSignal& cancel) {
+  // libssh would refuse an empty user with a bare "Invalid argument".
+  if (params.user.empty()) {
+    return std::unexpected(std::string("No user name for the SSH login: the profile names none and USER is empty"));
+  }
+  auto connected = connect_tcp(params.host, params.port, cancel);
+  if (!connected) {
+    if (connected.error() == kClosedText) return std::unexpected(connected.error());
+    return std::unexpected("connect: " + connected.error());
+  }
+  const std::string address = peer_address(connected->fd);
+  // Declared before the session, so it is looked at after ssh_free.
+  HandedSocket sock(std::move(*connected));
   SessionPtr session(ssh_new());
   if (!session) return std::unexpected(std::string("connect: cannot create an SSH session"));
   ssh_session s = session.get();
-  if (auto ok = configure(s, sock.fd, params); !ok) return ok;
+  if (auto ok = configure(s, sock.fd(), address, params); !ok) return ok;
+  ssh_set_blocking(s, 0);
+  const Driver driver{s, sock.fd(), cancel};
 
-  if (ssh_connect(s) != SSH_OK) return std::unexpected("connect: " + library_error(s));
+  if (auto rc = driver.run(SSH_AGAIN, [&] { return ssh_connect(s); }); !rc || *rc != SSH_OK) {
+    if (!rc && rc.error() == kClosedText) return std::unexpected(rc.error());
+    return std::unexpected("connect: " + (rc ? library_error(s) : rc.error()));
+  }
 
   // The server's key is judged before any credential leaves.
   {
@@ -377,35 +563,41 @@ std::expected<void, std::string> run_session(SshSessionParams params, const std:
     KeyPtr server_key(raw);
     RemoteSshHandler handler{params.host, params.known_hosts, observation, params.port};
     if (!handler.check_server_key(HostKeyIdentity::from_public_key(server_key.get()))) {
-      ssh_disconnect(s);
+      disconnect(s);
       auto verdict = observation->get();
       if (verdict) return std::unexpected(verdict->message(params.host, params.port));
       return std::unexpected(std::string("connect: the server's host key was refused"));
     }
   }
 
-  if (auto ok = authenticate(s, params.credentials); !ok) return ok;
+  if (auto ok = authenticate(driver, params.credentials); !ok) return ok;
 
   ChannelPtr channel(ssh_channel_new(s));
   if (!channel) return std::unexpected(library_error(s));
-  if (ssh_channel_open_session(channel.get()) != SSH_OK) return std::unexpected(library_error(s));
-  if (auto ok = request_result(s, ssh_channel_request_pty_size(channel.get(), "xterm-256color", params.cols,
-                                                               params.rows));
+  if (auto ok = request_result(s, driver.run(SSH_AGAIN, [&] { return ssh_channel_open_session(channel.get()); }));
       !ok) {
     return ok;
   }
-  if (auto ok = request_result(s, ssh_channel_request_shell(channel.get())); !ok) return ok;
+  if (auto ok = request_result(s, driver.run(SSH_AGAIN, [&] {
+        return ssh_channel_request_pty_size(channel.get(), "xterm-256color", params.cols, params.rows);
+      }));
+      !ok) {
+    return ok;
+  }
+  if (auto ok = request_result(s, driver.run(SSH_AGAIN, [&] { return ssh_channel_request_shell(channel.get()); }));
+      !ok) {
+    return ok;
+  }
 
-  long session_timeout = kSessionTimeoutSeconds;
-  ssh_options_set(s, SSH_OPTIONS_TIMEOUT, &session_timeout);
   status->set(SessionStatus::connected());
 
-  auto end = session_loop(s, channel.get(), sock.fd, output, input);
+  auto end = session_loop(driver, channel.get(), output, input);
   if (!end) return std::unexpected(end.error());  // a failed write: no disconnect, no Ended
+  if (*end == LoopEnd::Cancelled) ssh_channel_send_eof(channel.get());
 
   // ssh_disconnect frees every channel of the session, so ours goes first.
   channel.reset();
-  ssh_disconnect(s);  // reason 11, by application
+  disconnect(s);
   // Refuse input before saying Ended, so a send seen after Ended is never
   // taken and silently lost.
   input.close();
@@ -417,9 +609,11 @@ std::expected<void, std::string> run_session(SshSessionParams params, const std:
 
 void run_session_thread(SshSessionParams params, std::shared_ptr<StatusSlot> status,
                         std::shared_ptr<ObservationSlot> observation, app::QueueSender<OutputChunk> output,
-                        app::QueueReceiver<SshInput> input) {
+                        app::QueueReceiver<SshInput> input, std::shared_ptr<CancelSignal> cancel) {
   auto fail = [&](std::string text) {
     status->with([&](std::optional<SessionStatus>& value) {
+      // A session dropped before it connected fails for nobody.
+      if (value && value->kind == SessionStatus::Kind::Connecting && cancel->fired()) return;
       if (!value || !value->is_failed()) value = SessionStatus::failed(std::move(text));
     });
   };
@@ -431,7 +625,8 @@ void run_session_thread(SshSessionParams params, std::shared_ptr<StatusSlot> sta
   sigaddset(&pipe_signal, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
   try {
-    auto result = run_session(std::move(params), status, observation, std::move(output), std::move(input));
+    auto result =
+        run_session(std::move(params), status, observation, std::move(output), std::move(input), *cancel);
     if (!result) fail(std::move(result.error()));
   } catch (const std::exception& e) {
     fail(std::string("SSH worker stopped: ") + e.what());

@@ -17,6 +17,7 @@
 #include "apps/remote/src/app/bounded_queue.hpp"
 #include "apps/remote/src/app/latest_slot.hpp"
 #include "apps/remote/src/app/oneshot.hpp"
+#include "apps/remote/src/ssh/cancel.hpp"
 #include "apps/remote/src/ssh/credentials.hpp"
 #include "apps/remote/src/ssh/known_hosts.hpp"
 #include "apps/remote/src/ssh/session_status.hpp"
@@ -52,12 +53,15 @@ inline constexpr std::size_t kMaxInputBytes = 65536;
 // Largest output chunk: one SSH packet's worth of channel data.
 inline constexpr std::size_t kOutputChunkBytes = 32768;
 // Output chunks read per loop pass before the input queue gets its turn.
-inline constexpr int kOutputChunksPerPass = 16;
-// Limit on each blocking step until the shell is up, so that a peer that
-// accepts and never speaks cannot hold the worker forever.
+// One: the UI applies a bounded share per frame, so each chunk may wait for
+// room, and input must not wait behind more than one such chunk.
+inline constexpr int kOutputChunksPerPass = 1;
+// Limit on each step until the shell is up, so that a peer that accepts and
+// never speaks cannot hold the worker forever.
 inline constexpr long kHandshakeTimeoutSeconds = 30;
-// Limit on a blocking write once connected (waiting for the server's window).
-inline constexpr long kSessionTimeoutSeconds = 3600;
+// At the end, how long the worker tries to hand what libssh still holds (the
+// disconnect message last) to a socket that will not take it.
+inline constexpr int kGoodbyeMilliseconds = 50;
 inline constexpr std::uint64_t kRekeyBytes = 1073741824;  // 1 GiB
 // In seconds: libssh scales it to milliseconds itself.
 inline constexpr std::uint32_t kRekeySeconds = 3600;
@@ -78,15 +82,18 @@ struct RemoteSshHandler {
   bool check_server_key(const HostKeyIdentity& presented) const;
 };
 
-// Thread body; never throws. Leaves the final status in `status`.
+// Thread body; never throws. Leaves the final status in `status`, except
+// that a session whose handle was dropped before it connected leaves it alone.
 void run_session_thread(SshSessionParams params, std::shared_ptr<StatusSlot> status,
                         std::shared_ptr<ObservationSlot> observation, app::QueueSender<OutputChunk> output,
-                        app::QueueReceiver<SshInput> input);
+                        app::QueueReceiver<SshInput> input, std::shared_ptr<CancelSignal> cancel);
 
-// The session itself; an error is the text the status fails with.
+// The session itself; an error is the text the status fails with. Once
+// `cancel` fires it writes nothing more of the input, says goodbye to the
+// server and returns.
 std::expected<void, std::string> run_session(SshSessionParams params, const std::shared_ptr<StatusSlot>& status,
                                              const std::shared_ptr<ObservationSlot>& observation,
                                              app::QueueSender<OutputChunk> output,
-                                             app::QueueReceiver<SshInput> input);
+                                             app::QueueReceiver<SshInput> input, const CancelSignal& cancel);
 
 }  // namespace remote::ssh

@@ -165,6 +165,10 @@ void Terminal::erase_in_line(std::uint16_t mode) {
 
 void Terminal::erase_in_display(std::uint16_t mode) {
   switch (mode) {
+    case 0:
+      erase_to_end_of_line();
+      grid_.blank_rows(row_ + 1, grid_.rows());
+      break;
     case 1:
       grid_.blank_rows(0, row_);
       grid_.blank(row_, 0, col_ + 1);
@@ -174,9 +178,7 @@ void Terminal::erase_in_display(std::uint16_t mode) {
       grid_.blank_all();
       break;
     default:
-      erase_to_end_of_line();
-      grid_.blank_rows(row_ + 1, grid_.rows());
-      break;
+      break;  // as real terminals do: an unknown mode erases nothing
   }
 }
 

@@ -80,8 +80,8 @@ class Terminal {
   // ESC [ n K: 0 (and unknown values) cursor to end, 1 start to cursor
   // inclusive, 2 whole row.
   void erase_in_line(std::uint16_t mode);
-  // ESC [ n J: 0 (and unknown values) cursor to end of screen, 1 start of
-  // screen to cursor inclusive, 2 and 3 whole screen.
+  // ESC [ n J: 0 cursor to end of screen, 1 start of screen to cursor
+  // inclusive, 2 and 3 whole screen; other values erase nothing.
   void erase_in_display(std::uint16_t mode);
   void select_graphic_rendition(const Params& params);
 

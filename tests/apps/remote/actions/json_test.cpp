@@ -129,6 +129,7 @@ TEST(RemoteActionJson, RefusedForms) {
     add(R"({"SetFavorite":{"id":)" + id + R"(,"id":7}})", "duplicate field `id`", "\"id\"", 2);
     add(R"({"SetFavorite":[)" + id + "]}", "invalid length 1, expected struct variant RemoteAction::SetFavorite with 2 elements", "]");
     add(R"({"SetFavorite":[]})", "invalid length 0, expected struct variant RemoteAction::SetFavorite with 2 elements", "]");
+    add(R"({"DeleteConnection":null})", "invalid type: null, expected struct variant RemoteAction::DeleteConnection", "null");
     add(R"({"DeleteConnection":[]})", "invalid length 0, expected struct variant RemoteAction::DeleteConnection with 1 element", "]");
     add(R"({"UpsertConnection":[)" + id + R"(,"n"]})", "invalid length 2, expected struct variant RemoteAction::UpsertConnection with 8 elements", "]");
     add(R"({"RenameConnection":"x"})", "invalid type: string \"x\", expected struct variant RemoteAction::RenameConnection", "\"x\"");
@@ -244,6 +245,7 @@ TEST(RemoteOperationJson, ReadingForms) {
     add(R"({"connect":{"connection_id":)" + id + "}}", "unknown variant `connect`, " + variants, "\"connect\"");
     add(R"("connect")", "unknown variant `connect`, " + variants, "\"connect\"");
     add(R"({"ShowConnections":null,"Connect":null})", "expected value", "null");
+    add(R"({"SendText":null})", "invalid type: null, expected struct variant RemoteOperation::SendText", "null");
     for (const auto& c : cases) EXPECT_EQ(operation_result(c.input), c.expected) << c.input;
 }
 

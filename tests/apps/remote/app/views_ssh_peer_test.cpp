@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "apps/remote/src/doc/list.hpp"
 #include "platform/vesk_ui/headless/headless_host.hpp"
@@ -37,7 +39,21 @@ class AppViewsSshPeer : public SshPeerFixture {
         std::make_unique<RemoteApp>(std::vector{profile}, std::vector<DiscoveredDevice>{}), options);
     host->paint();
   }
-  void TearDown() override { host.reset(); }
+  void TearDown() override {
+    host.reset();
+    // The detached worker says goodbye before the process (and its crypto
+    // library) goes away.
+    eventually([] {
+      std::size_t workers = 0;
+      for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name == "remote-ssh") ++workers;
+      }
+      return workers == 0;
+    });
+  }
 
   RemoteApp& app() { return host->widget_as<RemoteApp>(); }
   const vt::Terminal& terminal() { return app().state().live_session->ssh()->session->terminal(); }
@@ -178,6 +194,28 @@ TEST_F(AppViewsSshHostKeys, TheCardOffersTheKeyButtonOfItsObservation) {
       EXPECT_EQ(app.state().screen, Screen::connection_list());
     }
   }
+}
+
+TEST_F(AppViewsSshPeer, OutputLeftWhenTheSessionEndsKeepsFramesComing) {
+  host->key_named(NamedKey::Enter);
+  ASSERT_TRUE(app().state().confirmation);
+  host->key_named(NamedKey::Enter);
+  ASSERT_TRUE(paint_until([&] { return app().state().live_session->status().is_connected(); }));
+  // Costly output (each sequence erases the whole grid), far more than a
+  // frame applies, then the shell ends while the list is shown.
+  host->type_text("yes \"$(printf '\\033[2J')\" | head -c 200000; exit");
+  host->key_named(NamedKey::Enter);
+  const auto rail = app().hit_rect(UiMessage::show_connections());
+  ASSERT_TRUE(rail);
+  host->click(rail->center().x, rail->center().y);
+  ASSERT_EQ(app().state().screen, Screen::connection_list());
+  ASSERT_TRUE(paint_until([&] { return app().state().live_session->status() == SessionStatus::ended(); }));
+  // An ended session asks for no animation; what is left still gets frames.
+  for (int frame = 0; frame < 100000 && host->wants_frame(); ++frame) {
+    host->advance(std::chrono::milliseconds(16));
+    host->paint();
+  }
+  EXPECT_FALSE(app().state().live_session->ssh()->session->output_pending());
 }
 
 }  // namespace

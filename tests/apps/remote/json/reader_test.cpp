@@ -106,7 +106,7 @@ TEST(JsonReaderStruct, MessagesAndPositions) {
         {R"({"port":1e2})", "invalid type: floating point `100`, expected u16 at line 1 column 11"},
         {R"({"port":-0})", "invalid type: floating point `-0`, expected u16 at line 1 column 10"},
         {R"({"port":"22"})", "invalid type: string \"22\", expected u16 at line 1 column 12"},
-        {R"({"port":null})", "invalid type: unit value, expected u16 at line 1 column 12"},
+        {R"({"port":null})", "invalid type: null, expected u16 at line 1 column 12"},
         {R"({"port":[]})", "invalid type: sequence, expected u16 at line 1 column 8"},
         {R"({"port":01})", "invalid number at line 1 column 10"},
         {R"({"port":1e999})", "number out of range at line 1 column 13"},

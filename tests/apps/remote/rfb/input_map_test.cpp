@@ -19,8 +19,10 @@ TEST(RfbInputMap, NamedKeysAndText) {
   struct TextCase {
     std::string_view text;
     std::optional<std::uint32_t> keysym;
-  } texts[] = {{"a", 0x61}, {"A", 0x41}, {"ab", 0x61}, {"\xC3\xA9", 0xE9}, {"\xE2\x82\xAC", 0x20AC},
-               {"\xF0\x9F\x98\x80", 0x1F600}, {"", std::nullopt}, {"\xC3", std::nullopt}, {"\xFF", std::nullopt}};
+  } texts[] = {{"a", 0x61}, {"A", 0x41}, {"ab", 0x61}, {"\xC3\xA9", 0xE9}, {"\xC3\xBF", 0xFF},
+               // Above Latin-1, X11's Unicode keysyms: 0x01000000 | code point.
+               {"\xE2\x82\xAC", 0x010020AC}, {"\xD0\xB6", 0x01000436}, {"\xC4\x80", 0x01000100},
+               {"\xF0\x9F\x98\x80", 0x0101F600}, {"", std::nullopt}, {"\xC3", std::nullopt}, {"\xFF", std::nullopt}};
   for (const auto& c : texts) EXPECT_EQ(rfb::keysym_for_text(c.text), c.keysym) << c.text;
 }
 

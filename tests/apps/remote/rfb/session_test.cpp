@@ -389,6 +389,12 @@ TEST(RfbSession, ConnectFailures) {
   ASSERT_TRUE(eventually([&] { return settled(refused); }));
   EXPECT_EQ(refused.status(), SessionStatus::failed("Connection refused"));
 
+  // A NUL inside the host is refused, not cut short to "127.0.0.1".
+  auto with_nul = VncSession::spawn({std::string("127.0.0.1\0.evil", 15), std::nullopt, ntohs(addr.sin_port)});
+  ASSERT_TRUE(with_nul);
+  ASSERT_TRUE(eventually([&] { return settled(*with_nul); }));
+  EXPECT_EQ(with_nul->status(), SessionStatus::failed("could not resolve to any addresses"));
+
   auto unresolvable = VncSession::spawn({"no-such-host.invalid", std::nullopt, 5900});
   ASSERT_TRUE(unresolvable);
   ASSERT_TRUE(eventually([&] { return settled(*unresolvable); }));

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "tests/apps/remote/ssh/peers.hpp"
+#include "tests/support/without_permission_override.hpp"
 
 namespace {
 
@@ -181,6 +182,19 @@ TEST(KnownHosts, TrustAndForgetRules) {
   ASSERT_TRUE(loaded);
   EXPECT_EQ(loaded->entries.back(), (KnownHostEntry{"host", 22, kEcdsa}));
   EXPECT_EQ(mode_bits(store.file), 0600u);
+}
+
+TEST(KnownHosts, PinIsStoredWhenOnlyTheFolderSyncFails) {
+  Store store;
+  // Search and write but no read: the file is replaced, the folder cannot be
+  // opened for its sync afterwards.
+  ::chmod(store.dir.c_str(), 0300);
+  std::expected<void, std::string> trusted;
+  testsupport::run_without_permission_override(
+      [&] { trusted = KnownHosts::trust(store.file, "host", 22, kEd); });
+  ::chmod(store.dir.c_str(), 0700);
+  EXPECT_TRUE(trusted) << trusted.error();
+  EXPECT_EQ(KnownHosts::load(store.file), (KnownHosts{{{"host", 22, kEd}}}));
 }
 
 TEST(KnownHosts, ForgetRemovesEveryHandEditedDuplicate) {

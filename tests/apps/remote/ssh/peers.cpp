@@ -288,6 +288,14 @@ void Sshd::kill_sessions() {
   for (pid_t pid : descendants(pid_)) ::kill(pid, SIGKILL);
 }
 
+void Sshd::pause_sessions() {
+  for (pid_t pid : descendants(pid_)) ::kill(pid, SIGSTOP);
+}
+void Sshd::resume_sessions() {
+  for (pid_t pid : descendants(pid_)) ::kill(pid, SIGCONT);
+}
+bool Sshd::has_sessions() const { return !descendants(pid_).empty(); }
+
 void Sshd::pause() { ::kill(pid_, SIGSTOP); }
 void Sshd::resume() { ::kill(pid_, SIGCONT); }
 

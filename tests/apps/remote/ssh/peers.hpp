@@ -79,6 +79,11 @@ class Sshd {
   // SIGKILL to every process below the listener: the open connections break
   // without a goodbye.
   void kill_sessions();
+  // SIGSTOP / SIGCONT to every process below the listener: a stopped session
+  // reads nothing, so the connection's buffers and the SSH window fill.
+  void pause_sessions();
+  void resume_sessions();
+  bool has_sessions() const;
   pid_t pid() const { return pid_; }
 
  private:

@@ -7,16 +7,40 @@
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstddef>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "apps/remote/src/vt/cell.hpp"
+#include "apps/remote/src/vt/terminal.hpp"
 #include "tests/apps/remote/ssh/peers.hpp"
+
+// Every close() of the process comes here (libssh's included); a worker's
+// close of a descriptor that is no longer open is counted. A descriptor
+// closed twice shows up as EBADF while no other thread reuses the number.
+std::atomic<int> g_worker_double_closes{0};
+
+extern "C" int close(int fd) {
+  const long rc = ::syscall(SYS_close, fd);
+  if (rc != 0 && errno == EBADF) {
+    char name[16] = {};
+    ::prctl(PR_GET_NAME, name);
+    if (std::strcmp(name, "remote-ssh") == 0) g_worker_double_closes.fetch_add(1);
+  }
+  return static_cast<int>(rc);
+}
 
 namespace {
 
@@ -46,6 +70,15 @@ std::string screen(const vt::Terminal& terminal) {
   std::string out;
   for (std::size_t i = 0; i < rows.size(); ++i) out += (i ? "\n" : "") + rows[i];
   return out;
+}
+
+// Live "remote-ssh" threads of this process.
+int worker_threads() {
+  int count = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    if (slurp(task.path() / "comm") == "remote-ssh\n") ++count;
+  }
+  return count;
 }
 
 // A private pin store and the parameters for one server.
@@ -111,6 +144,9 @@ class SshPeer : public ::testing::Test {
   void SetUp() override {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to create the test account";
   }
+  // Workers are detached: one still saying goodbye when the process exits
+  // would race the crypto library's own cleanup.
+  void TearDown() override { sshtest::wait_until([] { return worker_threads() == 0; }, std::chrono::seconds(5)); }
 };
 
 TEST_F(SshPeer, HostKeyTrustFlowAgainstSshd) {
@@ -376,6 +412,11 @@ TEST_F(SshPeer, DroppingTheHandleEndsTheWorker) {
   ASSERT_EQ(*status->get(), SessionStatus::connected());
   ends.reset();  // closes both queues
   EXPECT_TRUE(sshtest::wait_until([&] { return status->get()->kind == Kind::Ended; }));
+  // The goodbye reaches the server: reason 11, disconnected by application.
+  const auto log = sshd.dir() / "sshd.log";
+  EXPECT_TRUE(sshtest::wait_until([&] { return slurp(log).find("Received disconnect from 127.0.0.1") != std::string::npos; }))
+      << slurp(log);
+  EXPECT_THAT(slurp(log), ::testing::ContainsRegex("Received disconnect from 127\\.0\\.0\\.1 port [0-9]+:11:"));
 }
 
 TEST_F(SshPeer, OutputIsHeldBackNotLostWhileUndrained) {
@@ -423,8 +464,9 @@ TEST_F(SshPeer, AcknowledgedInputCompletesWhileOutputIsDrainedEachFrame) {
   ASSERT_TRUE(session);
   ASSERT_EQ(settle(*session, Kind::Connecting), SessionStatus::connected());
 
-  // Undrained, the worker waits on the full output queue and the item stays queued.
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // Undrained, the worker waits on the full output queue and the item stays
+  // queued. (Filling 128 chunks of 32 KiB takes a sanitized worker a while.)
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   auto ack = session->send_input_acknowledged(bytes_of("typed\n"));
   ASSERT_TRUE(ack);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -477,6 +519,213 @@ TEST_F(SshPeer, DropbearConnectAndRun) {
   EXPECT_TRUE(wait_for_screen(*session, "sum=42"));
   ASSERT_TRUE(session->send_input(bytes_of("exit\n")));
   EXPECT_EQ(final_status(*session), SessionStatus::ended());
+}
+
+TEST_F(SshPeer, FloodingServerLeavesEveryFrameItsTime) {
+  // A run of full-screen erases, as fast as sshd can send it: each costs a
+  // whole grid, so applying everything queued would hold the frame for seconds.
+  sshtest::Sshd sshd({.permit_tty = false, .force_command = "exec yes \"$(printf '\\033[2J')\""});
+  Client client;
+  client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
+  const int before = worker_threads();
+  auto session = start(client.password_params(sshd.port()));
+  ASSERT_TRUE(session);
+  ASSERT_EQ(settle(*session, Kind::Connecting), SessionStatus::connected());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the output queue fills
+
+  // A paint loop at 60 Hz for 1.5 s keeps above 30 frames a second: a pump
+  // takes a few milliseconds, not everything the server sends. (The bounds
+  // are loose: sanitizers and a loaded machine slow everything down.)
+  using Clock = std::chrono::steady_clock;
+  const auto run_until = Clock::now() + std::chrono::milliseconds(1500);
+  std::vector<Clock::duration> pumps;
+  bool left_pending = false;
+  while (Clock::now() < run_until) {
+    const auto t0 = Clock::now();
+    EXPECT_TRUE(session->pump_output());
+    pumps.push_back(Clock::now() - t0);
+    left_pending = left_pending || session->output_pending();
+    std::this_thread::sleep_until(t0 + std::chrono::milliseconds(16));
+  }
+  EXPECT_GE(pumps.size(), 45u);
+  std::sort(pumps.begin(), pumps.end());
+  EXPECT_LT(pumps[pumps.size() / 2], std::chrono::milliseconds(16));
+  EXPECT_LT(pumps.back(), std::chrono::milliseconds(250));
+  EXPECT_TRUE(left_pending);
+  EXPECT_EQ(session->status(), SessionStatus::connected());
+
+  // Disconnect: the handle goes at once and the worker follows.
+  const auto t0 = Clock::now();
+  session.reset();
+  EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(33));
+  EXPECT_TRUE(sshtest::wait_until([&] { return worker_threads() == before; }, std::chrono::seconds(1)));
+}
+
+TEST_F(SshPeer, OutputSpreadOverFramesBuildsTheSameGrid) {
+  sshtest::Sshd sshd({.permit_tty = false, .force_command = "printf '\\033[31m'; seq 1 150000"});
+  Client client;
+  client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
+  auto session = start(client.password_params(sshd.port()));
+  ASSERT_TRUE(session);
+  int pumps = 0;
+  ASSERT_TRUE(sshtest::wait_until(
+      [&] {
+        if (session->pump_output()) ++pumps;
+        return session->status().kind == Kind::Ended && !session->output_pending();
+      },
+      std::chrono::seconds(60)));
+  auto expected = sshtest::run_command("printf '\\033[31m'; seq 1 150000");
+  ASSERT_TRUE(expected);
+  vt::Terminal whole(80, 24);
+  whole.feed(*expected);
+  EXPECT_EQ(screen(session->terminal()), screen(whole));
+  EXPECT_EQ(session->terminal().visible_rows(), whole.visible_rows());
+  EXPECT_GT(pumps, 1);
+}
+
+TEST_F(SshPeer, DroppedHandleEndsAWorkerWaitingForTheWindow) {
+  // The command never reads: the server's window shuts and the worker waits
+  // with input still queued.
+  sshtest::Sshd sshd({.permit_tty = false, .force_command = "exec sleep 600"});
+  Client client;
+  client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
+  const int before = worker_threads();
+  auto session = start(client.password_params(sshd.port()));
+  ASSERT_TRUE(session);
+  ASSERT_EQ(settle(*session, Kind::Connecting), SessionStatus::connected());
+  for (int i = 0; i < 200; ++i) ASSERT_TRUE(session->send_input(std::vector<std::uint8_t>(65536, 'w'))) << i;
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  ASSERT_EQ(worker_threads(), before + 1);
+
+  using Clock = std::chrono::steady_clock;
+  const auto t0 = Clock::now();
+  session.reset();
+  ASSERT_TRUE(sshtest::wait_until([&] { return worker_threads() == before; }, std::chrono::seconds(2)));
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
+  EXPECT_LT(took, std::chrono::seconds(1));
+  std::cout << "worker ended " << took.count() << " ms after the drop\n";
+}
+
+TEST_F(SshPeer, NothingQueuedIsWrittenAfterTheDrop) {
+  sshtest::Sshd sshd({.permit_tty = false, .force_command = "cat > {out}/received"});
+  Client client;
+  client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
+  auto session = start(client.password_params(sshd.port()));
+  ASSERT_TRUE(session);
+  ASSERT_EQ(settle(*session, Kind::Connecting), SessionStatus::connected());
+  // The server stops reading: buffers and window fill, most items stay queued.
+  sshd.pause_sessions();
+  constexpr std::size_t kItem = 65536;
+  std::vector<app::OneshotReceiver<AckResult>> acks;
+  for (int i = 0; i < 200; ++i) {
+    auto ack = session->send_input_acknowledged(std::vector<std::uint8_t>(kItem, 'q'));
+    ASSERT_TRUE(ack) << ack.error();
+    acks.push_back(std::move(*ack));
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  std::size_t written = 0;
+  for (auto& ack : acks) {
+    if (ack.try_recv()) ++written;
+  }
+  ASSERT_LT(written, acks.size());
+  session.reset();
+
+  // The server wakes: it gets at most what was written before the drop.
+  sshd.resume_sessions();
+  ASSERT_TRUE(sshtest::wait_until([&] { return !sshd.has_sessions(); }, std::chrono::seconds(30)));
+  const auto received = std::filesystem::file_size(sshd.out_dir() / "received");
+  EXPECT_LE(received, (written + 1) * kItem) << written << " items acknowledged before the drop";
+}
+
+TEST_F(SshPeer, EveryDescriptorIsClosedOnce) {
+  sshtest::Sshd sshd;
+  Client client;
+  const auto port = sshd.port();
+  struct Case {
+    const char* label;
+    bool trusted;
+    SshCredentials credentials;
+    Kind end;
+  };
+  const Case cases[] = {
+      {"host key refused", false, PasswordCredentials{client.user.password}, Kind::Failed},
+      {"authentication failed", true, PasswordCredentials{"wrong"}, Kind::Failed},
+      {"key file missing", true, KeyCredentials{client.tmp.path() / "missing", std::nullopt}, Kind::Failed},
+      {"connected, then dropped", true, PasswordCredentials{client.user.password}, Kind::Connected},
+  };
+  const int before = worker_threads();
+  for (const auto& c : cases) {
+    if (c.trusted && !std::filesystem::exists(client.pins)) client.trust(port, "ssh-ed25519", sshd.host_fingerprint());
+    g_worker_double_closes = 0;
+    auto session = start(client.params(port, c.credentials));
+    ASSERT_TRUE(session);
+    EXPECT_EQ(settle(*session, Kind::Connecting).kind, c.end) << c.label << ": " << session->status().message;
+    session.reset();
+    ASSERT_TRUE(sshtest::wait_until([&] { return worker_threads() == before; })) << c.label;
+    EXPECT_EQ(g_worker_double_closes.load(), 0) << c.label;
+  }
+}
+
+// Runs `body` on a thread of its own whose eventfd() calls fail with `error`
+// (a seccomp filter binds only the thread that installs it).
+template <class F>
+void run_with_eventfd_refused(int error, F&& body) {
+  std::thread worker([&] {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_eventfd2, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (static_cast<unsigned>(error) & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    ASSERT_EQ(::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0), 0);
+    ASSERT_EQ(::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program), 0) << std::strerror(errno);
+    body();
+  });
+  worker.join();
+}
+
+// Needs no server: both refusals come before any connection.
+TEST(SshSessionStart, RefusalsBeforeConnecting) {
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  socklen_t len = sizeof addr;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  sshtest::TempDir tmp;
+  SshSessionParams params{"127.0.0.1", "", tmp.path() / "pins.json", PasswordCredentials{"x"}, ntohs(addr.sin_port), 80, 24};
+
+  // USER set to the empty text: a sentence that names the problem.
+  auto session = SshSession::start(params);
+  ASSERT_TRUE(session) << session.error();
+  sshtest::wait_until([&] { return (*session)->status().kind != Kind::Connecting; });
+  EXPECT_EQ((*session)->status(),
+            SessionStatus::failed("No user name for the SSH login: the profile names none and USER is empty"));
+  EXPECT_LT(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC), 0) << "the worker connected";
+
+  // The system refuses the input queue's wake-up eventfd: the start fails
+  // with its message instead of starting a worker that would never wake.
+  std::expected<app::QueueReceiver<int>, std::string> queue;
+  std::expected<std::unique_ptr<SshSession>, std::string> starved;
+  params.user = "someone";
+  run_with_eventfd_refused(EMFILE, [&] {
+    auto made = app::bounded_queue_with_wake<int>(4);
+    if (made) {
+      queue = std::move(made->second);
+    } else {
+      queue = std::unexpected(made.error());
+    }
+    starved = SshSession::start(params);
+  });
+  ASSERT_FALSE(queue);
+  EXPECT_EQ(queue.error(), std::strerror(EMFILE));
+  ASSERT_FALSE(starved);
+  EXPECT_EQ(starved.error(), std::strerror(EMFILE));
+  EXPECT_LT(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC), 0) << "the worker connected";
+  ::close(listener);
 }
 
 }  // namespace
