@@ -67,6 +67,8 @@ class ActionBus : public ::testing::Test {
                                       "XDG_STATE_HOME=" + (dir_ / "state").string(),
                                       "REMOTE_SSH_KNOWN_HOSTS=" + (dir_ / "state" / "known-hosts.json").string(),
                                       "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy", "SDL_RENDER_DRIVER=software",
+                                      // Actions only: these apps stay off the accessibility bus.
+                                      "NO_AT_BRIDGE=1",
                                       std::string("FONTCONFIG_FILE=") + REMOTE_TEST_FONTS_CONF,
                                       "VESK_UI_DUMP_SCENE=" + scene_path().string()});
     e.insert(e.end(), app_extra_.begin(), app_extra_.end());
