@@ -8,5 +8,5 @@ bash scripts/deps.sh
 
 build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DREMOTE_BENCH=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target remote
+cmake --build "$build" -j "$(nproc)" --target remote remote-actions
 exec "$build/apps/remote/remote" "$@"
