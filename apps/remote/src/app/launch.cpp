@@ -45,6 +45,7 @@ bool descriptor_flag() { return true; }
 vesk_ui::launch::LaunchDescriptor launch_descriptor() {
   vesk_ui::launch::LaunchDescriptor d;
   d.app_id = std::string(actions::kAppIdentifier);
+  d.app_name = std::string(actions::kAppName);
   d.review_scenes.assign(kReviewScenes.begin(), kReviewScenes.end());
   d.build_default = [] { return vesk_ui::launch::AppBox(build_default_app()); };
   d.build_for_scene = build_app_for_scene;
