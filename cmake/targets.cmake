@@ -1,10 +1,17 @@
 # Helpers for module CMakeLists.txt files.
 
-# remote_library(NAME name SOURCES ... [LIBS ...])
+# remote_library(NAME name [SOURCES ...] [LIBS ...])
 # A static library whose public include root is the project's top folder, so
 # headers are included by their path: #include "apps/remote/src/doc/model.hpp".
+# Without SOURCES it is header-only.
 function(remote_library)
   cmake_parse_arguments(ARG "" "NAME" "SOURCES;LIBS" ${ARGN})
+  if(NOT ARG_SOURCES)
+    add_library(${ARG_NAME} INTERFACE)
+    target_include_directories(${ARG_NAME} INTERFACE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${ARG_NAME} INTERFACE ${ARG_LIBS} Threads::Threads)
+    return()
+  endif()
   add_library(${ARG_NAME} STATIC ${ARG_SOURCES})
   target_include_directories(${ARG_NAME} PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(${ARG_NAME} PUBLIC ${ARG_LIBS} Threads::Threads)

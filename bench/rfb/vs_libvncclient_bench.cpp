@@ -33,6 +33,8 @@
 
 namespace {
 
+namespace sync = remote::sync;
+
 using namespace rfb_bench;
 
 double thread_cpu_seconds() {
@@ -200,9 +202,9 @@ Run run_ours(const std::vector<std::uint8_t>& stream, std::size_t first_end, int
 // end of the stream (which frees its buffers). Gives the CPU time per update.
 double worker_cpu(const std::vector<std::uint8_t>& stream, std::size_t first_end, int updates) {
   ReplayServer server(stream, first_end, this_thread_clock());
-  auto status = std::make_shared<app::LatestSlot<rfb::SessionStatus>>(rfb::SessionStatus::connecting());
-  auto frames = std::make_shared<app::LatestSlot<rfb::Framebuffer>>();
-  auto [tx, rx] = app::bounded_queue<rfb::VncInput>(rfb::kInputQueueCapacity);
+  auto status = std::make_shared<sync::LatestSlot<rfb::SessionStatus>>(rfb::SessionStatus::connecting());
+  auto frames = std::make_shared<sync::LatestSlot<rfb::Framebuffer>>();
+  auto [tx, rx] = sync::bounded_queue<rfb::VncInput>(rfb::kInputQueueCapacity);
   rfb::run_vnc_session({"127.0.0.1", std::nullopt, server.port()}, status, frames, std::move(rx),
                        rfb::CancelSignal::create().value());
   const double end = thread_cpu_seconds();

@@ -145,7 +145,9 @@ int run_or_exit(const LaunchDescriptor& d) {
   if (d.fullscreen) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
   const int w = static_cast<int>(std::clamp<std::uint32_t>(size.width, 64, 16384));
   const int h = static_cast<int>(std::clamp<std::uint32_t>(size.height, 64, 16384));
-  const std::string title = d.app_id.empty() ? std::string("vesk") : text::sanitize_utf8(d.app_id);
+  const std::string id_text = d.app_id.empty() ? std::string("vesk") : text::sanitize_utf8(d.app_id);
+  // Desktops list windows by title, so it is the name, not the identifier.
+  const std::string title = d.app_name.empty() ? id_text : text::sanitize_utf8(d.app_name);
   sdl.window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h, flags);
   if (!sdl.window) fail(std::string("could not open a window: ") + SDL_GetError());
   WindowPresenter presenter(sdl.window);
@@ -208,7 +210,7 @@ int run_or_exit(const LaunchDescriptor& d) {
                        persisted ? &persisted->document() : nullptr, save);
 
   // The accessibility tree on the desktop accessibility bus, when there is one.
-  accessibility::Publisher a11y(title);
+  accessibility::Publisher a11y(id_text);
   a11y.enable_bridge();
 
   bool quit = false;

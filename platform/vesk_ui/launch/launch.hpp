@@ -41,8 +41,10 @@ using AppBox = std::unique_ptr<widget::Widget>;
 using DocumentOpener = std::function<persist::Result<persist::PersistedDocument>(std::string app_folder)>;
 
 struct LaunchDescriptor {
-  // Reverse-domain identifier; also the window title and the document's folder name.
+  // Reverse-domain identifier; also the bus name and the document's folder name.
   std::string app_id;
+  // The name people see: the window title (the identifier when empty).
+  std::string app_name;
   // Declared capabilities and integrations (unused by this launcher).
   std::vector<std::string> capabilities;
   std::vector<std::string> optional_capabilities;

@@ -33,19 +33,16 @@ constexpr json::StructShape kDeleteShape{"struct variant RemoteAction::DeleteCon
                                          "struct variant RemoteAction::DeleteConnection with 1 element",
                                          kDeleteFields};
 
-constexpr std::array<std::string_view, 4> kKindNames{"Ssh", "Vnc", "Rdp", "Vesk"};
-constexpr std::array<std::string_view, 3> kAuthNames{"Password", "PublicKey", "DeviceIdentity"};
-
 // Unit-only enums: "Name" or {"Name": null}.
 json::Result<ConnectionKind> read_kind(json::Reader& r) {
-    return json::read_enum<ConnectionKind>(r, kKindNames, [](std::size_t i, json::Variant& v) -> json::Result<ConnectionKind> {
+    return json::read_enum<ConnectionKind>(r, ConnectionKind::JSON_NAMES, [](std::size_t i, json::Variant& v) -> json::Result<ConnectionKind> {
         if (auto s = v.unit(); !s) return std::unexpected(s.error());
         return ConnectionKind(ConnectionKind::ALL[i]);
     });
 }
 
 json::Result<AuthKind> read_auth(json::Reader& r) {
-    return json::read_enum<AuthKind>(r, kAuthNames, [](std::size_t i, json::Variant& v) -> json::Result<AuthKind> {
+    return json::read_enum<AuthKind>(r, AuthKind::JSON_NAMES, [](std::size_t i, json::Variant& v) -> json::Result<AuthKind> {
         if (auto s = v.unit(); !s) return std::unexpected(s.error());
         return AuthKind(AuthKind::ALL[i]);
     });

@@ -3,7 +3,7 @@
 #include <exception>
 #include <utility>
 
-#include "apps/remote/src/app/named_thread.hpp"
+#include "apps/remote/src/sync/named_thread.hpp"
 #include "platform/vesk_callstream/annexb.hpp"
 
 namespace remote::app {
@@ -103,10 +103,10 @@ DecoderFactory h264_decoder_factory() {
 }
 
 ThreadSpawner default_thread_spawner() {
-  return [](std::string name, std::function<void()> body) { return spawn_named(std::move(name), std::move(body)); };
+  return [](std::string name, std::function<void()> body) { return sync::spawn_named(std::move(name), std::move(body)); };
 }
 
-void run_frame_decoder(QueueReceiver<DecoderWake> wake, std::shared_ptr<DecoderShared> shared,
+void run_frame_decoder(sync::QueueReceiver<DecoderWake> wake, std::shared_ptr<DecoderShared> shared,
                        DecoderFactory factory) {
   try {
     DecodeFn decode = factory();
@@ -131,10 +131,10 @@ void run_frame_decoder(QueueReceiver<DecoderWake> wake, std::shared_ptr<DecoderS
 
 std::expected<DeviceSession, std::string> DeviceSession::start(DeviceSessionId id,
                                                                const DeviceSessionOptions& options) {
-  auto [tx, rx] = bounded_queue<DecoderWake>(kDecoderWakeCapacity);
+  auto [tx, rx] = sync::bounded_queue<DecoderWake>(kDecoderWakeCapacity);
   auto shared = std::make_shared<DecoderShared>(options.max_pending_bytes);
   // The receiver moves into the thread; a copyable holder lets std::function carry it.
-  auto holder = std::make_shared<QueueReceiver<DecoderWake>>(std::move(rx));
+  auto holder = std::make_shared<sync::QueueReceiver<DecoderWake>>(std::move(rx));
   const ThreadSpawner& spawn = options.spawn ? options.spawn : default_thread_spawner();
   auto started = spawn(kDecoderThreadName, [holder, shared, factory = options.decoder]() mutable {
     run_frame_decoder(std::move(*holder), std::move(shared), factory ? factory : h264_decoder_factory());
@@ -168,7 +168,7 @@ void DeviceSession::on_frame(std::span<const std::uint8_t> packet) {
   }
   shared_->pending.push(packet);
   auto offered = wake_.try_send(DecoderWake{});
-  if (!offered && offered.error() == SendError::Closed) {
+  if (!offered && offered.error() == sync::SendError::Closed) {
     shared_->running.store(false, std::memory_order_release);
     status_ = SessionStatus::failed(kDecoderStoppedText);
   }

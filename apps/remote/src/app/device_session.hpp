@@ -25,9 +25,9 @@
 #include <string>
 #include <vector>
 
-#include "apps/remote/src/app/bounded_queue.hpp"
-#include "apps/remote/src/app/latest_slot.hpp"
 #include "apps/remote/src/app/state.hpp"
+#include "apps/remote/src/sync/bounded_queue.hpp"
+#include "apps/remote/src/sync/latest_slot.hpp"
 #include "platform/vesk_callstream/decoder.hpp"
 #include "platform/vesk_ui/device_link/protocol.hpp"
 
@@ -86,7 +86,7 @@ class PendingPackets {
 struct DecoderShared {
   explicit DecoderShared(std::size_t max_pending_bytes) : pending(max_pending_bytes) {}
   PendingPackets pending;
-  LatestSlot<DecodedFrame> frame;
+  sync::LatestSlot<DecodedFrame> frame;
   std::atomic<bool> running{true};
 };
 
@@ -105,7 +105,7 @@ ThreadSpawner default_thread_spawner();
 
 // The body of "remote-vesk-decode". Ends when the wake queue closes (the
 // session was dropped) or the decoder throws; clears `running` either way.
-void run_frame_decoder(QueueReceiver<DecoderWake> wake, std::shared_ptr<DecoderShared> shared,
+void run_frame_decoder(sync::QueueReceiver<DecoderWake> wake, std::shared_ptr<DecoderShared> shared,
                        DecoderFactory factory);
 
 struct DeviceSessionOptions {
@@ -144,12 +144,12 @@ class DeviceSession {
   const DecoderShared& shared() const { return *shared_; }
 
  private:
-  DeviceSession(DeviceSessionId id, QueueSender<DecoderWake> wake, std::shared_ptr<DecoderShared> shared)
+  DeviceSession(DeviceSessionId id, sync::QueueSender<DecoderWake> wake, std::shared_ptr<DecoderShared> shared)
       : wake_(std::move(wake)), shared_(std::move(shared)), id_(id) {}
 
   void on_frame(std::span<const std::uint8_t> packet);
 
-  QueueSender<DecoderWake> wake_;
+  sync::QueueSender<DecoderWake> wake_;
   SessionStatus status_ = SessionStatus::connecting();
   std::shared_ptr<DecoderShared> shared_;
   DeviceSessionId id_ = 0;

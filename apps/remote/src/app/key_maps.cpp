@@ -43,9 +43,25 @@ std::vector<std::uint8_t> ssh_bytes_for_key(const vesk_ui::event::Key& key, bool
   return std::vector<std::uint8_t>(typed->begin(), typed->end());
 }
 
+std::optional<std::uint32_t> vnc_keysym_for_named_key(NamedKey key) {
+  switch (key) {
+    case NamedKey::Enter: return 0xFF0D;
+    case NamedKey::Tab: return 0xFF09;
+    case NamedKey::Space: return 0x0020;
+    case NamedKey::Backspace: return 0xFF08;
+    case NamedKey::Escape: return 0xFF1B;
+    case NamedKey::ArrowLeft: return 0xFF51;
+    case NamedKey::ArrowUp: return 0xFF52;
+    case NamedKey::ArrowRight: return 0xFF53;
+    case NamedKey::ArrowDown: return 0xFF54;
+    case NamedKey::Delete: return 0xFFFF;
+    default: return std::nullopt;
+  }
+}
+
 std::optional<std::uint32_t> vnc_keysym_for_key(const vesk_ui::event::Key& key) {
   if (const NamedKey* named = std::get_if<NamedKey>(&key.logical)) {
-    if (auto keysym = rfb::keysym_for_named_key(vesk_ui::event::named_key_name(*named))) return keysym;
+    if (auto keysym = vnc_keysym_for_named_key(*named)) return keysym;
   }
   if (!key.text) return std::nullopt;
   return rfb::keysym_for_text(*key.text);

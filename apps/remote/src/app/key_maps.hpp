@@ -1,6 +1,7 @@
 #pragma once
 // How keys reach the remote side: terminal bytes for SSH, keysyms for VNC,
-// Linux input codes for a Vesk device.
+// Linux input codes for a Vesk device. All three tables live here; the
+// protocol modules keep only their wire encoding.
 
 #include <cstdint>
 #include <optional>
@@ -17,6 +18,10 @@ std::optional<std::vector<std::uint8_t>> ssh_bytes_for_named_key(vesk_ui::event:
 // What an SSH terminal receives for the key; empty when nothing is sent.
 // With Control, a letter becomes its control byte (A = 1 … Z = 26).
 std::vector<std::uint8_t> ssh_bytes_for_key(const vesk_ui::event::Key& key, bool control);
+// The X11 keysym of a named key of the VNC table (Enter, Tab, Space,
+// Backspace, Escape, the arrows, Delete); none for other keys (Home and End
+// have no entry).
+std::optional<std::uint32_t> vnc_keysym_for_named_key(vesk_ui::event::NamedKey key);
 // The keysym a VNC server receives for the key (sent down then up); none
 // when the key has no table entry and no text.
 std::optional<std::uint32_t> vnc_keysym_for_key(const vesk_ui::event::Key& key);

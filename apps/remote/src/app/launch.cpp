@@ -1,5 +1,6 @@
 #include "apps/remote/src/app/launch.hpp"
 
+#include "apps/remote/src/actions/dispatch.hpp"
 #include "apps/remote/src/actions/registration.hpp"
 #include "apps/remote/src/app/remote_app.hpp"
 #include "apps/remote/src/app/samples.hpp"
@@ -43,7 +44,8 @@ bool descriptor_flag() { return true; }
 
 vesk_ui::launch::LaunchDescriptor launch_descriptor() {
   vesk_ui::launch::LaunchDescriptor d;
-  d.app_id = std::string(kAppId);
+  d.app_id = std::string(actions::kAppIdentifier);
+  d.app_name = std::string(actions::kAppName);
   d.review_scenes.assign(kReviewScenes.begin(), kReviewScenes.end());
   d.build_default = [] { return vesk_ui::launch::AppBox(build_default_app()); };
   d.build_for_scene = build_app_for_scene;

@@ -13,8 +13,6 @@ namespace remote::app {
 
 class RemoteApp;
 
-inline constexpr std::string_view kAppId = "dev.vesk.remote";
-
 // Exactly "1" (set and valid UTF-8) turns sample mode on.
 bool sample_mode_requested();
 

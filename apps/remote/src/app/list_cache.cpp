@@ -52,10 +52,9 @@ void ListCache::refresh(const std::vector<SavedConnection>& connections, std::st
         order_.push_back(i);
       }
     }
-    std::sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) {
-      if (connections[a].favorite != connections[b].favorite) return connections[a].favorite;
-      if (lowered_[a].name != lowered_[b].name) return lowered_[a].name < lowered_[b].name;
-      return a < b;
+    std::stable_sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) {
+      return connection_order_is_less({connections[a].favorite, lowered_[a].name},
+                                      {connections[b].favorite, lowered_[b].name});
     });
     order_valid_ = true;
     ++order_computations_;

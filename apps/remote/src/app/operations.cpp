@@ -144,7 +144,7 @@ PollOutcome RemoteApp::poll_operation(const OperationHandle& handle, bool cancel
     return PollOutcome::failed(handle, code::kSessionReplaced, kDeliveryOrphaned);
   }
   auto result = delivery.ack.try_recv();
-  if (!result && result.error() == RecvError::Empty) return PollOutcome::no_update();
+  if (!result && result.error() == sync::RecvError::Empty) return PollOutcome::no_update();
   settle();
   if (!result) return PollOutcome::failed(handle, code::kInputWorkerLost, kWorkerLost);
   if (!*result) return PollOutcome::failed(handle, code::kInputFailed, result->error());

@@ -17,12 +17,12 @@
 #include "apps/remote/src/app/held_input.hpp"
 #include "apps/remote/src/app/list_cache.hpp"
 #include "apps/remote/src/app/live_session.hpp"
-#include "apps/remote/src/app/oneshot.hpp"
 #include "apps/remote/src/app/state.hpp"
 #include "apps/remote/src/doc/form.hpp"
 #include "apps/remote/src/doc/model.hpp"
 #include "apps/remote/src/doc/uuid.hpp"
 #include "apps/remote/src/ssh/worker.hpp"
+#include "apps/remote/src/sync/oneshot.hpp"
 #include "apps/remote/src/vt/terminal.hpp"
 #include "platform/vesk_actions/host.hpp"
 #include "platform/vesk_ui/device_link/host.hpp"
@@ -109,7 +109,7 @@ struct PendingOperation {
     std::uint64_t serial = 0;
   };
   struct TextDelivery {
-    OneshotReceiver<ssh::AckResult> ack;
+    sync::OneshotReceiver<ssh::AckResult> ack;
     OperationHandle handle{};
     Uuid connection_id;
     std::uint64_t serial = 0;

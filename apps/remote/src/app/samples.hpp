@@ -1,7 +1,9 @@
 #pragma once
-// Built-in sample connections, devices and review scenes. No sample host is
-// ever contacted: names are reserved example domains and addresses are from
-// the documentation ranges (or a private range, shown as text only).
+// Built-in sample connections, devices and review scenes. Names are reserved
+// example domains and addresses are from the documentation ranges (or a
+// private range). With REMOTE_LIVE_SESSIONS set, the scenes "session-ssh" and
+// "session-vnc" open the first SSH or VNC sample and so do try to connect to
+// its host; every other scene only shows them.
 
 #include <array>
 #include <cstdint>

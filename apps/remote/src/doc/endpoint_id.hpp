@@ -1,4 +1,5 @@
 #pragma once
+// Vesk device endpoint ids: parsing, the text form and derivation from a seed.
 
 #include <array>
 #include <cstdint>

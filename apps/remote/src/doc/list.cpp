@@ -56,29 +56,25 @@ bool connection_matches_query(const SavedConnection& entry, std::string_view pre
   return hit(entry.name) || hit(entry.host) || hit(entry.user) || hit(entry.group) || hit(entry.kind.as_str());
 }
 
-bool connection_order_is_less(const SavedConnection& a, const SavedConnection& b) {
+bool connection_order_is_less(const ConnectionOrderKey& a, const ConnectionOrderKey& b) {
   if (a.favorite != b.favorite) return a.favorite;
-  // std::string compares as unsigned bytes, which is the UTF-8 order wanted here.
-  return text::to_lower(a.name) < text::to_lower(b.name);
+  // std::string_view compares as unsigned bytes, which is the UTF-8 order wanted here.
+  return a.lowered_name < b.lowered_name;
 }
 
 ConnectionView filtered_connections(const std::vector<SavedConnection>& list, std::string_view query) {
   const std::string prepared = prepare_query(query);
-  // Lower-case each name once rather than once per comparison. The list index
-  // breaks ties, which keeps entries equal in both keys in list order.
+  // Lower-case each name once rather than once per comparison.
   struct Keyed {
     const SavedConnection* entry;
     std::string key;
-    std::size_t index;
   };
   std::vector<Keyed> keyed;
   for (std::size_t i = 0; i < list.size(); ++i) {
-    if (connection_matches_query(list[i], prepared)) keyed.push_back({&list[i], text::to_lower(list[i].name), i});
+    if (connection_matches_query(list[i], prepared)) keyed.push_back({&list[i], text::to_lower(list[i].name)});
   }
-  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-    if (a.entry->favorite != b.entry->favorite) return a.entry->favorite;
-    if (a.key != b.key) return a.key < b.key;
-    return a.index < b.index;
+  std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    return connection_order_is_less({a.entry->favorite, a.key}, {b.entry->favorite, b.key});
   });
   ConnectionView view;
   view.reserve(keyed.size());

@@ -33,8 +33,14 @@ std::string prepare_query(std::string_view query);
 // Whether the prepared query is a substring of the lower-cased name, host, user,
 // group or kind word. An empty prepared query matches everything.
 bool connection_matches_query(const SavedConnection& entry, std::string_view prepared_query);
-// Favourites first, then lower-cased names compared bytewise.
-bool connection_order_is_less(const SavedConnection& a, const SavedConnection& b);
+// What an entry sorts by: its favourite flag and its lower-cased name.
+struct ConnectionOrderKey {
+  bool favorite = false;
+  std::string_view lowered_name;
+};
+// Favourites first, then lower-cased names compared bytewise. Sort with
+// std::stable_sort so entries equal in both keep list order.
+bool connection_order_is_less(const ConnectionOrderKey& a, const ConnectionOrderKey& b);
 // Matching entries in display order (stable: equal entries keep list order).
 ConnectionView filtered_connections(const std::vector<SavedConnection>& list, std::string_view query);
 

@@ -9,22 +9,6 @@
 namespace remote {
 namespace {
 
-// serde's wording for an unknown enum variant, accepted names in table order.
-template <std::size_t N>
-std::string unknown_variant(std::string_view name, const std::array<std::string_view, N>& accepted) {
-  std::string out = "unknown variant `";
-  out.append(name);
-  out.append("`, expected one of ");
-  for (std::size_t i = 0; i < N; ++i) {
-    if (i > 0) out.append(", ");
-    out.append("`").append(accepted[i]).append("`");
-  }
-  return out;
-}
-
-constexpr std::array<std::string_view, 3> kAuthJsonNames{"Password", "PublicKey", "DeviceIdentity"};
-constexpr std::array<std::string_view, 4> kKindJsonNames{"Ssh", "Vnc", "Rdp", "Vesk"};
-
 constexpr std::array<AuthKind, 2> kSshAuths{AuthKind::Password, AuthKind::PublicKey};
 constexpr std::array<AuthKind, 1> kPasswordOnly{AuthKind::Password};
 constexpr std::array<AuthKind, 1> kDeviceIdentityOnly{AuthKind::DeviceIdentity};
@@ -57,16 +41,7 @@ std::string_view AuthKind::id_word() const {
   return "password";
 }
 
-std::string_view AuthKind::json_name() const { return kAuthJsonNames[value_ < 3 ? value_ : 0]; }
-
-std::optional<AuthKind> AuthKind::from_json_name(std::string_view name) {
-  for (auto v : ALL) {
-    if (kAuthJsonNames[v] == name) return AuthKind(v);
-  }
-  return std::nullopt;
-}
-
-std::string AuthKind::unknown_variant_message(std::string_view name) { return unknown_variant(name, kAuthJsonNames); }
+std::string_view AuthKind::json_name() const { return JSON_NAMES[value_ < 3 ? value_ : 0]; }
 
 bool AuthKind::allowed_for(ConnectionKind kind) const {
   for (AuthKind allowed : kind.allowed_auths()) {
@@ -98,18 +73,7 @@ std::string_view ConnectionKind::as_str() const {
 
 std::string_view ConnectionKind::label() const { return value_ == Vesk ? std::string_view("Vesk device") : as_str(); }
 
-std::string_view ConnectionKind::json_name() const { return kKindJsonNames[value_ < 4 ? value_ : 0]; }
-
-std::optional<ConnectionKind> ConnectionKind::from_json_name(std::string_view name) {
-  for (auto v : ALL) {
-    if (kKindJsonNames[v] == name) return ConnectionKind(v);
-  }
-  return std::nullopt;
-}
-
-std::string ConnectionKind::unknown_variant_message(std::string_view name) {
-  return unknown_variant(name, kKindJsonNames);
-}
+std::string_view ConnectionKind::json_name() const { return JSON_NAMES[value_ < 4 ? value_ : 0]; }
 
 std::optional<std::uint16_t> ConnectionKind::default_port() const {
   switch (value_) {

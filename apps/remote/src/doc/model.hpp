@@ -26,6 +26,8 @@ class AuthKind {
   enum Value : std::uint8_t { Password = 0, PublicKey = 1, DeviceIdentity = 2 };
   // Every value in number order.
   static const std::array<AuthKind, 3> ALL;
+  // JSON names in number order, for the writer and the reader alike.
+  static constexpr std::array<std::string_view, 3> JSON_NAMES{"Password", "PublicKey", "DeviceIdentity"};
 
   constexpr AuthKind() = default;
   constexpr AuthKind(Value value) : value_(value) {}
@@ -43,9 +45,6 @@ class AuthKind {
   std::string_view id_word() const;
   // JSON name ("Password", "PublicKey", "DeviceIdentity"), also the diagnostic text.
   std::string_view json_name() const;
-  static std::optional<AuthKind> from_json_name(std::string_view name);
-  // The text a JSON reader reports for any other name.
-  static std::string unknown_variant_message(std::string_view name);
 
   bool allowed_for(ConnectionKind kind) const;
 
@@ -64,6 +63,8 @@ class ConnectionKind {
   enum Value : std::uint8_t { Ssh = 0, Vnc = 1, Rdp = 2, Vesk = 3 };
   // Every value in number order.
   static const std::array<ConnectionKind, 4> ALL;
+  // JSON names in number order, for the writer and the reader alike.
+  static constexpr std::array<std::string_view, 4> JSON_NAMES{"Ssh", "Vnc", "Rdp", "Vesk"};
 
   constexpr ConnectionKind() = default;
   constexpr ConnectionKind(Value value) : value_(value) {}
@@ -80,8 +81,6 @@ class ConnectionKind {
   std::string_view label() const;
   // JSON name ("Ssh", "Vnc", "Rdp", "Vesk"), also the diagnostic text.
   std::string_view json_name() const;
-  static std::optional<ConnectionKind> from_json_name(std::string_view name);
-  static std::string unknown_variant_message(std::string_view name);
 
   // 22, 5900, 3389; a device has no port (stored as 0).
   std::optional<std::uint16_t> default_port() const;

@@ -1,4 +1,5 @@
 #pragma once
+// The 128-bit identifier, its text spellings and its hash.
 
 #include <array>
 #include <compare>

@@ -1,32 +1,11 @@
 #include "apps/remote/src/rfb/input_map.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <utility>
 
 #include "apps/remote/src/rfb/text.hpp"
 
 namespace rfb {
-
-std::optional<std::uint32_t> keysym_for_named_key(std::string_view name) {
-  static constexpr std::array<std::pair<std::string_view, std::uint32_t>, 10> kTable{{
-      {"Enter", 0xFF0D},
-      {"Tab", 0xFF09},
-      {"Space", 0x0020},
-      {"Backspace", 0xFF08},
-      {"Escape", 0xFF1B},
-      {"ArrowLeft", 0xFF51},
-      {"ArrowUp", 0xFF52},
-      {"ArrowRight", 0xFF53},
-      {"ArrowDown", 0xFF54},
-      {"Delete", 0xFFFF},
-  }};
-  for (const auto& [key, sym] : kTable) {
-    if (key == name) return sym;
-  }
-  return std::nullopt;
-}
 
 std::optional<std::uint32_t> keysym_for_text(std::string_view text) {
   if (text.empty()) return std::nullopt;

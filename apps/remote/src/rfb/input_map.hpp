@@ -1,7 +1,8 @@
 #pragma once
-// How window input becomes VNC input: the key table, text to keysym, button
-// bits and the mapping of a window point into the framebuffer. Pure
-// functions; the application's event handling calls them.
+// How window input becomes VNC input on the wire: text to keysym, button
+// bits, key strokes and the mapping of a window point into the framebuffer.
+// Pure functions; the application's event handling calls them (its key maps
+// hold the named-key table).
 
 #include <cstdint>
 #include <optional>
@@ -10,11 +11,6 @@
 #include "apps/remote/src/rfb/session.hpp"
 
 namespace rfb {
-
-// The X11 keysym of a named key ("Enter", "Tab", "Space", "Backspace",
-// "Escape", "ArrowLeft", "ArrowUp", "ArrowRight", "ArrowDown", "Delete");
-// none for every other name (Home and End have no entry).
-std::optional<std::uint32_t> keysym_for_named_key(std::string_view name);
 
 inline constexpr std::uint32_t kUnicodeKeysymBase = 0x01000000;
 

@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <exception>
 
-#include "apps/remote/src/app/named_thread.hpp"
 #include "apps/remote/src/rfb/decode.hpp"
 #include "apps/remote/src/rfb/handshake.hpp"
 #include "apps/remote/src/rfb/messages.hpp"
 #include "apps/remote/src/rfb/text.hpp"
+#include "apps/remote/src/sync/named_thread.hpp"
 
 namespace rfb {
 namespace {
@@ -32,7 +32,7 @@ Result<void> forward(SocketStream& stream, const VncInput& event) {
 // (key-ups and pointer events holding no button), so no key or button stays
 // down on the server, while presses the user abandoned are dropped. With the
 // cancel signal fired, a full socket fails the write instead of waiting.
-void forward_last_input(SocketStream& stream, app::QueueReceiver<VncInput>& input) {
+void forward_last_input(SocketStream& stream, remote::sync::QueueReceiver<VncInput>& input) {
   for (auto event = input.try_recv(); event; event = input.try_recv()) {
     const auto* key = std::get_if<VncKey>(&*event);
     const auto* pointer = std::get_if<VncPointer>(&*event);
@@ -72,7 +72,7 @@ Result<void> handle_message(SocketStream& stream, std::uint8_t type, Framebuffer
 // Gives the outcome of a session that ends without error (the UI dropped it),
 // or the error that ended it; `connected` tells the caller how far it got.
 Result<Outcome> serve(const VncTarget& target, const StatusSlot& status, const FrameSlot& frames,
-                      app::QueueReceiver<VncInput>& input, const CancelSignal& cancel,
+                      remote::sync::QueueReceiver<VncInput>& input, const CancelSignal& cancel,
                       const SessionTimings& timings, bool& connected) {
   auto sock = connect_tcp(target.host, target.port, cancel, timings.handshake_stall);
   if (!sock) return std::unexpected(sock.error());
@@ -99,7 +99,7 @@ Result<Outcome> serve(const VncTarget& target, const StatusSlot& status, const F
     for (;;) {
       auto event = input.try_recv();
       if (!event) {
-        if (event.error() == app::RecvError::Closed) return Outcome::InputClosed;
+        if (event.error() == remote::sync::RecvError::Closed) return Outcome::InputClosed;
         break;
       }
       if (auto w = forward(stream, *event); !w) return std::unexpected(w.error());
@@ -139,7 +139,7 @@ SessionStatus final_status(const Error& e, bool connected) {
 
 }  // namespace
 
-void run_vnc_session(VncTarget target, StatusSlot status, FrameSlot frames, app::QueueReceiver<VncInput> input,
+void run_vnc_session(VncTarget target, StatusSlot status, FrameSlot frames, remote::sync::QueueReceiver<VncInput> input,
                      std::shared_ptr<CancelSignal> cancel, SessionTimings timings) {
   bool connected = false;
   Result<Outcome> outcome = Outcome::InputClosed;
@@ -167,21 +167,21 @@ std::optional<std::string> vnc_password_from_env() {
   return std::string(text);
 }
 
-VncSession::VncSession(app::QueueSender<VncInput> input, StatusSlot status, FrameSlot frames,
+VncSession::VncSession(remote::sync::QueueSender<VncInput> input, StatusSlot status, FrameSlot frames,
                        std::shared_ptr<CancelSignal> cancel)
     : input_(std::move(input)), status_(std::move(status)), frames_(std::move(frames)), cancel_(std::move(cancel)) {}
 
 std::expected<VncSession, std::string> VncSession::spawn(VncTarget target) {
   auto cancel = CancelSignal::create();
   if (!cancel) return std::unexpected(cancel.error().message);
-  auto status = std::make_shared<app::LatestSlot<SessionStatus>>(SessionStatus::connecting());
-  auto frames = std::make_shared<app::LatestSlot<Framebuffer>>();
-  auto [sender, receiver] = app::bounded_queue<VncInput>(kInputQueueCapacity);
+  auto status = std::make_shared<remote::sync::LatestSlot<SessionStatus>>(SessionStatus::connecting());
+  auto frames = std::make_shared<remote::sync::LatestSlot<Framebuffer>>();
+  auto [sender, receiver] = remote::sync::bounded_queue<VncInput>(kInputQueueCapacity);
   // std::function needs a copyable body, so the move-only receiver travels in a shared_ptr.
-  auto shared_receiver = std::make_shared<app::QueueReceiver<VncInput>>(std::move(receiver));
-  auto started = app::spawn_named(
+  auto shared_receiver = std::make_shared<remote::sync::QueueReceiver<VncInput>>(std::move(receiver));
+  auto started = remote::sync::spawn_named(
       "remote-vnc", [target = std::move(target), status, frames, shared_receiver, signal = *cancel]() mutable {
-        app::QueueReceiver<VncInput> rx = std::move(*shared_receiver);
+        remote::sync::QueueReceiver<VncInput> rx = std::move(*shared_receiver);
         run_vnc_session(std::move(target), std::move(status), std::move(frames), std::move(rx), std::move(signal));
       });
   if (!started) return std::unexpected(started.error());
@@ -213,7 +213,7 @@ VncSession::~VncSession() { close(); }
 std::expected<void, std::string> VncSession::send_input(VncInput event) {
   auto sent = input_.try_send(event);
   if (sent) return {};
-  return std::unexpected(std::string(sent.error() == app::SendError::Full ? kInputBusyText : kInputClosedText));
+  return std::unexpected(std::string(sent.error() == remote::sync::SendError::Full ? kInputBusyText : kInputClosedText));
 }
 
 std::optional<Framebuffer> VncSession::take_frame() {

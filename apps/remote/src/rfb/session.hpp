@@ -11,11 +11,11 @@
 #include <string>
 #include <variant>
 
-#include "apps/remote/src/app/bounded_queue.hpp"
-#include "apps/remote/src/app/latest_slot.hpp"
 #include "apps/remote/src/rfb/framebuffer.hpp"
 #include "apps/remote/src/rfb/session_status.hpp"
 #include "apps/remote/src/rfb/socket.hpp"
+#include "apps/remote/src/sync/bounded_queue.hpp"
+#include "apps/remote/src/sync/latest_slot.hpp"
 
 namespace rfb {
 
@@ -49,8 +49,8 @@ struct VncKey {
 };
 using VncInput = std::variant<VncPointer, VncKey>;
 
-using StatusSlot = std::shared_ptr<app::LatestSlot<SessionStatus>>;
-using FrameSlot = std::shared_ptr<app::LatestSlot<Framebuffer>>;
+using StatusSlot = std::shared_ptr<remote::sync::LatestSlot<SessionStatus>>;
+using FrameSlot = std::shared_ptr<remote::sync::LatestSlot<Framebuffer>>;
 
 // The worker's waits; tests shorten them.
 struct SessionTimings {
@@ -62,7 +62,7 @@ struct SessionTimings {
 // The thread body. Every outcome goes to the status slot, except that a
 // dropped handle (queue closed or cancel fired) leaves the status as it is.
 void run_vnc_session(VncTarget target, StatusSlot status, FrameSlot frames,
-                     app::QueueReceiver<VncInput> input, std::shared_ptr<CancelSignal> cancel,
+                     remote::sync::QueueReceiver<VncInput> input, std::shared_ptr<CancelSignal> cancel,
                      SessionTimings timings = {});
 
 // REMOTE_VNC_PASSWORD when it is set and valid UTF-8, else none.
@@ -101,12 +101,12 @@ class VncSession {
   SessionStatus status() const;
 
  private:
-  VncSession(app::QueueSender<VncInput> input, StatusSlot status, FrameSlot frames,
+  VncSession(remote::sync::QueueSender<VncInput> input, StatusSlot status, FrameSlot frames,
              std::shared_ptr<CancelSignal> cancel);
   void close();
 
   std::optional<std::uint64_t> last_generation_;
-  app::QueueSender<VncInput> input_;
+  remote::sync::QueueSender<VncInput> input_;
   StatusSlot status_;
   FrameSlot frames_;
   std::shared_ptr<CancelSignal> cancel_;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "apps/remote/src/app/named_thread.hpp"
+#include "apps/remote/src/sync/named_thread.hpp"
 
 #include "apps/remote/src/ssh/text.hpp"
 
@@ -10,10 +10,10 @@ namespace remote::ssh {
 
 std::expected<SshWorkerEnds, std::string> SshWorkerEnds::start(SshSessionParams params) {
   auto status = std::make_shared<StatusSlot>(SessionStatus::connecting());
-  auto [output_tx, output_rx] = app::bounded_queue<OutputChunk>(kOutputQueueCapacity);
+  auto [output_tx, output_rx] = sync::bounded_queue<OutputChunk>(kOutputQueueCapacity);
   // The worker sleeps in poll() on the input queue's eventfd and the cancel
   // signal: without either it would never wake.
-  auto input_queue = app::bounded_queue_with_wake<SshInput>(kInputQueueCapacity);
+  auto input_queue = sync::bounded_queue_with_wake<SshInput>(kInputQueueCapacity);
   if (!input_queue) return std::unexpected(input_queue.error());
   auto [input_tx, input_rx] = std::move(*input_queue);
   auto cancel = CancelSignal::create();
@@ -22,12 +22,12 @@ std::expected<SshWorkerEnds, std::string> SshWorkerEnds::start(SshSessionParams 
   // The body owns the worker's ends; if the thread never starts they are
   // released with it, which closes the queues.
   auto body = [params = std::move(params), status, observation, output_tx = std::move(output_tx),
-               input_rx = std::make_shared<app::QueueReceiver<SshInput>>(std::move(input_rx)),
+               input_rx = std::make_shared<sync::QueueReceiver<SshInput>>(std::move(input_rx)),
                signal = *cancel]() mutable {
     run_session_thread(std::move(params), status, observation, std::move(output_tx), std::move(*input_rx),
                        std::move(signal));
   };
-  if (auto spawned = app::spawn_named("remote-ssh", std::move(body)); !spawned) {
+  if (auto spawned = sync::spawn_named("remote-ssh", std::move(body)); !spawned) {
     return std::unexpected(spawned.error());
   }
   return SshWorkerEnds{std::move(status), std::move(output_rx), std::move(input_tx), std::move(observation),
@@ -47,7 +47,7 @@ std::expected<void, std::string> SshWorkerEnds::queue_input(SshInput item) {
   }
   auto sent = input.try_send(std::move(item));
   if (sent) return {};
-  if (sent.error() == app::SendError::Full) {
+  if (sent.error() == sync::SendError::Full) {
     return std::unexpected(std::string("SSH input is busy; wait for the remote session to catch up"));
   }
   return std::unexpected(std::string("SSH session input channel is closed"));
@@ -65,9 +65,9 @@ std::expected<void, std::string> SshSession::send_input(std::vector<std::uint8_t
   return ends_.queue_input(SshInput{std::nullopt, std::move(bytes)});
 }
 
-std::expected<app::OneshotReceiver<AckResult>, std::string> SshSession::send_input_acknowledged(
+std::expected<sync::OneshotReceiver<AckResult>, std::string> SshSession::send_input_acknowledged(
     std::vector<std::uint8_t> bytes) {
-  auto [ack_tx, ack_rx] = app::oneshot<AckResult>();
+  auto [ack_tx, ack_rx] = sync::oneshot<AckResult>();
   if (auto queued = ends_.queue_input(SshInput{std::move(ack_tx), std::move(bytes)}); !queued) {
     return std::unexpected(queued.error());
   }

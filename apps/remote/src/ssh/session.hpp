@@ -21,12 +21,12 @@
 #include <string>
 #include <vector>
 
-#include "apps/remote/src/app/bounded_queue.hpp"
-#include "apps/remote/src/app/oneshot.hpp"
 #include "apps/remote/src/ssh/cancel.hpp"
 #include "apps/remote/src/ssh/known_hosts.hpp"
 #include "apps/remote/src/ssh/session_status.hpp"
 #include "apps/remote/src/ssh/worker.hpp"
+#include "apps/remote/src/sync/bounded_queue.hpp"
+#include "apps/remote/src/sync/oneshot.hpp"
 #include "apps/remote/src/vt/terminal.hpp"
 
 namespace remote::ssh {
@@ -35,8 +35,8 @@ namespace remote::ssh {
 // consume the bytes themselves.
 struct SshWorkerEnds {
   std::shared_ptr<StatusSlot> status;
-  app::QueueReceiver<OutputChunk> output;
-  app::QueueSender<SshInput> input;
+  sync::QueueReceiver<OutputChunk> output;
+  sync::QueueSender<SshInput> input;
   std::shared_ptr<ObservationSlot> observation;
   // Last, so it fires first: the worker stops before it could take another
   // queued item.
@@ -71,7 +71,7 @@ class SshSession {
   }
   // The receiver yields one result once the worker handled the bytes; it
   // closes without one if the worker ended first.
-  std::expected<app::OneshotReceiver<AckResult>, std::string> send_input_acknowledged(
+  std::expected<sync::OneshotReceiver<AckResult>, std::string> send_input_acknowledged(
       std::vector<std::uint8_t> bytes);
   std::expected<void, std::string> queue_input(SshInput item) { return ends_.queue_input(std::move(item)); }
 

@@ -384,8 +384,8 @@ void on_channel_close(ssh_session, ssh_channel, void* userdata) {
 enum class LoopEnd { ChannelDone, OutputClosed, InputClosed, Cancelled };
 
 std::expected<LoopEnd, std::string> session_loop(const Driver& driver, ssh_channel channel,
-                                                 app::QueueSender<OutputChunk>& output,
-                                                 app::QueueReceiver<SshInput>& input) {
+                                                 sync::QueueSender<OutputChunk>& output,
+                                                 sync::QueueReceiver<SshInput>& input) {
   ssh_session s = driver.s;
   LoopSignals signals;
   ssh_channel_callbacks_struct callbacks{};
@@ -463,7 +463,7 @@ std::expected<LoopEnd, std::string> session_loop(const Driver& driver, ssh_chann
       if (item) {
         writing = std::move(*item);
         written = 0;
-      } else if (item.error() == app::RecvError::Closed) {
+      } else if (item.error() == sync::RecvError::Closed) {
         ssh_channel_send_eof(channel);
         return LoopEnd::InputClosed;
       }
@@ -528,8 +528,8 @@ HostKeyIdentity HostKeyIdentity::from_public_key(ssh_key_struct* key) {
 
 std::expected<void, std::string> run_session(SshSessionParams params, const std::shared_ptr<StatusSlot>& status,
                                              const std::shared_ptr<ObservationSlot>& observation,
-                                             app::QueueSender<OutputChunk> output,
-                                             app::QueueReceiver<SshInput> input, const CancelSignal& cancel) {
+                                             sync::QueueSender<OutputChunk> output,
+                                             sync::QueueReceiver<SshInput> input, const CancelSignal& cancel) {
   // libssh would refuse an empty user with a bare "Invalid argument".
   if (params.user.empty()) {
     return std::unexpected(std::string("No user name for the SSH login: the profile names none and USER is empty"));
@@ -608,8 +608,8 @@ std::expected<void, std::string> run_session(SshSessionParams params, const std:
 }
 
 void run_session_thread(SshSessionParams params, std::shared_ptr<StatusSlot> status,
-                        std::shared_ptr<ObservationSlot> observation, app::QueueSender<OutputChunk> output,
-                        app::QueueReceiver<SshInput> input, std::shared_ptr<CancelSignal> cancel) {
+                        std::shared_ptr<ObservationSlot> observation, sync::QueueSender<OutputChunk> output,
+                        sync::QueueReceiver<SshInput> input, std::shared_ptr<CancelSignal> cancel) {
   auto fail = [&](std::string text) {
     status->with([&](std::optional<SessionStatus>& value) {
       // A session dropped before it connected fails for nobody.

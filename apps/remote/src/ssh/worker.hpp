@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "apps/remote/src/app/bounded_queue.hpp"
-#include "apps/remote/src/app/latest_slot.hpp"
-#include "apps/remote/src/app/oneshot.hpp"
 #include "apps/remote/src/ssh/cancel.hpp"
 #include "apps/remote/src/ssh/credentials.hpp"
 #include "apps/remote/src/ssh/known_hosts.hpp"
 #include "apps/remote/src/ssh/session_status.hpp"
+#include "apps/remote/src/sync/bounded_queue.hpp"
+#include "apps/remote/src/sync/latest_slot.hpp"
+#include "apps/remote/src/sync/oneshot.hpp"
 
 namespace remote::ssh {
 
@@ -40,12 +40,12 @@ using OutputChunk = std::vector<std::uint8_t>;
 using AckResult = std::expected<void, std::string>;
 
 struct SshInput {
-  std::optional<app::OneshotSender<AckResult>> ack;
+  std::optional<sync::OneshotSender<AckResult>> ack;
   std::vector<std::uint8_t> bytes;  // 1 to kMaxInputBytes
 };
 
-using StatusSlot = app::LatestSlot<SessionStatus>;
-using ObservationSlot = app::LatestSlot<HostKeyObservation>;
+using StatusSlot = sync::LatestSlot<SessionStatus>;
+using ObservationSlot = sync::LatestSlot<HostKeyObservation>;
 
 inline constexpr std::size_t kOutputQueueCapacity = 128;
 inline constexpr std::size_t kInputQueueCapacity = 256;
@@ -85,15 +85,15 @@ struct RemoteSshHandler {
 // Thread body; never throws. Leaves the final status in `status`, except
 // that a session whose handle was dropped before it connected leaves it alone.
 void run_session_thread(SshSessionParams params, std::shared_ptr<StatusSlot> status,
-                        std::shared_ptr<ObservationSlot> observation, app::QueueSender<OutputChunk> output,
-                        app::QueueReceiver<SshInput> input, std::shared_ptr<CancelSignal> cancel);
+                        std::shared_ptr<ObservationSlot> observation, sync::QueueSender<OutputChunk> output,
+                        sync::QueueReceiver<SshInput> input, std::shared_ptr<CancelSignal> cancel);
 
 // The session itself; an error is the text the status fails with. Once
 // `cancel` fires it writes nothing more of the input, says goodbye to the
 // server and returns.
 std::expected<void, std::string> run_session(SshSessionParams params, const std::shared_ptr<StatusSlot>& status,
                                              const std::shared_ptr<ObservationSlot>& observation,
-                                             app::QueueSender<OutputChunk> output,
-                                             app::QueueReceiver<SshInput> input, const CancelSignal& cancel);
+                                             sync::QueueSender<OutputChunk> output,
+                                             sync::QueueReceiver<SshInput> input, const CancelSignal& cancel);
 
 }  // namespace remote::ssh

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "apps/remote/src/actions/remote_action.hpp"
 #include "apps/remote/src/actions/remote_operation.hpp"
@@ -63,6 +64,29 @@ TEST(RemoteActionJson, WritesEveryVariantInDeclarationOrder) {
     }
 }
 
+// The names are spelled out here, not taken from the model, so a changed
+// name in the one shared table shows up.
+TEST(RemoteActionJson, EveryKindAndMethodThroughWriteThenRead) {
+    const std::pair<ConnectionKind, std::string_view> kinds[] = {
+        {ConnectionKind::Ssh, "Ssh"}, {ConnectionKind::Vnc, "Vnc"}, {ConnectionKind::Rdp, "Rdp"}, {ConnectionKind::Vesk, "Vesk"}};
+    const std::pair<AuthKind, std::string_view> auths[] = {
+        {AuthKind::Password, "Password"}, {AuthKind::PublicKey, "PublicKey"}, {AuthKind::DeviceIdentity, "DeviceIdentity"}};
+    for (const auto& [kind, kind_name] : kinds) {
+        for (const auto& [auth, auth_name] : auths) {
+            SCOPED_TRACE(std::string(kind_name) + " " + std::string(auth_name));
+            const RemoteAction action = RemoteAction::UpsertConnection{kUuid, "n", "h", 1, "u", kind, auth, "g"};
+            auto text = action.serialize();
+            ASSERT_TRUE(text);
+            const std::string pair = R"("kind":")" + std::string(kind_name) + R"(","auth":")" + std::string(auth_name) + "\"";
+            EXPECT_NE(text->find(pair), std::string::npos) << *text;
+            EXPECT_EQ(action.to_json_value().dump(), *text);
+            auto back = RemoteAction::deserialize(*text);
+            ASSERT_TRUE(back) << back.error();
+            EXPECT_EQ(*back, action);
+        }
+    }
+}
+
 TEST(RemoteActionJson, DebugForm) {
     EXPECT_EQ(RemoteAction(RemoteAction::SetFavorite{kUuid, true}).fmt(),
               "SetFavorite { id: " + kId + ", favorite: true }");
@@ -120,6 +144,12 @@ TEST(RemoteActionJson, RefusedForms) {
     add(upsert("-0"), "invalid type: floating point `-0`, expected u16", "-0");
     add(upsert("\"22\""), "invalid type: string \"22\", expected u16", "\"22\"");
     add(upsert("22", "\"ssh\""), "unknown variant `ssh`, expected one of `Ssh`, `Vnc`, `Rdp`, `Vesk`", "\"ssh\"");
+    // Document words and other names are not JSON names.
+    add(upsert("22", "\"SSH\""), "unknown variant `SSH`, expected one of `Ssh`, `Vnc`, `Rdp`, `Vesk`", "\"SSH\"");
+    add(upsert("22", "\"Telnet\""), "unknown variant `Telnet`, expected one of `Ssh`, `Vnc`, `Rdp`, `Vesk`",
+        "\"Telnet\"");
+    add(upsert("22", "\"Ssh\"", "\"Public key\""),
+        "unknown variant `Public key`, expected one of `Password`, `PublicKey`, `DeviceIdentity`", "\"Public key\"");
     add(upsert("22", "{\"Vnc\":1}"), "invalid type: integer `1`, expected unit", "{\"Vnc\":1");
     add(upsert("22", "\"Vnc\"", "\"Key\""),
         "unknown variant `Key`, expected one of `Password`, `PublicKey`, `DeviceIdentity`", "\"Key\"");

@@ -128,8 +128,10 @@ TEST(AppKeyMaps, WholeTables) {
       {NamedKey::Delete, 0xFFFF},    {NamedKey::Home, std::nullopt}, {NamedKey::End, std::nullopt},
   };
   for (const auto& [key, keysym] : vnc) {
+    EXPECT_EQ(vnc_keysym_for_named_key(key), keysym) << static_cast<int>(key);
     EXPECT_EQ(vnc_keysym_for_key(Key{key, {}, {}, true, false}), keysym) << static_cast<int>(key);
   }
+  EXPECT_EQ(vnc_keysym_for_named_key(NamedKey::F1), std::nullopt);
 
   std::vector<std::pair<std::string, std::uint32_t>> device;
   for (int d = 1; d <= 9; ++d) device.emplace_back("Digit" + std::to_string(d), static_cast<std::uint32_t>(d + 1));

@@ -53,6 +53,7 @@ TEST(AppLaunch, LaunchModesHoldInBothModes) {
 TEST(AppLaunch, DescriptorAndRegistration) {
   const vesk_ui::launch::LaunchDescriptor d = launch_descriptor();
   EXPECT_EQ(d.app_id, "dev.vesk.remote");
+  EXPECT_EQ(d.app_name, "Remote");
   EXPECT_TRUE(d.capabilities.empty() && d.optional_capabilities.empty() && d.url_schemes.empty() &&
               d.file_types.empty());
   EXPECT_EQ(d.review_scenes,

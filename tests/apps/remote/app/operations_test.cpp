@@ -175,7 +175,7 @@ TEST_F(AppOperationsFixture, ReplacedAndCancelledAttempts) {
 }
 
 TEST_F(AppOperationsFixture, TextDeliveryResults) {
-  using Sender = OneshotSender<ssh::AckResult>;
+  using Sender = remote::sync::OneshotSender<ssh::AckResult>;
   struct Case {
     const char* name;
     std::function<void(Sender&)> worker;  // what the input worker does with the acknowledgement
@@ -192,7 +192,7 @@ TEST_F(AppOperationsFixture, TextDeliveryResults) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto [tx, rx] = oneshot<ssh::AckResult>();
+    auto [tx, rx] = remote::sync::oneshot<ssh::AckResult>();
     app->state_mut().session_connection = ssh.id;
     app->state_mut().pending_operation =
         PendingOperation{PendingOperation::TextDelivery{std::move(rx), h, ssh.id, s().session_serial}};

@@ -37,9 +37,9 @@ TEST(DocConnectionOrder, FavouritesThenLowerCasedNamesStable) {
   EXPECT_EQ(names(filtered_connections(list, " \u3000 ")), expected);
   // The list itself is never reordered.
   EXPECT_EQ(list[0].name, "Beta");
-  EXPECT_TRUE(connection_order_is_less(list[2], list[1]));
-  EXPECT_FALSE(connection_order_is_less(list[1], list[3]));
-  EXPECT_FALSE(connection_order_is_less(list[3], list[1]));
+  EXPECT_TRUE(connection_order_is_less({true, "zulu"}, {false, "alpha"}));
+  EXPECT_FALSE(connection_order_is_less({false, "alpha"}, {false, "alpha"}));
+  EXPECT_FALSE(connection_order_is_less({false, "\xc3\xa4rger"}, {false, "beta"}));
 }
 
 TEST(DocConnectionSearch, FieldsAndKindWords) {

@@ -28,7 +28,6 @@ TEST(DocConnectionKindWords, EverySpellingOfEveryKind) {
     EXPECT_EQ(r.kind.label(), r.label);
     EXPECT_EQ(r.kind.default_port(), r.port);
     EXPECT_EQ(ConnectionKind::parse(r.word), r.kind);
-    EXPECT_EQ(ConnectionKind::from_json_name(r.json), r.kind);
     std::ostringstream diag;
     diag << r.kind;
     EXPECT_EQ(diag.str(), r.json);
@@ -39,15 +38,6 @@ TEST(DocConnectionKindWords, OnlyExactWordsSelectAnotherKind) {
   for (std::string_view word : {"ssh", "Vnc", "vnc", "", "rdp", "VESK", "vesk", " VNC", "VNC ", "Vesk device", "Rdp"}) {
     EXPECT_EQ(ConnectionKind::parse(word), ConnectionKind::Ssh) << '"' << word << '"';
   }
-}
-
-TEST(DocConnectionKindWords, JsonNamesAreNotDocumentWords) {
-  EXPECT_EQ(ConnectionKind::from_json_name("SSH"), std::nullopt);
-  EXPECT_EQ(ConnectionKind::from_json_name("ssh"), std::nullopt);
-  EXPECT_EQ(ConnectionKind::unknown_variant_message("Telnet"),
-            "unknown variant `Telnet`, expected one of `Ssh`, `Vnc`, `Rdp`, `Vesk`");
-  EXPECT_EQ(AuthKind::unknown_variant_message("Public key"),
-            "unknown variant `Public key`, expected one of `Password`, `PublicKey`, `DeviceIdentity`");
 }
 
 TEST(DocAuthKindWords, EverySpellingOfEveryMethod) {
@@ -69,7 +59,6 @@ TEST(DocAuthKindWords, EverySpellingOfEveryMethod) {
     EXPECT_EQ(r.auth.label(), r.word);
     EXPECT_EQ(r.auth.id_word(), r.id);
     EXPECT_EQ(AuthKind::parse(r.word), r.auth);
-    EXPECT_EQ(AuthKind::from_json_name(r.json), r.auth);
   }
   // The JSON name is not a document word.
   for (std::string_view word : {"PublicKey", "DeviceIdentity", "public key", "public-key", "", "Public Key"}) {

@@ -14,6 +14,8 @@
 
 namespace {
 
+namespace sync = remote::sync;
+
 using namespace std::chrono_literals;
 using rfb::SessionStatus;
 using rfb::VncSession;
@@ -328,10 +330,10 @@ TEST(RfbSession, DroppedSessionLeavesTheStatusAlone) {
       peer.wait_closed(20s);
       closed_seen.open();
     });
-    auto status = std::make_shared<app::LatestSlot<SessionStatus>>(SessionStatus::connecting());
-    auto frames = std::make_shared<app::LatestSlot<rfb::Framebuffer>>();
+    auto status = std::make_shared<sync::LatestSlot<SessionStatus>>(SessionStatus::connecting());
+    auto frames = std::make_shared<sync::LatestSlot<rfb::Framebuffer>>();
     auto cancel = rfb::CancelSignal::create().value();
-    auto [tx, rx] = app::bounded_queue<rfb::VncInput>(rfb::kInputQueueCapacity);
+    auto [tx, rx] = sync::bounded_queue<rfb::VncInput>(rfb::kInputQueueCapacity);
     std::thread worker(rfb::run_vnc_session, rfb::VncTarget{"127.0.0.1", std::nullopt, server.port()}, status, frames,
                        std::move(rx), cancel, rfb::SessionTimings{});
     const auto expected = in_handshake ? Kind::Connecting : Kind::Connected;
@@ -352,10 +354,10 @@ TEST(RfbSession, DroppedSessionLeavesTheStatusAlone) {
 
 TEST(RfbSession, SilentServerFailsTheHandshakeAfterTheStallLimit) {
   ScriptedServer server([](Peer& peer) { peer.wait_closed(20s); });
-  auto status = std::make_shared<app::LatestSlot<SessionStatus>>(SessionStatus::connecting());
-  auto frames = std::make_shared<app::LatestSlot<rfb::Framebuffer>>();
+  auto status = std::make_shared<sync::LatestSlot<SessionStatus>>(SessionStatus::connecting());
+  auto frames = std::make_shared<sync::LatestSlot<rfb::Framebuffer>>();
   auto cancel = rfb::CancelSignal::create().value();
-  auto [tx, rx] = app::bounded_queue<rfb::VncInput>(rfb::kInputQueueCapacity);
+  auto [tx, rx] = sync::bounded_queue<rfb::VncInput>(rfb::kInputQueueCapacity);
   rfb::SessionTimings timings;
   timings.handshake_stall = 300ms;
   rfb::run_vnc_session({"127.0.0.1", std::nullopt, server.port()}, status, frames, std::move(rx), cancel, timings);

@@ -44,6 +44,8 @@ extern "C" int close(int fd) {
 
 namespace {
 
+namespace sync = remote::sync;
+
 using namespace remote::ssh;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -367,14 +369,14 @@ TEST_F(SshPeer, ConnectionBreakingDuringAWriteFailsTheSession) {
   auto session = start(client.password_params(sshd.port()));
   ASSERT_TRUE(session);
   ASSERT_EQ(settle(*session, Kind::Connecting), SessionStatus::connected());
-  std::vector<app::OneshotReceiver<AckResult>> acks;
+  std::vector<sync::OneshotReceiver<AckResult>> acks;
   for (int i = 0; i < 64; ++i) {  // 4 MiB, twice the server's window
     auto ack = session->send_input_acknowledged(std::vector<std::uint8_t>(65536, 'z'));
     ASSERT_TRUE(ack) << ack.error();
     acks.push_back(std::move(*ack));
   }
   std::this_thread::sleep_for(std::chrono::seconds(1));
-  ASSERT_EQ(acks.back().try_recv().error(), app::RecvError::Empty);
+  ASSERT_EQ(acks.back().try_recv().error(), sync::RecvError::Empty);
 
   sshd.kill_sessions();
   auto status = final_status(*session);
@@ -393,7 +395,7 @@ TEST_F(SshPeer, ConnectionBreakingDuringAWriteFailsTheSession) {
     }
   }
   ASSERT_LT(i, acks.size());
-  for (++i; i < acks.size(); ++i) EXPECT_EQ(acks[i].try_recv().error(), app::RecvError::Closed) << i;
+  for (++i; i < acks.size(); ++i) EXPECT_EQ(acks[i].try_recv().error(), sync::RecvError::Closed) << i;
 }
 
 TEST_F(SshPeer, DroppingTheHandleEndsTheWorker) {
@@ -470,7 +472,7 @@ TEST_F(SshPeer, AcknowledgedInputCompletesWhileOutputIsDrainedEachFrame) {
   auto ack = session->send_input_acknowledged(bytes_of("typed\n"));
   ASSERT_TRUE(ack);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_EQ(ack->try_recv().error(), app::RecvError::Empty);
+  EXPECT_EQ(ack->try_recv().error(), sync::RecvError::Empty);
 
   // Drained once per 60 Hz frame, the acknowledgement arrives.
   std::optional<AckResult> result;
@@ -616,7 +618,7 @@ TEST_F(SshPeer, NothingQueuedIsWrittenAfterTheDrop) {
   // The server stops reading: buffers and window fill, most items stay queued.
   sshd.pause_sessions();
   constexpr std::size_t kItem = 65536;
-  std::vector<app::OneshotReceiver<AckResult>> acks;
+  std::vector<sync::OneshotReceiver<AckResult>> acks;
   for (int i = 0; i < 200; ++i) {
     auto ack = session->send_input_acknowledged(std::vector<std::uint8_t>(kItem, 'q'));
     ASSERT_TRUE(ack) << ack.error();
@@ -708,11 +710,11 @@ TEST(SshSessionStart, RefusalsBeforeConnecting) {
 
   // The system refuses the input queue's wake-up eventfd: the start fails
   // with its message instead of starting a worker that would never wake.
-  std::expected<app::QueueReceiver<int>, std::string> queue;
+  std::expected<sync::QueueReceiver<int>, std::string> queue;
   std::expected<std::unique_ptr<SshSession>, std::string> starved;
   params.user = "someone";
   run_with_eventfd_refused(EMFILE, [&] {
-    auto made = app::bounded_queue_with_wake<int>(4);
+    auto made = sync::bounded_queue_with_wake<int>(4);
     if (made) {
       queue = std::move(made->second);
     } else {

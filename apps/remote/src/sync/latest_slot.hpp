@@ -6,7 +6,7 @@
 #include <optional>
 #include <utility>
 
-namespace remote::app {
+namespace remote::sync {
 
 template <class T>
 class LatestSlot {
@@ -50,4 +50,4 @@ class LatestSlot {
   std::optional<T> value_;
 };
 
-}  // namespace remote::app
+}  // namespace remote::sync

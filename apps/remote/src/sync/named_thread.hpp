@@ -14,7 +14,7 @@
 #include <thread>
 #include <utility>
 
-namespace remote::app {
+namespace remote::sync {
 
 // Linux keeps 15 bytes of a thread name.
 inline constexpr std::size_t kThreadNameMax = 15;
@@ -49,4 +49,4 @@ inline std::expected<void, std::string> spawn_named(std::string name, std::move_
   }
 }
 
-}  // namespace remote::app
+}  // namespace remote::sync

@@ -10,9 +10,9 @@
 #include <optional>
 #include <utility>
 
-#include "apps/remote/src/app/bounded_queue.hpp"
+#include "apps/remote/src/sync/bounded_queue.hpp"
 
-namespace remote::app {
+namespace remote::sync {
 
 namespace detail {
 
@@ -156,4 +156,4 @@ std::pair<OneshotSender<T>, OneshotReceiver<T>> oneshot() {
   return {OneshotSender<T>(state), OneshotReceiver<T>(state)};
 }
 
-}  // namespace remote::app
+}  // namespace remote::sync

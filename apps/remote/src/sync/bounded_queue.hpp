@@ -21,7 +21,7 @@
 #include <system_error>
 #include <utility>
 
-namespace remote::app {
+namespace remote::sync {
 
 enum class SendError { Full, Closed };
 enum class RecvError { Empty, Closed };
@@ -261,7 +261,4 @@ std::expected<std::pair<QueueSender<T>, QueueReceiver<T>>, std::string> bounded_
   return std::pair{QueueSender<T>(state), QueueReceiver<T>(state)};
 }
 
-}  // namespace remote::app
-
-// Transitional: code outside namespace remote still spells these app::.
-namespace app = remote::app;
+}  // namespace remote::sync

@@ -8,14 +8,16 @@
 
 #include <gtest/gtest.h>
 
-#include "apps/remote/src/app/bounded_queue.hpp"
-#include "apps/remote/src/app/latest_slot.hpp"
-#include "apps/remote/src/app/named_thread.hpp"
-#include "apps/remote/src/app/oneshot.hpp"
+#include "apps/remote/src/sync/bounded_queue.hpp"
+#include "apps/remote/src/sync/latest_slot.hpp"
+#include "apps/remote/src/sync/named_thread.hpp"
+#include "apps/remote/src/sync/oneshot.hpp"
 
 using namespace std::chrono_literals;
 
 namespace {
+
+namespace sync = remote::sync;
 
 bool readable(int fd) {
   pollfd p{fd, POLLIN, 0};
@@ -23,10 +25,10 @@ bool readable(int fd) {
 }
 
 TEST(BoundedQueue, FullThenClosedFromEitherSide) {
-  auto [tx, rx] = app::bounded_queue<int>(2);
+  auto [tx, rx] = sync::bounded_queue<int>(2);
   EXPECT_TRUE(tx.try_send(1));
   EXPECT_TRUE(tx.try_send(2));
-  EXPECT_EQ(tx.try_send(3).error(), app::SendError::Full);
+  EXPECT_EQ(tx.try_send(3).error(), sync::SendError::Full);
   EXPECT_EQ(rx.try_recv().value(), 1);
   EXPECT_TRUE(tx.try_send(3));
 
@@ -34,30 +36,30 @@ TEST(BoundedQueue, FullThenClosedFromEitherSide) {
   tx.reset();
   EXPECT_EQ(rx.try_recv().value(), 2);
   EXPECT_EQ(rx.recv().value(), 3);
-  EXPECT_EQ(rx.try_recv().error(), app::RecvError::Closed);
+  EXPECT_EQ(rx.try_recv().error(), sync::RecvError::Closed);
   EXPECT_FALSE(rx.recv().has_value());
 
-  auto [tx2, rx2] = app::bounded_queue<int>(1);
-  EXPECT_EQ(rx2.try_recv().error(), app::RecvError::Empty);
+  auto [tx2, rx2] = sync::bounded_queue<int>(1);
+  EXPECT_EQ(rx2.try_recv().error(), sync::RecvError::Empty);
   rx2.close();
-  EXPECT_EQ(tx2.try_send(1).error(), app::SendError::Closed);
+  EXPECT_EQ(tx2.try_send(1).error(), sync::SendError::Closed);
   EXPECT_TRUE(tx2.is_closed());
 }
 
 TEST(BoundedQueue, CopiedSendersKeepItOpenUntilTheLastGoes) {
-  auto [tx, rx] = app::bounded_queue<std::string>(4);
+  auto [tx, rx] = sync::bounded_queue<std::string>(4);
   {
     auto copy = tx;
     tx.reset();
-    EXPECT_EQ(rx.try_recv().error(), app::RecvError::Empty);
+    EXPECT_EQ(rx.try_recv().error(), sync::RecvError::Empty);
     EXPECT_TRUE(copy.try_send("x"));
   }
   EXPECT_EQ(rx.try_recv().value(), "x");
-  EXPECT_EQ(rx.try_recv().error(), app::RecvError::Closed);
+  EXPECT_EQ(rx.try_recv().error(), sync::RecvError::Closed);
 }
 
 TEST(BoundedQueue, BlockingSendWaitsForRoomAndEndsOnClose) {
-  auto [tx, rx] = app::bounded_queue<int>(1);
+  auto [tx, rx] = sync::bounded_queue<int>(1);
   ASSERT_TRUE(tx.try_send(0));
   std::atomic<int> progress{0};
   std::thread worker([&, tx = tx]() mutable {
@@ -73,11 +75,11 @@ TEST(BoundedQueue, BlockingSendWaitsForRoomAndEndsOnClose) {
   rx.close();
   worker.join();
   EXPECT_EQ(progress.load(), 2);
-  EXPECT_EQ(tx.send_for(5, 1ms).error(), app::SendError::Closed);
+  EXPECT_EQ(tx.send_for(5, 1ms).error(), sync::SendError::Closed);
 }
 
 TEST(BoundedQueue, WakeFdSignalsSendsAndTheLastSenderLeaving) {
-  auto [tx, rx] = app::bounded_queue<int>(4);
+  auto [tx, rx] = sync::bounded_queue<int>(4);
   ASSERT_GE(rx.wake_fd(), 0);
   EXPECT_FALSE(readable(rx.wake_fd()));
   ASSERT_TRUE(tx.try_send(7));
@@ -87,35 +89,35 @@ TEST(BoundedQueue, WakeFdSignalsSendsAndTheLastSenderLeaving) {
   tx.reset();
   EXPECT_TRUE(readable(rx.wake_fd()));
   EXPECT_EQ(rx.recv_for(1ms).value(), 7);
-  EXPECT_EQ(rx.recv_for(1ms).error(), app::RecvError::Closed);
+  EXPECT_EQ(rx.recv_for(1ms).error(), sync::RecvError::Closed);
 }
 
 TEST(BoundedQueue, ItemsOwningOtherQueueEndsAreDroppedSafely) {
   // An acknowledgement sender inside a queued item: closing the queue must
   // close the acknowledgement too, without deadlock.
-  auto [tx, rx] = app::bounded_queue<app::OneshotSender<int>>(2);
-  auto [ack_tx, ack_rx] = app::oneshot<int>();
+  auto [tx, rx] = sync::bounded_queue<sync::OneshotSender<int>>(2);
+  auto [ack_tx, ack_rx] = sync::oneshot<int>();
   ASSERT_TRUE(tx.try_send(std::move(ack_tx)));
   rx.close();
-  EXPECT_EQ(ack_rx.try_recv().error(), app::RecvError::Closed);
+  EXPECT_EQ(ack_rx.try_recv().error(), sync::RecvError::Closed);
 }
 
 TEST(Oneshot, DeliversOnceAndClosesWhenDropped) {
   {
-    auto [tx, rx] = app::oneshot<int>();
-    EXPECT_EQ(rx.try_recv().error(), app::RecvError::Empty);
+    auto [tx, rx] = sync::oneshot<int>();
+    EXPECT_EQ(rx.try_recv().error(), sync::RecvError::Empty);
     EXPECT_TRUE(tx.send(5));
     EXPECT_EQ(rx.try_recv().value(), 5);
-    EXPECT_EQ(rx.try_recv().error(), app::RecvError::Closed);
+    EXPECT_EQ(rx.try_recv().error(), sync::RecvError::Closed);
   }
   {
-    auto [tx, rx] = app::oneshot<int>();
+    auto [tx, rx] = sync::oneshot<int>();
     std::thread t([tx = std::move(tx)]() mutable { std::this_thread::sleep_for(5ms); });
     EXPECT_FALSE(rx.recv().has_value());
     t.join();
   }
   {
-    auto [tx, rx] = app::oneshot<int>();
+    auto [tx, rx] = sync::oneshot<int>();
     { auto gone = std::move(rx); }
     EXPECT_TRUE(tx.is_closed());
     EXPECT_FALSE(tx.send(1));
@@ -123,7 +125,7 @@ TEST(Oneshot, DeliversOnceAndClosesWhenDropped) {
 }
 
 TEST(LatestSlot, NewestWinsAndTakeEmpties) {
-  auto slot = std::make_shared<app::LatestSlot<std::string>>();
+  auto slot = std::make_shared<sync::LatestSlot<std::string>>();
   EXPECT_FALSE(slot->get());
   slot->set("a");
   slot->set("b");
@@ -133,13 +135,13 @@ TEST(LatestSlot, NewestWinsAndTakeEmpties) {
 }
 
 TEST(NamedThread, NameIsCutToFifteenBytesAndExceptionsStayInside) {
-  EXPECT_EQ(app::system_thread_name("remote-vesk-decode"), "remote-vesk-dec");
-  EXPECT_EQ(app::system_thread_name("remote-ssh"), "remote-ssh");
+  EXPECT_EQ(sync::system_thread_name("remote-vesk-decode"), "remote-vesk-dec");
+  EXPECT_EQ(sync::system_thread_name("remote-ssh"), "remote-ssh");
   // A multibyte character straddling the cut is dropped whole.
-  EXPECT_EQ(app::system_thread_name("abcdefghijklmn\xC3\xA9"), "abcdefghijklmn");
+  EXPECT_EQ(sync::system_thread_name("abcdefghijklmn\xC3\xA9"), "abcdefghijklmn");
 
-  auto [tx, rx] = app::oneshot<std::string>();
-  auto started = app::spawn_named("remote-vesk-decode", [tx = std::make_shared<app::OneshotSender<std::string>>(std::move(tx))] {
+  auto [tx, rx] = sync::oneshot<std::string>();
+  auto started = sync::spawn_named("remote-vesk-decode", [tx = std::make_shared<sync::OneshotSender<std::string>>(std::move(tx))] {
     char name[32] = {};
     pthread_getname_np(pthread_self(), name, sizeof name);
     tx->send(name);
