@@ -1,3 +1,7 @@
+// FramebufferUpdate decoding: reading rectangle headers and bodies, the
+// limits on what a server may announce, and converting wire pixels. Drawing,
+// clipping and the buffer's damage and recycling belong to the framebuffer.
+
 #include "apps/remote/src/rfb/decode.hpp"
 
 #include <algorithm>
@@ -16,22 +20,6 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little,
               "pixels are stored as little-endian 32-bit values");
-
-// The part of a rectangle at (x, y) of size (w, h) that lies inside the
-// framebuffer, as counts of columns and rows from its top left corner. Sums
-// are 64-bit, so nothing wraps.
-struct Visible {
-  std::uint32_t cols = 0;
-  std::uint32_t rows = 0;
-};
-
-Visible visible_part(const Framebuffer& fb, std::uint64_t x, std::uint64_t y, std::uint64_t w,
-                     std::uint64_t h) {
-  Visible v;
-  if (x < fb.width()) v.cols = static_cast<std::uint32_t>(std::min<std::uint64_t>(w, fb.width() - x));
-  if (y < fb.height()) v.rows = static_cast<std::uint32_t>(std::min<std::uint64_t>(h, fb.height() - y));
-  return v;
-}
 
 inline void store(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, 4); }
 
@@ -103,25 +91,6 @@ void end_streaming() {
 #endif
 }
 
-// Rows of one colour; AVX2 where the CPU has it, so a 16-pixel row of an RRE
-// subrectangle is two stores.
-__attribute__((target_clones("avx2", "default"))) void fill_rows(std::uint8_t* first, std::size_t stride,
-                                                                  std::uint32_t rows, std::uint32_t cols,
-                                                                  std::uint32_t pixel) {
-  for (std::uint32_t r = 0; r < rows; ++r) {
-    std::uint8_t* row = first + r * stride;
-    for (std::uint32_t c = 0; c < cols; ++c) store(row + std::size_t{c} * 4, pixel);
-  }
-}
-
-void fill_clipped(Framebuffer& fb, std::uint8_t* data, std::uint64_t x, std::uint64_t y,
-                  std::uint64_t w, std::uint64_t h, std::uint32_t pixel) {
-  const Visible vis = visible_part(fb, x, y, w, h);
-  if (vis.cols == 0 || vis.rows == 0) return;
-  const std::size_t stride = std::size_t{fb.width()} * 4;
-  fill_rows(data + y * stride + x * 4, stride, vis.rows, vis.cols, pixel);
-}
-
 }  // namespace
 
 Result<RectHeader> read_rect_header(InputStream& in) {
@@ -155,17 +124,13 @@ Result<void> decode_raw_rect(InputStream& in, Framebuffer& fb, const PixelFormat
   if (size > kMaxRawRectBytes) return invalid_data("RFB raw rectangle is too large");
   if (size == 0) return {};
 
-  const Visible vis = visible_part(fb, rect.x, rect.y, rect.width, rect.height);
-  std::uint8_t* data = fb.writable_data();
-  const bool draw = data != nullptr && vis.cols > 0 && vis.rows > 0;
-  if (draw) fb.note_damage(rect.x, rect.y, rect.width, rect.height);
-  const std::size_t stride = std::size_t{fb.width()} * 4;
   const std::size_t src_stride = std::size_t{rect.width} * bpp;
   const bool fast = is_client_format(format);
 
   static const ConvertRow streaming = streaming_convert();
   const ConvertRow convert_row =
-      fast && streaming != nullptr && fb.switched_buffer() && std::uint64_t{vis.cols} * vis.rows * 4 >= kStreamingBytes
+      fast && streaming != nullptr && fb.switched_buffer() &&
+              fb.visible_pixels(rect.x, rect.y, rect.width, rect.height) * 4 >= kStreamingBytes
           ? streaming
           : convert_client_row;
   struct Fence {
@@ -173,7 +138,7 @@ Result<void> decode_raw_rect(InputStream& in, Framebuffer& fb, const PixelFormat
     ~Fence() {
       if (on) end_streaming();
     }
-  } fence{draw && convert_row == streaming};
+  } fence{convert_row == streaming};
   // Rows arrive in batches of about kRawBatchBytes: converted while they are
   // still in the cache, and a socket buffer never grows to a whole rectangle.
   const std::uint32_t rows_per_batch =
@@ -183,20 +148,21 @@ Result<void> decode_raw_rect(InputStream& in, Framebuffer& fb, const PixelFormat
     auto bytes = in.read_view(std::size_t{rows} * src_stride);
     if (!bytes) return std::unexpected(bytes.error());
     if (bytes->size() < std::size_t{rows} * src_stride) return invalid_data("raw rectangle pixel buffer too short");
-    if (!draw || r0 >= vis.rows) continue;
-    const std::uint32_t visible_rows = std::min(rows, vis.rows - r0);
     // Only rows that did arrive: a stream that ends later leaves the rest as it was.
-    fb.will_overwrite(rect.x, std::uint64_t{rect.y} + r0, vis.cols, visible_rows);
-    for (std::uint32_t r = 0; r < visible_rows; ++r) {
-      const std::uint8_t* src = bytes->data() + r * src_stride;
-      std::uint8_t* dst = data + (std::size_t{rect.y} + r0 + r) * stride + std::size_t{rect.x} * 4;
-      if (fast) {
-        convert_row(src, dst, vis.cols);
-      } else {
-        for (std::uint32_t c = 0; c < vis.cols; ++c) {
-          store(dst + std::size_t{c} * 4, format.decode_pixel({src + std::size_t{c} * bpp, bpp}));
-        }
-      }
+    const std::uint8_t* first = bytes->data();
+    if (fast) {
+      fb.put_rows(rect.x, std::uint64_t{rect.y} + r0, rect.width, rows,
+                  [&](std::uint32_t r, std::uint8_t* out, std::uint32_t cols) {
+                    convert_row(first + r * src_stride, out, cols);
+                  });
+    } else {
+      fb.put_rows(rect.x, std::uint64_t{rect.y} + r0, rect.width, rows,
+                  [&](std::uint32_t r, std::uint8_t* out, std::uint32_t cols) {
+                    const std::uint8_t* src = first + r * src_stride;
+                    for (std::uint32_t c = 0; c < cols; ++c) {
+                      store(out + std::size_t{c} * 4, format.decode_pixel({src + std::size_t{c} * bpp, bpp}));
+                    }
+                  });
     }
   }
   return {};
@@ -210,11 +176,7 @@ Result<void> decode_copy_rect(InputStream& in, Framebuffer& fb, const RectHeader
   if (std::uint64_t{rect.width} * rect.height > kMaxCopyRectPixels) {
     return invalid_data("RFB copy rectangle is too large");
   }
-  const Visible dst = visible_part(fb, rect.x, rect.y, rect.width, rect.height);
-  std::uint8_t* data = fb.writable_data();
-  if (data == nullptr || dst.cols == 0 || dst.rows == 0) return {};
-  fb.note_damage(rect.x, rect.y, rect.width, rect.height);
-  fb.copy_area(rect.x, rect.y, *sx16, *sy16, rect.width, rect.height);
+  fb.copy_rect(rect.x, rect.y, *sx16, *sy16, rect.width, rect.height);
   return {};
 }
 
@@ -260,23 +222,10 @@ Result<void> decode_rre_rect(InputStream& in, Framebuffer& fb, const PixelFormat
     done += n;
   }
 
-  std::uint8_t* data = fb.writable_data();
-  if (data == nullptr) return {};
-  // One box around the rectangle and all its subrectangles.
-  std::uint64_t x1 = std::uint64_t{rect.x} + rect.width, y1 = std::uint64_t{rect.y} + rect.height;
-  for (const Subrect& s : subrects) {
-    x1 = std::max(x1, std::uint64_t{rect.x} + s.x + s.w);
-    y1 = std::max(y1, std::uint64_t{rect.y} + s.y + s.h);
-  }
-  fb.note_damage(rect.x, rect.y, x1 - rect.x, y1 - rect.y);
-  fb.will_overwrite(rect.x, rect.y, rect.width, rect.height);
-  fill_clipped(fb, data, rect.x, rect.y, rect.width, rect.height, background);
+  fb.fill_rect(rect.x, rect.y, rect.width, rect.height, background);
   for (const Subrect& s : subrects) {
     // Not clipped to the rectangle, only to the framebuffer.
-    if (s.x + s.w > rect.width || s.y + s.h > rect.height) {
-      fb.will_overwrite(std::uint64_t{rect.x} + s.x, std::uint64_t{rect.y} + s.y, s.w, s.h);
-    }
-    fill_clipped(fb, data, std::uint64_t{rect.x} + s.x, std::uint64_t{rect.y} + s.y, s.w, s.h, s.pixel);
+    fb.fill_rect(std::uint64_t{rect.x} + s.x, std::uint64_t{rect.y} + s.y, s.w, s.h, s.pixel);
   }
   return {};
 }

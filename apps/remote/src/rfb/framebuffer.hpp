@@ -1,6 +1,7 @@
 #pragma once
 // The client's copy of the remote screen: RGBA bytes in a reference-counted
-// buffer. Copies share the buffer; a buffer another copy shares is never
+// buffer, and the drawing operations decoders use on it (fill, copy, put
+// rows), which own the clipping, the damage and the buffer recycling. Copies share the buffer; a buffer another copy shares is never
 // written, so a frame handed to the UI never changes under it.
 //
 // The worker's own framebuffer may recycle: it keeps the buffers of frames it
@@ -59,30 +60,34 @@ class Framebuffer {
 
   // One update: begin_update is make_unique that may leave areas behind, to
   // be filled in by end_update unless the update overwrites them first.
-  // Between the two, decoders announce what they write and read.
   void begin_update();
   void end_update();
-  // The decoder is about to write every pixel of this area (clipped here)
-  // before it reads any of them.
-  void will_overwrite(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h) {
-    if (behind_) drop_behind(x, y, w, h);
-  }
+
+  // Drawing, between begin_update and end_update (or after make_unique).
+  // Every operation clips to the framebuffer (coordinates are 64-bit sums, so
+  // nothing wraps) and does nothing while another copy shares the buffer or
+  // it is empty.
+
+  // Every pixel of the w × h area at (x, y) becomes `pixel`.
+  void fill_rect(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h, std::uint32_t pixel);
   // CopyRect: copies the w × h area at (sx, sy) to (x, y) as if every source
   // pixel were read before any is written; source pixels outside the
-  // framebuffer read as 0 and the destination is clipped. Needs a writable buffer.
-  void copy_area(std::uint32_t x, std::uint32_t y, std::uint64_t sx, std::uint64_t sy, std::uint64_t w,
+  // framebuffer read as 0.
+  void copy_rect(std::uint64_t x, std::uint64_t y, std::uint64_t sx, std::uint64_t sy, std::uint64_t w,
                  std::uint64_t h);
+  // `rows` rows of w pixels at (x, y): for each visible row r, top first,
+  // write_row(r, out, cols) stores the row's first `cols` pixels at `out`.
+  template <class WriteRow>
+  void put_rows(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t rows, WriteRow&& write_row) {
+    const Target t = overwrite_target(x, y, w, rows);
+    for (std::uint32_t r = 0; r < t.rows; ++r) write_row(r, t.first + std::size_t{r} * t.stride, t.cols);
+  }
+  // How many pixels of the w × h area at (x, y) lie inside the framebuffer.
+  std::uint64_t visible_pixels(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h) const;
 
   // Keep up to kSpareBuffers earlier buffers for make_unique to reuse.
   void enable_recycling();
   static constexpr std::size_t kSpareBuffers = 2;
-  // Decoders: an area (clipped here) the current update writes.
-  void note_damage(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h);
-
-  // Decoders only: the writable bytes, or nullptr while the buffer is shared
-  // or empty. Call make_unique() first.
-  std::uint8_t* writable_data();
-  bool has_storage() const { return !pixels_->empty(); }
 
   // Whether the current update writes into a recycled buffer, last written
   // two or more frames ago and so likely out of the cache.
@@ -98,6 +103,18 @@ class Framebuffer {
  private:
   struct Recycler;
   struct Behind;
+  // The visible part of an area about to be written whole, or 0 rows.
+  struct Target {
+    std::uint8_t* first = nullptr;
+    std::size_t stride = 0;
+    std::uint32_t cols = 0;
+    std::uint32_t rows = 0;
+  };
+  // Notes the visible part of the area as damage and stops it lagging, since
+  // the caller writes all of it before reading any.
+  Target overwrite_target(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h);
+  // An area (clipped here) the current update writes.
+  void note_damage(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h);
   bool reuse_spare();
   void retire(std::shared_ptr<std::vector<std::uint8_t>> old);
   void drop_behind(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h);

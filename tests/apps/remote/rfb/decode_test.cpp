@@ -54,6 +54,14 @@ TEST(RfbFramebuffer, OversizedHasNoStorage) {
   EXPECT_TRUE(fb.pixels().empty());
   fb.set_pixel(0, 0, 1);
   EXPECT_EQ(fb.pixel(0, 0), 0u);
+  // Every encoding is still read and the update applied, but nothing is drawn.
+  Wire w;
+  w.update(3).rect(0, 0, 2, 1, 0).pixel(1, 2, 3).pixel(4, 5, 6);
+  w.rect(0, 0, 2, 2, 1).u16(1).u16(1);
+  w.rect(0, 0, 4, 4, 2).u32(1).pixel(7, 7, 7).pixel(8, 8, 8).u16(1).u16(1).u16(2).u16(2);
+  ASSERT_TRUE(apply(fb, w));
+  EXPECT_EQ(fb.generation(), 1u);
+  EXPECT_TRUE(fb.pixels().empty());
 }
 
 TEST(RfbFramebuffer, SharedBufferIsNeverWrittenAndMakeUniqueCopies) {
