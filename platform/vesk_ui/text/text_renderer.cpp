@@ -3,86 +3,26 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/vesk_ui/utf8/utf8.hpp"
+
 namespace vesk_ui::text {
 
 namespace {
 
-constexpr char kReplacement[] = "\xEF\xBF\xBD";
-
-// Length of the valid UTF-8 sequence at s[i], or 0 when it is not valid.
-std::size_t valid_sequence(std::string_view s, std::size_t i) {
-  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = b(i);
-  if (c == 0) return 0;
-  if (c < 0x80) return 1;
-  std::size_t n;
-  unsigned lo = 0x80, hi = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) lo = 0xA0;        // overlong
-    if (c == 0xED) hi = 0x9F;        // surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) lo = 0x90;        // overlong
-    if (c == 0xF4) hi = 0x8F;        // above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (s.size() - i < n) return 0;
-  if (b(i + 1) < lo || b(i + 1) > hi) return 0;
-  for (std::size_t k = 2; k < n; ++k) {
-    if (b(i + k) < 0x80 || b(i + k) > 0xBF) return 0;
-  }
-  return n;
-}
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 }  // namespace
 
+// Text here also refuses NUL, which the shared checker accepts.
 bool is_valid_utf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t n = valid_sequence(text, i);
-    if (n == 0) return false;
-    i += n;
-  }
-  return true;
+  return text.find('\0') == std::string_view::npos && utf8::is_valid(text);
 }
 
 std::string sanitize_utf8(std::string_view text) {
   if (is_valid_utf8(text)) return std::string(text);
-  std::string out;
-  out.reserve(text.size() + 8);
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t n = valid_sequence(text, i);
-    if (n != 0) {
-      out.append(text.substr(i, n));
-      i += n;
-      continue;
-    }
-    // One replacement per maximal subpart: a valid lead byte takes with it the
-    // continuation bytes that could still have completed it; any other byte
-    // is replaced on its own.
-    out += kReplacement;
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    std::size_t need = 0;
-    unsigned lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) need = 1;
-    else if (c >= 0xE0 && c <= 0xEF) {
-      need = 2;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      need = 3;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    }
-    ++i;
-    for (std::size_t k = 0; k < need && i < text.size(); ++k) {
-      const unsigned char d = static_cast<unsigned char>(text[i]);
-      if (d < (k == 0 ? lo : 0x80) || d > (k == 0 ? hi : 0xBF)) break;
-      ++i;
-    }
+  std::string out = utf8::repair(text);
+  for (std::size_t at = out.find('\0'); at != std::string::npos; at = out.find('\0', at)) {
+    out.replace(at, 1, kReplacement);
   }
   return out;
 }

@@ -1,7 +1,8 @@
 // UTF-8 checking and repair for every piece of text that enters from outside
 // (payloads, arguments, documents, peers, the environment), so that what is
-// shown or written back out is always valid text. Repair follows the
-// "maximal subpart" rule, as Rust's String::from_utf8_lossy does.
+// shown or written back out is always valid text. Thin names over the
+// platform helper (platform/vesk_ui/utf8); repair follows the "maximal
+// subpart" rule, as Rust's String::from_utf8_lossy does.
 #pragma once
 
 #include <cstddef>
