@@ -338,7 +338,8 @@ TEST_F(ActionBus, WithoutARunningApplicationTheClientSaysSo) {
 TEST_F(ActionBus, WithoutASessionBusTheApplicationRunsAndWarnsOnce) {
   app_extra_.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir_ / "no-bus").string());
   app_ = Child::spawn({REMOTE_APP}, app_env(), app_log().string());
-  const Result found = bustest::run({"xdotool", "search", "--sync", "--onlyvisible", "--name", "dev\\.vesk\\.remote"},
+  // The window is titled with the application's name, not its id.
+  const Result found = bustest::run({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Remote$"},
                                     env(), 30s);
   EXPECT_EQ(found.status, 0) << "no window appeared: " << bustest::slurp(app_log());
   // Painted: the screen is no longer the server's black.
