@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -262,9 +263,14 @@ TEST(PersistCrash, KilledWriterLeavesALoadableState) {
   std::mt19937 rng(42);
   size_t last_count = 0;
   for (int round = 0; round < 12; ++round) {
+    // The writer says when its first save of the round is done, so that a
+    // slow start on a busy machine cannot leave every round without one.
+    int saved[2];
+    ASSERT_EQ(::pipe(saved), 0);
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
+      ::close(saved[0]);
       auto p = persist::open_directory(tmp.path);
       if (!p) ::_exit(2);
       auto& d = p->document();
@@ -274,9 +280,18 @@ TEST(PersistCrash, KilledWriterLeavesALoadableState) {
         if (!d.put(ObjId::root(), std::string("k").append(std::to_string(next)), Scalar::str(filler))) ::_exit(3);
         ++next;
         if (!p->save()) ::_exit(4);
+        if (saved[1] >= 0) {
+          (void)!::write(saved[1], "s", 1);
+          ::close(saved[1]);
+          saved[1] = -1;
+        }
       }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5 + rng() % 60));
+    ::close(saved[1]);
+    pollfd first{saved[0], POLLIN, 0};
+    ASSERT_EQ(::poll(&first, 1, 30000), 1) << "the writer saved nothing in 30 s";
+    ::close(saved[0]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 60));
     ::kill(pid, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
