@@ -12,6 +12,7 @@
 #include "apps/remote/src/app/samples.hpp"
 #include "apps/remote/src/doc/store.hpp"
 #include "platform/vesk_actions/resource.hpp"
+#include "platform/vesk_actions/tree_json.hpp"
 #include "platform/vesk_ui/headless/headless_host.hpp"
 
 namespace {
@@ -103,6 +104,18 @@ void BM_ActionResourcesDocumentChanged(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ActionResourcesDocumentChanged)->Arg(10'000)->Unit(benchmark::kMillisecond);
+
+// The TreeChanged check of the action service over the saved document,
+// nothing changed between checks.
+void BM_TreeChangedCheck(benchmark::State& state) {
+  auto host = list_host(static_cast<std::size_t>(state.range(0)));
+  const auto& app = host->widget_as<RemoteApp>();
+  (void)vesk_actions::tree_fingerprint(app.action_resources(host->document()));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(vesk_actions::tree_fingerprint(app.action_resources(host->document())));
+  }
+}
+BENCHMARK(BM_TreeChangedCheck)->Arg(10'000)->Unit(benchmark::kMillisecond);
 
 // The accessibility tree of the list screen, nothing changed between calls.
 void BM_AccessibilityTree(benchmark::State& state) {

@@ -1,5 +1,8 @@
 #include "platform/vesk_actions/resource.hpp"
 
+#include <mutex>
+#include <stdexcept>
+
 namespace vesk_actions {
 
 ActionArgs::ActionArgs(std::initializer_list<std::pair<std::string, std::string>> texts) {
@@ -107,6 +110,87 @@ ActionSpec& ActionSpec::with_description(std::string text) {
 ActionSpec& ActionSpec::destructive() {
     is_destructive = true;
     return *this;
+}
+
+struct ResourceList::Shared {
+    std::vector<Resource> items;
+    std::mutex derived_mutex;
+    std::uint64_t derived_key = 0;
+    std::vector<std::optional<std::uint64_t>> derived;
+};
+
+std::size_t ResourceList::shared_size() const { return shared_ ? shared_->items.size() : 0; }
+
+const Resource& ResourceList::operator[](std::size_t i) const {
+    const std::size_t n = shared_size();
+    return i < n ? shared_->items[i] : tail_[i - n];
+}
+
+const Resource& ResourceList::at(std::size_t i) const {
+    if (i >= size()) throw std::out_of_range("ResourceList::at");
+    return (*this)[i];
+}
+
+void ResourceList::own() {
+    if (shared_ && shared_.use_count() == 1 && tail_.empty()) {
+        shared_->derived.clear();
+        return;
+    }
+    auto mine = std::make_shared<Shared>();
+    mine->items.reserve(size());
+    if (shared_) mine->items = shared_->items;
+    for (auto& child : tail_) mine->items.push_back(std::move(child));
+    tail_.clear();
+    shared_ = std::move(mine);
+}
+
+Resource& ResourceList::operator[](std::size_t i) {
+    own();
+    return shared_->items[i];
+}
+
+Resource& ResourceList::at(std::size_t i) {
+    if (i >= size()) throw std::out_of_range("ResourceList::at");
+    return (*this)[i];
+}
+
+void ResourceList::push_back(Resource child) {
+    // While no copy shares the block, children go straight into it.
+    if (!shared_) shared_ = std::make_shared<Shared>();
+    if (shared_.use_count() == 1 && tail_.empty()) {
+        shared_->items.push_back(std::move(child));
+        return;
+    }
+    tail_.push_back(std::move(child));
+}
+
+void ResourceList::reserve(std::size_t n) {
+    if (!shared_) shared_ = std::make_shared<Shared>();
+    if (shared_.use_count() == 1 && tail_.empty()) shared_->items.reserve(n);
+}
+
+void ResourceList::clear() {
+    shared_.reset();
+    tail_.clear();
+}
+
+std::uint64_t ResourceList::derived(std::size_t i, std::uint64_t key,
+                                    const std::function<std::uint64_t(const Resource&)>& make) const {
+    const std::size_t n = shared_size();
+    if (i >= n) return make(tail_.at(i - n));
+    Shared& s = *shared_;
+    {
+        std::lock_guard lock(s.derived_mutex);
+        if (s.derived_key == key && s.derived.size() == n && s.derived[i]) return *s.derived[i];
+    }
+    const std::uint64_t value = make(s.items[i]);
+    std::lock_guard lock(s.derived_mutex);
+    if (s.derived_key != key || s.derived.size() != n) {
+        s.derived_key = key;
+        s.derived.assign(n, std::nullopt);
+    }
+    s.derived[i] = value;
+    return value;
 }
 
 Resource::Resource(std::string id_, std::string kind_, std::string title_)

@@ -5,7 +5,9 @@
 #include <array>
 #include <cstdint>
 #include <expected>
+#include <cstddef>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -143,11 +145,79 @@ private:
                                 std::optional<std::string> type_name, EncodedAction encoded);
 };
 
+struct Resource;
+
+// The children of a resource. A copy shares the children it was copied from,
+// so a kept tree with thousands of resources is handed out without copying
+// them; appending to a copy adds to its own tail, and changing a shared child
+// first gives the list a copy of its own.
+class ResourceList {
+public:
+    class const_iterator {
+    public:
+        using iterator_category = std::bidirectional_iterator_tag;
+        using value_type = Resource;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const Resource*;
+        using reference = const Resource&;
+
+        const_iterator() = default;
+        const_iterator(const ResourceList* list, std::size_t index) : list_(list), index_(index) {}
+        reference operator*() const { return (*list_)[index_]; }
+        pointer operator->() const { return &(*list_)[index_]; }
+        const_iterator& operator++() { ++index_; return *this; }
+        const_iterator operator++(int) { auto old = *this; ++index_; return old; }
+        const_iterator& operator--() { --index_; return *this; }
+        const_iterator operator--(int) { auto old = *this; --index_; return old; }
+        friend bool operator==(const const_iterator& a, const const_iterator& b) { return a.index_ == b.index_; }
+
+    private:
+        const ResourceList* list_ = nullptr;
+        std::size_t index_ = 0;
+    };
+    using const_reverse_iterator = std::reverse_iterator<const_iterator>;
+
+    std::size_t size() const { return shared_size() + tail_.size(); }
+    bool empty() const { return size() == 0; }
+    const Resource& operator[](std::size_t i) const;
+    const Resource& at(std::size_t i) const;
+    const Resource& front() const { return (*this)[0]; }
+    const Resource& back() const { return (*this)[size() - 1]; }
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, size()}; }
+    const_reverse_iterator rbegin() const { return const_reverse_iterator(end()); }
+    const_reverse_iterator rend() const { return const_reverse_iterator(begin()); }
+
+    // Changing access gives the list its own copy of shared children first.
+    Resource& operator[](std::size_t i);
+    Resource& at(std::size_t i);
+    Resource& front() { return (*this)[0]; }
+    Resource& back() { return (*this)[size() - 1]; }
+    void push_back(Resource child);
+    void reserve(std::size_t n);
+    void clear();
+
+    // A value derived from child i alone (under `key`), kept with shared
+    // children so that lists sharing them compute it once; made by `make`
+    // when missing.
+    std::uint64_t derived(std::size_t i, std::uint64_t key,
+                          const std::function<std::uint64_t(const Resource&)>& make) const;
+
+private:
+    struct Shared;
+    std::size_t shared_size() const;
+    // Makes every child this list's own, in one unshared block.
+    void own();
+
+    std::shared_ptr<Shared> shared_;
+    std::vector<Resource> tail_;  // after the shared children
+};
+
 struct Resource {
     std::string id;
     std::string kind;
     std::string title;
-    std::vector<Resource> children;
+    ResourceList children;
     std::vector<ActionSpec> actions;
 
     Resource(std::string id, std::string kind, std::string title);

@@ -202,7 +202,16 @@ void fingerprint_resource(Fingerprint& f, const Resource& r, int depth) {
     }
     f.number(depth < kMaxDepth ? r.children.size() : 0);
     if (depth < kMaxDepth) {
-        for (const Resource& child : r.children) fingerprint_resource(f, child, depth + 1);
+        // Each child enters as its own fingerprint, which children shared
+        // with an earlier tree keep, so an unchanged tree is cheap to check.
+        const auto child_value = [depth](const Resource& child) {
+            Fingerprint g;
+            fingerprint_resource(g, child, depth + 1);
+            return g.value;
+        };
+        for (std::size_t i = 0; i < r.children.size(); ++i) {
+            f.number(r.children.derived(i, static_cast<std::uint64_t>(depth + 1), child_value));
+        }
     }
 }
 

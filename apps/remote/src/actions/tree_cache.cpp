@@ -16,7 +16,7 @@ std::vector<Resource> TreeCache::connections_resource(const vesk_ui::doc::Docume
   if (!tree_.empty() && heads && heads == heads_ && live == live_sessions_) return tree_;
 
   std::vector<SavedConnection> stored = doc::load_connections(document);
-  std::vector<Resource> old_children;
+  vesk_actions::ResourceList old_children;
   if (!tree_.empty() && live == live_sessions_) old_children = std::move(tree_.front().children);
   // A change usually leaves most records where they were; the others are
   // looked up by id.
