@@ -173,7 +173,7 @@ VncSession::VncSession(remote::sync::QueueSender<VncInput> input, StatusSlot sta
 
 std::expected<VncSession, std::string> VncSession::spawn(VncTarget target) {
   auto cancel = CancelSignal::create();
-  if (!cancel) return std::unexpected(cancel.error().message);
+  if (!cancel) return std::unexpected(cancel.error());
   auto status = std::make_shared<remote::sync::LatestSlot<SessionStatus>>(SessionStatus::connecting());
   auto frames = std::make_shared<remote::sync::LatestSlot<Framebuffer>>();
   auto [sender, receiver] = remote::sync::bounded_queue<VncInput>(kInputQueueCapacity);

@@ -5,7 +5,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -42,25 +41,6 @@ Error os_error(int e) {
   if (e == ECONNREFUSED) return Error{ErrorKind::ConnectionRefused, "Connection refused"};
   if (e == ETIMEDOUT) return Error{ErrorKind::TimedOut, "Connection timed out"};
   return Error{ErrorKind::Os, std::system_category().message(e)};
-}
-
-Result<std::shared_ptr<CancelSignal>> CancelSignal::create() {
-  const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (fd < 0) return std::unexpected(os_error(errno));
-  return std::shared_ptr<CancelSignal>(new CancelSignal(fd));
-}
-
-CancelSignal::~CancelSignal() { ::close(fd_); }
-
-void CancelSignal::fire() const {
-  // Never read, so the descriptor stays readable once fired.
-  const std::uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(fd_, &one, sizeof one);
-}
-
-bool CancelSignal::fired() const {
-  pollfd p{fd_, POLLIN, 0};
-  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
 }
 
 Socket& Socket::operator=(Socket&& o) noexcept {

@@ -12,25 +12,11 @@
 
 #include "apps/remote/src/rfb/error.hpp"
 #include "apps/remote/src/rfb/stream.hpp"
+#include "apps/remote/src/sync/cancel_signal.hpp"
 
 namespace rfb {
 
-// An eventfd that, once fired, stays readable for good.
-class CancelSignal {
- public:
-  static Result<std::shared_ptr<CancelSignal>> create();
-  ~CancelSignal();
-  CancelSignal(const CancelSignal&) = delete;
-  CancelSignal& operator=(const CancelSignal&) = delete;
-
-  void fire() const;
-  bool fired() const;
-  int fd() const { return fd_; }
-
- private:
-  explicit CancelSignal(int fd) : fd_(fd) {}
-  int fd_;
-};
+using CancelSignal = remote::sync::CancelSignal;
 
 class Socket {
  public:

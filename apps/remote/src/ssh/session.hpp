@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/remote/src/ssh/cancel.hpp"
+#include "apps/remote/src/sync/cancel_signal.hpp"
 #include "apps/remote/src/ssh/known_hosts.hpp"
 #include "apps/remote/src/ssh/session_status.hpp"
 #include "apps/remote/src/ssh/worker.hpp"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/remote/src/ssh/cancel.hpp"
+#include "apps/remote/src/sync/cancel_signal.hpp"
 #include "apps/remote/src/ssh/credentials.hpp"
 #include "apps/remote/src/ssh/known_hosts.hpp"
 #include "apps/remote/src/ssh/session_status.hpp"
@@ -35,6 +35,9 @@ struct SshSessionParams {
 };
 
 // Bytes received from the server, one chunk per read of the channel.
+using sync::CancelOnDrop;
+using sync::CancelSignal;
+
 using OutputChunk = std::vector<std::uint8_t>;
 // Success once the bytes were written to the channel, or the write error.
 using AckResult = std::expected<void, std::string>;
