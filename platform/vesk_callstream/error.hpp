@@ -1,4 +1,5 @@
 #pragma once
+// The error value of the frame decoder and encoder.
 
 #include <string>
 

@@ -1,4 +1,5 @@
 #pragma once
+// The interface between the device link and whatever runs device sessions.
 
 #include <cstddef>
 #include <functional>

@@ -1,4 +1,5 @@
 #pragma once
+// The application's side of the device link.
 
 #include <vector>
 

@@ -1,4 +1,6 @@
 #pragma once
+// The device link: commands from the application to the backend and events
+// back to the application, a bounded amount each tick.
 
 #include <cstddef>
 #include <memory>

@@ -1,4 +1,5 @@
 #pragma once
+// One cell of the terminal grid and its foreground colour.
 
 #include <cstdint>
 #include <span>

@@ -1,4 +1,6 @@
 #pragma once
+// The terminal's character grid: rows of cells kept as a ring, the cursor and
+// the pen, and the small named operations the terminal applies to it.
 
 #include <bit>
 #include <cstddef>

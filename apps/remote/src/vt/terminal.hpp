@@ -1,4 +1,5 @@
 #pragma once
+// The terminal of an SSH session: received bytes in, grid operations out.
 
 #include <cstddef>
 #include <cstdint>

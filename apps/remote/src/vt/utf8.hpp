@@ -1,4 +1,5 @@
 #pragma once
+// The terminal's incremental UTF-8 decoder.
 
 #include <cstdint>
 
