@@ -94,9 +94,7 @@ BENCHMARK(BM_Fingerprint)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 // The target the service calls, over the fixture's application.
 class BenchTarget final : public vesk_actions::ActionTarget {
  public:
-  std::vector<vesk_actions::Resource> tree() override {
-    return fixture().app->action_resources(fixture().document);
-  }
+  std::vector<vesk_actions::Resource> tree() override { return fixture().app->action_resources(fixture().document); }
   vesk_actions::InvokeReply invoke(std::string_view, std::string_view, const vesk_actions::ActionArgs&,
                                    const vesk_actions::ActionSource&) override {
     return {"refused", "unknown_action", "", 0};
@@ -156,10 +154,9 @@ struct BusEnv {
         nullptr, nullptr, nullptr);
     // Until the name is owned.
     for (int i = 0; i < 500 && client; ++i) {
-      GVariant* r = g_dbus_connection_call_sync(client, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                "org.freedesktop.DBus", "NameHasOwner",
-                                                g_variant_new("(s)", "dev.vesk.remote"), G_VARIANT_TYPE("(b)"),
-                                                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+      GVariant* r = g_dbus_connection_call_sync(
+          client, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+          g_variant_new("(s)", "dev.vesk.remote"), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
       gboolean owned = FALSE;
       if (r) {
         g_variant_get(r, "(b)", &owned);

@@ -172,8 +172,8 @@ void BM_Paint(benchmark::State& bench, Screen screen, int count, Mode mode) {
       vesk_ui::render::render_frame(renderer, scene, frame, 1.0, vesk_ui::scene::Color::black());
     } else {
 #ifdef PAINT_BENCH_DAMAGE
-      const auto damage = tracker.update(scene, host.pango(), vesk_ui::scene::Affine::identity(), kWidth, kHeight,
-                                         false);
+      const auto damage =
+          tracker.update(scene, host.pango(), vesk_ui::scene::Affine::identity(), kWidth, kHeight, false);
       vesk_ui::render::render_damage(renderer, scene, frame, 1.0, vesk_ui::scene::Color::black(), damage,
                                      tracker.bounds());
 #endif

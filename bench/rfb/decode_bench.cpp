@@ -31,7 +31,8 @@ void run_updates(benchmark::State& state, const Bytes& update, std::size_t paylo
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * payload));
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
-  state.counters["updates/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["updates/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_Raw1080p(benchmark::State& state) {

@@ -28,7 +28,8 @@ struct Bytes {
     u16(x), u16(y), u16(w), u16(h), u32(static_cast<std::uint32_t>(enc));
   }
   void pixel(std::uint32_t rgb) {  // wire bytes B, G, R, X
-    u8(static_cast<std::uint8_t>(rgb)), u8(static_cast<std::uint8_t>(rgb >> 8)), u8(static_cast<std::uint8_t>(rgb >> 16)), u8(0);
+    u8(static_cast<std::uint8_t>(rgb)), u8(static_cast<std::uint8_t>(rgb >> 8)),
+        u8(static_cast<std::uint8_t>(rgb >> 16)), u8(0);
   }
 };
 
@@ -42,7 +43,8 @@ inline void raw_update(Bytes& b, std::uint32_t seed, bool with_type = true) {
   for (std::uint32_t y = 0; y < kHeight; ++y) {
     for (std::uint32_t x = 0; x < kWidth; ++x, p += 4) {
       const std::uint32_t v = (x * 3 + seed) ^ (y * 7) ^ (seed << 8);
-      p[0] = static_cast<std::uint8_t>(v), p[1] = static_cast<std::uint8_t>(v >> 5), p[2] = static_cast<std::uint8_t>(v >> 11), p[3] = 0;
+      p[0] = static_cast<std::uint8_t>(v), p[1] = static_cast<std::uint8_t>(v >> 5),
+      p[2] = static_cast<std::uint8_t>(v >> 11), p[3] = 0;
     }
   }
 }

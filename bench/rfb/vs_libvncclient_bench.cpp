@@ -56,7 +56,8 @@ class ReplayServer {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener_, 1) != 0) std::abort();
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener_, 1) != 0)
+      std::abort();
     socklen_t len = sizeof addr;
     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
     port_ = ntohs(addr.sin_port);
@@ -129,7 +130,9 @@ class ReplayServer {
           case 4: size = 8; break;
           case 5: size = 6; break;
           case 6:
-            size = left >= 8 ? 8 + ((std::size_t{in[at + 4]} << 24) | (in[at + 5] << 16) | (in[at + 6] << 8) | in[at + 7]) : 0;
+            size = left >= 8
+                       ? 8 + ((std::size_t{in[at + 4]} << 24) | (in[at + 5] << 16) | (in[at + 6] << 8) | in[at + 7])
+                       : 0;
             break;
           default:  // not understood: stop looking, and do not hold the stream back
             parsing = false;
@@ -247,7 +250,8 @@ Run run_libvncclient(const std::vector<std::uint8_t>& stream, std::size_t first_
     }
     run.cpu_per_update = (g_end - server.mark()) / (updates - 1);
     const std::uint8_t* p = cl->frameBuffer;
-    for (std::size_t i = 0; i < std::size_t{kWidth} * kHeight; ++i, p += 4) run.rgb.insert(run.rgb.end(), {p[2], p[1], p[0]});
+    for (std::size_t i = 0; i < std::size_t{kWidth} * kHeight; ++i, p += 4)
+      run.rgb.insert(run.rgb.end(), {p[2], p[1], p[0]});
     run.ok = run.cpu_per_update > 0;
   }
   std::free(cl->frameBuffer);

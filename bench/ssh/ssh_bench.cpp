@@ -34,8 +34,18 @@ struct Rig {
   explicit Rig(bool permit_tty) : sshd({.permit_tty = permit_tty, .force_command = "cat {out}/payload.txt"}) {
     // Words, SGR colour changes and line ends, like a busy build log.
     std::ofstream out(sshd.out_dir() / "payload.txt", std::ios::binary);
-    const char* words[] = {"compile", "link", "warning:", "src/app/main.cpp", "ok", "\x1b[32mPASS\x1b[0m",
-                           "\x1b[1;31mFAIL\x1b[0m", "0x7ffc", "done", "[", "]", "123456"};
+    const char* words[] = {"compile",
+                           "link",
+                           "warning:",
+                           "src/app/main.cpp",
+                           "ok",
+                           "\x1b[32mPASS\x1b[0m",
+                           "\x1b[1;31mFAIL\x1b[0m",
+                           "0x7ffc",
+                           "done",
+                           "[",
+                           "]",
+                           "123456"};
     std::uint64_t written = 0;
     std::uint64_t n = 0;
     std::string line;
@@ -82,8 +92,8 @@ Rig& rig_without_pty() {
 // as the paint pass does.
 void session_cat(benchmark::State& state, Rig& r, std::chrono::microseconds frame, bool check_last_row) {
   for (auto _ : state) {
-    auto session = SshSession::start(SshSessionParams{"127.0.0.1", r.user.name, r.pins,
-                                                      KeyCredentials{r.key, std::nullopt}, r.sshd.port(), 80, 24});
+    auto session = SshSession::start(
+        SshSessionParams{"127.0.0.1", r.user.name, r.pins, KeyCredentials{r.key, std::nullopt}, r.sshd.port(), 80, 24});
     if (!session) {
       state.SkipWithError(session.error().c_str());
       return;

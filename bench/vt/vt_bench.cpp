@@ -24,11 +24,10 @@ constexpr int kRows = 24;
 // Words, SGR colour changes every few words, CR LF at the end of each line.
 const std::string& mixed_text() {
   static const std::string text = [] {
-    const char* words[] = {"the",    "quick", "brown", "fox",     "jumps", "over", "lazy",
-                           "dog",    "ls",    "-la",   "/usr/bin", "total", "drwxr-xr-x",
-                           "root",   "4096",  "Dec",   "10",      "09:41", "make", "[100%]",
-                           "Built",  "target", "naïve", "café",   "→",     "error:", "warning:"};
-    const char* sgr[] = {"\x1b[31m", "\x1b[1;32m", "\x1b[0m", "\x1b[m",    "\x1b[94m",
+    const char* words[] = {"the",  "quick",    "brown", "fox",        "jumps", "over", "lazy", "dog",    "ls",
+                           "-la",  "/usr/bin", "total", "drwxr-xr-x", "root",  "4096", "Dec",  "10",     "09:41",
+                           "make", "[100%]",   "Built", "target",     "naïve", "café", "→",    "error:", "warning:"};
+    const char* sgr[] = {"\x1b[31m", "\x1b[1;32m",  "\x1b[0m",  "\x1b[m",     "\x1b[94m",
                          "\x1b[1m",  "\x1b[22;39m", "\x1b[33m", "\x1b[1;35m", "\x1b[0;36m"};
     std::mt19937 rng(42);
     std::string out;
@@ -69,8 +68,7 @@ void BM_TerminalMixedText(benchmark::State& state) {
     benchmark::DoNotOptimize(terminal.row(0).data());
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(all.size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(all.size()));
 }
 BENCHMARK(BM_TerminalMixedText)->Unit(benchmark::kMillisecond);
 
@@ -81,9 +79,7 @@ void BM_ParserOnlyMixedText(benchmark::State& state) {
     void print(char32_t) { ++n; }
     void print_ascii(std::span<const std::uint8_t> run) { n += run.size(); }
     void execute(std::uint8_t) { ++n; }
-    void csi_dispatch(const vt::Params& p, std::span<const std::uint8_t>, bool, char) {
-      n += p.size();
-    }
+    void csi_dispatch(const vt::Params& p, std::span<const std::uint8_t>, bool, char) { n += p.size(); }
   };
   const auto all = input_bytes();
   for (auto _ : state) {
@@ -92,8 +88,7 @@ void BM_ParserOnlyMixedText(benchmark::State& state) {
     feed_chunks(all, [&](auto chunk) { parser.advance(count, chunk); });
     benchmark::DoNotOptimize(count.n);
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(all.size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(all.size()));
 }
 BENCHMARK(BM_ParserOnlyMixedText)->Unit(benchmark::kMillisecond);
 
@@ -104,16 +99,14 @@ void BM_LibvtermScreenMixedText(benchmark::State& state) {
     vterm_set_utf8(vt, 1);
     VTermScreen* screen = vterm_obtain_screen(vt);
     vterm_screen_reset(screen, 1);
-    feed_chunks(all, [&](auto chunk) {
-      vterm_input_write(vt, reinterpret_cast<const char*>(chunk.data()), chunk.size());
-    });
+    feed_chunks(all,
+                [&](auto chunk) { vterm_input_write(vt, reinterpret_cast<const char*>(chunk.data()), chunk.size()); });
     VTermScreenCell cell;
     vterm_screen_get_cell(screen, VTermPos{0, 0}, &cell);
     benchmark::DoNotOptimize(cell.chars[0]);
     vterm_free(vt);
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(all.size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(all.size()));
 }
 BENCHMARK(BM_LibvtermScreenMixedText)->Unit(benchmark::kMillisecond);
 

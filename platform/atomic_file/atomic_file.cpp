@@ -62,8 +62,8 @@ std::string temp_prefix(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::expected<Replaced, std::string> write_with_mode(const std::filesystem::path& path,
-                                                     std::span<const uint8_t> bytes, mode_t mode) {
+std::expected<Replaced, std::string> write_with_mode(const std::filesystem::path& path, std::span<const uint8_t> bytes,
+                                                     mode_t mode) {
   if (path.empty() || !path.has_filename()) {
     return std::unexpected("write " + path.string() + ": " + std::strerror(EINVAL));
   }

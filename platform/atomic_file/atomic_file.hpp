@@ -26,8 +26,8 @@ struct Replaced {
 // the old file untouched and removes the temporary file; the error names the
 // step and carries the operating system's text (strerror). A failure after
 // the rename is no error but Replaced::warning, worded the same way.
-std::expected<Replaced, std::string> write_with_mode(const std::filesystem::path& path,
-                                                     std::span<const uint8_t> bytes, mode_t mode);
+std::expected<Replaced, std::string> write_with_mode(const std::filesystem::path& path, std::span<const uint8_t> bytes,
+                                                     mode_t mode);
 
 // Removes temporary files that an interrupted write_with_mode of `path` left
 // behind (a crash between creating and renaming). Call only while no other

@@ -31,34 +31,34 @@ inline constexpr std::string_view kFailed = "failed";
 }  // namespace op_state
 
 struct InvokeReply {
-    std::string outcome;
-    std::string code;     // refusals and failures
-    std::string message;  // a sentence for the client
-    std::uint64_t handle = 0;  // started (and completed) operations; 0 otherwise
+  std::string outcome;
+  std::string code;          // refusals and failures
+  std::string message;       // a sentence for the client
+  std::uint64_t handle = 0;  // started (and completed) operations; 0 otherwise
 
-    friend bool operator==(const InvokeReply&, const InvokeReply&) = default;
+  friend bool operator==(const InvokeReply&, const InvokeReply&) = default;
 };
 
 struct PollReply {
-    std::string state;
-    std::string code;  // failed: the dotted result code
-    std::string message;
+  std::string state;
+  std::string code;  // failed: the dotted result code
+  std::string message;
 
-    friend bool operator==(const PollReply&, const PollReply&) = default;
+  friend bool operator==(const PollReply&, const PollReply&) = default;
 };
 
 class ActionTarget {
-public:
-    virtual ~ActionTarget() = default;
-    // Built afresh for every call.
-    virtual std::vector<Resource> tree() = 0;
-    // `caller` is the provenance recorded for document actions.
-    virtual InvokeReply invoke(std::string_view resource_id, std::string_view action_id, const ActionArgs& args,
-                               const ActionSource& caller) = 0;
-    // Any client may poll or cancel a handle: one that started an operation
-    // and left does not take the operation or its result with it.
-    virtual PollReply poll(std::uint64_t handle) = 0;
-    virtual void cancel(std::uint64_t handle) = 0;
+ public:
+  virtual ~ActionTarget() = default;
+  // Built afresh for every call.
+  virtual std::vector<Resource> tree() = 0;
+  // `caller` is the provenance recorded for document actions.
+  virtual InvokeReply invoke(std::string_view resource_id, std::string_view action_id, const ActionArgs& args,
+                             const ActionSource& caller) = 0;
+  // Any client may poll or cancel a handle: one that started an operation
+  // and left does not take the operation or its result with it.
+  virtual PollReply poll(std::uint64_t handle) = 0;
+  virtual void cancel(std::uint64_t handle) = 0;
 };
 
 }  // namespace vesk_actions

@@ -20,27 +20,27 @@ std::string bus_object_path(std::string_view app_id);
 std::string bus_interface_name(std::string_view app_id);
 
 class BusService {
-public:
-    // Connects to the session bus without waiting for it (a bus that hangs
-    // must not hold up the window), then exports the object and asks for the
-    // name. `unavailable` is told once, with a sentence for the log, when the
-    // bus cannot be used; the application then goes on without it. The error
-    // is an application id that cannot be a bus name.
-    static std::expected<std::unique_ptr<BusService>, std::string> start(
-        std::string app_id, ActionTarget& target, std::function<void(const std::string&)> unavailable);
-    ~BusService();
-    BusService(const BusService&) = delete;
-    BusService& operator=(const BusService&) = delete;
+ public:
+  // Connects to the session bus without waiting for it (a bus that hangs
+  // must not hold up the window), then exports the object and asks for the
+  // name. `unavailable` is told once, with a sentence for the log, when the
+  // bus cannot be used; the application then goes on without it. The error
+  // is an application id that cannot be a bus name.
+  static std::expected<std::unique_ptr<BusService>, std::string> start(
+      std::string app_id, ActionTarget& target, std::function<void(const std::string&)> unavailable);
+  ~BusService();
+  BusService(const BusService&) = delete;
+  BusService& operator=(const BusService&) = delete;
 
-    // After a painted frame: emits TreeChanged when the tree differs from the
-    // last one a client received (none before the first Tree call).
-    void after_frame();
+  // After a painted frame: emits TreeChanged when the tree differs from the
+  // last one a client received (none before the first Tree call).
+  void after_frame();
 
-    struct Impl;
+  struct Impl;
 
-private:
-    explicit BusService(std::unique_ptr<Impl> impl);
-    std::unique_ptr<Impl> impl_;
+ private:
+  explicit BusService(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace vesk_actions

@@ -18,35 +18,35 @@ namespace vesk_actions {
 
 // Where a dispatched action goes after it was applied locally.
 class ActionTransport {
-public:
-    virtual ~ActionTransport() = default;
-    virtual std::expected<void, ActionError> replicate(const EncodedAction& encoded,
-                                                       const std::optional<ActionContext>& context) = 0;
-    // True when the transport keeps actions on this device only.
-    virtual bool is_local() const = 0;
+ public:
+  virtual ~ActionTransport() = default;
+  virtual std::expected<void, ActionError> replicate(const EncodedAction& encoded,
+                                                     const std::optional<ActionContext>& context) = 0;
+  // True when the transport keeps actions on this device only.
+  virtual bool is_local() const = 0;
 };
 
 // Nothing leaves the device: the document's own sync carries the change.
 class LocalTransport final : public ActionTransport {
-public:
-    std::expected<void, ActionError> replicate(const EncodedAction&, const std::optional<ActionContext>&) override {
-        return {};
-    }
-    bool is_local() const override { return true; }
+ public:
+  std::expected<void, ActionError> replicate(const EncodedAction&, const std::optional<ActionContext>&) override {
+    return {};
+  }
+  bool is_local() const override { return true; }
 };
 
 struct DispatchOutcome {
-    // The change that recorded the action; none when the action changed nothing.
-    std::optional<vesk_ui::doc::ChangeHash> change;
-    std::vector<vesk_ui::doc::ChangeHash> heads_after;
+  // The change that recorded the action; none when the action changed nothing.
+  std::optional<vesk_ui::doc::ChangeHash> change;
+  std::vector<vesk_ui::doc::ChangeHash> heads_after;
 };
 
 // The provenance that a dispatch records in its change message.
 struct Provenance {
-    std::string payload_kind;
-    std::optional<ActionContext> context;
+  std::string payload_kind;
+  std::optional<ActionContext> context;
 
-    friend bool operator==(const Provenance&, const Provenance&) = default;
+  friend bool operator==(const Provenance&, const Provenance&) = default;
 };
 
 // Message text of a change recorded by a dispatch (compact JSON).

@@ -21,66 +21,66 @@ namespace vesk_actions {
 
 // Named arguments of one invocation. Only text arguments exist so far.
 class ActionArgs {
-public:
-    ActionArgs() = default;
-    ActionArgs(std::initializer_list<std::pair<std::string, std::string>> texts);
+ public:
+  ActionArgs() = default;
+  ActionArgs(std::initializer_list<std::pair<std::string, std::string>> texts);
 
-    // Replaces an earlier value of the same name.
-    ActionArgs& set_text(std::string name, std::string value);
-    // The text of the named argument; callers take absent as empty.
-    std::optional<std::string> text(std::string_view name) const;
-    const std::vector<std::pair<std::string, std::string>>& entries() const { return entries_; }
+  // Replaces an earlier value of the same name.
+  ActionArgs& set_text(std::string name, std::string value);
+  // The text of the named argument; callers take absent as empty.
+  std::optional<std::string> text(std::string_view name) const;
+  const std::vector<std::pair<std::string, std::string>>& entries() const { return entries_; }
 
-private:
-    std::vector<std::pair<std::string, std::string>> entries_;
+ private:
+  std::vector<std::pair<std::string, std::string>> entries_;
 };
 
 struct ActionParameter {
-    std::string name;
-    std::string description;
-    std::string type = "text";
+  std::string name;
+  std::string description;
+  std::string type = "text";
 
-    friend bool operator==(const ActionParameter&, const ActionParameter&) = default;
+  friend bool operator==(const ActionParameter&, const ActionParameter&) = default;
 };
 
 // How a client should offer an action's input.
 struct InputDescriptor {
-    std::vector<ActionParameter> parameters;
-    std::string hint;
+  std::vector<ActionParameter> parameters;
+  std::string hint;
 
-    friend bool operator==(const InputDescriptor&, const InputDescriptor&) = default;
+  friend bool operator==(const InputDescriptor&, const InputDescriptor&) = default;
 };
 
 InputDescriptor derive_input(std::vector<ActionParameter> parameters, std::string hint);
 
 struct Unavailability {
-    std::string reason_code;
-    std::string message;
+  std::string reason_code;
+  std::string message;
 
-    friend bool operator==(const Unavailability&, const Unavailability&) = default;
+  friend bool operator==(const Unavailability&, const Unavailability&) = default;
 };
 
 // What an action may do and how a client should treat it. The framework
 // interprets the enumerations and settings; applications set the values.
 struct ActionContract {
-    struct Lifetime {
-        std::uint8_t value = 5;
-        bool flag = false;
-        friend bool operator==(const Lifetime&, const Lifetime&) = default;
-    };
+  struct Lifetime {
+    std::uint8_t value = 5;
+    bool flag = false;
+    friend bool operator==(const Lifetime&, const Lifetime&) = default;
+  };
 
-    std::vector<std::string> capabilities;
-    std::optional<Unavailability> unavailable;
-    std::uint8_t scope = 0;
-    Lifetime lifetime;
-    std::uint8_t latency = 5;
-    std::array<std::uint8_t, 5> settings{0, 0, 0, 0, 1};
+  std::vector<std::string> capabilities;
+  std::optional<Unavailability> unavailable;
+  std::uint8_t scope = 0;
+  Lifetime lifetime;
+  std::uint8_t latency = 5;
+  std::array<std::uint8_t, 5> settings{0, 0, 0, 0, 1};
 
-    // Defaults: settings (0,0,0,0,1) for View, (0,2,0,1,3) for Effect and for
-    // document actions (None).
-    static ActionContract defaults_for(OperationKind kind);
+  // Defaults: settings (0,0,0,0,1) for View, (0,2,0,1,3) for Effect and for
+  // document actions (None).
+  static ActionContract defaults_for(OperationKind kind);
 
-    friend bool operator==(const ActionContract&, const ActionContract&) = default;
+  friend bool operator==(const ActionContract&, const ActionContract&) = default;
 };
 
 using ActionHandler = std::function<EncodedAction(const ActionArgs&)>;
@@ -90,59 +90,57 @@ using ActionHandler = std::function<EncodedAction(const ActionArgs&)>;
 EncodedAction enforce_operation_type(EncodedAction encoded, std::string_view type_name);
 
 struct ActionSpec {
-    std::string id;
-    std::string label;
-    ActionContract contract;
-    std::vector<ActionParameter> parameters;
-    std::optional<std::string> description;
-    std::optional<std::string> operation_type;
-    InputDescriptor input;
-    std::shared_ptr<const ActionHandler> handler;
-    bool is_destructive = false;
-    OperationKind operation_kind = OperationKind::None;
+  std::string id;
+  std::string label;
+  ActionContract contract;
+  std::vector<ActionParameter> parameters;
+  std::optional<std::string> description;
+  std::optional<std::string> operation_type;
+  InputDescriptor input;
+  std::shared_ptr<const ActionHandler> handler;
+  bool is_destructive = false;
+  OperationKind operation_kind = OperationKind::None;
 
-    // A document action: encodes the value once; the handler returns a copy.
-    template <JsonEncodable T>
-    static std::expected<ActionSpec, ActionError> typed_action(std::string id, std::string label,
-                                                                std::string_view kind, const T& action) {
-        auto encoded = EncodedAction::from_action(kind, action);
-        if (!encoded) return std::unexpected(std::move(encoded.error()));
-        return replaying(std::move(id), std::move(label), OperationKind::None, std::nullopt, std::move(*encoded));
-    }
+  // A document action: encodes the value once; the handler returns a copy.
+  template <JsonEncodable T>
+  static std::expected<ActionSpec, ActionError> typed_action(std::string id, std::string label, std::string_view kind,
+                                                             const T& action) {
+    auto encoded = EncodedAction::from_action(kind, action);
+    if (!encoded) return std::unexpected(std::move(encoded.error()));
+    return replaying(std::move(id), std::move(label), OperationKind::None, std::nullopt, std::move(*encoded));
+  }
 
-    // An operation: encodes the value once under the type name.
-    template <JsonEncodable T>
-    static std::expected<ActionSpec, ActionError> typed_operation(std::string id, std::string label,
-                                                                   OperationKind kind, std::string type_name,
-                                                                   const T& operation) {
-        auto encoded = EncodedAction::from_operation_owned(type_name, operation);
-        if (!encoded) return std::unexpected(std::move(encoded.error()));
-        return replaying(std::move(id), std::move(label), kind, std::move(type_name), std::move(*encoded));
-    }
+  // An operation: encodes the value once under the type name.
+  template <JsonEncodable T>
+  static std::expected<ActionSpec, ActionError> typed_operation(std::string id, std::string label, OperationKind kind,
+                                                                std::string type_name, const T& operation) {
+    auto encoded = EncodedAction::from_operation_owned(type_name, operation);
+    if (!encoded) return std::unexpected(std::move(encoded.error()));
+    return replaying(std::move(id), std::move(label), kind, std::move(type_name), std::move(*encoded));
+  }
 
-    // An operation whose handler encodes at each call; its result passes
-    // through enforce_operation_type.
-    static ActionSpec operation_with_encoder(std::string id, std::string label, OperationKind kind,
-                                             std::string type_name, std::vector<ActionParameter> parameters,
-                                             std::string hint, ActionHandler encoder);
+  // An operation whose handler encodes at each call; its result passes
+  // through enforce_operation_type.
+  static ActionSpec operation_with_encoder(std::string id, std::string label, OperationKind kind, std::string type_name,
+                                           std::vector<ActionParameter> parameters, std::string hint,
+                                           ActionHandler encoder);
 
-    // A document action with one text parameter "value".
-    static ActionSpec text_input(std::string id, std::string label, std::string value_description,
-                                 std::string hint, bool destructive,
-                                 std::function<EncodedAction(std::string)> encoder);
+  // A document action with one text parameter "value".
+  static ActionSpec text_input(std::string id, std::string label, std::string value_description, std::string hint,
+                               bool destructive, std::function<EncodedAction(std::string)> encoder);
 
-    ActionSpec& with_contract(ActionContract contract);
-    // Marks the action unavailable; replaces an earlier reason.
-    ActionSpec& unavailable(std::string reason_code, std::string message);
-    ActionSpec& with_description(std::string description);
-    ActionSpec& destructive();
+  ActionSpec& with_contract(ActionContract contract);
+  // Marks the action unavailable; replaces an earlier reason.
+  ActionSpec& unavailable(std::string reason_code, std::string message);
+  ActionSpec& with_description(std::string description);
+  ActionSpec& destructive();
 
-    bool is_available() const { return !contract.unavailable.has_value(); }
-    EncodedAction invoke(const ActionArgs& args) const { return (*handler)(args); }
+  bool is_available() const { return !contract.unavailable.has_value(); }
+  EncodedAction invoke(const ActionArgs& args) const { return (*handler)(args); }
 
-private:
-    static ActionSpec replaying(std::string id, std::string label, OperationKind kind,
-                                std::optional<std::string> type_name, EncodedAction encoded);
+ private:
+  static ActionSpec replaying(std::string id, std::string label, OperationKind kind,
+                              std::optional<std::string> type_name, EncodedAction encoded);
 };
 
 struct Resource;
@@ -152,83 +150,97 @@ struct Resource;
 // them; appending to a copy adds to its own tail, and changing a shared child
 // first gives the list a copy of its own.
 class ResourceList {
-public:
-    class const_iterator {
-    public:
-        using iterator_category = std::bidirectional_iterator_tag;
-        using value_type = Resource;
-        using difference_type = std::ptrdiff_t;
-        using pointer = const Resource*;
-        using reference = const Resource&;
+ public:
+  class const_iterator {
+   public:
+    using iterator_category = std::bidirectional_iterator_tag;
+    using value_type = Resource;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const Resource*;
+    using reference = const Resource&;
 
-        const_iterator() = default;
-        const_iterator(const ResourceList* list, std::size_t index) : list_(list), index_(index) {}
-        reference operator*() const { return (*list_)[index_]; }
-        pointer operator->() const { return &(*list_)[index_]; }
-        const_iterator& operator++() { ++index_; return *this; }
-        const_iterator operator++(int) { auto old = *this; ++index_; return old; }
-        const_iterator& operator--() { --index_; return *this; }
-        const_iterator operator--(int) { auto old = *this; --index_; return old; }
-        friend bool operator==(const const_iterator& a, const const_iterator& b) { return a.index_ == b.index_; }
+    const_iterator() = default;
+    const_iterator(const ResourceList* list, std::size_t index) : list_(list), index_(index) {}
+    reference operator*() const { return (*list_)[index_]; }
+    pointer operator->() const { return &(*list_)[index_]; }
+    const_iterator& operator++() {
+      ++index_;
+      return *this;
+    }
+    const_iterator operator++(int) {
+      auto old = *this;
+      ++index_;
+      return old;
+    }
+    const_iterator& operator--() {
+      --index_;
+      return *this;
+    }
+    const_iterator operator--(int) {
+      auto old = *this;
+      --index_;
+      return old;
+    }
+    friend bool operator==(const const_iterator& a, const const_iterator& b) { return a.index_ == b.index_; }
 
-    private:
-        const ResourceList* list_ = nullptr;
-        std::size_t index_ = 0;
-    };
-    using const_reverse_iterator = std::reverse_iterator<const_iterator>;
+   private:
+    const ResourceList* list_ = nullptr;
+    std::size_t index_ = 0;
+  };
+  using const_reverse_iterator = std::reverse_iterator<const_iterator>;
 
-    std::size_t size() const { return shared_size() + tail_.size(); }
-    bool empty() const { return size() == 0; }
-    const Resource& operator[](std::size_t i) const;
-    const Resource& at(std::size_t i) const;
-    const Resource& front() const { return (*this)[0]; }
-    const Resource& back() const { return (*this)[size() - 1]; }
-    const_iterator begin() const { return {this, 0}; }
-    const_iterator end() const { return {this, size()}; }
-    const_reverse_iterator rbegin() const { return const_reverse_iterator(end()); }
-    const_reverse_iterator rend() const { return const_reverse_iterator(begin()); }
+  std::size_t size() const { return shared_size() + tail_.size(); }
+  bool empty() const { return size() == 0; }
+  const Resource& operator[](std::size_t i) const;
+  const Resource& at(std::size_t i) const;
+  const Resource& front() const { return (*this)[0]; }
+  const Resource& back() const { return (*this)[size() - 1]; }
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, size()}; }
+  const_reverse_iterator rbegin() const { return const_reverse_iterator(end()); }
+  const_reverse_iterator rend() const { return const_reverse_iterator(begin()); }
 
-    // Changing access gives the list its own copy of shared children first.
-    Resource& operator[](std::size_t i);
-    Resource& at(std::size_t i);
-    Resource& front() { return (*this)[0]; }
-    Resource& back() { return (*this)[size() - 1]; }
-    void push_back(Resource child);
-    void reserve(std::size_t n);
-    void clear();
+  // Changing access gives the list its own copy of shared children first.
+  Resource& operator[](std::size_t i);
+  Resource& at(std::size_t i);
+  Resource& front() { return (*this)[0]; }
+  Resource& back() { return (*this)[size() - 1]; }
+  void push_back(Resource child);
+  void reserve(std::size_t n);
+  void clear();
 
-    // A value derived from child i alone (under `key`), kept with shared
-    // children so that lists sharing them compute it once; made by `make`
-    // when missing.
-    std::uint64_t derived(std::size_t i, std::uint64_t key,
-                          const std::function<std::uint64_t(const Resource&)>& make) const;
+  // A value derived from child i alone (under `key`), kept with shared
+  // children so that lists sharing them compute it once; made by `make`
+  // when missing.
+  std::uint64_t derived(std::size_t i, std::uint64_t key,
+                        const std::function<std::uint64_t(const Resource&)>& make) const;
 
-private:
-    struct Shared;
-    std::size_t shared_size() const;
-    // Makes every child this list's own, in one unshared block.
-    void own();
+ private:
+  struct Shared;
+  std::size_t shared_size() const;
+  // Makes every child this list's own, in one unshared block.
+  void own();
 
-    std::shared_ptr<Shared> shared_;
-    std::vector<Resource> tail_;  // after the shared children
+  std::shared_ptr<Shared> shared_;
+  std::vector<Resource> tail_;  // after the shared children
 };
 
 struct Resource {
-    std::string id;
-    std::string kind;
-    std::string title;
-    ResourceList children;
-    std::vector<ActionSpec> actions;
+  std::string id;
+  std::string kind;
+  std::string title;
+  ResourceList children;
+  std::vector<ActionSpec> actions;
 
-    Resource(std::string id, std::string kind, std::string title);
+  Resource(std::string id, std::string kind, std::string title);
 
-    Resource& with_action(ActionSpec action);
-    // Appends the children in order.
-    Resource& with_children(std::vector<Resource> more);
+  Resource& with_action(ActionSpec action);
+  // Appends the children in order.
+  Resource& with_children(std::vector<Resource> more);
 
-    // This resource or a descendant with the id (depth first, first match).
-    const Resource* find(std::string_view resource_id) const;
-    const ActionSpec* find_action(std::string_view action_id) const;
+  // This resource or a descendant with the id (depth first, first match).
+  const Resource* find(std::string_view resource_id) const;
+  const ActionSpec* find_action(std::string_view action_id) const;
 };
 
 namespace resource {

@@ -95,11 +95,20 @@ class BitReader {
 
 bool has_chroma_info(std::uint64_t profile_idc) {
   switch (profile_idc) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86:
-    case 118: case 128: case 138: case 139: case 134: case 135:
-      return true;
-    default:
-      return false;
+    case 100:
+    case 110:
+    case 122:
+    case 244:
+    case 44:
+    case 83:
+    case 86:
+    case 118:
+    case 128:
+    case 138:
+    case 139:
+    case 134:
+    case 135: return true;
+    default: return false;
   }
 }
 
@@ -163,9 +172,9 @@ std::optional<SpsSize> parse_sps_size(std::span<const std::uint8_t> nal) {
     if (chroma_format_idc == 3) {
       separate_colour_plane = r.bit() != 0;
     }
-    r.ue();   // bit_depth_luma_minus8
-    r.ue();   // bit_depth_chroma_minus8
-    r.bit();  // qpprime_y_zero_transform_bypass_flag
+    r.ue();         // bit_depth_luma_minus8
+    r.ue();         // bit_depth_chroma_minus8
+    r.bit();        // qpprime_y_zero_transform_bypass_flag
     if (r.bit()) {  // seq_scaling_matrix_present_flag
       const int lists = chroma_format_idc == 3 ? 12 : 8;
       for (int i = 0; i < lists && !r.failed(); ++i) {

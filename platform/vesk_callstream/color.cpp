@@ -6,9 +6,7 @@ namespace vesk_callstream::color {
 
 namespace {
 
-inline std::uint8_t clamp_byte(int v) {
-  return static_cast<std::uint8_t>(std::clamp(v, 0, 255));
-}
+inline std::uint8_t clamp_byte(int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 255)); }
 
 // BT.601 limited-range coefficients scaled by 256.
 inline int luma(int r, int g, int b) { return ((66 * r + 129 * g + 25 * b + 128) >> 8) + 16; }

@@ -47,15 +47,13 @@ std::expected<CodecPtr, Error> create_codec() {
 }
 
 Error too_large(std::uint64_t width, std::uint64_t height, const DecoderLimits& limits) {
-  return Error{"h264 picture " + std::to_string(width) + "x" + std::to_string(height) +
-               " exceeds the limit of " + std::to_string(limits.max_width) + "x" +
-               std::to_string(limits.max_height)};
+  return Error{"h264 picture " + std::to_string(width) + "x" + std::to_string(height) + " exceeds the limit of " +
+               std::to_string(limits.max_width) + "x" + std::to_string(limits.max_height)};
 }
 
 // Checks every parameter set in the packet before the codec sees it, so that an
 // oversized stream is refused before anything is allocated for it.
-std::optional<Error> check_parameter_sets(std::span<const std::uint8_t> packet,
-                                          const DecoderLimits& limits) {
+std::optional<Error> check_parameter_sets(std::span<const std::uint8_t> packet, const DecoderLimits& limits) {
   for (const annexb::NalUnit& nal : annexb::split_nal_units(packet)) {
     if (nal.type() != annexb::kNalSps && nal.type() != annexb::kNalSubsetSps) {
       continue;
@@ -81,8 +79,7 @@ struct H264Decoder::Impl {
   std::expected<std::optional<Frame>, Error> decode(std::span<const std::uint8_t> packet);
 };
 
-std::expected<std::optional<Frame>, Error> H264Decoder::Impl::decode(
-    std::span<const std::uint8_t> packet) {
+std::expected<std::optional<Frame>, Error> H264Decoder::Impl::decode(std::span<const std::uint8_t> packet) {
   if (!codec) {
     return std::unexpected(Error{init_error});
   }
@@ -98,15 +95,14 @@ std::expected<std::optional<Frame>, Error> H264Decoder::Impl::decode(
 
   unsigned char* planes[3] = {nullptr, nullptr, nullptr};
   SBufferInfo info{};
-  const DECODING_STATE state = codec->DecodeFrameNoDelay(
-      packet.data(), static_cast<int>(packet.size()), planes, &info);
+  const DECODING_STATE state = codec->DecodeFrameNoDelay(packet.data(), static_cast<int>(packet.size()), planes, &info);
 
   // Only the buffer status says whether a picture exists; the state may carry
   // warnings (a concealed error) alongside a usable picture.
   if (info.iBufferStatus != 1) {
     if (state != dsErrorFree && state != dsFramePending) {
-      return std::unexpected(Error{"h264 decoding failed (state " +
-                                   std::to_string(static_cast<unsigned>(state)) + ")"});
+      return std::unexpected(
+          Error{"h264 decoding failed (state " + std::to_string(static_cast<unsigned>(state)) + ")"});
     }
     return std::optional<Frame>{};
   }
@@ -134,10 +130,9 @@ std::expected<std::optional<Frame>, Error> H264Decoder::Impl::decode(
   frame.width = width;
   frame.height = height;
   frame.pixels.resize(std::size_t{width} * std::size_t{height} * 4);
-  color::i420_to_rgba(
-      color::I420View{y, u, v, static_cast<std::size_t>(buf.iStride[0]),
-                      static_cast<std::size_t>(buf.iStride[1]), width, height},
-      frame.pixels);
+  color::i420_to_rgba(color::I420View{y, u, v, static_cast<std::size_t>(buf.iStride[0]),
+                                      static_cast<std::size_t>(buf.iStride[1]), width, height},
+                      frame.pixels);
   return std::optional<Frame>{std::move(frame)};
 }
 

@@ -45,8 +45,7 @@ class H264Encoder {
 
   // Encodes width * height * 4 bytes of RGBA. Every call yields one access
   // unit (frame skipping is off).
-  std::expected<EncodedFrame, Error> encode_rgba(std::span<const std::uint8_t> rgba,
-                                                 std::uint64_t timestamp_ms);
+  std::expected<EncodedFrame, Error> encode_rgba(std::span<const std::uint8_t> rgba, std::uint64_t timestamp_ms);
 
   // The next encoded frame is an IDR.
   void request_idr();

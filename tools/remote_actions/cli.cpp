@@ -38,8 +38,8 @@ void format_resource(const nlohmann::json& r, int depth, std::string& out) {
       if (flag_of(a, "available", true)) {
         out += "  available\n";
       } else {
-        const nlohmann::json u = a.contains("unavailable") && a["unavailable"].is_object() ? a["unavailable"]
-                                                                                           : nlohmann::json::object();
+        const nlohmann::json u =
+            a.contains("unavailable") && a["unavailable"].is_object() ? a["unavailable"] : nlohmann::json::object();
         out += "  unavailable " + text_of(u, "code") + ": " + text_of(u, "message") + "\n";
       }
     }

@@ -11,10 +11,10 @@
 namespace remote_actions {
 
 // Exit statuses.
-inline constexpr int kExitDone = 0;        // applied or completed
-inline constexpr int kExitFailed = 1;      // failed (the code and sentence are printed)
-inline constexpr int kExitRefused = 2;     // refused, or a command line that makes no sense
-inline constexpr int kExitNoApp = 3;       // no running application
+inline constexpr int kExitDone = 0;     // applied or completed
+inline constexpr int kExitFailed = 1;   // failed (the code and sentence are printed)
+inline constexpr int kExitRefused = 2;  // refused, or a command line that makes no sense
+inline constexpr int kExitNoApp = 3;    // no running application
 
 struct Command {
   enum class Kind { Tree, Invoke, Help };

@@ -19,7 +19,6 @@ constexpr const char* kInterface = "dev.vesk.remote.Actions";
 // How often --wait asks.
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
 
-
 int report_error(GError* error) {
   int status = remote_actions::kExitFailed;
   std::string message = error->message;
@@ -40,9 +39,9 @@ int report_error(GError* error) {
 // The reply, or nullptr after the error was printed into `status`.
 GVariant* call(GDBusConnection* bus, const char* method, GVariant* params, const char* reply_type, int& status) {
   GError* error = nullptr;
-  GVariant* reply = g_dbus_connection_call_sync(bus, kBusName, kObjectPath, kInterface, method, params,
-                                                G_VARIANT_TYPE(reply_type), G_DBUS_CALL_FLAGS_NO_AUTO_START, -1,
-                                                nullptr, &error);
+  GVariant* reply =
+      g_dbus_connection_call_sync(bus, kBusName, kObjectPath, kInterface, method, params, G_VARIANT_TYPE(reply_type),
+                                  G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, &error);
   if (!reply) status = report_error(error);
   return reply;
 }
@@ -107,8 +106,8 @@ int run_invoke(GDBusConnection* bus, const remote_actions::Command& c) {
     g_variant_builder_add(&args, "{ss}", name.c_str(), value.c_str());
   }
   int status = 0;
-  GVariant* reply = call(bus, "Invoke", g_variant_new("(ssa{ss})", c.resource.c_str(), c.action.c_str(), &args),
-                         "(ssst)", status);
+  GVariant* reply =
+      call(bus, "Invoke", g_variant_new("(ssa{ss})", c.resource.c_str(), c.action.c_str(), &args), "(ssst)", status);
   if (!reply) return status;
   const gchar *outcome = nullptr, *code = nullptr, *message = nullptr;
   guint64 handle = 0;

@@ -31,9 +31,19 @@ using remote::app::RemoteApp;
 using remote::app::SessionStatus;
 using remote::app::UiMessage;
 
-constexpr std::array<std::string_view, 13> kToolWords = {
-    "list",      "empty",    "notice",   "form-rdp",          "form-problems",      "live-ssh",          "live-vnc",
-    "live-vnc-fullscreen", "live-vesk", "session-long-failure", "confirm-long-title", "notice-long", "form-long-text"};
+constexpr std::array<std::string_view, 13> kToolWords = {"list",
+                                                         "empty",
+                                                         "notice",
+                                                         "form-rdp",
+                                                         "form-problems",
+                                                         "live-ssh",
+                                                         "live-vnc",
+                                                         "live-vnc-fullscreen",
+                                                         "live-vesk",
+                                                         "session-long-failure",
+                                                         "confirm-long-title",
+                                                         "notice-long",
+                                                         "form-long-text"};
 
 // A desktop-like test picture: a gradient with a few windows on it.
 vesk_ui::scene::Image sample_picture(std::uint32_t w, std::uint32_t h) {
@@ -77,7 +87,8 @@ std::unique_ptr<RemoteApp> build(const std::string& word) {
     }
   } else if (word == "confirm-long-title") {
     const auto id = *app->first_connection_of_kind(ConnectionKind::Vesk);
-    remote::app::find_connection(state.connections, id)->name = "Workshop bench device with a rather long descriptive name";
+    remote::app::find_connection(state.connections, id)->name =
+        "Workshop bench device with a rather long descriptive name";
     app->request_connect(id);
   } else if (word == "notice-long") {
     state.notice = std::string(remote::app::notice::kForgot) + " " + remote::app::notice::kTrustStale + " " +

@@ -456,8 +456,6 @@ std::vector<access::ActionKind> atk_actions_of(const FlatNode& n) {
   return out;
 }
 
-const std::optional<std::string>& text_of(const FlatNode& n) {
-  return n.role == Role::TextInput ? n.value : n.label;
-}
+const std::optional<std::string>& text_of(const FlatNode& n) { return n.role == Role::TextInput ? n.value : n.label; }
 
 }  // namespace vesk_ui::accessibility

@@ -42,8 +42,8 @@ std::uint32_t field_changes(const FlatNode& old, const AccessNode& n) {
   if (!same_text(old.value, n.value)) bits |= kChangedValue;
   if (!same_states(old, n)) bits |= kChangedStates;
   if (old.bounds != n.bounds) bits |= kChangedBounds;
-  if (!same_text(old.action_id, n.action_id) || old.set_size != n.set_size || old.position_in_set != n.position_in_set ||
-      old.text_marker != n.text_marker || old.id != n.id) {
+  if (!same_text(old.action_id, n.action_id) || old.set_size != n.set_size ||
+      old.position_in_set != n.position_in_set || old.text_marker != n.text_marker || old.id != n.id) {
     bits |= kChangedOther;
   }
   return bits;
@@ -162,8 +162,8 @@ TreeDiff update(FlatTree& tree, AccessNode&& root) {
   TreeDiff diff;
   diff.old_root = tree.root_key;
   Updater u{tree, diff, ++tree.generation, {}};
-  const auto [key, at] = root.id && *root.id != 0 ? std::pair{*root.id, tree.nodes.find(*root.id)}
-                                                  : u.take_key(0x524F4F54ull);  // "ROOT"
+  const auto [key, at] =
+      root.id && *root.id != 0 ? std::pair{*root.id, tree.nodes.find(*root.id)} : u.take_key(0x524F4F54ull);  // "ROOT"
   tree.root_key = key;
   u.visit(root, key, at, 0, 0, 0);
   for (auto it = tree.nodes.begin(); it != tree.nodes.end();) {

@@ -87,9 +87,9 @@ std::expected<void, std::string> accessibility_bus_reachable() {
     g_clear_error(&error);
     return std::unexpected(why);
   }
-  GVariant* reply = g_dbus_connection_call_sync(bus, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress",
-                                                nullptr, G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE,
-                                                kBusCallTimeoutMs, nullptr, &error);
+  GVariant* reply =
+      g_dbus_connection_call_sync(bus, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
+                                  G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, kBusCallTimeoutMs, nullptr, &error);
   std::expected<void, std::string> out;
   if (!reply) {
     out = std::unexpected(std::string("org.a11y.Bus: ") + (error ? error->message : "no answer"));

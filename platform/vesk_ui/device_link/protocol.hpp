@@ -36,12 +36,8 @@ struct DeviceLinkCommand {
 
   std::variant<Open, Input, Close> value;
 
-  static DeviceLinkCommand open(const EndpointKey& endpoint, DeviceSessionId id) {
-    return {Open{endpoint, id}};
-  }
-  static DeviceLinkCommand input(const DeviceInputEvent& event, DeviceSessionId id) {
-    return {Input{event, id}};
-  }
+  static DeviceLinkCommand open(const EndpointKey& endpoint, DeviceSessionId id) { return {Open{endpoint, id}}; }
+  static DeviceLinkCommand input(const DeviceInputEvent& event, DeviceSessionId id) { return {Input{event, id}}; }
   static DeviceLinkCommand close(DeviceSessionId id) { return {Close{id}}; }
 
   DeviceSessionId session_id() const;
@@ -52,7 +48,7 @@ struct DeviceLinkCommand {
 // Why a device session ended.
 struct DeviceCloseReason {
   enum class Kind : std::uint8_t {
-    PeerText = 0,      // the device's own words, in `text`
+    PeerText = 0,  // the device's own words, in `text`
     Revoked = 1,
     Disconnected = 2,
     RelayLost = 3,

@@ -42,17 +42,12 @@ bool is_pointer_move(const DeviceLinkCommand& c) {
   return input && std::holds_alternative<DeviceInputEvent::PointerMove>(input->event.value);
 }
 
-bool is_input(const DeviceLinkCommand& c) {
-  return std::holds_alternative<DeviceLinkCommand::Input>(c.value);
-}
+bool is_input(const DeviceLinkCommand& c) { return std::holds_alternative<DeviceLinkCommand::Input>(c.value); }
 
-LinkEvent session_event(DeviceSessionId id, auto kind) {
-  return LinkEvent{DeviceLinkEvent{id, std::move(kind)}};
-}
+LinkEvent session_event(DeviceSessionId id, auto kind) { return LinkEvent{DeviceLinkEvent{id, std::move(kind)}}; }
 
 LinkEvent failed(DeviceSessionId id, const std::string& what) {
-  return session_event(
-      id, DeviceLinkEvent::Closed{DeviceCloseReason::peer_text("Simulated device failed: " + what)});
+  return session_event(id, DeviceLinkEvent::Closed{DeviceCloseReason::peer_text("Simulated device failed: " + what)});
 }
 
 struct Session {
@@ -116,8 +111,7 @@ struct SimulatedDevice::Shared {
   bool step(Session& s, Clock::time_point now);
   void send_frame(Session& s, Clock::time_point now);
   void fail_all(std::map<DeviceSessionId, Session>& sessions, const std::string& what);
-  void fail_control(const Control& control, std::map<DeviceSessionId, Session>& sessions,
-                    const std::string& what);
+  void fail_control(const Control& control, std::map<DeviceSessionId, Session>& sessions, const std::string& what);
 };
 
 void SimulatedDevice::Shared::push_event(LinkEvent event) {
@@ -136,18 +130,15 @@ void SimulatedDevice::Shared::push_event(LinkEvent event) {
 
 bool SimulatedDevice::Shared::has_frame_room() const {
   std::lock_guard lock(event_mutex);
-  return queued_frames < options.max_queued_frames &&
-         queued_frame_bytes < options.max_queued_frame_bytes;
+  return queued_frames < options.max_queued_frames && queued_frame_bytes < options.max_queued_frame_bytes;
 }
 
-bool SimulatedDevice::Shared::push_frame(DeviceSessionId id, std::vector<std::uint8_t> packet,
-                                         bool idr) {
+bool SimulatedDevice::Shared::push_frame(DeviceSessionId id, std::vector<std::uint8_t> packet, bool idr) {
   std::function<void()> wake;
   {
     std::lock_guard lock(event_mutex);
     const std::size_t bytes = packet.size();
-    if (queued_frames >= options.max_queued_frames ||
-        queued_frame_bytes + bytes > options.max_queued_frame_bytes) {
+    if (queued_frames >= options.max_queued_frames || queued_frame_bytes + bytes > options.max_queued_frame_bytes) {
       return false;
     }
     if (events.empty()) {
@@ -214,16 +205,14 @@ void SimulatedDevice::Shared::run() {
   }
 }
 
-void SimulatedDevice::Shared::fail_all(std::map<DeviceSessionId, Session>& sessions,
-                                       const std::string& what) {
+void SimulatedDevice::Shared::fail_all(std::map<DeviceSessionId, Session>& sessions, const std::string& what) {
   for (const auto& [id, s] : sessions) {
     push_event(failed(id, what));
   }
   sessions.clear();
 }
 
-void SimulatedDevice::Shared::fail_control(const Control& control,
-                                           std::map<DeviceSessionId, Session>& sessions,
+void SimulatedDevice::Shared::fail_control(const Control& control, std::map<DeviceSessionId, Session>& sessions,
                                            const std::string& what) {
   const auto* command = std::get_if<DeviceLinkCommand>(&control);
   const auto* request = std::get_if<CloseRequest>(&control);
@@ -240,8 +229,7 @@ void SimulatedDevice::Shared::fail_control(const Control& control,
 }
 
 void SimulatedDevice::Shared::apply(Control& control, std::map<DeviceSessionId, Session>& sessions,
-                                    std::map<EndpointKey, DeviceCloseReason>& refusals,
-                                    Clock::time_point now) {
+                                    std::map<EndpointKey, DeviceCloseReason>& refusals, Clock::time_point now) {
   if (auto* request = std::get_if<CloseRequest>(&control)) {
     if (sessions.erase(request->id) != 0) {
       push_event(session_event(request->id, DeviceLinkEvent::Closed{std::move(request->reason)}));
@@ -265,10 +253,8 @@ void SimulatedDevice::Shared::apply(Control& control, std::map<DeviceSessionId, 
   }
 }
 
-void SimulatedDevice::Shared::open(const DeviceLinkCommand::Open& o,
-                                   std::map<DeviceSessionId, Session>& sessions,
-                                   const std::map<EndpointKey, DeviceCloseReason>& refusals,
-                                   Clock::time_point now) {
+void SimulatedDevice::Shared::open(const DeviceLinkCommand::Open& o, std::map<DeviceSessionId, Session>& sessions,
+                                   const std::map<EndpointKey, DeviceCloseReason>& refusals, Clock::time_point now) {
   if (sessions.contains(o.session_id)) {
     return;  // a repeated Open for a live session changes nothing
   }
@@ -287,11 +273,9 @@ void SimulatedDevice::Shared::open(const DeviceLinkCommand::Open& o,
     s.refusal = DeviceCloseReason::peer_text("The device is busy with other sessions");
   } else {
     auto encoder = vesk_callstream::encoder::H264Encoder::create(
-        {options.width, options.height, options.frames_per_second, options.idr_interval,
-         options.bitrate_bps});
+        {options.width, options.height, options.frames_per_second, options.idr_interval, options.bitrate_bps});
     if (!encoder) {
-      s.refusal = DeviceCloseReason::peer_text("The device could not start its encoder: " +
-                                               encoder.error().message);
+      s.refusal = DeviceCloseReason::peer_text("The device could not start its encoder: " + encoder.error().message);
     } else {
       s.encoder.emplace(std::move(*encoder));
       s.rgba.resize(std::size_t{options.width} * options.height * 4);
@@ -331,8 +315,7 @@ void SimulatedDevice::Shared::apply_input(Session& s, const DeviceInputEvent& ev
   add_stats([](SimulatedDeviceStats& st) { ++st.inputs_applied; });
 }
 
-void SimulatedDevice::Shared::advance(std::map<DeviceSessionId, Session>& sessions,
-                                      Clock::time_point now) {
+void SimulatedDevice::Shared::advance(std::map<DeviceSessionId, Session>& sessions, Clock::time_point now) {
   for (auto it = sessions.begin(); it != sessions.end();) {
     std::optional<std::string> failure;
     bool keep = true;
@@ -409,11 +392,9 @@ void SimulatedDevice::Shared::send_frame(Session& s, Clock::time_point now) {
   }
 }
 
-std::expected<std::shared_ptr<SimulatedDevice>, std::string> SimulatedDevice::start(
-    SimulatedDeviceOptions options) {
-  if (options.width < pattern::kMinWidth || options.height < pattern::kMinHeight ||
-      options.width % 2 != 0 || options.height % 2 != 0 || options.width > 4096 ||
-      options.height > 4096) {
+std::expected<std::shared_ptr<SimulatedDevice>, std::string> SimulatedDevice::start(SimulatedDeviceOptions options) {
+  if (options.width < pattern::kMinWidth || options.height < pattern::kMinHeight || options.width % 2 != 0 ||
+      options.height % 2 != 0 || options.width > 4096 || options.height > 4096) {
     return std::unexpected("simulated device size must be even, from 320x180 to 4096x4096");
   }
   if (!(options.frames_per_second >= 1.0f && options.frames_per_second <= 120.0f)) {
@@ -424,8 +405,7 @@ std::expected<std::shared_ptr<SimulatedDevice>, std::string> SimulatedDevice::st
   }
   // Fail here rather than on every Open when the encoder cannot take these options.
   auto probe = vesk_callstream::encoder::H264Encoder::create(
-      {options.width, options.height, options.frames_per_second, options.idr_interval,
-       options.bitrate_bps});
+      {options.width, options.height, options.frames_per_second, options.idr_interval, options.bitrate_bps});
   if (!probe) {
     return std::unexpected(probe.error().message);
   }
@@ -433,8 +413,8 @@ std::expected<std::shared_ptr<SimulatedDevice>, std::string> SimulatedDevice::st
     auto shared = std::make_shared<Shared>();
     shared->options = options;
     shared->layout = pattern::layout_for(options.width, options.height);
-    shared->frame_interval = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(1.0 / options.frames_per_second));
+    shared->frame_interval =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / options.frames_per_second));
     Shared* raw = shared.get();
     // The device exists before its thread does, so that its destructor (which
     // joins) also covers a failure halfway through.

@@ -38,7 +38,7 @@ struct SimulatedDeviceStats {
   std::uint64_t idr_frames_sent = 0;
   std::uint64_t frames_skipped = 0;  // not encoded because the UI fell behind
   std::uint64_t inputs_applied = 0;
-  std::uint64_t activations = 0;     // input event number 3
+  std::uint64_t activations = 0;  // input event number 3
 };
 
 class SimulatedDevice final : public DeviceBackend {
@@ -47,8 +47,7 @@ class SimulatedDevice final : public DeviceBackend {
   static constexpr std::size_t kMaxQueuedInputs = 256;
 
   // Starts the worker thread ("vesk-simdevice").
-  static std::expected<std::shared_ptr<SimulatedDevice>, std::string> start(
-      SimulatedDeviceOptions options = {});
+  static std::expected<std::shared_ptr<SimulatedDevice>, std::string> start(SimulatedDeviceOptions options = {});
 
   // Stops and joins the worker (at most one frame's work).
   ~SimulatedDevice() override;

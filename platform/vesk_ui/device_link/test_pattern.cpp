@@ -7,8 +7,8 @@ namespace vesk_ui::device_link::pattern {
 
 namespace {
 
-void fill(std::span<std::uint8_t> rgba, const Layout& l, std::int64_t x0, std::int64_t y0,
-          std::int64_t w, std::int64_t h, Rgb c) {
+void fill(std::span<std::uint8_t> rgba, const Layout& l, std::int64_t x0, std::int64_t y0, std::int64_t w,
+          std::int64_t h, Rgb c) {
   const std::int64_t x1 = std::clamp<std::int64_t>(x0 + w, 0, l.width);
   const std::int64_t y1 = std::clamp<std::int64_t>(y0 + h, 0, l.height);
   x0 = std::clamp<std::int64_t>(x0, 0, l.width);
@@ -69,8 +69,7 @@ void render(const PatternState& s, const Layout& l, std::span<std::uint8_t> rgba
   }
   for (unsigned i = 0; i < 3; ++i) {
     const bool on = (s.buttons >> i) & 1u;
-    fill(rgba, l, l.button_lamps_x + i * 2 * kCell, l.key_row_top, kCell, kCell,
-         on ? kButtonLampOn : kLampOff);
+    fill(rgba, l, l.button_lamps_x + i * 2 * kCell, l.key_row_top, kCell, kCell, on ? kButtonLampOn : kLampOff);
   }
 
   if (s.pointer) {

@@ -28,9 +28,8 @@ struct Rgb {
 };
 
 // Left to right: white, yellow, cyan, green, magenta, red, blue, black.
-inline constexpr std::array<Rgb, 8> kBars = {{{255, 255, 255}, {255, 255, 0}, {0, 255, 255},
-                                              {0, 255, 0}, {255, 0, 255}, {255, 0, 0},
-                                              {0, 0, 255}, {0, 0, 0}}};
+inline constexpr std::array<Rgb, 8> kBars = {
+    {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0}, {255, 0, 255}, {255, 0, 0}, {0, 0, 255}, {0, 0, 0}}};
 inline constexpr Rgb kBlock = {255, 128, 0};
 inline constexpr Rgb kBand = {40, 40, 40};
 inline constexpr Rgb kLampOff = {80, 80, 80};
@@ -48,13 +47,13 @@ struct PatternState {
 // Where each part of the pattern lies for a picture of the given size.
 struct Layout {
   std::uint32_t width = 0, height = 0;
-  std::uint32_t bars_bottom = 0;   // bars fill rows [0, bars_bottom)
-  std::uint32_t bar_width = 0;     // bar i spans [i * bar_width, (i + 1) * bar_width)
-  std::uint32_t key_row_top = 0;   // key lamp, key code bits, button lamps
-  std::uint32_t counter_top = 0;   // frame number bits, most significant first
+  std::uint32_t bars_bottom = 0;  // bars fill rows [0, bars_bottom)
+  std::uint32_t bar_width = 0;    // bar i spans [i * bar_width, (i + 1) * bar_width)
+  std::uint32_t key_row_top = 0;  // key lamp, key code bits, button lamps
+  std::uint32_t counter_top = 0;  // frame number bits, most significant first
   std::uint32_t key_lamp_x = 0;
-  std::uint32_t key_bits_x = 0;       // bit i (most significant first) at key_bits_x + i * kCell
-  std::uint32_t button_lamps_x = 0;   // lamp i at button_lamps_x + i * 2 * kCell
+  std::uint32_t key_bits_x = 0;      // bit i (most significant first) at key_bits_x + i * kCell
+  std::uint32_t button_lamps_x = 0;  // lamp i at button_lamps_x + i * 2 * kCell
 
   // Left edge of the moving block in a frame.
   std::uint32_t block_x(std::uint64_t frame_number) const;

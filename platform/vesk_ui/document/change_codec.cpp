@@ -57,13 +57,36 @@ std::vector<uint8_t> Document::Impl::encode(const DecodedChange& c) const {
     w.u8(static_cast<uint8_t>(op.action));
     key(op.obj);
     switch (op.action) {
-      case Action::MapSet: w.str(op.text); preds(op.pred); encode_value(w, *op.value); break;
-      case Action::MapDel: w.str(op.text); preds(op.pred); break;
-      case Action::TextInsert: key(op.ref); w.str(op.text); break;
-      case Action::TextDelete: key(op.ref); w.varint(op.count); break;
-      case Action::ListInsert: key(op.ref); encode_value(w, *op.value); break;
-      case Action::ListSet: key(op.ref); preds(op.pred); encode_value(w, *op.value); break;
-      case Action::ListDel: key(op.ref); preds(op.pred); break;
+      case Action::MapSet:
+        w.str(op.text);
+        preds(op.pred);
+        encode_value(w, *op.value);
+        break;
+      case Action::MapDel:
+        w.str(op.text);
+        preds(op.pred);
+        break;
+      case Action::TextInsert:
+        key(op.ref);
+        w.str(op.text);
+        break;
+      case Action::TextDelete:
+        key(op.ref);
+        w.varint(op.count);
+        break;
+      case Action::ListInsert:
+        key(op.ref);
+        encode_value(w, *op.value);
+        break;
+      case Action::ListSet:
+        key(op.ref);
+        preds(op.pred);
+        encode_value(w, *op.value);
+        break;
+      case Action::ListDel:
+        key(op.ref);
+        preds(op.pred);
+        break;
     }
   }
   return std::move(w.out);
@@ -142,9 +165,7 @@ bool Document::Impl::decode_value(Reader& r, std::optional<Stored>& out) {
       out.emplace(Scalar::boolean(b == 1));
       return true;
     }
-    case ScalarKind::Null:
-      out.emplace(Scalar::null());
-      return true;
+    case ScalarKind::Null: out.emplace(Scalar::null()); return true;
     case ScalarKind::Bytes: {
       std::string_view s;
       if (!r.str(s)) return false;
@@ -247,7 +268,9 @@ const char* Document::Impl::decode_op(Reader& r, const std::vector<uint32_t>& ta
       }
       break;
     }
-    case Action::TextDelete: ok = key(op.ref) && op.ref != 0 && r.varint(op.count) && op.count > 0 && op.count <= kMaxCounter; break;
+    case Action::TextDelete:
+      ok = key(op.ref) && op.ref != 0 && r.varint(op.count) && op.count > 0 && op.count <= kMaxCounter;
+      break;
     case Action::ListInsert: ok = key(op.ref) && decode_value(r, op.value); break;
     case Action::ListSet: ok = key(op.ref) && op.ref != 0 && preds(op.pred) && decode_value(r, op.value); break;
     case Action::ListDel: ok = key(op.ref) && op.ref != 0 && preds(op.pred); break;

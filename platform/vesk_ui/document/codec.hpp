@@ -20,9 +20,7 @@ struct Writer {
     }
     out.push_back(static_cast<uint8_t>(v));
   }
-  void svarint(int64_t v) {
-    varint((static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63));
-  }
+  void svarint(int64_t v) { varint((static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63)); }
   void u64le(uint64_t v) {
     for (int i = 0; i < 8; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
   }

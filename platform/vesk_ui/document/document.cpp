@@ -134,18 +134,20 @@ Result<void> Document::visit_entries(const ObjId& obj, void (*fn)(void*, const E
       __builtin_prefetch(next);
     }
   };
-  (*o)->map.for_each_sorted([&](const MapEntry& e) {
-    if (e.reg.empty()) return;
-    const RegEntry& r = e.reg.front();
-    EntryView view;
-    view.key = e.key;
-    if (const auto* type = std::get_if<ObjType>(&r.value)) {
-      view.object = ObjectRef{*type, impl_->public_id(r.id)};
-    } else {
-      view.scalar = &std::get<Scalar>(r.value);
-    }
-    fn(ctx, view);
-  }, ahead);
+  (*o)->map.for_each_sorted(
+      [&](const MapEntry& e) {
+        if (e.reg.empty()) return;
+        const RegEntry& r = e.reg.front();
+        EntryView view;
+        view.key = e.key;
+        if (const auto* type = std::get_if<ObjType>(&r.value)) {
+          view.object = ObjectRef{*type, impl_->public_id(r.id)};
+        } else {
+          view.scalar = &std::get<Scalar>(r.value);
+        }
+        fn(ctx, view);
+      },
+      ahead);
   return {};
 }
 
@@ -176,4 +178,3 @@ size_t std::hash<vesk_ui::doc::ObjId>::operator()(const vesk_ui::doc::ObjId& id)
   std::memcpy(&a, id.actor().bytes.data(), sizeof a);
   return static_cast<size_t>(a ^ (id.counter() * 0x9E3779B97F4A7C15ull));
 }
-

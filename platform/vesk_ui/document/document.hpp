@@ -126,8 +126,7 @@ class Scalar {
   bool operator==(const Scalar& other) const;
 
  private:
-  using Payload = std::variant<std::monostate, std::string, int64_t, uint64_t, double, bool,
-                               std::vector<uint8_t>>;
+  using Payload = std::variant<std::monostate, std::string, int64_t, uint64_t, double, bool, std::vector<uint8_t>>;
   Scalar(ScalarKind kind, Payload payload) : kind_(kind), payload_(std::move(payload)) {}
   // A string built in place (strings are most of what a document holds).
   explicit Scalar(std::string_view s) : kind_(ScalarKind::Str), payload_(std::in_place_type<std::string>, s) {}
@@ -305,8 +304,7 @@ class Document {
  private:
   explicit Document(std::unique_ptr<Impl> impl);
   Result<void> visit_entries(const ObjId& obj, void (*fn)(void*, const EntryView&), void* ctx) const;
-  static Result<Document> load_from(std::span<const uint8_t> bytes,
-                                    std::shared_ptr<const std::vector<uint8_t>> owner);
+  static Result<Document> load_from(std::span<const uint8_t> bytes, std::shared_ptr<const std::vector<uint8_t>> owner);
   std::unique_ptr<Impl> impl_;
 };
 

@@ -35,7 +35,7 @@ struct Document::Impl {
 
   std::vector<StoredChange> history;
   ChangeIndex by_hash;
-  std::vector<ChangeHash> heads;  // sorted
+  std::vector<ChangeHash> heads;   // sorted
   std::vector<uint64_t> last_seq;  // by actor index
 
   std::vector<Op> pending;
@@ -93,8 +93,7 @@ struct Document::Impl {
     if (found == nullptr) return std::unexpected(err("no object " + id.to_string()));
     if (found->type != want) {
       static constexpr const char* names[] = {"a map", "a list", "a text"};
-      return std::unexpected(
-          err("object " + id.to_string() + " is not " + names[static_cast<int>(want)]));
+      return std::unexpected(err("object " + id.to_string() + " is not " + names[static_cast<int>(want)]));
     }
     return std::pair<OpKey, Object*>{*key, found};
   }

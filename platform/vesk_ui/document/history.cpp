@@ -32,17 +32,14 @@ void Document::Impl::commit(std::string message, std::optional<int64_t> time) {
 void Document::Impl::store(DecodedChange&& c) {
   auto idx = static_cast<uint32_t>(history.size());
   by_hash.emplace(c.info.hash, idx);
-  std::erase_if(heads, [&](const ChangeHash& h) {
-    return std::binary_search(c.info.deps.begin(), c.info.deps.end(), h);
-  });
+  std::erase_if(heads,
+                [&](const ChangeHash& h) { return std::binary_search(c.info.deps.begin(), c.info.deps.end(), h); });
   heads.insert(std::upper_bound(heads.begin(), heads.end(), c.info.hash), c.info.hash);
   last_seq[c.actor_idx] = c.info.seq;
   history.push_back(StoredChange{std::move(c.info), std::move(c.buf), c.off, c.len});
 }
 
-void Document::commit(std::string message, std::optional<int64_t> time) {
-  impl_->commit(std::move(message), time);
-}
+void Document::commit(std::string message, std::optional<int64_t> time) { impl_->commit(std::move(message), time); }
 
 size_t Document::pending_ops() const { return impl_->pending.size(); }
 
@@ -70,8 +67,7 @@ std::vector<std::vector<uint8_t>> Document::encoded_changes() const {
   return out;
 }
 
-std::vector<std::vector<uint8_t>> Document::encoded_changes_since(
-    std::span<const ChangeHash> heads) const {
+std::vector<std::vector<uint8_t>> Document::encoded_changes_since(std::span<const ChangeHash> heads) const {
   impl_->commit({}, std::nullopt);
   std::vector<bool> known(impl_->history.size(), false);
   std::vector<uint32_t> stack;
@@ -123,7 +119,8 @@ Result<Document> Document::load_owned(std::vector<uint8_t> bytes) {
 
 // `owner`, when given, holds `bytes` and is kept by the document for the
 // encoded changes; otherwise they are copied once the file is found sound.
-Result<Document> Document::load_from(std::span<const uint8_t> bytes, std::shared_ptr<const std::vector<uint8_t>> owner) {
+Result<Document> Document::load_from(std::span<const uint8_t> bytes,
+                                     std::shared_ptr<const std::vector<uint8_t>> owner) {
   ensure_sodium();
   if (bytes.size() > kMaxDocumentBytes) return std::unexpected(err("document is too large"));
   if (bytes.size() < sizeof kDocMagic + 1 + kChecksumBytes ||

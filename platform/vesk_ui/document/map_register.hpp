@@ -51,9 +51,7 @@ class Register {
   // order.
   template <class Less>
   void apply(const std::vector<OpKey>& pred, RegEntry* add, Less less) {
-    auto doomed = [&](const RegEntry& e) {
-      return std::find(pred.begin(), pred.end(), e.id) != pred.end();
-    };
+    auto doomed = [&](const RegEntry& e) { return std::find(pred.begin(), pred.end(), e.id) != pred.end(); };
     if (rest_size() == 0) {
       if (first_ && !pred.empty() && doomed(*first_)) first_.reset();
       if (add == nullptr) return;
@@ -78,8 +76,7 @@ class Register {
     rest_.reset();
     if (!pred.empty()) std::erase_if(all, doomed);
     if (add != nullptr) {
-      auto pos = std::find_if(all.begin(), all.end(),
-                              [&](const RegEntry& e) { return less(e.id, add->id); });
+      auto pos = std::find_if(all.begin(), all.end(), [&](const RegEntry& e) { return less(e.id, add->id); });
       all.insert(pos, std::move(*add));
     }
     if (all.empty()) return;
@@ -120,9 +117,7 @@ class MapObj {
     }
     return nullptr;
   }
-  MapEntry* find(std::string_view k) {
-    return const_cast<MapEntry*>(static_cast<const MapObj*>(this)->find(k));
-  }
+  MapEntry* find(std::string_view k) { return const_cast<MapEntry*>(static_cast<const MapObj*>(this)->find(k)); }
 
   MapEntry& find_or_add(std::string_view k, std::string* owned) {
     if (MapEntry* e = find(k)) return *e;

@@ -97,8 +97,7 @@ void Document::Impl::apply_op(Op& op, OpKey id, bool consume) {
 // change made is already in the state and needs no separate record.
 class Document::Impl::Checker {
  public:
-  Checker(const Impl& impl, uint32_t actor_idx, bool track)
-      : impl_(impl), actor_idx_(actor_idx), track_(track) {}
+  Checker(const Impl& impl, uint32_t actor_idx, bool track) : impl_(impl), actor_idx_(actor_idx), track_(track) {}
 
   Result<void> op(const Op& op, OpKey id) {
     auto bad = [](const char* what) { return std::unexpected(err(std::string("invalid change: ") + what)); };
@@ -148,16 +147,14 @@ class Document::Impl::Checker {
   };
 
   std::optional<ObjType> type_of(OpKey obj) const {
-    auto it = std::lower_bound(made_.begin(), made_.end(), obj,
-                               [](const Made& m, OpKey k) { return m.id < k; });
+    auto it = std::lower_bound(made_.begin(), made_.end(), obj, [](const Made& m, OpKey k) { return m.id < k; });
     if (it != made_.end() && it->id == obj) return it->type;
     if (const Object* o = impl_.objects.find(obj)) return o->type;
     return std::nullopt;
   }
   bool has_elem(OpKey obj, OpKey e) const {
     if (key_actor(e) == actor_idx_ && !runs_.empty()) {
-      auto it = std::upper_bound(runs_.begin(), runs_.end(), e,
-                                 [](OpKey k, const Run& r) { return k < r.first; });
+      auto it = std::upper_bound(runs_.begin(), runs_.end(), e, [](OpKey k, const Run& r) { return k < r.first; });
       if (it != runs_.begin()) {
         --it;
         if (key_counter(e) - key_counter(it->first) < it->count) return it->obj == obj;
@@ -184,7 +181,8 @@ Result<void> Document::Impl::check(const DecodedChange& c) const {
   return {};
 }
 
-Result<void> Document::Impl::load_change(const Buffer& buf, size_t off, size_t len, std::vector<DecodedChange>& waiting) {
+Result<void> Document::Impl::load_change(const Buffer& buf, size_t off, size_t len,
+                                         std::vector<DecodedChange>& waiting) {
   std::span<const uint8_t> bytes = std::span<const uint8_t>(*buf).subspan(off, len);
   auto bad = [](const char* what) { return std::unexpected(err(std::string("malformed change: ") + what)); };
   DecodedChange c;
@@ -238,8 +236,8 @@ Result<Document::Impl::Ready> Document::Impl::readiness(const DecodedChange& c) 
   if (by_hash.contains(c.info.hash)) return Ready::Duplicate;
   uint64_t last = last_seq[c.actor_idx];
   if (c.info.seq <= last) {
-    return std::unexpected(err("a different change " + std::to_string(c.info.seq) +
-                               " of actor " + c.info.actor.to_hex() + " is already present"));
+    return std::unexpected(err("a different change " + std::to_string(c.info.seq) + " of actor " +
+                               c.info.actor.to_hex() + " is already present"));
   }
   if (c.info.seq > last + 1) return Ready::Later;
   for (const ChangeHash& d : c.info.deps) {
@@ -293,8 +291,7 @@ Result<void> Document::Impl::apply_all(std::vector<DecodedChange> queue) {
     }
   }
   if (left > 0) {
-    return std::unexpected(err(std::to_string(left) +
-                               " change(s) wait for dependencies that are missing"));
+    return std::unexpected(err(std::to_string(left) + " change(s) wait for dependencies that are missing"));
   }
   return {};
 }

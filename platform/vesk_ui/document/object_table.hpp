@@ -24,10 +24,10 @@ struct Elem {
 struct Object {
   ObjType type = ObjType::Map;
   MapObj map;
-  std::vector<Elem> elems;                     // [0] is the head sentinel
-  std::unordered_map<OpKey, uint32_t> index;   // id -> elems slot, once large
-  std::vector<Register> regs;                  // list element values
-  size_t visible = 0;  // elements or code points; keys with a value for a map
+  std::vector<Elem> elems;                    // [0] is the head sentinel
+  std::unordered_map<OpKey, uint32_t> index;  // id -> elems slot, once large
+  std::vector<Register> regs;                 // list element values
+  size_t visible = 0;                         // elements or code points; keys with a value for a map
 
   explicit Object(ObjType t) : type(t) {
     if (t != ObjType::Map) {
@@ -112,8 +112,7 @@ class ObjectTable {
     if (Object* o = find(k)) return *o;
     if (2 * (count_ + 1) > slots_.size()) grow(std::max<size_t>(16, 2 * slots_.size()));
     ++count_;
-    if (chunks_.empty() || chunks_.back().size() == kChunk ||
-        chunks_.back().size() == chunks_.back().capacity()) {
+    if (chunks_.empty() || chunks_.back().size() == kChunk || chunks_.back().size() == chunks_.back().capacity()) {
       chunks_.emplace_back();
       chunks_.back().reserve(kChunk);
     }
@@ -134,9 +133,7 @@ class ObjectTable {
     OpKey key = 0;
     uint32_t idx = kNone;
   };
-  static size_t slot_of(OpKey k, size_t mask) {
-    return static_cast<size_t>((k * 0x9E3779B97F4A7C15ull) >> 20) & mask;
-  }
+  static size_t slot_of(OpKey k, size_t mask) { return static_cast<size_t>((k * 0x9E3779B97F4A7C15ull) >> 20) & mask; }
   void place(OpKey k, uint32_t idx) {
     size_t mask = slots_.size() - 1;
     size_t i = slot_of(k, mask);

@@ -87,9 +87,7 @@ struct Op {
   std::vector<OpKey> pred;
   std::optional<Stored> value;
 
-  uint64_t width() const {
-    return (action == Action::TextInsert || action == Action::TextDelete) ? count : 1;
-  }
+  uint64_t width() const { return (action == Action::TextInsert || action == Action::TextDelete) ? count : 1; }
 };
 
 // Encoded changes live in shared immutable buffers: one per local change, or

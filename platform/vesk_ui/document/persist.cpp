@@ -170,8 +170,7 @@ Result<void> ensure_private_dir(const std::filesystem::path& dir) {
 }  // namespace
 
 Result<std::filesystem::path> data_directory(std::string_view app_folder) {
-  if (app_folder.empty() || app_folder == "." || app_folder == ".." ||
-      app_folder.find('/') != std::string_view::npos ||
+  if (app_folder.empty() || app_folder == "." || app_folder == ".." || app_folder.find('/') != std::string_view::npos ||
       app_folder.find('\0') != std::string_view::npos || !doc::valid_utf8(app_folder)) {
     return std::unexpected(Error{"invalid application folder name \"" + std::string(app_folder) + "\""});
   }
@@ -217,8 +216,7 @@ Result<bool> PersistedDocument::merge_from_disk_locked() {
   }
   auto moved = set_aside(file_);
   if (!moved) return std::unexpected(moved.error());
-  spdlog::warn("document {} could not be read ({}); moved it to {}", file_.string(), *problem,
-               moved->string());
+  spdlog::warn("document {} could not be read ({}); moved it to {}", file_.string(), *problem, moved->string());
   set_aside_ = *moved;
   seen_.reset();
   return false;

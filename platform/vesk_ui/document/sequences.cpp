@@ -92,8 +92,8 @@ Result<std::optional<Value>> Document::list_get(const ObjId& list, size_t index)
 
 namespace {
 Result<void> out_of_range(size_t index, size_t len) {
-  return std::unexpected(err("index " + std::to_string(index) + " is out of range for a list of " +
-                             std::to_string(len)));
+  return std::unexpected(
+      err("index " + std::to_string(index) + " is out of range for a list of " + std::to_string(len)));
 }
 }  // namespace
 
@@ -114,8 +114,7 @@ static Result<ObjId> list_insert_impl(Document::Impl& impl, const ObjId& list, s
   return impl.public_id(id);
 }
 
-static Result<ObjId> list_set_impl(Document::Impl& impl, const ObjId& list, size_t index,
-                                   std::optional<Stored> v) {
+static Result<ObjId> list_set_impl(Document::Impl& impl, const ObjId& list, size_t index, std::optional<Stored> v) {
   auto o = impl.object_of(list, ObjType::List);
   if (!o) return std::unexpected(o.error());
   Object& l = *o->second;
@@ -171,8 +170,7 @@ Result<bool> splice_text_diffed(Document& doc, const ObjId& text, std::string_vi
   size_t limit = std::min(have.size(), want.size());
   while (prefix < limit && have[prefix] == want[prefix]) ++prefix;
   size_t suffix = 0;
-  while (suffix < limit - prefix &&
-         have[have.size() - 1 - suffix] == want[want.size() - 1 - suffix]) {
+  while (suffix < limit - prefix && have[have.size() - 1 - suffix] == want[want.size() - 1 - suffix]) {
     ++suffix;
   }
   if (prefix == have.size() && prefix == want.size()) return false;

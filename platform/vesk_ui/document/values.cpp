@@ -111,8 +111,7 @@ std::optional<std::span<const uint8_t>> Scalar::as_bytes() const {
 bool Scalar::operator==(const Scalar& o) const {
   if (kind_ != o.kind_) return false;
   if (kind_ == ScalarKind::F64) {
-    return std::bit_cast<uint64_t>(std::get<double>(payload_)) ==
-           std::bit_cast<uint64_t>(std::get<double>(o.payload_));
+    return std::bit_cast<uint64_t>(std::get<double>(payload_)) == std::bit_cast<uint64_t>(std::get<double>(o.payload_));
   }
   return payload_ == o.payload_;
 }

@@ -25,8 +25,7 @@ DocumentWatch::DocumentWatch(const std::filesystem::path& directory) {
   }
 }
 
-DocumentWatch::DocumentWatch(DocumentWatch&& o) noexcept
-    : fd_(std::exchange(o.fd_, -1)), next_look_(o.next_look_) {}
+DocumentWatch::DocumentWatch(DocumentWatch&& o) noexcept : fd_(std::exchange(o.fd_, -1)), next_look_(o.next_look_) {}
 
 DocumentWatch& DocumentWatch::operator=(DocumentWatch&& o) noexcept {
   if (this != &o) {

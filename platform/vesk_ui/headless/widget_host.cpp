@@ -49,8 +49,8 @@ const scene::Scene& WidgetHost::paint(widget::Instant now, double scale, bool wi
   return scene_;
 }
 
-bool WidgetHost::dispatch(const event::Event& ev, const event::Modifiers& modifiers, double scale,
-                          widget::Instant now, widget::Clipboard* clipboard) {
+bool WidgetHost::dispatch(const event::Event& ev, const event::Modifiers& modifiers, double scale, widget::Instant now,
+                          widget::Clipboard* clipboard) {
   const double s = scale > 0.0 ? scale : 1.0;
   if (const auto* moved = std::get_if<event::PointerMoved>(&ev)) {
     pointer_ = scene::Point{moved->x / s, moved->y / s};

@@ -28,9 +28,7 @@ int x11_fd(SDL_Window* window) {
   return ConnectionNumber(info.info.x11.display);
 }
 
-bool sdl_has_events() {
-  return SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0;
-}
+bool sdl_has_events() { return SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0; }
 
 }  // namespace
 

@@ -205,9 +205,8 @@ int run_or_exit(const LaunchDescriptor& d) {
       std::fprintf(stderr, "vesk_ui: could not save the document: %s\n", saved.error().message.c_str());
     }
   };
-  std::unique_ptr<ActionBus> action_bus =
-      ActionBus::start(glib.owns_context(), d.app_id, host, app.action_registry(),
-                       persisted ? &persisted->document() : nullptr, save);
+  std::unique_ptr<ActionBus> action_bus = ActionBus::start(glib.owns_context(), d.app_id, host, app.action_registry(),
+                                                           persisted ? &persisted->document() : nullptr, save);
 
   // The accessibility tree on the desktop accessibility bus, when there is one.
   accessibility::Publisher a11y(id_text);
@@ -251,7 +250,10 @@ int run_or_exit(const LaunchDescriptor& d) {
         switch (ev.window.event) {
           case SDL_WINDOWEVENT_CLOSE: quit = true; continue;
           case SDL_WINDOWEVENT_SIZE_CHANGED:
-          case SDL_WINDOWEVENT_RESIZED: relayout(); exposed = true; break;
+          case SDL_WINDOWEVENT_RESIZED:
+            relayout();
+            exposed = true;
+            break;
           case SDL_WINDOWEVENT_EXPOSED:
           case SDL_WINDOWEVENT_SHOWN: exposed = true; break;
           case SDL_WINDOWEVENT_FOCUS_GAINED: focused = true; break;

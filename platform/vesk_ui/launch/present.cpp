@@ -33,8 +33,8 @@ bool WindowPresenter::refresh() {
   return true;
 }
 
-bool WindowPresenter::present(const scene::Scene& scene, render::CairoRenderer& renderer,
-                              text::PangoTextRenderer& text, double scale, bool exposed) {
+bool WindowPresenter::present(const scene::Scene& scene, render::CairoRenderer& renderer, text::PangoTextRenderer& text,
+                              double scale, bool exposed) {
   if (!frame_ && !refresh()) return false;
   if (!surface_ && !refresh()) return false;
   if (exposed) surface_stale_ = true;

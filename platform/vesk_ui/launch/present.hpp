@@ -34,8 +34,8 @@ class WindowPresenter {
   // Redraws what changed since the last frame presented and shows it.
   // `exposed`: the window lost its pixels, show the whole frame again.
   // True when anything was put on the window.
-  bool present(const scene::Scene& scene, render::CairoRenderer& renderer, text::PangoTextRenderer& text,
-               double scale, bool exposed);
+  bool present(const scene::Scene& scene, render::CairoRenderer& renderer, text::PangoTextRenderer& text, double scale,
+               bool exposed);
 
   // Frames rasterised (a skipped frame counts not) and pixels copied, for tests and reports.
   std::uint64_t frames_drawn() const { return drawn_; }

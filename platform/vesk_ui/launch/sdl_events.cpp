@@ -18,9 +18,12 @@ std::string prefixed(const char* prefix, char c) {
 }  // namespace
 
 std::optional<std::string> w3c_code(SDL_Scancode sc) {
-  if (sc >= SDL_SCANCODE_A && sc <= SDL_SCANCODE_Z) return prefixed("Key", static_cast<char>('A' + (sc - SDL_SCANCODE_A)));
-  if (sc >= SDL_SCANCODE_1 && sc <= SDL_SCANCODE_9) return prefixed("Digit", static_cast<char>('1' + (sc - SDL_SCANCODE_1)));
-  if (sc >= SDL_SCANCODE_F1 && sc <= SDL_SCANCODE_F9) return prefixed("F", static_cast<char>('1' + (sc - SDL_SCANCODE_F1)));
+  if (sc >= SDL_SCANCODE_A && sc <= SDL_SCANCODE_Z)
+    return prefixed("Key", static_cast<char>('A' + (sc - SDL_SCANCODE_A)));
+  if (sc >= SDL_SCANCODE_1 && sc <= SDL_SCANCODE_9)
+    return prefixed("Digit", static_cast<char>('1' + (sc - SDL_SCANCODE_1)));
+  if (sc >= SDL_SCANCODE_F1 && sc <= SDL_SCANCODE_F9)
+    return prefixed("F", static_cast<char>('1' + (sc - SDL_SCANCODE_F1)));
   if (sc == SDL_SCANCODE_F10) return "F10";
   if (sc == SDL_SCANCODE_F11) return "F11";
   if (sc == SDL_SCANCODE_F12) return "F12";
@@ -149,11 +152,9 @@ std::optional<event::Event> translate(const SDL_Event& e, const SDL_Event* next,
   consumed_next = false;
   const double k = physical_per_window > 0.0 ? physical_per_window : 1.0;
   switch (e.type) {
-    case SDL_MOUSEMOTION:
-      return event::PointerMoved{e.motion.x * k, e.motion.y * k};
+    case SDL_MOUSEMOTION: return event::PointerMoved{e.motion.x * k, e.motion.y * k};
     case SDL_MOUSEBUTTONDOWN:
-    case SDL_MOUSEBUTTONUP:
-      return event::PointerButton{button_number(e.button.button), e.type == SDL_MOUSEBUTTONDOWN};
+    case SDL_MOUSEBUTTONUP: return event::PointerButton{button_number(e.button.button), e.type == SDL_MOUSEBUTTONDOWN};
     case SDL_MOUSEWHEEL: {
       float x = e.wheel.preciseX;
       float y = e.wheel.preciseY;
@@ -197,8 +198,7 @@ std::optional<event::Event> translate(const SDL_Event& e, const SDL_Event* next,
       if (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED) return event::WindowFocus{true};
       if (e.window.event == SDL_WINDOWEVENT_FOCUS_LOST) return event::WindowFocus{false};
       return std::nullopt;
-    default:
-      return std::nullopt;
+    default: return std::nullopt;
   }
 }
 

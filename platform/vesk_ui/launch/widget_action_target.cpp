@@ -52,15 +52,15 @@ std::vector<vesk_actions::Resource> WidgetActionTarget::tree() {
 }
 
 InvokeReply WidgetActionTarget::invoke(std::string_view resource_id, std::string_view action_id,
-                                       const vesk_actions::ActionArgs& args,
-                                       const vesk_actions::ActionSource& caller) {
+                                       const vesk_actions::ActionArgs& args, const vesk_actions::ActionSource& caller) {
   // Texts end up in JSON payloads and in the document: refused here unless UTF-8.
   if (!valid_utf8(resource_id) || !valid_utf8(action_id)) {
     return refused("invalid_argument", "Resource and action ids must be valid UTF-8 text.");
   }
   for (const auto& [name, value] : args.entries()) {
     if (!valid_utf8(name)) return refused("invalid_argument", "Argument names must be valid UTF-8 text.");
-    if (!valid_utf8(value)) return refused("invalid_argument", "Argument " + in_quotes(name) + " is not valid UTF-8 text.");
+    if (!valid_utf8(value))
+      return refused("invalid_argument", "Argument " + in_quotes(name) + " is not valid UTF-8 text.");
   }
 
   const std::vector<vesk_actions::Resource> roots = tree();
@@ -71,7 +71,8 @@ InvokeReply WidgetActionTarget::invoke(std::string_view resource_id, std::string
   if (!resource) return refused("unknown_resource", "There is no resource " + in_quotes(resource_id) + ".");
   const vesk_actions::ActionSpec* chosen = resource->find_action(action_id);
   if (!chosen) {
-    return refused("unknown_action", "Resource " + in_quotes(resource_id) + " has no action " + in_quotes(action_id) + ".");
+    return refused("unknown_action",
+                   "Resource " + in_quotes(resource_id) + " has no action " + in_quotes(action_id) + ".");
   }
   if (chosen->contract.unavailable) {
     return refused(chosen->contract.unavailable->reason_code, chosen->contract.unavailable->message);
@@ -152,8 +153,7 @@ InvokeReply WidgetActionTarget::start_effect(const vesk_actions::EncodedAction& 
       records_.push_back(record);
       trim();
       return {std::string(outcome::kStarted), {}, {}, record.handle};
-    case widget::StartOutcome::Kind::Completed:
-      return {std::string(outcome::kCompleted), {}, {}, 0};
+    case widget::StartOutcome::Kind::Completed: return {std::string(outcome::kCompleted), {}, {}, 0};
     case widget::StartOutcome::Kind::Failed:
       // With an operation of ours in flight, a refused start is the
       // one-at-a-time rule: nothing was tried.

@@ -20,10 +20,14 @@ bool finite_shape(const Shape& s) {
   return std::visit(
       [](const auto& v) {
         using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, Rect>) return finite(v);
-        else if constexpr (std::is_same_v<T, RoundedRect>) return finite(v.rect) && finite(v.radius);
-        else if constexpr (std::is_same_v<T, Circle>) return finite(v.center) && finite(v.radius);
-        else if constexpr (std::is_same_v<T, Line>) return finite(v.p0) && finite(v.p1);
+        if constexpr (std::is_same_v<T, Rect>)
+          return finite(v);
+        else if constexpr (std::is_same_v<T, RoundedRect>)
+          return finite(v.rect) && finite(v.radius);
+        else if constexpr (std::is_same_v<T, Circle>)
+          return finite(v.center) && finite(v.radius);
+        else if constexpr (std::is_same_v<T, Line>)
+          return finite(v.p0) && finite(v.p1);
         else {
           for (const PathEl& el : v.elements()) {
             for (const Point& p : el.p) {
@@ -100,8 +104,10 @@ void shape_path(cairo_t* cr, const Shape& s) {
                 break;
               case PathEl::Verb::QuadTo: {
                 double x0 = el.p[0].x, y0 = el.p[0].y;
-                if (have_point) cairo_get_current_point(cr, &x0, &y0);
-                else cairo_move_to(cr, x0, y0);
+                if (have_point)
+                  cairo_get_current_point(cr, &x0, &y0);
+                else
+                  cairo_move_to(cr, x0, y0);
                 const Point c = el.p[0], p = el.p[1];
                 cairo_curve_to(cr, x0 + 2.0 / 3.0 * (c.x - x0), y0 + 2.0 / 3.0 * (c.y - y0),
                                p.x + 2.0 / 3.0 * (c.x - p.x), p.y + 2.0 / 3.0 * (c.y - p.y), p.x, p.y);
@@ -252,9 +258,8 @@ CairoRenderer::CachedImage* CairoRenderer::cached_image(const Image& image) {
                                     static_cast<int>(image.height));
   if (!surface) return nullptr;
   cairo_surface_flush(surface.get());
-  (opaque ? rgba_to_xrgb32 : rgba_to_argb32)(px, image.width, image.height,
-                                              cairo_image_surface_get_data(surface.get()),
-                                              cairo_image_surface_get_stride(surface.get()));
+  (opaque ? rgba_to_xrgb32 : rgba_to_argb32)(px, image.width, image.height, cairo_image_surface_get_data(surface.get()),
+                                             cairo_image_surface_get_stride(surface.get()));
   cairo_surface_mark_dirty(surface.get());
   ++conversions_;
   auto [it, inserted] = images_.emplace(image.id, CachedImage{std::move(surface), opaque, frame_, std::nullopt});
@@ -477,8 +482,7 @@ void CairoRenderer::render(const Scene& scene, cairo_t* cr, const Affine& device
 Frame::Frame(std::uint32_t width, std::uint32_t height)
     : width_(std::clamp<std::uint32_t>(width, 1, kMaxImageSide)),
       height_(std::clamp<std::uint32_t>(height, 1, kMaxImageSide)),
-      surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(width_),
-                                          static_cast<int>(height_))) {}
+      surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(width_), static_cast<int>(height_))) {}
 
 void Frame::clear(const Color& color) {
   CairoPtr cr(cairo_create(surface_.get()));
@@ -529,8 +533,8 @@ std::expected<void, std::string> Frame::write_png(const std::string& path) const
 void render_damage(CairoRenderer& renderer, const Scene& scene, Frame& frame, double scale, const Color& clear,
                    const std::vector<PixelRect>& damage, const std::vector<Rect>& bounds) {
   if (damage.empty()) return;
-  if (damage.size() == 1 && damage[0] == PixelRect{0, 0, static_cast<int>(frame.width()),
-                                                    static_cast<int>(frame.height())}) {
+  if (damage.size() == 1 &&
+      damage[0] == PixelRect{0, 0, static_cast<int>(frame.width()), static_cast<int>(frame.height())}) {
     render_frame(renderer, scene, frame, scale, clear);  // no clip or culling to pay for
     return;
   }

@@ -129,11 +129,9 @@ void render_damage(CairoRenderer& renderer, const scene::Scene& scene, Frame& fr
                    const std::vector<scene::Rect>& bounds);
 
 // Premultiplies straight RGBA into ARGB32 (native endian) rows of `stride` bytes.
-void rgba_to_argb32(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* out,
-                    int stride);
+void rgba_to_argb32(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* out, int stride);
 // RGBA whose alpha is taken as 255 into RGB24 rows (alpha byte set to 255).
-void rgba_to_xrgb32(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* out,
-                    int stride);
+void rgba_to_xrgb32(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* out, int stride);
 // True when every one of `pixels` RGBA pixels has alpha 255.
 bool all_opaque(const std::uint8_t* rgba, std::size_t pixels);
 

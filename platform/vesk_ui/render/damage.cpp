@@ -86,8 +86,7 @@ Rect command_box(const Command& cmd, text::PangoTextRenderer& text, const Affine
           // Half the width, times the miter limit for miter joins, or the
           // diagonal of a square cap.
           const double reach = c.style.width / 2.0 *
-                               std::max(c.style.join == Join::Miter ? c.style.miter_limit : 1.0,
-                                        std::numbers::sqrt2);
+                               std::max(c.style.join == Join::Miter ? c.style.miter_limit : 1.0, std::numbers::sqrt2);
           if (!finite(reach)) return kNothing;
           return device_box(device * c.transform, shape_box(c.shape).inset(-reach));
         } else if constexpr (std::is_same_v<T, PushLayerCmd>) {
@@ -151,8 +150,8 @@ std::vector<PixelRect> merge_damage(const std::vector<Rect>& rects, int width, i
   return out;
 }
 
-std::vector<PixelRect> DamageTracker::update(const Scene& scene, text::PangoTextRenderer& text,
-                                             const Affine& device, int width, int height, bool full) {
+std::vector<PixelRect> DamageTracker::update(const Scene& scene, text::PangoTextRenderer& text, const Affine& device,
+                                             int width, int height, bool full) {
   const std::uint64_t fingerprint = scene.fingerprint();
   const bool same_frame = valid_ && width == width_ && height == height_ && device == device_;
   if (same_frame && !full && fingerprint == fingerprint_) return {};

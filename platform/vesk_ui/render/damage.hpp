@@ -33,8 +33,8 @@ class DamageTracker {
   // Compares `scene` with the scene of the last call. Empty when every
   // command matches; the whole frame on the first call, after forget(), when
   // the size or device transform changed, or when `full` is set.
-  std::vector<PixelRect> update(const scene::Scene& scene, text::PangoTextRenderer& text,
-                                const scene::Affine& device, int width, int height, bool full);
+  std::vector<PixelRect> update(const scene::Scene& scene, text::PangoTextRenderer& text, const scene::Affine& device,
+                                int width, int height, bool full);
   // The next update redraws everything (the pixels were lost).
   void forget() { valid_ = false; }
   // Device bounds of the commands of the last scene given to update().

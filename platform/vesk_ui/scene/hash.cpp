@@ -105,8 +105,7 @@ std::uint64_t hash_command(const Command& cmd) {
           add_shape(h, c.shape);
         } else if constexpr (std::is_same_v<T, StrokeCmd>) {
           h.add(c.style.width);
-          h.add((std::uint64_t{static_cast<std::uint8_t>(c.style.join)} << 8) |
-                static_cast<std::uint8_t>(c.style.cap));
+          h.add((std::uint64_t{static_cast<std::uint8_t>(c.style.join)} << 8) | static_cast<std::uint8_t>(c.style.cap));
           h.add(c.style.miter_limit);
           h.add(c.transform);
           add_brush(h, c.brush);

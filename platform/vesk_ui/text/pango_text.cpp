@@ -58,7 +58,7 @@ struct PangoTextRenderer::Impl {
   struct Entry {
     GPtr<PangoLayout> layout;
     TextSize size;
-    std::optional<scene::Rect> bounds;  // ink and logical boxes together, once asked for
+    std::optional<scene::Rect> bounds;            // ink and logical boxes together, once asked for
     std::list<const std::string*>::iterator use;  // place in `recent`
   };
   std::unordered_map<std::string, Entry> layouts;
@@ -131,8 +131,7 @@ struct PangoTextRenderer::Impl {
     GPtr<PangoLayout> layout = make_layout(text, s, spacing_for(s));
     PangoRectangle logical;
     pango_layout_get_extents(layout.get(), nullptr, &logical);
-    TextSize size{static_cast<double>(logical.width) / PANGO_SCALE,
-                  static_cast<double>(logical.height) / PANGO_SCALE};
+    TextSize size{static_cast<double>(logical.width) / PANGO_SCALE, static_cast<double>(logical.height) / PANGO_SCALE};
     auto [it, inserted] = layouts.emplace(std::move(key), Entry{std::move(layout), size, std::nullopt, {}});
     (void)inserted;
     recent.push_front(&it->first);

@@ -14,9 +14,7 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 }  // namespace
 
 // Text here also refuses NUL, which the shared checker accepts.
-bool is_valid_utf8(std::string_view text) {
-  return text.find('\0') == std::string_view::npos && utf8::is_valid(text);
-}
+bool is_valid_utf8(std::string_view text) { return text.find('\0') == std::string_view::npos && utf8::is_valid(text); }
 
 std::string sanitize_utf8(std::string_view text) {
   if (is_valid_utf8(text)) return std::string(text);
@@ -73,9 +71,9 @@ void TextRenderer::draw_text(scene::Scene& scene, std::string_view text, float s
   draw_text_styled(scene, text, TextStyle{size, kDefaultWeight, FontFamily::Sans, max_width}, color, transform);
 }
 
-void TextRenderer::draw_text_weighted(scene::Scene& scene, std::string_view text, float size,
-                                      const scene::Color& color, const scene::Affine& transform,
-                                      std::optional<double> max_width, std::uint8_t weight) {
+void TextRenderer::draw_text_weighted(scene::Scene& scene, std::string_view text, float size, const scene::Color& color,
+                                      const scene::Affine& transform, std::optional<double> max_width,
+                                      std::uint8_t weight) {
   draw_text_styled(scene, text, TextStyle{size, weight, FontFamily::Sans, max_width}, color, transform);
 }
 

@@ -53,16 +53,15 @@ class TextRenderer {
   virtual ~TextRenderer() = default;
 
   TextSize measure(std::string_view text, float size, std::optional<double> max_width);
-  TextSize measure_weighted(std::string_view text, float size, std::optional<double> max_width,
-                            std::uint8_t weight);
+  TextSize measure_weighted(std::string_view text, float size, std::optional<double> max_width, std::uint8_t weight);
   TextSize measure_styled(std::string_view text, const TextStyle& style);
 
   void draw_text(scene::Scene& scene, std::string_view text, float size, const scene::Color& color,
                  const scene::Affine& transform, std::optional<double> max_width);
   void draw_text_weighted(scene::Scene& scene, std::string_view text, float size, const scene::Color& color,
                           const scene::Affine& transform, std::optional<double> max_width, std::uint8_t weight);
-  void draw_text_styled(scene::Scene& scene, std::string_view text, const TextStyle& style,
-                        const scene::Color& color, const scene::Affine& transform);
+  void draw_text_styled(scene::Scene& scene, std::string_view text, const TextStyle& style, const scene::Color& color,
+                        const scene::Affine& transform);
 
   // Single-line caret geometry, logical pixels from the text's left edge.
   // `byte_index` is clamped to the text and moved back to a character start.

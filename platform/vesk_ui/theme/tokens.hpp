@@ -11,13 +11,13 @@ namespace vesk_ui::tokens {
 namespace colors {
 
 struct Colors {
-  scene::Color background;        // window background, field cards
-  scene::Color surface;           // rails, bars, rows, cards
-  scene::Color surface_raised;    // neutral buttons, hovered surfaces
-  scene::Color border;            // hairlines and outlines
+  scene::Color background;      // window background, field cards
+  scene::Color surface;         // rails, bars, rows, cards
+  scene::Color surface_raised;  // neutral buttons, hovered surfaces
+  scene::Color border;          // hairlines and outlines
   scene::Color text_primary;
   scene::Color text_secondary;
-  scene::Color text_on_accent;    // labels on accent, success and danger fills
+  scene::Color text_on_accent;  // labels on accent, success and danger fills
   scene::Color accent;
   scene::Color accent_secondary;  // the second accent
   scene::Color success;

@@ -17,12 +17,12 @@ inline Lead lead_of(std::uint8_t c) {
   if (c < 0x80) return {1, 0, 0};
   if (c >= 0xC2 && c <= 0xDF) return {2, 0x80, 0xBF};
   if (c >= 0xE0 && c <= 0xEF) {
-    return {3, static_cast<std::uint8_t>(c == 0xE0 ? 0xA0 : 0x80),   // overlong
-            static_cast<std::uint8_t>(c == 0xED ? 0x9F : 0xBF)};     // surrogates
+    return {3, static_cast<std::uint8_t>(c == 0xE0 ? 0xA0 : 0x80),  // overlong
+            static_cast<std::uint8_t>(c == 0xED ? 0x9F : 0xBF)};    // surrogates
   }
   if (c >= 0xF0 && c <= 0xF4) {
-    return {4, static_cast<std::uint8_t>(c == 0xF0 ? 0x90 : 0x80),   // overlong
-            static_cast<std::uint8_t>(c == 0xF4 ? 0x8F : 0xBF)};     // past U+10FFFF
+    return {4, static_cast<std::uint8_t>(c == 0xF0 ? 0x90 : 0x80),  // overlong
+            static_cast<std::uint8_t>(c == 0xF4 ? 0x8F : 0xBF)};    // past U+10FFFF
   }
   return {0, 0, 0};
 }

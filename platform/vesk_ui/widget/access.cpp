@@ -68,9 +68,9 @@ std::string_view role_name(Role role) {
 }
 
 namespace {
-constexpr std::array<std::string_view, 11> kActionNames = {
-    "activate", "focus", "toggle", "expand", "collapse", "increment",
-    "decrement", "set-value", "scroll-into-view", "select", "dismiss"};
+constexpr std::array<std::string_view, 11> kActionNames = {"activate",         "focus",     "toggle",    "expand",
+                                                           "collapse",         "increment", "decrement", "set-value",
+                                                           "scroll-into-view", "select",    "dismiss"};
 }
 
 std::string_view action_kind_name(ActionKind kind) {

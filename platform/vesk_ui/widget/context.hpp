@@ -40,9 +40,9 @@ class MemoryClipboard final : public Clipboard {
 
 struct EventContext {
   event::Modifiers modifiers;
-  double scale = 1.0;                     // physical pixels per logical pixel
-  doc::Document* document = nullptr;      // the application's document, when one is open
-  bool handled = false;                   // set by whoever consumes the event
+  double scale = 1.0;                 // physical pixels per logical pixel
+  doc::Document* document = nullptr;  // the application's document, when one is open
+  bool handled = false;               // set by whoever consumes the event
   Instant now = Clock::now();
   // The last pointer position, logical pixels (none before the pointer entered).
   std::optional<scene::Point> pointer;

@@ -24,8 +24,8 @@ void centred_label(scene::Scene& scene, const scene::Affine& transform, text::Te
   const text::TextSize m = text.measure_weighted(label, size, std::nullopt, kLabelWeight);
   const scene::Point c = r.center();
   text.draw_text_weighted(scene, label, size, color,
-                          transform * scene::Affine::translate(c.x - m.width / 2.0, c.y - m.height / 2.0),
-                          std::nullopt, kLabelWeight);
+                          transform * scene::Affine::translate(c.x - m.width / 2.0, c.y - m.height / 2.0), std::nullopt,
+                          kLabelWeight);
 }
 }  // namespace
 
@@ -73,8 +73,8 @@ void toggle_group::ToggleGroup::paint(scene::Scene& scene, const scene::Affine& 
   Rect outer = segments.front().normalized();
   for (const Rect& s : segments) {
     const Rect n = s.normalized();
-    outer = Rect{std::min(outer.x0, n.x0), std::min(outer.y0, n.y0), std::max(outer.x1, n.x1),
-                 std::max(outer.y1, n.y1)};
+    outer =
+        Rect{std::min(outer.x0, n.x0), std::min(outer.y0, n.y0), std::max(outer.x1, n.x1), std::max(outer.y1, n.y1)};
   }
   scene.fill(transform, c.background, RoundedRect{outer, radius_for(outer, corner_radius)});
   scene.stroke(scene::StrokeStyle::of_width(1.0), transform, c.border, surface::edge_outline(outer, corner_radius));

@@ -79,7 +79,18 @@ enum class NamedKey : std::uint8_t {
   Alt,
   Super,
   CapsLock,
-  F1, F2, F3, F4, F5, F6, F7, F8, F9, F10, F11, F12,
+  F1,
+  F2,
+  F3,
+  F4,
+  F5,
+  F6,
+  F7,
+  F8,
+  F9,
+  F10,
+  F11,
+  F12,
 };
 
 std::string_view named_key_name(NamedKey key);

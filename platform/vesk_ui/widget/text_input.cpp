@@ -22,9 +22,12 @@ std::string single_line(std::string_view raw) {
   out.reserve(valid.size());
   for (char c : valid) {
     const auto b = static_cast<unsigned char>(c);
-    if (c == '\n' || c == '\r' || c == '\t') out.push_back(' ');
-    else if (b < 0x20 || b == 0x7F) continue;
-    else out.push_back(c);
+    if (c == '\n' || c == '\r' || c == '\t')
+      out.push_back(' ');
+    else if (b < 0x20 || b == 0x7F)
+      continue;
+    else
+      out.push_back(c);
   }
   return out;
 }
@@ -150,9 +153,7 @@ bool TextInput::on_key(const event::Key& key, EventContext& context) {
     const char c = static_cast<char>(std::tolower(static_cast<unsigned char>((*ch)[0])));
     const auto sel = selection();
     switch (c) {
-      case 'a':
-        select_all();
-        return true;
+      case 'a': select_all(); return true;
       case 'c':
       case 'x':
         if (sel && context.clipboard) context.clipboard->set_text(text_.substr(sel->first, sel->second - sel->first));
@@ -163,8 +164,7 @@ bool TextInput::on_key(const event::Key& key, EventContext& context) {
           if (auto pasted = context.clipboard->get_text()) insert(*pasted);
         }
         return true;
-      default:
-        return false;
+      default: return false;
     }
   }
   if (const auto* named = std::get_if<event::NamedKey>(&key.logical)) {
@@ -182,27 +182,24 @@ bool TextInput::on_key(const event::Key& key, EventContext& context) {
         return true;
       case NamedKey::ArrowLeft: {
         const auto sel = selection();
-        if (sel && !m.shift) move_to(sel->first, false);
-        else move_to(prev_boundary(cursor_), m.shift);
+        if (sel && !m.shift)
+          move_to(sel->first, false);
+        else
+          move_to(prev_boundary(cursor_), m.shift);
         return true;
       }
       case NamedKey::ArrowRight: {
         const auto sel = selection();
-        if (sel && !m.shift) move_to(sel->second, false);
-        else move_to(next_boundary(cursor_), m.shift);
+        if (sel && !m.shift)
+          move_to(sel->second, false);
+        else
+          move_to(next_boundary(cursor_), m.shift);
         return true;
       }
-      case NamedKey::Home:
-        move_to(0, m.shift);
-        return true;
-      case NamedKey::End:
-        move_to(text_.size(), m.shift);
-        return true;
-      case NamedKey::Space:
-        insert(key.text && !key.text->empty() ? *key.text : std::string(" "));
-        return true;
-      default:
-        return false;  // Enter, Tab, Escape and the rest belong to the caller
+      case NamedKey::Home: move_to(0, m.shift); return true;
+      case NamedKey::End: move_to(text_.size(), m.shift); return true;
+      case NamedKey::Space: insert(key.text && !key.text->empty() ? *key.text : std::string(" ")); return true;
+      default: return false;  // Enter, Tab, Escape and the rest belong to the caller
     }
   }
   if (key.text && !key.text->empty() && !single_line(*key.text).empty()) {
@@ -264,8 +261,7 @@ void TextInput::draw(scene::Scene& scene, const Affine& transform, text::TextRen
   // What is shown: the text with the composition inserted at the caret.
   const bool composing = focused_ && !preedit_.empty();
   const std::string shown = composing ? text_.substr(0, cursor_) + preedit_ + text_.substr(cursor_) : text_;
-  const std::size_t caret_index =
-      composing ? cursor_ + preedit_cursor_.value_or(preedit_.size()) : cursor_;
+  const std::size_t caret_index = composing ? cursor_ + preedit_cursor_.value_or(preedit_.size()) : cursor_;
   const double caret = text.caret_x(shown, st, caret_index);
   const double total = text.measure_styled(shown, st).width;
   const double visible = std::max(0.0, rect_.width());
@@ -286,7 +282,8 @@ void TextInput::draw(scene::Scene& scene, const Affine& transform, text::TextRen
     scene.fill(transform, c.accent.with_alpha(0.35f), Rect{x0 + a, y, x0 + b, y + line_h});
   }
   if (shown.empty()) {
-    if (!placeholder_.empty()) text.draw_text_styled(scene, placeholder_, st, c.text_secondary, transform * Affine::translate(rect_.x0, y));
+    if (!placeholder_.empty())
+      text.draw_text_styled(scene, placeholder_, st, c.text_secondary, transform * Affine::translate(rect_.x0, y));
   } else {
     text.draw_text_styled(scene, shown, st, c.text_primary, transform * Affine::translate(x0, y));
   }

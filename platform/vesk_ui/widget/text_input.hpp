@@ -59,8 +59,8 @@ class TextInput {
   const scene::Rect& rect() const { return rect_; }
   double scroll_x() const { return scroll_x_; }
 
-  void draw(scene::Scene& scene, const scene::Affine& transform, text::TextRenderer& text,
-            const tokens::Tokens& tokens, const PaintContext& paint);
+  void draw(scene::Scene& scene, const scene::Affine& transform, text::TextRenderer& text, const tokens::Tokens& tokens,
+            const PaintContext& paint);
 
   // True (and context.handled set) when the field consumed the event.
   bool handle_event(const event::Event& event, EventContext& context);

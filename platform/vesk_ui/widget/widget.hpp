@@ -112,8 +112,8 @@ class Widget {
   virtual Rect bounds() const { return bounds_; }
 
   // ---- painting ----
-  virtual void draw(scene::Scene& scene, const Affine& base, text::TextRenderer& text,
-                    const tokens::Tokens& tokens, PaintContext& paint) {
+  virtual void draw(scene::Scene& scene, const Affine& base, text::TextRenderer& text, const tokens::Tokens& tokens,
+                    PaintContext& paint) {
     (void)scene, (void)base, (void)text, (void)tokens, (void)paint;
   }
   // The framework's entry point for a frame; default: draw.

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> held_pixels;
   for (int updates = 0; updates < 64; ++updates) {
     const std::uint64_t before = recycled.generation();
-    slot = recycled;  // as the frame slot holds it
+    slot = recycled;         // as the frame slot holds it
     if (updates % 3 == 0) {  // as the painter keeps one for a while
       held = slot;
       held_pixels.assign(held->pixels().begin(), held->pixels().end());

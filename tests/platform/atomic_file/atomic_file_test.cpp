@@ -137,8 +137,7 @@ TEST(AtomicFile, FolderThatCannotBeSyncedAfterTheRenameIsOnlyAWarning) {
   // Files can be made and renamed in it, but the folder cannot be opened.
   ::chmod(dir.c_str(), 0300);
   std::expected<atomic_file::Replaced, std::string> r;
-  testsupport::run_without_permission_override(
-      [&] { r = atomic_file::write_with_mode(file, bytes_of("new"), 0640); });
+  testsupport::run_without_permission_override([&] { r = atomic_file::write_with_mode(file, bytes_of("new"), 0640); });
   ::chmod(dir.c_str(), 0700);
   ASSERT_TRUE(r) << r.error();
   ASSERT_TRUE(r->warning);
@@ -163,8 +162,7 @@ TEST(AtomicFile, RemovesStaleTemporariesOnly) {
   std::ofstream(tmp.path / ".other.tmp-0123456789abcdef") << "not ours";
   std::ofstream(tmp.path / ".doc.tmp-short") << "not ours";
   EXPECT_EQ(atomic_file::remove_stale_temporaries(file), 1u);
-  EXPECT_EQ(tmp.names(),
-            (std::vector<std::string>{".doc.tmp-short", ".other.tmp-0123456789abcdef", "doc"}));
+  EXPECT_EQ(tmp.names(), (std::vector<std::string>{".doc.tmp-short", ".other.tmp-0123456789abcdef", "doc"}));
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ TEST(I420Rgba, LimitedRangeEndpointsMapToFullRange) {
   };
   // Y 16 is black and 235 white; values outside the range clamp.
   const Case cases[] = {
-      {16, 128, 128, 0, 0, 0},       {235, 128, 128, 255, 255, 255}, {0, 128, 128, 0, 0, 0},
+      {16, 128, 128, 0, 0, 0},        {235, 128, 128, 255, 255, 255}, {0, 128, 128, 0, 0, 0},
       {255, 128, 128, 255, 255, 255}, {81, 90, 240, 255, 0, 0},       {41, 240, 110, 0, 0, 255},
   };
   for (const Case& c : cases) {
@@ -30,8 +30,8 @@ TEST(I420Rgba, LimitedRangeEndpointsMapToFullRange) {
 }
 
 TEST(I420Rgba, RoundTripKeepsSolidColours) {
-  const std::uint8_t colours[][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
-                                     {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0},
+  const std::uint8_t colours[][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255},  {0, 255, 0},
+                                     {255, 0, 255},   {255, 0, 0},   {0, 0, 255},    {0, 0, 0},
                                      {255, 128, 0},   {40, 40, 40},  {128, 128, 128}};
   for (const auto& c : colours) {
     SCOPED_TRACE(std::to_string(c[0]) + "," + std::to_string(c[1]) + "," + std::to_string(c[2]));

@@ -182,7 +182,8 @@ TEST(H264Decoder, RefusesOversizedParameterSetsBeforeDecoding) {
   };
   const Case cases[] = {
       {"8208 wide", {.width_mbs_minus1 = 512, .height_map_units_minus1 = 0}},
-      {"8208 tall through field coding", {.width_mbs_minus1 = 0, .height_map_units_minus1 = 256, .frame_mbs_only = false}},
+      {"8208 tall through field coding",
+       {.width_mbs_minus1 = 0, .height_map_units_minus1 = 256, .frame_mbs_only = false}},
       {"width near 2^36", {.width_mbs_minus1 = 0xfffffffe}},
   };
   for (const Case& c : cases) {

@@ -18,9 +18,7 @@ inline constexpr BarColor kBars[8] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 2
 inline constexpr BarColor kBlockColor = {255, 128, 0};
 inline constexpr std::uint32_t kBlockSide = 32;
 
-inline std::uint32_t block_x(std::uint32_t frame, std::uint32_t width) {
-  return (frame * 16) % (width - kBlockSide);
-}
+inline std::uint32_t block_x(std::uint32_t frame, std::uint32_t width) { return (frame * 16) % (width - kBlockSide); }
 
 // Bars fill the picture; the block sits at rows [16, 48).
 inline std::vector<std::uint8_t> bars_picture(std::uint32_t w, std::uint32_t h, std::uint32_t frame) {
@@ -42,8 +40,7 @@ inline std::vector<std::uint8_t> bars_picture(std::uint32_t w, std::uint32_t h, 
   return rgba;
 }
 
-inline std::vector<encoder::EncodedFrame> encode_bars(std::uint32_t w, std::uint32_t h,
-                                                      std::uint32_t frames,
+inline std::vector<encoder::EncodedFrame> encode_bars(std::uint32_t w, std::uint32_t h, std::uint32_t frames,
                                                       std::uint32_t idr_interval) {
   auto enc = encoder::H264Encoder::create({w, h, 30.0f, idr_interval, 2'000'000});
   std::vector<encoder::EncodedFrame> out;

@@ -187,9 +187,9 @@ Desktop::Desktop(std::filesystem::path dir, bool any_user) : dir_(std::move(dir)
   // never race for a display or a bus.
   int fds[2];
   if (pipe(fds) != 0) return;
-  xvfb_ = Child::spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0",
-                        "1280x800x24", "-noreset"},
-                       {}, (dir_ / "xvfb.log").string(), fds[1]);
+  xvfb_ = Child::spawn(
+      {"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0", "1280x800x24", "-noreset"}, {},
+      (dir_ / "xvfb.log").string(), fds[1]);
   close(fds[1]);
   auto number = read_line(fds[0], 20s);
   close(fds[0]);
@@ -200,12 +200,13 @@ Desktop::Desktop(std::filesystem::path dir, bool any_user) : dir_(std::move(dir)
   std::string config = "--session";
   if (any_user) {
     const auto file = dir_ / "any-user-bus.conf";
-    std::ofstream(file) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                           "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
-                           "<policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                           "<allow eavesdrop=\"true\"/>"
-                           "<allow own=\"*\"/></policy></busconfig>\n";
+    std::ofstream(file)
+        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+           "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
+           "<policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+           "<allow eavesdrop=\"true\"/>"
+           "<allow own=\"*\"/></policy></busconfig>\n";
     config = "--config-file=" + file.string();
   }
   if (pipe(fds) != 0) return;
@@ -222,8 +223,6 @@ Desktop::~Desktop() {
   xvfb_.stop();
 }
 
-std::vector<std::string> Desktop::env() const {
-  return {"DISPLAY=" + display_, "DBUS_SESSION_BUS_ADDRESS=" + bus_};
-}
+std::vector<std::string> Desktop::env() const { return {"DISPLAY=" + display_, "DBUS_SESSION_BUS_ADDRESS=" + bus_}; }
 
 }  // namespace bustest

@@ -63,14 +63,13 @@ class ActionBus : public ::testing::Test {
   }
 
   std::vector<std::string> app_env() const {
-    std::vector<std::string> e = env({"XDG_DATA_HOME=" + (dir_ / "data").string(),
-                                      "XDG_STATE_HOME=" + (dir_ / "state").string(),
-                                      "REMOTE_SSH_KNOWN_HOSTS=" + (dir_ / "state" / "known-hosts.json").string(),
-                                      "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy", "SDL_RENDER_DRIVER=software",
-                                      // Actions only: these apps stay off the accessibility bus.
-                                      "NO_AT_BRIDGE=1",
-                                      std::string("FONTCONFIG_FILE=") + REMOTE_TEST_FONTS_CONF,
-                                      "VESK_UI_DUMP_SCENE=" + scene_path().string()});
+    std::vector<std::string> e =
+        env({"XDG_DATA_HOME=" + (dir_ / "data").string(), "XDG_STATE_HOME=" + (dir_ / "state").string(),
+             "REMOTE_SSH_KNOWN_HOSTS=" + (dir_ / "state" / "known-hosts.json").string(), "SDL_VIDEODRIVER=x11",
+             "SDL_AUDIODRIVER=dummy", "SDL_RENDER_DRIVER=software",
+             // Actions only: these apps stay off the accessibility bus.
+             "NO_AT_BRIDGE=1", std::string("FONTCONFIG_FILE=") + REMOTE_TEST_FONTS_CONF,
+             "VESK_UI_DUMP_SCENE=" + scene_path().string()});
     e.insert(e.end(), app_extra_.begin(), app_extra_.end());
     return e;
   }
@@ -82,7 +81,8 @@ class ActionBus : public ::testing::Test {
   void start_app() {
     app_ = Child::spawn({REMOTE_APP}, app_env(), app_log().string());
     ASSERT_TRUE(bustest::wait_until([&] { return tree().status == 0 || !app_.running(); }, 60s))
-        << "the application never answered; log:\n" << bustest::slurp(app_log());
+        << "the application never answered; log:\n"
+        << bustest::slurp(app_log());
     ASSERT_TRUE(app_.running()) << bustest::slurp(app_log());
   }
 
@@ -93,8 +93,9 @@ class ActionBus : public ::testing::Test {
   Result tree() { return cli({"tree"}); }
 
   Result gdbus(const std::string& method, std::vector<std::string> args = {}) {
-    std::vector<std::string> argv{"gdbus", "call", "--session", "--dest", kBusName, "--object-path", kPath,
-                                  "--method", std::string(kInterface) + "." + method};
+    std::vector<std::string> argv{"gdbus",  "call",     "--session",
+                                  "--dest", kBusName,   "--object-path",
+                                  kPath,    "--method", std::string(kInterface) + "." + method};
     argv.insert(argv.end(), args.begin(), args.end());
     return bustest::run(argv, env());
   }
@@ -223,7 +224,8 @@ TEST_F(ActionBus, RenameIsSavedAtOnceAndSurvivesARestart) {
   ASSERT_TRUE(stored.has_value());
   std::optional<vesk_actions::Provenance> rename;
   for (const auto& change : stored->document().changes()) {
-    if (auto p = vesk_actions::parse_provenance(change.message); p && p->context && p->context->label == "Rename connection") {
+    if (auto p = vesk_actions::parse_provenance(change.message);
+        p && p->context && p->context->label == "Rename connection") {
       rename = p;
     }
   }
@@ -331,7 +333,8 @@ TEST_F(ActionBus, WithoutARunningApplicationTheClientSaysSo) {
   const Result r = cli({"tree"});
   EXPECT_EQ(r.status, 3);
   EXPECT_NE(r.err.find("no running application"), std::string::npos) << r.err;
-  const Result none = bustest::run({REMOTE_ACTIONS, "tree"}, env({"DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus"}));
+  const Result none =
+      bustest::run({REMOTE_ACTIONS, "tree"}, env({"DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus"}));
   EXPECT_EQ(none.status, 3);
 }
 
@@ -339,13 +342,12 @@ TEST_F(ActionBus, WithoutASessionBusTheApplicationRunsAndWarnsOnce) {
   app_extra_.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir_ / "no-bus").string());
   app_ = Child::spawn({REMOTE_APP}, app_env(), app_log().string());
   // The window is titled with the application's name, not its id.
-  const Result found = bustest::run({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Remote$"},
-                                    env(), 30s);
+  const Result found = bustest::run({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Remote$"}, env(), 30s);
   EXPECT_EQ(found.status, 0) << "no window appeared: " << bustest::slurp(app_log());
   // Painted: the screen is no longer the server's black.
   EXPECT_TRUE(bustest::wait_until([&] {
-    const Result mean = bustest::run({"import", "-window", "root", "-colorspace", "gray", "-format", "%[fx:mean]", "info:"},
-                                     env(), 30s);
+    const Result mean = bustest::run(
+        {"import", "-window", "root", "-colorspace", "gray", "-format", "%[fx:mean]", "info:"}, env(), 30s);
     return mean.status == 0 && std::strtod(mean.out.c_str(), nullptr) > 0.02;
   }));
   ASSERT_TRUE(app_.running());
@@ -394,8 +396,8 @@ class LiveActionBus : public ActionBus {
     user_ = sshtest::ensure_test_user();
     sshd_ = std::make_unique<sshtest::Sshd>();
     const auto pins = dir_ / "state" / "known-hosts.json";
-    ASSERT_TRUE(remote::ssh::KnownHosts::trust(pins, "127.0.0.1", sshd_->port(),
-                                               {"ssh-ed25519", sshd_->host_fingerprint()}));
+    ASSERT_TRUE(
+        remote::ssh::KnownHosts::trust(pins, "127.0.0.1", sshd_->port(), {"ssh-ed25519", sshd_->host_fingerprint()}));
     // The document holds one SSH profile for the server.
     remote::SavedConnection c;
     c.id = remote::Uuid::new_v4();
@@ -460,15 +462,17 @@ TEST_F(LiveActionBus, OneEffectAtATimeCancelAndAClientThatLeaves) {
 
   // A client that goes away while it waits: the attempt still ends cleanly
   // and frees the slot.
-  Child waiter = Child::spawn({REMOTE_ACTIONS, "invoke", resource, "connect", "--wait"}, env(),
-                              (dir_ / "waiter.log").string());
-  ASSERT_TRUE(bustest::wait_until([&] { return bustest::slurp(dir_ / "waiter.log").find("started") != std::string::npos; }));
+  Child waiter =
+      Child::spawn({REMOTE_ACTIONS, "invoke", resource, "connect", "--wait"}, env(), (dir_ / "waiter.log").string());
+  ASSERT_TRUE(
+      bustest::wait_until([&] { return bustest::slurp(dir_ / "waiter.log").find("started") != std::string::npos; }));
   waiter.signal(SIGKILL);
   waiter.wait_exit(5s);
   sshd_->resume();
   const std::string session = "remote.session:" + id_;
-  ASSERT_TRUE(bustest::wait_until([&] { return action_line(session, "send-text").find("  available") != std::string::npos; }))
-      << tree().out;
+  ASSERT_TRUE(bustest::wait_until([&] {
+    return action_line(session, "send-text").find("  available") != std::string::npos;
+  })) << tree().out;
   const Result sent = cli({"invoke", session, "send-text", "text=true\\n", "--wait"});
   EXPECT_EQ(sent.status, 0) << sent.err;
   ASSERT_TRUE(app_.running());

@@ -21,7 +21,12 @@ TEST(RemoteActionsCli, ParsesCommands) {
       {{"invoke", "remote.connections", "new"}, true, Command::Kind::Invoke, "remote.connections", "new", {}, false},
       // --wait anywhere; '=' inside a value stays; escapes are read in values only.
       {{"invoke", "--wait", "r", "send-text", "text=a=b\\n"},
-       true, Command::Kind::Invoke, "r", "send-text", {{"text", "a=b\n"}}, true},
+       true,
+       Command::Kind::Invoke,
+       "r",
+       "send-text",
+       {{"text", "a=b\n"}},
+       true},
       {{"invoke", "r", "rename", "value="}, true, Command::Kind::Invoke, "r", "rename", {{"value", ""}}, false},
       {{}, false, {}, "", "", {}, false},
       {{"tree", "extra"}, false, {}, "", "", {}, false},
@@ -44,7 +49,7 @@ TEST(RemoteActionsCli, ParsesCommands) {
 
 TEST(RemoteActionsCli, Unescapes) {
   const std::pair<std::string, std::string> cases[] = {
-      {"echo hi\\n", "echo hi\n"}, {"a\\tb\\r", "a\tb\r"}, {"\\e[A", "\x1b[A"},
+      {"echo hi\\n", "echo hi\n"},      {"a\\tb\\r", "a\tb\r"},   {"\\e[A", "\x1b[A"},
       {"back\\\\slash", "back\\slash"}, {"C:\\path", "C:\\path"}, {"trailing\\", "trailing\\"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(remote_actions::unescape(in), out) << in;

@@ -5,11 +5,11 @@
 namespace remote::actions {
 
 vesk_actions::ActionContext context_for(const RemoteAction& action) {
-    return vesk_actions::ActionContext::for_typed_action(kAppIdentifier, kAppName, action);
+  return vesk_actions::ActionContext::for_typed_action(kAppIdentifier, kAppName, action);
 }
 
 void warn_dispatch_failed(const vesk_actions::ActionError& error, std::string_view payload_kind) {
-    spdlog::warn("action dispatch failed error=\"{}\" kind={}", error.to_string(), payload_kind);
+  spdlog::warn("action dispatch failed error=\"{}\" kind={}", error.to_string(), payload_kind);
 }
 
 std::expected<void, vesk_actions::ActionError> dispatch_with_context(vesk_actions::ActionHost& host,
@@ -17,9 +17,9 @@ std::expected<void, vesk_actions::ActionError> dispatch_with_context(vesk_action
                                                                      std::string_view payload_kind,
                                                                      RemoteAction& action,
                                                                      vesk_actions::ActionContext context) {
-    auto result = host.dispatch_typed_action(document, payload_kind, action, std::move(context));
-    if (!result) warn_dispatch_failed(result.error(), payload_kind);
-    return result;
+  auto result = host.dispatch_typed_action(document, payload_kind, action, std::move(context));
+  if (!result) warn_dispatch_failed(result.error(), payload_kind);
+  return result;
 }
 
 }  // namespace remote::actions

@@ -23,8 +23,10 @@ void warn_dispatch_failed(const vesk_actions::ActionError& error, std::string_vi
 
 // Dispatches through the host. A failure is logged as a warning and also
 // returned, so that the caller can tell the user the change was not stored.
-[[nodiscard]] std::expected<void, vesk_actions::ActionError> dispatch_with_context(
-    vesk_actions::ActionHost& host, vesk_ui::doc::Document& document, std::string_view payload_kind,
-    RemoteAction& action, vesk_actions::ActionContext context);
+[[nodiscard]] std::expected<void, vesk_actions::ActionError> dispatch_with_context(vesk_actions::ActionHost& host,
+                                                                                   vesk_ui::doc::Document& document,
+                                                                                   std::string_view payload_kind,
+                                                                                   RemoteAction& action,
+                                                                                   vesk_actions::ActionContext context);
 
 }  // namespace remote::actions

@@ -6,9 +6,9 @@
 namespace remote::actions {
 
 void fatal(std::string_view message) {
-    std::fprintf(stderr, "%.*s\n", static_cast<int>(message.size()), message.data());
-    std::fflush(stderr);
-    std::abort();
+  std::fprintf(stderr, "%.*s\n", static_cast<int>(message.size()), message.data());
+  std::fflush(stderr);
+  std::abort();
 }
 
 }  // namespace remote::actions

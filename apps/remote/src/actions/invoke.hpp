@@ -19,38 +19,38 @@ namespace remote::actions {
 // Runs the operations that invoked actions hand back; the application core
 // implements it.
 class OperationSink {
-public:
-    virtual ~OperationSink() = default;
-    // The error is the sentence to show the client.
-    virtual std::expected<void, std::string> run_operation(OperationKind declared,
-                                                           const vesk_actions::EncodedAction& encoded) = 0;
+ public:
+  virtual ~OperationSink() = default;
+  // The error is the sentence to show the client.
+  virtual std::expected<void, std::string> run_operation(OperationKind declared,
+                                                         const vesk_actions::EncodedAction& encoded) = 0;
 };
 
 struct InvocationError {
-    // "invalid_argument", "unknown_resource", "unknown_action", an
-    // unavailability reason code, "decode_failed", "dispatch_failed",
-    // "operations_unavailable" or "operation_failed".
-    std::string code;
-    std::string message;
+  // "invalid_argument", "unknown_resource", "unknown_action", an
+  // unavailability reason code, "decode_failed", "dispatch_failed",
+  // "operations_unavailable" or "operation_failed".
+  std::string code;
+  std::string message;
 
-    friend bool operator==(const InvocationError&, const InvocationError&) = default;
+  friend bool operator==(const InvocationError&, const InvocationError&) = default;
 };
 
 struct Invocation {
-    enum class Route { DocumentAction, Operation };
-    Route route;
-    vesk_actions::EncodedAction encoded;
+  enum class Route { DocumentAction, Operation };
+  Route route;
+  vesk_actions::EncodedAction encoded;
 };
 
 struct InvocationEnv {
-    vesk_ui::doc::Document& document;
-    std::span<const SavedConnection> connections;  // the in-memory list
-    std::optional<LiveSessionSummary> live_session;
-    const vesk_actions::ActionRegistry& registry;
-    vesk_actions::ActionHost& host;
-    OperationSink* operations = nullptr;  // none: operation actions are refused
-    // Who invokes; the application itself when none.
-    std::optional<vesk_actions::ActionSource> client;
+  vesk_ui::doc::Document& document;
+  std::span<const SavedConnection> connections;  // the in-memory list
+  std::optional<LiveSessionSummary> live_session;
+  const vesk_actions::ActionRegistry& registry;
+  vesk_actions::ActionHost& host;
+  OperationSink* operations = nullptr;  // none: operation actions are refused
+  // Who invokes; the application itself when none.
+  std::optional<vesk_actions::ActionSource> client;
 };
 
 // Rebuilds the tree, finds the resource (first match) and its action, refuses

@@ -27,214 +27,214 @@ constexpr json::StructShape kRenameShape{"struct variant RemoteAction::RenameCon
                                          "struct variant RemoteAction::RenameConnection with 2 elements",
                                          kRenameFields};
 constexpr json::StructShape kFavoriteShape{"struct variant RemoteAction::SetFavorite",
-                                           "struct variant RemoteAction::SetFavorite with 2 elements",
-                                           kFavoriteFields};
+                                           "struct variant RemoteAction::SetFavorite with 2 elements", kFavoriteFields};
 constexpr json::StructShape kDeleteShape{"struct variant RemoteAction::DeleteConnection",
-                                         "struct variant RemoteAction::DeleteConnection with 1 element",
-                                         kDeleteFields};
+                                         "struct variant RemoteAction::DeleteConnection with 1 element", kDeleteFields};
 
 // Unit-only enums: "Name" or {"Name": null}.
 json::Result<ConnectionKind> read_kind(json::Reader& r) {
-    return json::read_enum<ConnectionKind>(r, ConnectionKind::JSON_NAMES, [](std::size_t i, json::Variant& v) -> json::Result<ConnectionKind> {
-        if (auto s = v.unit(); !s) return std::unexpected(s.error());
-        return ConnectionKind(ConnectionKind::ALL[i]);
-    });
+  return json::read_enum<ConnectionKind>(r, ConnectionKind::JSON_NAMES,
+                                         [](std::size_t i, json::Variant& v) -> json::Result<ConnectionKind> {
+                                           if (auto s = v.unit(); !s) return std::unexpected(s.error());
+                                           return ConnectionKind(ConnectionKind::ALL[i]);
+                                         });
 }
 
 json::Result<AuthKind> read_auth(json::Reader& r) {
-    return json::read_enum<AuthKind>(r, AuthKind::JSON_NAMES, [](std::size_t i, json::Variant& v) -> json::Result<AuthKind> {
-        if (auto s = v.unit(); !s) return std::unexpected(s.error());
-        return AuthKind(AuthKind::ALL[i]);
-    });
+  return json::read_enum<AuthKind>(r, AuthKind::JSON_NAMES,
+                                   [](std::size_t i, json::Variant& v) -> json::Result<AuthKind> {
+                                     if (auto s = v.unit(); !s) return std::unexpected(s.error());
+                                     return AuthKind(AuthKind::ALL[i]);
+                                   });
 }
 
 json::Result<RemoteAction> read_action(json::Reader& r) {
-    return json::read_enum<RemoteAction>(r, kVariants, [&](std::size_t index, json::Variant& v) -> json::Result<RemoteAction> {
+  return json::read_enum<RemoteAction>(
+      r, kVariants, [&](std::size_t index, json::Variant& v) -> json::Result<RemoteAction> {
         switch (index) {
-            case 0: {
-                RemoteAction::UpsertConnection a;
-                auto s = v.struct_body(kUpsertShape, [&](std::size_t f) -> json::Status {
-                    switch (f) {
-                        case 0: return json::store(actions::read_uuid(r), a.id);
-                        case 1: return json::store(json::read_string(r), a.name);
-                        case 2: return json::store(json::read_string(r), a.host);
-                        case 3: return json::store(json::read_u16(r), a.port);
-                        case 4: return json::store(json::read_string(r), a.user);
-                        case 5: return json::store(read_kind(r), a.kind);
-                        case 6: return json::store(read_auth(r), a.auth);
-                        default: return json::store(json::read_string(r), a.group);
-                    }
-                });
-                if (!s) return std::unexpected(s.error());
-                return RemoteAction(std::move(a));
-            }
-            case 1: {
-                RemoteAction::RenameConnection a;
-                auto s = v.struct_body(kRenameShape, [&](std::size_t f) -> json::Status {
-                    if (f == 0) return json::store(actions::read_uuid(r), a.id);
-                    return json::store(json::read_string(r), a.name);
-                });
-                if (!s) return std::unexpected(s.error());
-                return RemoteAction(std::move(a));
-            }
-            case 2: {
-                RemoteAction::SetFavorite a;
-                auto s = v.struct_body(kFavoriteShape, [&](std::size_t f) -> json::Status {
-                    if (f == 0) return json::store(actions::read_uuid(r), a.id);
-                    return json::store(json::read_bool(r), a.favorite);
-                });
-                if (!s) return std::unexpected(s.error());
-                return RemoteAction(a);
-            }
-            default: {
-                RemoteAction::DeleteConnection a;
-                auto s = v.struct_body(kDeleteShape, [&](std::size_t) -> json::Status {
-                    return json::store(actions::read_uuid(r), a.id);
-                });
-                if (!s) return std::unexpected(s.error());
-                return RemoteAction(a);
-            }
+          case 0: {
+            RemoteAction::UpsertConnection a;
+            auto s = v.struct_body(kUpsertShape, [&](std::size_t f) -> json::Status {
+              switch (f) {
+                case 0: return json::store(actions::read_uuid(r), a.id);
+                case 1: return json::store(json::read_string(r), a.name);
+                case 2: return json::store(json::read_string(r), a.host);
+                case 3: return json::store(json::read_u16(r), a.port);
+                case 4: return json::store(json::read_string(r), a.user);
+                case 5: return json::store(read_kind(r), a.kind);
+                case 6: return json::store(read_auth(r), a.auth);
+                default: return json::store(json::read_string(r), a.group);
+              }
+            });
+            if (!s) return std::unexpected(s.error());
+            return RemoteAction(std::move(a));
+          }
+          case 1: {
+            RemoteAction::RenameConnection a;
+            auto s = v.struct_body(kRenameShape, [&](std::size_t f) -> json::Status {
+              if (f == 0) return json::store(actions::read_uuid(r), a.id);
+              return json::store(json::read_string(r), a.name);
+            });
+            if (!s) return std::unexpected(s.error());
+            return RemoteAction(std::move(a));
+          }
+          case 2: {
+            RemoteAction::SetFavorite a;
+            auto s = v.struct_body(kFavoriteShape, [&](std::size_t f) -> json::Status {
+              if (f == 0) return json::store(actions::read_uuid(r), a.id);
+              return json::store(json::read_bool(r), a.favorite);
+            });
+            if (!s) return std::unexpected(s.error());
+            return RemoteAction(a);
+          }
+          default: {
+            RemoteAction::DeleteConnection a;
+            auto s = v.struct_body(
+                kDeleteShape, [&](std::size_t) -> json::Status { return json::store(actions::read_uuid(r), a.id); });
+            if (!s) return std::unexpected(s.error());
+            return RemoteAction(a);
+          }
         }
-    });
+      });
 }
 
 }  // namespace
 
 RemoteAction RemoteAction::rename(const Uuid& id, std::string_view name) {
-    return RenameConnection{id, std::string(name)};
+  return RenameConnection{id, std::string(name)};
 }
 
 std::string_view RemoteAction::variant_name() const { return kVariants[value_.index()]; }
 
 const Uuid& RemoteAction::id() const {
-    return std::visit([](const auto& v) -> const Uuid& { return v.id; }, value_);
+  return std::visit([](const auto& v) -> const Uuid& { return v.id; }, value_);
 }
 
 std::expected<std::string, std::string> RemoteAction::serialize() const {
-    json::Writer w;
-    w.begin_object();
-    w.key(variant_name());
-    w.begin_object();
-    w.key("id");
-    w.string(id().to_string());
-    std::visit(
-        [&](const auto& v) {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, UpsertConnection>) {
-                w.key("name");
-                w.string(v.name);
-                w.key("host");
-                w.string(v.host);
-                w.key("port");
-                w.unsigned_integer(v.port);
-                w.key("user");
-                w.string(v.user);
-                w.key("kind");
-                w.string(v.kind.json_name());
-                w.key("auth");
-                w.string(v.auth.json_name());
-                w.key("group");
-                w.string(v.group);
-            } else if constexpr (std::is_same_v<T, RenameConnection>) {
-                w.key("name");
-                w.string(v.name);
-            } else if constexpr (std::is_same_v<T, SetFavorite>) {
-                w.key("favorite");
-                w.boolean(v.favorite);
-            }
-        },
-        value_);
-    w.end_object();
-    w.end_object();
-    return std::move(w).finish();
+  json::Writer w;
+  w.begin_object();
+  w.key(variant_name());
+  w.begin_object();
+  w.key("id");
+  w.string(id().to_string());
+  std::visit(
+      [&](const auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, UpsertConnection>) {
+          w.key("name");
+          w.string(v.name);
+          w.key("host");
+          w.string(v.host);
+          w.key("port");
+          w.unsigned_integer(v.port);
+          w.key("user");
+          w.string(v.user);
+          w.key("kind");
+          w.string(v.kind.json_name());
+          w.key("auth");
+          w.string(v.auth.json_name());
+          w.key("group");
+          w.string(v.group);
+        } else if constexpr (std::is_same_v<T, RenameConnection>) {
+          w.key("name");
+          w.string(v.name);
+        } else if constexpr (std::is_same_v<T, SetFavorite>) {
+          w.key("favorite");
+          w.boolean(v.favorite);
+        }
+      },
+      value_);
+  w.end_object();
+  w.end_object();
+  return std::move(w).finish();
 }
 
 nlohmann::ordered_json RemoteAction::to_json_value() const {
-    nlohmann::ordered_json body = nlohmann::ordered_json::object();
-    body["id"] = id().to_string();
-    std::visit(
-        [&](const auto& v) {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, UpsertConnection>) {
-                body["name"] = v.name;
-                body["host"] = v.host;
-                body["port"] = v.port;
-                body["user"] = v.user;
-                body["kind"] = std::string(v.kind.json_name());
-                body["auth"] = std::string(v.auth.json_name());
-                body["group"] = v.group;
-            } else if constexpr (std::is_same_v<T, RenameConnection>) {
-                body["name"] = v.name;
-            } else if constexpr (std::is_same_v<T, SetFavorite>) {
-                body["favorite"] = v.favorite;
-            }
-        },
-        value_);
-    nlohmann::ordered_json out = nlohmann::ordered_json::object();
-    out[std::string(variant_name())] = std::move(body);
-    return out;
+  nlohmann::ordered_json body = nlohmann::ordered_json::object();
+  body["id"] = id().to_string();
+  std::visit(
+      [&](const auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, UpsertConnection>) {
+          body["name"] = v.name;
+          body["host"] = v.host;
+          body["port"] = v.port;
+          body["user"] = v.user;
+          body["kind"] = std::string(v.kind.json_name());
+          body["auth"] = std::string(v.auth.json_name());
+          body["group"] = v.group;
+        } else if constexpr (std::is_same_v<T, RenameConnection>) {
+          body["name"] = v.name;
+        } else if constexpr (std::is_same_v<T, SetFavorite>) {
+          body["favorite"] = v.favorite;
+        }
+      },
+      value_);
+  nlohmann::ordered_json out = nlohmann::ordered_json::object();
+  out[std::string(variant_name())] = std::move(body);
+  return out;
 }
 
 std::expected<RemoteAction, std::string> RemoteAction::deserialize(std::string_view text) {
-    return json::read_document<RemoteAction>(text, read_action);
+  return json::read_document<RemoteAction>(text, read_action);
 }
 
 std::string RemoteAction::fmt() const {
-    std::string out(variant_name());
-    out += " { id: " + id().to_string();
-    std::visit(
-        [&](const auto& v) {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, UpsertConnection>) {
-                out += ", name: " + json::debug_quoted(v.name);
-                out += ", host: " + json::debug_quoted(v.host);
-                out += ", port: " + std::to_string(v.port);
-                out += ", user: " + json::debug_quoted(v.user);
-                out += ", kind: " + std::string(v.kind.json_name());
-                out += ", auth: " + std::string(v.auth.json_name());
-                out += ", group: " + json::debug_quoted(v.group);
-            } else if constexpr (std::is_same_v<T, RenameConnection>) {
-                out += ", name: " + json::debug_quoted(v.name);
-            } else if constexpr (std::is_same_v<T, SetFavorite>) {
-                out += std::string(", favorite: ") + (v.favorite ? "true" : "false");
-            }
-        },
-        value_);
-    out += " }";
-    return out;
+  std::string out(variant_name());
+  out += " { id: " + id().to_string();
+  std::visit(
+      [&](const auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, UpsertConnection>) {
+          out += ", name: " + json::debug_quoted(v.name);
+          out += ", host: " + json::debug_quoted(v.host);
+          out += ", port: " + std::to_string(v.port);
+          out += ", user: " + json::debug_quoted(v.user);
+          out += ", kind: " + std::string(v.kind.json_name());
+          out += ", auth: " + std::string(v.auth.json_name());
+          out += ", group: " + json::debug_quoted(v.group);
+        } else if constexpr (std::is_same_v<T, RenameConnection>) {
+          out += ", name: " + json::debug_quoted(v.name);
+        } else if constexpr (std::is_same_v<T, SetFavorite>) {
+          out += std::string(", favorite: ") + (v.favorite ? "true" : "false");
+        }
+      },
+      value_);
+  out += " }";
+  return out;
 }
 
 std::expected<void, vesk_actions::ActionError> RemoteAction::apply(vesk_ui::doc::Document& document) {
-    std::visit(
-        [&](const auto& v) {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, UpsertConnection>) {
-                // Favourite, presence and last use are the document's; the
-                // action carries only what the form edits.
-                auto existing = app::take_connection_by_id(doc::load_connections(document), v.id);
-                SavedConnection record;
-                record.id = v.id;
-                record.name = v.name;
-                record.host = v.host;
-                record.port = v.port;
-                record.user = v.user;
-                record.kind = v.kind;
-                record.auth = v.auth;
-                record.group = v.group;
-                record.last_used = existing ? existing->last_used : "Never";
-                record.presence = existing ? existing->presence : Presence(Presence::Unknown);
-                record.favorite = existing ? existing->favorite : false;
-                doc::write_connection(document, record);
-            } else if constexpr (std::is_same_v<T, RenameConnection>) {
-                doc::rename_connection(document, v.id, v.name);
-            } else if constexpr (std::is_same_v<T, SetFavorite>) {
-                doc::set_favorite(document, v.id, v.favorite);
-            } else {
-                doc::delete_connection(document, v.id);
-            }
-        },
-        value_);
-    return {};
+  std::visit(
+      [&](const auto& v) {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, UpsertConnection>) {
+          // Favourite, presence and last use are the document's; the
+          // action carries only what the form edits.
+          auto existing = app::take_connection_by_id(doc::load_connections(document), v.id);
+          SavedConnection record;
+          record.id = v.id;
+          record.name = v.name;
+          record.host = v.host;
+          record.port = v.port;
+          record.user = v.user;
+          record.kind = v.kind;
+          record.auth = v.auth;
+          record.group = v.group;
+          record.last_used = existing ? existing->last_used : "Never";
+          record.presence = existing ? existing->presence : Presence(Presence::Unknown);
+          record.favorite = existing ? existing->favorite : false;
+          doc::write_connection(document, record);
+        } else if constexpr (std::is_same_v<T, RenameConnection>) {
+          doc::rename_connection(document, v.id, v.name);
+        } else if constexpr (std::is_same_v<T, SetFavorite>) {
+          doc::set_favorite(document, v.id, v.favorite);
+        } else {
+          doc::delete_connection(document, v.id);
+        }
+      },
+      value_);
+  return {};
 }
 
 }  // namespace remote

@@ -29,11 +29,11 @@ using vesk_actions::Resource;
 
 // What the tree needs to know of the live session.
 struct LiveSessionSummary {
-    Uuid connection_id;
-    // An SSH session whose status is Connected.
-    bool ssh_terminal_connected = false;
-    // Why the SSH session's last offered server key was refused, if it was.
-    std::optional<ssh::HostKeyObservation> host_key;
+  Uuid connection_id;
+  // An SSH session whose status is Connected.
+  bool ssh_terminal_connected = false;
+  // Why the SSH session's last offered server key was refused, if it was.
+  std::optional<ssh::HostKeyObservation> host_key;
 };
 
 // The whole tree: exactly one root. `connections` is the in-memory list; the
@@ -78,7 +78,7 @@ EncodedAction encode_action(const RemoteAction& action);
 
 // Result of decoding an operation payload.
 struct NotAnOperation {
-    friend bool operator==(const NotAnOperation&, const NotAnOperation&) = default;
+  friend bool operator==(const NotAnOperation&, const NotAnOperation&) = default;
 };
 using DecodedOperation = std::variant<NotAnOperation, RemoteOperation, std::string>;
 DecodedOperation decode_operation(std::string_view payload_kind, std::span<const std::uint8_t> payload);

@@ -130,7 +130,8 @@ AccessNode RemoteApp::accessibility_tree() const {
     AccessNode list_screen = group(Role::Group, "Connections");
     list_screen.children.push_back(
         passive(Role::Heading, "Remote Machines", "remote.list.heading", vesk_ui::access::kTextMarkerDefault));
-    AccessNode create = interactive(Role::Button, "New connection", "remote.connection.new", new_connection_bounds(false));
+    AccessNode create =
+        interactive(Role::Button, "New connection", "remote.connection.new", new_connection_bounds(false));
     create.id = vesk_ui::access::node_id(kListNewConnectionNode);
     list_screen.children.push_back(std::move(create));
     AccessNode search = interactive(Role::TextInput, "Search saved connections", "remote.field:search",
@@ -166,11 +167,11 @@ AccessNode RemoteApp::accessibility_tree() const {
                                       fill_text("remote.connection:{}:favorite", id), std::nullopt);
         star.toggled = c.favorite;
         made.children.push_back(std::move(star));
-        made.children.push_back(interactive(Role::Button, "Edit connection",
-                                            fill_text("remote.connection:{}:edit", id), std::nullopt));
+        made.children.push_back(
+            interactive(Role::Button, "Edit connection", fill_text("remote.connection:{}:edit", id), std::nullopt));
         if (readiness == Readiness::Ready) {
-          made.children.push_back(interactive(Role::Button, "Connect", fill_text("remote.connection:{}:connect", id),
-                                              std::nullopt));
+          made.children.push_back(
+              interactive(Role::Button, "Connect", fill_text("remote.connection:{}:connect", id), std::nullopt));
         }
         return made;
       });
@@ -297,7 +298,8 @@ AccessNode RemoteApp::accessibility_tree() const {
         case SessionStatus::Kind::Failed: status_text = fill_text("Connection failed: {}", status->message); break;
       }
     }
-    AccessNode status_node = passive(Role::Text, status_text, "remote.session.status", vesk_ui::access::kTextMarkerStatus);
+    AccessNode status_node =
+        passive(Role::Text, status_text, "remote.session.status", vesk_ui::access::kTextMarkerStatus);
     // The card shows a long reason cut short; the whole text is here.
     if (status && !status->message.empty()) status_node.description = status->message;
     session.children.push_back(std::move(status_node));

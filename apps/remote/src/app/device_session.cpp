@@ -103,7 +103,8 @@ DecoderFactory h264_decoder_factory() {
 }
 
 ThreadSpawner default_thread_spawner() {
-  return [](std::string name, std::function<void()> body) { return sync::spawn_named(std::move(name), std::move(body)); };
+  return
+      [](std::string name, std::function<void()> body) { return sync::spawn_named(std::move(name), std::move(body)); };
 }
 
 void run_frame_decoder(sync::QueueReceiver<DecoderWake> wake, std::shared_ptr<DecoderShared> shared,

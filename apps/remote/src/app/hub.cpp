@@ -73,16 +73,15 @@ void RemoteApp::open_ssh_session(const SavedConnection& profile) {
     state_.live_session = failed("SSH host-key trust is unavailable: " + pins.error());
     return;
   }
-  auto credentials =
-      ssh::credentials_from_env(profile.auth == AuthKind::PublicKey, ssh::default_identity_paths());
+  auto credentials = ssh::credentials_from_env(profile.auth == AuthKind::PublicKey, ssh::default_identity_paths());
   if (!credentials) {
     state_.live_session = failed(credentials.error());
     return;
   }
   std::string user = profile.user;
   if (user.empty()) user = ssh::env_text("USER").value_or("root");
-  ssh::SshSessionParams params{profile.host, std::move(user), *pins, std::move(*credentials), profile.port,
-                               kTerminalColumns, kTerminalRows};
+  ssh::SshSessionParams params{profile.host, std::move(user),  *pins,        std::move(*credentials),
+                               profile.port, kTerminalColumns, kTerminalRows};
   auto started = ssh::SshSession::start(std::move(params));
   if (!started) {
     state_.live_session = failed(started.error());
@@ -97,8 +96,7 @@ void RemoteApp::open_vnc_session(const SavedConnection& profile) {
     state_.live_session = failed(spawned.error());
     return;
   }
-  state_.live_session =
-      LiveSession{LiveSession::Vnc{std::make_unique<rfb::VncSession>(std::move(*spawned))}};
+  state_.live_session = LiveSession{LiveSession::Vnc{std::make_unique<rfb::VncSession>(std::move(*spawned))}};
 }
 
 void RemoteApp::open_device_session(const SavedConnection& profile) {

@@ -29,8 +29,7 @@ std::unique_ptr<RemoteApp> build_sample_app(std::string_view word) {
   return app;
 }
 
-std::expected<vesk_ui::launch::AppBox, std::string> build_app_for_scene(
-    const vesk_ui::launch::LaunchContext& context) {
+std::expected<vesk_ui::launch::AppBox, std::string> build_app_for_scene(const vesk_ui::launch::LaunchContext& context) {
   const std::string word = context.scene.value_or(std::string());
   if (sample_mode_requested()) return vesk_ui::launch::AppBox(build_sample_app(word));
   return vesk_ui::launch::AppBox(build_app(word));

@@ -8,12 +8,10 @@
 
 namespace remote::app {
 
-std::string list_counts_text(const std::vector<SavedConnection>& connections,
-                             const std::vector<Readiness>& readiness) {
+std::string list_counts_text(const std::vector<SavedConnection>& connections, const std::vector<Readiness>& readiness) {
   const std::size_t total = connections.size();
   const std::size_t online = count_online(connections);
-  const auto connectable =
-      static_cast<std::size_t>(std::count(readiness.begin(), readiness.end(), Readiness::Ready));
+  const auto connectable = static_cast<std::size_t>(std::count(readiness.begin(), readiness.end(), Readiness::Ready));
   if (connectable < total)
     return fill_text("{} saved \u00b7 {} online \u00b7 {} connectable here", total, online, connectable);
   return fill_text("{} saved \u00b7 {} online", total, online);
@@ -61,8 +59,8 @@ void ListCache::refresh(const std::vector<SavedConnection>& connections, std::st
   }
 }
 
-const vesk_ui::access::AccessNode& ListCache::row_node(
-    std::size_t index, const std::function<vesk_ui::access::AccessNode()>& make) {
+const vesk_ui::access::AccessNode& ListCache::row_node(std::size_t index,
+                                                       const std::function<vesk_ui::access::AccessNode()>& make) {
   std::optional<vesk_ui::access::AccessNode>& node = row_nodes_[index];
   if (!node) node = make();
   return *node;

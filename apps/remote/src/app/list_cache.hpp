@@ -67,7 +67,6 @@ class ListCache {
 };
 
 // The counts line for a list whose readiness is known.
-std::string list_counts_text(const std::vector<SavedConnection>& connections,
-                             const std::vector<Readiness>& readiness);
+std::string list_counts_text(const std::vector<SavedConnection>& connections, const std::vector<Readiness>& readiness);
 
 }  // namespace remote::app

@@ -77,7 +77,8 @@ std::vector<std::string> wrap_words(vesk_ui::text::TextRenderer& text, std::stri
 std::string fit_with_ellipsis(vesk_ui::text::TextRenderer& text, std::string_view s, float size, double max_width,
                               std::optional<std::uint8_t> weight, bool force) {
   const auto width = [&](std::string_view t) {
-    return weight ? text.measure_weighted(t, size, std::nullopt, *weight).width : text.measure(t, size, std::nullopt).width;
+    return weight ? text.measure_weighted(t, size, std::nullopt, *weight).width
+                  : text.measure(t, size, std::nullopt).width;
   };
   if (!force && width(s) <= max_width) return std::string(s);
   std::vector<std::size_t> cuts;  // character boundaries

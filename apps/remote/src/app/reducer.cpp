@@ -84,12 +84,8 @@ void RemoteApp::apply_message(const UiMessage& message, Document& document) {
       if (auto id = message.id()) request_delete(*id);
       break;
     case Tag::RequestTrustHostKey:
-    case Tag::RequestForgetHostKey:
-      request_host_key(message);
-      break;
-    case Tag::Confirm:
-      confirm(document);
-      break;
+    case Tag::RequestForgetHostKey: request_host_key(message); break;
+    case Tag::Confirm: confirm(document); break;
     case Tag::CancelConfirmation:
       state_.confirmation.reset();
       state_.notice = notice::kCancelled;
@@ -103,26 +99,20 @@ void RemoteApp::apply_message(const UiMessage& message, Document& document) {
     case Tag::SetAuth:
       if (auto auth = message.auth()) state_.form.auth = *auth;
       break;
-    case Tag::SaveForm:
-      save_form(document);
-      break;
-    case Tag::ToggleScale:
-      state_.scale_to_fit = !state_.scale_to_fit;
-      break;
+    case Tag::SaveForm: save_form(document); break;
+    case Tag::ToggleScale: state_.scale_to_fit = !state_.scale_to_fit; break;
     case Tag::ToggleFullscreen:
       state_.fullscreen = !state_.fullscreen;
       dismiss_tooltip();
       break;
-    case Tag::Disconnect:
-      disconnect();
-      break;
+    case Tag::Disconnect: disconnect(); break;
     case Tag::ChooseDiscoveredDevice:
       if (auto index = message.device_index()) choose_discovered_device(*index);
       break;
     case Tag::ToggleNavigation: {
       const FlapState& flap = state_.flap;
-      const bool open = flap.open == FlapOpen::Automatic ? (flap.automatic_default && !state_.narrow)
-                                                          : flap.open == FlapOpen::Open;
+      const bool open =
+          flap.open == FlapOpen::Automatic ? (flap.automatic_default && !state_.narrow) : flap.open == FlapOpen::Open;
       state_.flap.open = open ? FlapOpen::Closed : FlapOpen::Open;
       break;
     }
@@ -206,9 +196,7 @@ void RemoteApp::confirm(Document& document) {
   }
   const SavedConnection profile = *found;
   switch (confirmation.kind) {
-    case Confirmation::Kind::Connect:
-      open_session(profile.id);
-      break;
+    case Confirmation::Kind::Connect: open_session(profile.id); break;
     case Confirmation::Kind::Delete: {
       remove_connection(state_.connections, profile.id);
       dispatch_action(document, RemoteAction::DeleteConnection{profile.id});
@@ -229,12 +217,8 @@ void RemoteApp::confirm(Document& document) {
       }
       break;
     }
-    case Confirmation::Kind::TrustSshHostKey:
-      confirm_trust(confirmation, profile);
-      break;
-    case Confirmation::Kind::ForgetSshHostKey:
-      confirm_forget(profile);
-      break;
+    case Confirmation::Kind::TrustSshHostKey: confirm_trust(confirmation, profile); break;
+    case Confirmation::Kind::ForgetSshHostKey: confirm_forget(profile); break;
   }
 }
 
@@ -242,8 +226,8 @@ void RemoteApp::confirm_trust(const Confirmation& confirmation, const SavedConne
   const auto at = pending_host_key_at(profile.id);
   const ssh::UnknownHostKey* unknown = at ? at->observation.unknown() : nullptr;
   // The key must be the one approved, seen at the target the profile names now.
-  if (!unknown || !confirmation.identity || unknown->presented != *confirmation.identity ||
-      at->host != profile.host || at->port != profile.port) {
+  if (!unknown || !confirmation.identity || unknown->presented != *confirmation.identity || at->host != profile.host ||
+      at->port != profile.port) {
     state_.notice = notice::kTrustStale;
     return;
   }
@@ -286,8 +270,7 @@ void RemoteApp::confirm_forget(const SavedConnection& profile) {
 void RemoteApp::save_form(Document& document) {
   const std::vector<std::string> problems = state_.form.problems();
   if (problems.empty()) {
-    const Uuid id =
-        state_.screen.kind == Screen::Kind::EditConnectionForm ? state_.screen.id : Uuid::new_v4();
+    const Uuid id = state_.screen.kind == Screen::Kind::EditConnectionForm ? state_.screen.id : Uuid::new_v4();
     SavedConnection record = state_.form.to_connection(id);
     if (const SavedConnection* existing = find_connection(state_.connections, id)) {
       record.favorite = existing->favorite;
@@ -343,8 +326,8 @@ void RemoteApp::choose_discovered_device(std::uint64_t index) {
 
 void RemoteApp::dispatch_action(Document& document, RemoteAction action) {
   auto context = actions::context_for(action);
-  auto dispatched = actions::dispatch_with_context(action_host_, document, kRemoteActionKind, action,
-                                                   std::move(context));
+  auto dispatched =
+      actions::dispatch_with_context(action_host_, document, kRemoteActionKind, action, std::move(context));
   // The in-memory change stays; the next synchronisation brings the list back
   // in line with the document. The user must know the change was not stored.
   if (!dispatched) state_.notice = fill(notice::kSaveFailed, dispatched.error().to_string());
@@ -398,8 +381,9 @@ std::string& field_string(AppState& state, InputField field) {
 
 void RemoteApp::load_form_inputs() {
   input_mut(InputField::Host)
-      .set_placeholder(state_.form.kind == ConnectionKind::Vesk ? std::string(kVeskHostPlaceholder)
-                                                                 : std::string(InputField(InputField::Host).placeholder()));
+      .set_placeholder(state_.form.kind == ConnectionKind::Vesk
+                           ? std::string(kVeskHostPlaceholder)
+                           : std::string(InputField(InputField::Host).placeholder()));
   for (InputField field : InputField::ALL) {
     const std::string& value = field_string(state_, field);
     TextInput& input = input_mut(field);
@@ -451,8 +435,8 @@ namespace {
 
 // The point's place in a w by h device picture painted over `surface`, kept
 // fractional (VNC positions are whole pixels: rfb::map_to_frame).
-std::optional<std::pair<double, double>> map_point(const std::optional<Rect>& surface, double x, double y,
-                                                   double w, double h) {
+std::optional<std::pair<double, double>> map_point(const std::optional<Rect>& surface, double x, double y, double w,
+                                                   double h) {
   if (!surface) return std::nullopt;
   const Rect& r = *surface;
   const double sw = r.x1 - r.x0;

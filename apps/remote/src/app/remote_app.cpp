@@ -42,8 +42,9 @@ RemoteApp::RemoteApp(std::vector<SavedConnection> connections, std::vector<Disco
   state_.last_paint = vesk_ui::widget::Clock::now();
 }
 
-std::unique_ptr<RemoteApp> RemoteApp::empty() { return std::make_unique<RemoteApp>(std::vector<SavedConnection>{},
-                                                                                 std::vector<DiscoveredDevice>{}); }
+std::unique_ptr<RemoteApp> RemoteApp::empty() {
+  return std::make_unique<RemoteApp>(std::vector<SavedConnection>{}, std::vector<DiscoveredDevice>{});
+}
 
 std::optional<Rect> RemoteApp::hit_rect(const UiMessage& message) const {
   return find_hit_region_bounds(state_.hit_regions, message);
@@ -80,8 +81,7 @@ std::optional<ssh::HostKeyObservation> RemoteApp::pending_host_key(const Uuid& i
 }
 
 bool RemoteApp::remote_input_active() const {
-  return state_.live_session && state_.session_connection &&
-         state_.screen.is_session_of(*state_.session_connection);
+  return state_.live_session && state_.session_connection && state_.screen.is_session_of(*state_.session_connection);
 }
 
 SessionSnapshot RemoteApp::session_snapshot() const {
@@ -115,8 +115,8 @@ vesk_ui::widget::NodeId RemoteApp::build_layout_node(vesk_ui::widget::LayoutTree
   return node;
 }
 
-void RemoteApp::apply_layout(const vesk_ui::widget::LayoutTree& tree, vesk_ui::widget::NodeId node,
-                             double origin_x, double origin_y) {
+void RemoteApp::apply_layout(const vesk_ui::widget::LayoutTree& tree, vesk_ui::widget::NodeId node, double origin_x,
+                             double origin_y) {
   const vesk_ui::widget::Layout l = tree.layout(node);
   const double x0 = origin_x + static_cast<double>(l.x);
   const double y0 = origin_y + static_cast<double>(l.y);
@@ -243,8 +243,7 @@ bool RemoteApp::take_session_picture() {
   if (LiveSession::Vnc* vnc = state_.live_session->vnc(); vnc && vnc->session) {
     auto frame = vnc->session->take_frame();
     if (!frame) return false;
-    state_.session_picture = vesk_ui::scene::Image::from_rgba(frame->shared_pixels(), frame->width(),
-                                                              frame->height());
+    state_.session_picture = vesk_ui::scene::Image::from_rgba(frame->shared_pixels(), frame->width(), frame->height());
     state_.redraw = true;
     return true;
   }
@@ -254,8 +253,7 @@ bool RemoteApp::take_session_picture() {
 // ---- the paint pass's own state changes ----
 
 void RemoteApp::step_navigation_flap(vesk_ui::widget::Instant now) {
-  const double dt =
-      std::min(std::chrono::duration<double>(now - state_.last_paint).count(), kMaxFlapStepSeconds);
+  const double dt = std::min(std::chrono::duration<double>(now - state_.last_paint).count(), kMaxFlapStepSeconds);
   state_.last_paint = now;
   FlapState& flap = state_.flap;
   if (state_.reduced_motion) {

@@ -23,20 +23,16 @@ constexpr std::array<SampleProfileSpec, 8> kSampleProfiles = {{
     {"Build Box", "build.example.com", "dev", "12m ago", "lab", 22, K::Ssh, A::PublicKey, P::Online, true, 0},
     {"Studio Node", "", "", "just now", "Vesk", 0, K::Vesk, A::DeviceIdentity, P::Online, true, 1},
     {"Office NAS", "192.0.2.10", "admin", "2h ago", "home", 5900, K::Vnc, A::Password, P::Online, false, 0},
-    {"Win Workstation", "198.51.100.20", "alex", "yesterday", "work", 3389, K::Rdp, A::Password, P::Offline, false,
-     0},
-    {"Edge Gateway", "gateway.example.net", "ops", "3d ago", "prod", 2222, K::Ssh, A::PublicKey, P::Online, false,
-     0},
+    {"Win Workstation", "198.51.100.20", "alex", "yesterday", "work", 3389, K::Rdp, A::Password, P::Offline, false, 0},
+    {"Edge Gateway", "gateway.example.net", "ops", "3d ago", "prod", 2222, K::Ssh, A::PublicKey, P::Online, false, 0},
     {"Pi Cluster Head", "10.0.0.42", "pi", "1w ago", "lab", 22, K::Ssh, A::Password, P::Offline, false, 0},
     {"Workshop Laptop", "", "", "5h ago", "Vesk", 0, K::Vesk, A::DeviceIdentity, P::Online, false, 2},
-    {"Backup Vault", "vault.example.org", "backup", "Never", "prod", 5901, K::Vnc, A::Password, P::Unknown, false,
-     0},
+    {"Backup Vault", "vault.example.org", "backup", "Never", "prod", 5901, K::Vnc, A::Password, P::Unknown, false, 0},
 }};
 
 }  // namespace
 
-const std::array<EndpointId::Seed, 4> kSampleDeviceSeeds = {seed_of(0x11), seed_of(0x42), seed_of(0x73),
-                                                            seed_of(0xa4)};
+const std::array<EndpointId::Seed, 4> kSampleDeviceSeeds = {seed_of(0x11), seed_of(0x42), seed_of(0x73), seed_of(0xa4)};
 
 std::string sample_endpoint_id(std::size_t index) {
   EndpointId::Seed seed = kSampleDeviceSeeds.at(index);
@@ -50,7 +46,7 @@ SavedConnection sample_profile(const SampleProfileSpec& profile) {
   c.id = Uuid::new_v4();
   c.name = profile.name;
   c.host = profile.sample_key > 0 ? sample_endpoint_id(static_cast<std::size_t>(profile.sample_key - 1))
-                               : std::string(profile.host);
+                                  : std::string(profile.host);
   c.port = profile.port;
   c.user = profile.user;
   c.kind = profile.kind;
@@ -107,9 +103,9 @@ void RemoteApp::apply_review_state(std::string_view word) {
   } else if (word == "session-vnc") {
     open_first(ConnectionKind::Vnc);
   } else if (word == "session-rdp") {
-    show_session_status(ConnectionKind::Rdp,
-                        SessionStatus::unavailable(
-                            "RDP profiles are preserved, but this Vesk build has no RDP client backend."));
+    show_session_status(
+        ConnectionKind::Rdp,
+        SessionStatus::unavailable("RDP profiles are preserved, but this Vesk build has no RDP client backend."));
   } else if (word == "session-vesk") {
     show_session_status(ConnectionKind::Vesk, SessionStatus::connecting());
   } else if (word == "session-connecting") {

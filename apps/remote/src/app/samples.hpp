@@ -44,8 +44,10 @@ std::vector<DiscoveredDevice> sample_devices();
 
 // The review scenes, in the order the launch description lists them.
 inline constexpr std::array<std::string_view, 13> kReviewScenes = {
-    "narrow",         "narrow-open",        "form",           "form-vesk",       "session-ssh",
-    "session-vnc",    "session-rdp",        "session-vesk",   "session-connecting",
-    "session-failed", "confirm-connect",    "confirm-delete", "confirm-ssh-trust"};
+    "narrow",           "narrow-open",     "form",
+    "form-vesk",        "session-ssh",     "session-vnc",
+    "session-rdp",      "session-vesk",    "session-connecting",
+    "session-failed",   "confirm-connect", "confirm-delete",
+    "confirm-ssh-trust"};
 
 }  // namespace remote::app

@@ -81,9 +81,8 @@ void RemoteApp::paint_confirmation(PaintBundle& p) {
   p.fill(window, colour_with_alpha(c.scrim, 0.62f));
   // A title that wraps pushes the lines below it (and the panel's bottom) down.
   const double wrap = dialog_geometry(window).panel.width() - 48.0;
-  const double extra = std::max(p.measure(title, 18.0f, kWeightBold, wrap).height -
-                                    p.measure(title, 18.0f, kWeightBold).height,
-                                0.0);
+  const double extra =
+      std::max(p.measure(title, 18.0f, kWeightBold, wrap).height - p.measure(title, 18.0f, kWeightBold).height, 0.0);
   const DialogGeometry g = dialog_geometry(window, extra);
   p.fill(rounded(g.panel, 14.0), vesk_ui::chrome::shell::panel_ground(p.tokens));
   p.stroke(vesk_ui::surface::edge_outline(g.panel, 14.0), vesk_ui::chrome::shell::panel_border(p.tokens), 1.0);

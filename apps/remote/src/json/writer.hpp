@@ -17,37 +17,37 @@ namespace remote::json {
 void append_quoted(std::string& out, std::string_view text);
 
 class Writer {
-public:
-    // indent 0: compact; otherwise that many spaces per level.
-    explicit Writer(int indent = 0);
+ public:
+  // indent 0: compact; otherwise that many spaces per level.
+  explicit Writer(int indent = 0);
 
-    void begin_object();
-    void end_object();
-    void begin_array();
-    void end_array();
-    void key(std::string_view name);
-    void string(std::string_view text);
-    void unsigned_integer(std::uint64_t value);
-    void signed_integer(std::int64_t value);
-    void boolean(bool value);
-    void null();
+  void begin_object();
+  void end_object();
+  void begin_array();
+  void end_array();
+  void key(std::string_view name);
+  void string(std::string_view text);
+  void unsigned_integer(std::uint64_t value);
+  void signed_integer(std::int64_t value);
+  void boolean(bool value);
+  void null();
 
-    // The text written, or why it could not be written.
-    std::expected<std::string, std::string> finish() &&;
+  // The text written, or why it could not be written.
+  std::expected<std::string, std::string> finish() &&;
 
-private:
-    void before_value();
-    void newline_indent();
+ private:
+  void before_value();
+  void newline_indent();
 
-    struct Frame {
-        bool has_value = false;
-        bool is_object = false;
-    };
-    int indent_;
-    std::string out_;
-    std::vector<Frame> frames_;
-    bool after_key_ = false;
-    std::string error_;
+  struct Frame {
+    bool has_value = false;
+    bool is_object = false;
+  };
+  int indent_;
+  std::string out_;
+  std::vector<Frame> frames_;
+  bool after_key_ = false;
+  std::string error_;
 };
 
 }  // namespace remote::json

@@ -18,15 +18,13 @@
 namespace rfb {
 namespace {
 
-static_assert(std::endian::native == std::endian::little,
-              "pixels are stored as little-endian 32-bit values");
+static_assert(std::endian::native == std::endian::little, "pixels are stored as little-endian 32-bit values");
 
 inline void store(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, 4); }
 
 bool is_client_format(const PixelFormat& f) { return f == kClientPixelFormat; }
 
 constexpr std::size_t kRawBatchBytes = 64 * 1024;
-
 
 // The client format's wire bytes B, G, R, X become R, G, B, 0xFF.
 inline std::uint32_t convert_client_pixel(const std::uint8_t* p) {
@@ -37,7 +35,9 @@ inline std::uint32_t convert_client_pixel(const std::uint8_t* p) {
 
 // One row of client-format pixels; the pointers never overlap, which lets
 // the compiler vectorise the byte shuffle, with AVX2 where the CPU has it.
-__attribute__((target_clones("avx2", "default"))) void convert_client_row(const std::uint8_t* __restrict src, std::uint8_t* __restrict dst, std::uint32_t count) {
+__attribute__((target_clones("avx2", "default"))) void convert_client_row(const std::uint8_t* __restrict src,
+                                                                          std::uint8_t* __restrict dst,
+                                                                          std::uint32_t count) {
   for (std::uint32_t c = 0; c < count; ++c) {
     const std::uint32_t v = convert_client_pixel(src + std::size_t{c} * 4);
     std::memcpy(dst + std::size_t{c} * 4, &v, 4);
@@ -116,8 +116,7 @@ Result<void> check_pixel_work(std::uint64_t width, std::uint64_t height, std::st
   return {};
 }
 
-Result<void> decode_raw_rect(InputStream& in, Framebuffer& fb, const PixelFormat& format,
-                             const RectHeader& rect) {
+Result<void> decode_raw_rect(InputStream& in, Framebuffer& fb, const PixelFormat& format, const RectHeader& rect) {
   const unsigned bpp = format.bytes_per_pixel();
   // 65535 × 65535 × 4 fits in 64 bits, so the product cannot overflow.
   const std::uint64_t size = std::uint64_t{rect.width} * rect.height * bpp;
@@ -180,8 +179,7 @@ Result<void> decode_copy_rect(InputStream& in, Framebuffer& fb, const RectHeader
   return {};
 }
 
-Result<void> decode_rre_rect(InputStream& in, Framebuffer& fb, const PixelFormat& format,
-                             const RectHeader& rect) {
+Result<void> decode_rre_rect(InputStream& in, Framebuffer& fb, const PixelFormat& format, const RectHeader& rect) {
   auto count = in.read_u32();
   if (!count) return std::unexpected(count.error());
   if (*count > kMaxRreSubrects) return invalid_data("RFB RRE update has too many subrectangles");
@@ -230,8 +228,8 @@ Result<void> decode_rre_rect(InputStream& in, Framebuffer& fb, const PixelFormat
   return {};
 }
 
-Result<std::uint16_t> read_framebuffer_update(InputStream& in, Framebuffer& fb,
-                                              const PixelFormat& format, UpdateStats* stats) {
+Result<std::uint16_t> read_framebuffer_update(InputStream& in, Framebuffer& fb, const PixelFormat& format,
+                                              UpdateStats* stats) {
   if (fb.generation() > kMaxGenerationBeforeUpdate) {
     return invalid_data("RFB framebuffer generation exhausted");
   }
@@ -267,8 +265,7 @@ Result<std::uint16_t> read_framebuffer_update(InputStream& in, Framebuffer& fb,
         applied = decode_rre_rect(in, fb, format, *rect);
         ++counts.rre;
         break;
-      default:
-        return invalid_data("unsupported RFB encoding " + std::to_string(rect->encoding));
+      default: return invalid_data("unsupported RFB encoding " + std::to_string(rect->encoding));
     }
     if (!applied) return std::unexpected(applied.error());
   }

@@ -39,11 +39,9 @@ Result<RectHeader> read_rect_header(InputStream& in);
 // "{label} exceeds the pixel work limit" when width × height is over the limit.
 Result<void> check_pixel_work(std::uint64_t width, std::uint64_t height, std::string_view label);
 
-Result<void> decode_raw_rect(InputStream& in, Framebuffer& fb, const PixelFormat& format,
-                             const RectHeader& rect);
+Result<void> decode_raw_rect(InputStream& in, Framebuffer& fb, const PixelFormat& format, const RectHeader& rect);
 Result<void> decode_copy_rect(InputStream& in, Framebuffer& fb, const RectHeader& rect);
-Result<void> decode_rre_rect(InputStream& in, Framebuffer& fb, const PixelFormat& format,
-                             const RectHeader& rect);
+Result<void> decode_rre_rect(InputStream& in, Framebuffer& fb, const PixelFormat& format, const RectHeader& rect);
 
 // Rectangles applied, by encoding, for diagnostics and tests.
 struct UpdateStats {
@@ -54,7 +52,7 @@ struct UpdateStats {
 
 // One FramebufferUpdate after its message-type byte. Gives the number of
 // rectangles; the generation advances only when every rectangle was applied.
-Result<std::uint16_t> read_framebuffer_update(InputStream& in, Framebuffer& fb,
-                                              const PixelFormat& format, UpdateStats* stats = nullptr);
+Result<std::uint16_t> read_framebuffer_update(InputStream& in, Framebuffer& fb, const PixelFormat& format,
+                                              UpdateStats* stats = nullptr);
 
 }  // namespace rfb

@@ -11,12 +11,12 @@ enum class ErrorKind {
   InvalidData,
   PermissionDenied,
   Unsupported,
-  EndOfStream,        // the peer closed the connection
+  EndOfStream,  // the peer closed the connection
   ConnectionRefused,
-  TimedOut,           // connect timed out
-  Stalled,            // no progress for too long while connecting or in the handshake
-  Cancelled,          // the session handle was dropped
-  Os,                 // any other system error, with the system's text
+  TimedOut,   // connect timed out
+  Stalled,    // no progress for too long while connecting or in the handshake
+  Cancelled,  // the session handle was dropped
+  Os,         // any other system error, with the system's text
 };
 
 struct Error {

@@ -79,8 +79,8 @@ void copy_box(std::uint8_t* dst, const std::uint8_t* src, std::size_t stride, co
 // Rows of one colour; AVX2 where the CPU has it, so a 16-pixel row of an RRE
 // subrectangle is two stores.
 __attribute__((target_clones("avx2", "default"))) void fill_rows(std::uint8_t* first, std::size_t stride,
-                                                                  std::uint32_t rows, std::uint32_t cols,
-                                                                  std::uint32_t pixel) {
+                                                                 std::uint32_t rows, std::uint32_t cols,
+                                                                 std::uint32_t pixel) {
   for (std::uint32_t r = 0; r < rows; ++r) {
     std::uint8_t* row = first + r * stride;
     for (std::uint32_t c = 0; c < cols; ++c) std::memcpy(row + std::size_t{c} * 4, &pixel, 4);
@@ -163,8 +163,7 @@ std::uint32_t Framebuffer::pixel(std::uint32_t x, std::uint32_t y) const {
   const std::uint64_t at = (std::uint64_t{y} * width_ + x) * 4;
   if (at + 4 > pixels_->size()) return 0;
   const std::uint8_t* p = pixels_->data() + at;
-  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-         (std::uint32_t{p[3]} << 24);
+  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
 }
 
 void Framebuffer::set_pixel(std::uint32_t x, std::uint32_t y, std::uint32_t value) {
@@ -342,8 +341,7 @@ std::uint64_t Framebuffer::visible_pixels(std::uint64_t x, std::uint64_t y, std:
   return std::uint64_t{area.w} * area.h;
 }
 
-Framebuffer::Target Framebuffer::overwrite_target(std::uint64_t x, std::uint64_t y, std::uint64_t w,
-                                                  std::uint64_t h) {
+Framebuffer::Target Framebuffer::overwrite_target(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h) {
   Box area;
   if (pixels_->empty() || pixels_.use_count() != 1 || !clip_box(x, y, w, h, width_, height_, area)) return {};
   acquire_exclusive();

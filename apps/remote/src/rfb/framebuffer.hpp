@@ -1,8 +1,8 @@
 #pragma once
 // The client's copy of the remote screen: RGBA bytes in a reference-counted
 // buffer, and the drawing operations decoders use on it (fill, copy, put
-// rows), which own the clipping, the damage and the buffer recycling. Copies share the buffer; a buffer another copy shares is never
-// written, so a frame handed to the UI never changes under it.
+// rows), which own the clipping, the damage and the buffer recycling. Copies share the buffer; a buffer another copy
+// shares is never written, so a frame handed to the UI never changes under it.
 //
 // The worker's own framebuffer may recycle: it keeps the buffers of frames it
 // published, and once nobody else holds one it brings that buffer up to date

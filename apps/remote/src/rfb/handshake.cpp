@@ -14,8 +14,7 @@ namespace {
 // Unicode White_Space, the set trimmed from the end of a version text.
 bool is_white_space(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-         c == 0x3000;
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 // Start offsets of the code points of valid UTF-8 text.
@@ -106,8 +105,7 @@ std::optional<std::uint8_t> choose_security_type(std::span<const std::uint8_t> o
   return std::nullopt;
 }
 
-std::array<std::uint8_t, 16> vnc_auth_response(std::span<const std::uint8_t, 16> challenge,
-                                                std::string_view password) {
+std::array<std::uint8_t, 16> vnc_auth_response(std::span<const std::uint8_t, 16> challenge, std::string_view password) {
   std::uint8_t key[DES_KEY_SIZE] = {};
   for (std::size_t i = 0; i < std::min<std::size_t>(password.size(), DES_KEY_SIZE); ++i) {
     key[i] = reverse_bits(static_cast<std::uint8_t>(password[i]));
@@ -157,8 +155,8 @@ Result<ServerInit> read_server_init(InputStream& in) {
   init.width = static_cast<std::uint16_t>((b[0] << 8) | b[1]);
   init.height = static_cast<std::uint16_t>((b[2] << 8) | b[3]);
   init.format = PixelFormat::from_wire(std::span<const std::uint8_t, 16>(b.data() + 4, 16));
-  const std::uint32_t name_len = (std::uint32_t{b[20]} << 24) | (std::uint32_t{b[21]} << 16) |
-                                 (std::uint32_t{b[22]} << 8) | std::uint32_t{b[23]};
+  const std::uint32_t name_len =
+      (std::uint32_t{b[20]} << 24) | (std::uint32_t{b[21]} << 16) | (std::uint32_t{b[22]} << 8) | std::uint32_t{b[23]};
   if (name_len > kMaxServerNameBytes) return invalid_data("RFB server name exceeds the 16 KiB limit");
   if (auto ok = check_framebuffer_size(init.width, init.height); !ok) return std::unexpected(ok.error());
   auto name = in.read_view(name_len);
@@ -167,8 +165,7 @@ Result<ServerInit> read_server_init(InputStream& in) {
   return init;
 }
 
-Result<ServerInit> run_handshake(InputStream& in, OutputSink& out,
-                                 const std::optional<std::string>& password) {
+Result<ServerInit> run_handshake(InputStream& in, OutputSink& out, const std::optional<std::string>& password) {
   auto version_bytes = in.read_view(12);
   if (!version_bytes) return std::unexpected(version_bytes.error());
   const auto server = parse_protocol_version(*version_bytes);

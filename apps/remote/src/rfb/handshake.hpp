@@ -44,8 +44,7 @@ std::array<std::uint8_t, 12> client_protocol_version(std::uint8_t server_major, 
 // None when offered, else VNC authentication when offered.
 std::optional<std::uint8_t> choose_security_type(std::span<const std::uint8_t> offered);
 
-std::array<std::uint8_t, 16> vnc_auth_response(std::span<const std::uint8_t, 16> challenge,
-                                                std::string_view password);
+std::array<std::uint8_t, 16> vnc_auth_response(std::span<const std::uint8_t, 16> challenge, std::string_view password);
 
 // The reason text, cut to kMaxReasonBytes with control characters removed;
 // the rest of a longer reason is skipped.
@@ -55,7 +54,6 @@ Result<void> check_framebuffer_size(std::uint16_t width, std::uint16_t height);
 Result<ServerInit> read_server_init(InputStream& in);
 
 // Version, security, ClientInit, ServerInit, SetPixelFormat and SetEncodings.
-Result<ServerInit> run_handshake(InputStream& in, OutputSink& out,
-                                 const std::optional<std::string>& password);
+Result<ServerInit> run_handshake(InputStream& in, OutputSink& out, const std::optional<std::string>& password);
 
 }  // namespace rfb

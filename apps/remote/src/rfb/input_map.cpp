@@ -11,9 +11,12 @@ std::optional<std::uint32_t> keysym_for_text(std::string_view text) {
   if (text.empty()) return std::nullopt;
   const auto* b = reinterpret_cast<const std::uint8_t*>(text.data());
   std::size_t len = 1;
-  if (b[0] >= 0xF0) len = 4;
-  else if (b[0] >= 0xE0) len = 3;
-  else if (b[0] >= 0xC0) len = 2;
+  if (b[0] >= 0xF0)
+    len = 4;
+  else if (b[0] >= 0xE0)
+    len = 3;
+  else if (b[0] >= 0xC0)
+    len = 2;
   if (len > text.size() || !is_valid_utf8({b, len})) return std::nullopt;
   std::uint32_t cp = len == 1 ? b[0] : b[0] & (0x7F >> len);
   for (std::size_t i = 1; i < len; ++i) cp = (cp << 6) | (b[i] & 0x3F);
@@ -24,14 +27,10 @@ std::optional<std::uint32_t> keysym_for_text(std::string_view text) {
 
 std::uint8_t button_bit(PointerButton button) {
   switch (button) {
-    case PointerButton::Left:
-      return 1;
-    case PointerButton::Middle:
-      return 2;
-    case PointerButton::Right:
-      return 4;
-    case PointerButton::Other:
-      break;
+    case PointerButton::Left: return 1;
+    case PointerButton::Middle: return 2;
+    case PointerButton::Right: return 4;
+    case PointerButton::Other: break;
   }
   return 0;
 }

@@ -64,8 +64,7 @@ Result<void> handle_message(SocketStream& stream, std::uint8_t type, Framebuffer
       if (!len) return std::unexpected(len.error());
       return stream.skip(*len);
     }
-    default:
-      return invalid_data("unknown server message " + std::to_string(type));
+    default: return invalid_data("unknown server message " + std::to_string(type));
   }
 }
 
@@ -128,12 +127,9 @@ Result<Outcome> serve(const VncTarget& target, const StatusSlot& status, const F
 SessionStatus final_status(const Error& e, bool connected) {
   if (e.kind == ErrorKind::EndOfStream && connected) return SessionStatus::ended();
   switch (e.kind) {
-    case ErrorKind::ConnectionRefused:
-      return SessionStatus::failed("Connection refused");
-    case ErrorKind::TimedOut:
-      return SessionStatus::failed("Connection timed out");
-    default:
-      return SessionStatus::failed(e.message);
+    case ErrorKind::ConnectionRefused: return SessionStatus::failed("Connection refused");
+    case ErrorKind::TimedOut: return SessionStatus::failed("Connection timed out");
+    default: return SessionStatus::failed(e.message);
   }
 }
 
@@ -213,7 +209,8 @@ VncSession::~VncSession() { close(); }
 std::expected<void, std::string> VncSession::send_input(VncInput event) {
   auto sent = input_.try_send(event);
   if (sent) return {};
-  return std::unexpected(std::string(sent.error() == remote::sync::SendError::Full ? kInputBusyText : kInputClosedText));
+  return std::unexpected(
+      std::string(sent.error() == remote::sync::SendError::Full ? kInputBusyText : kInputClosedText));
 }
 
 std::optional<Framebuffer> VncSession::take_frame() {

@@ -61,9 +61,8 @@ struct SessionTimings {
 
 // The thread body. Every outcome goes to the status slot, except that a
 // dropped handle (queue closed or cancel fired) leaves the status as it is.
-void run_vnc_session(VncTarget target, StatusSlot status, FrameSlot frames,
-                     remote::sync::QueueReceiver<VncInput> input, std::shared_ptr<CancelSignal> cancel,
-                     SessionTimings timings = {});
+void run_vnc_session(VncTarget target, StatusSlot status, FrameSlot frames, remote::sync::QueueReceiver<VncInput> input,
+                     std::shared_ptr<CancelSignal> cancel, SessionTimings timings = {});
 
 // REMOTE_VNC_PASSWORD when it is set and valid UTF-8, else none.
 std::optional<std::string> vnc_password_from_env();

@@ -24,16 +24,16 @@ Error stalled(std::chrono::milliseconds limit) {
   const auto ms = limit.count();
   char text[96];
   if (ms % 1000 == 0) {
-    std::snprintf(text, sizeof text, "the VNC server made no progress for %lld seconds", static_cast<long long>(ms / 1000));
+    std::snprintf(text, sizeof text, "the VNC server made no progress for %lld seconds",
+                  static_cast<long long>(ms / 1000));
   } else {
-    std::snprintf(text, sizeof text, "the VNC server made no progress for %.1f seconds", static_cast<double>(ms) / 1000);
+    std::snprintf(text, sizeof text, "the VNC server made no progress for %.1f seconds",
+                  static_cast<double>(ms) / 1000);
   }
   return Error{ErrorKind::Stalled, text};
 }
 
-int poll_timeout(std::optional<std::chrono::milliseconds> t) {
-  return t ? static_cast<int>(t->count()) : -1;
-}
+int poll_timeout(std::optional<std::chrono::milliseconds> t) { return t ? static_cast<int>(t->count()) : -1; }
 
 }  // namespace
 

@@ -44,8 +44,8 @@ Result<std::uint16_t> InputStream::read_u16() {
 Result<std::uint32_t> InputStream::read_u32() {
   auto v = read_view(4);
   if (!v) return std::unexpected(v.error());
-  return (std::uint32_t{(*v)[0]} << 24) | (std::uint32_t{(*v)[1]} << 16) |
-         (std::uint32_t{(*v)[2]} << 8) | std::uint32_t{(*v)[3]};
+  return (std::uint32_t{(*v)[0]} << 24) | (std::uint32_t{(*v)[1]} << 16) | (std::uint32_t{(*v)[2]} << 8) |
+         std::uint32_t{(*v)[3]};
 }
 
 Result<std::int32_t> InputStream::read_i32() {

@@ -25,8 +25,8 @@ std::vector<std::filesystem::path> default_identity_paths() {
   return paths;
 }
 
-std::expected<SshCredentials, std::string> credentials_from_env(
-    bool public_key, const std::vector<std::filesystem::path>& candidates) {
+std::expected<SshCredentials, std::string> credentials_from_env(bool public_key,
+                                                                const std::vector<std::filesystem::path>& candidates) {
   if (!public_key) {
     auto password = env_text("REMOTE_SSH_PASSWORD");
     if (!password) return std::unexpected(std::string("no SSH password: set REMOTE_SSH_PASSWORD"));

@@ -31,8 +31,8 @@ std::vector<std::filesystem::path> default_identity_paths();
 // Exactly one method: the password from REMOTE_SSH_PASSWORD, or a key from
 // REMOTE_SSH_KEY or the first candidate that exists, with the passphrase from
 // REMOTE_SSH_KEY_PASSPHRASE. The key file itself is read later by the worker.
-std::expected<SshCredentials, std::string> credentials_from_env(
-    bool public_key, const std::vector<std::filesystem::path>& candidates);
+std::expected<SshCredentials, std::string> credentials_from_env(bool public_key,
+                                                                const std::vector<std::filesystem::path>& candidates);
 
 // The value of an environment variable that is set and valid UTF-8.
 std::optional<std::string> env_text(const char* name);

@@ -153,7 +153,8 @@ std::string HostKeyObservation::message(std::string_view host, std::uint16_t por
 }
 
 std::expected<void, std::string> ensure_private_mode(const struct stat& st, std::string_view name) {
-  if ((st.st_mode & 0077) != 0) return std::unexpected(fill("{} must not be accessible to group or other users", {name}));
+  if ((st.st_mode & 0077) != 0)
+    return std::unexpected(fill("{} must not be accessible to group or other users", {name}));
   return {};
 }
 

@@ -59,9 +59,7 @@ struct HostKeyObservation {
 
   const UnknownHostKey* unknown() const { return std::get_if<UnknownHostKey>(&verdict); }
   const ChangedHostKey* changed() const { return std::get_if<ChangedHostKey>(&verdict); }
-  const HostKeyStoreUnavailable* store_unavailable() const {
-    return std::get_if<HostKeyStoreUnavailable>(&verdict);
-  }
+  const HostKeyStoreUnavailable* store_unavailable() const { return std::get_if<HostKeyStoreUnavailable>(&verdict); }
 
   // The sentence a refused connection fails with.
   std::string message(std::string_view host, std::uint16_t port) const;

@@ -34,9 +34,7 @@ std::expected<SshWorkerEnds, std::string> SshWorkerEnds::start(SshSessionParams 
                        CancelOnDrop(std::move(*cancel))};
 }
 
-SessionStatus SshWorkerEnds::current_status() const {
-  return status->get().value_or(SessionStatus::connecting());
-}
+SessionStatus SshWorkerEnds::current_status() const { return status->get().value_or(SessionStatus::connecting()); }
 
 std::optional<HostKeyObservation> SshWorkerEnds::host_key_observation() const { return observation->get(); }
 

@@ -71,8 +71,7 @@ class SshSession {
   }
   // The receiver yields one result once the worker handled the bytes; it
   // closes without one if the worker ended first.
-  std::expected<sync::OneshotReceiver<AckResult>, std::string> send_input_acknowledged(
-      std::vector<std::uint8_t> bytes);
+  std::expected<sync::OneshotReceiver<AckResult>, std::string> send_input_acknowledged(std::vector<std::uint8_t> bytes);
   std::expected<void, std::string> queue_input(SshInput item) { return ends_.queue_input(std::move(item)); }
 
   // Feeds the output waiting now to the terminal, at most the chunks queued

@@ -218,8 +218,10 @@ std::expected<void, std::string> configure(ssh_session s, int fd, const std::str
        "diffie-hellman-group18-sha512,diffie-hellman-group16-sha512,diffie-hellman-group14-sha256"},
       {SSH_OPTIONS_HOSTKEYS,
        "ssh-ed25519,ecdsa-sha2-nistp256,ecdsa-sha2-nistp384,ecdsa-sha2-nistp521,rsa-sha2-512,rsa-sha2-256,ssh-rsa"},
-      {SSH_OPTIONS_CIPHERS_C_S, "chacha20-poly1305@openssh.com,aes256-gcm@openssh.com,aes256-ctr,aes192-ctr,aes128-ctr"},
-      {SSH_OPTIONS_CIPHERS_S_C, "chacha20-poly1305@openssh.com,aes256-gcm@openssh.com,aes256-ctr,aes192-ctr,aes128-ctr"},
+      {SSH_OPTIONS_CIPHERS_C_S,
+       "chacha20-poly1305@openssh.com,aes256-gcm@openssh.com,aes256-ctr,aes192-ctr,aes128-ctr"},
+      {SSH_OPTIONS_CIPHERS_S_C,
+       "chacha20-poly1305@openssh.com,aes256-gcm@openssh.com,aes256-ctr,aes192-ctr,aes128-ctr"},
       {SSH_OPTIONS_HMAC_C_S, "hmac-sha2-512-etm@openssh.com,hmac-sha2-256-etm@openssh.com,hmac-sha2-512,hmac-sha2-256"},
       {SSH_OPTIONS_HMAC_S_C, "hmac-sha2-512-etm@openssh.com,hmac-sha2-256-etm@openssh.com,hmac-sha2-512,hmac-sha2-256"},
       {SSH_OPTIONS_COMPRESSION_C_S, "none,zlib@openssh.com,zlib"},
@@ -286,13 +288,11 @@ struct Driver {
       const int rc = call();
       if (rc != again) return rc;
       switch (wait_session(s, sock, cancel, -1, deadline)) {
-        case Wait::Cancelled:
-          return std::unexpected(std::string(kClosedText));
+        case Wait::Cancelled: return std::unexpected(std::string(kClosedText));
         case Wait::TimedOut:
           return std::unexpected(fill("the SSH server did not answer within {} seconds",
                                       {decimal(static_cast<std::uint64_t>(kHandshakeTimeoutSeconds))}));
-        case Wait::Ready:
-          break;
+        case Wait::Ready: break;
       }
     }
   }
@@ -487,8 +487,7 @@ std::expected<LoopEnd, std::string> session_loop(const Driver& driver, ssh_chann
 
     if (progressed || signals.activity) continue;
     // The input queue wakes the loop only when it would take an item.
-    if (wait_session(s, driver.sock, driver.cancel, writing ? -1 : input.wake_fd(), std::nullopt) ==
-        Wait::Cancelled) {
+    if (wait_session(s, driver.sock, driver.cancel, writing ? -1 : input.wake_fd(), std::nullopt) == Wait::Cancelled) {
       return LoopEnd::Cancelled;
     }
   }
@@ -528,8 +527,8 @@ HostKeyIdentity HostKeyIdentity::from_public_key(ssh_key_struct* key) {
 
 std::expected<void, std::string> run_session(SshSessionParams params, const std::shared_ptr<StatusSlot>& status,
                                              const std::shared_ptr<ObservationSlot>& observation,
-                                             sync::QueueSender<OutputChunk> output,
-                                             sync::QueueReceiver<SshInput> input, const CancelSignal& cancel) {
+                                             sync::QueueSender<OutputChunk> output, sync::QueueReceiver<SshInput> input,
+                                             const CancelSignal& cancel) {
   // libssh would refuse an empty user with a bare "Invalid argument".
   if (params.user.empty()) {
     return std::unexpected(std::string("No user name for the SSH login: the profile names none and USER is empty"));
@@ -578,9 +577,11 @@ std::expected<void, std::string> run_session(SshSessionParams params, const std:
       !ok) {
     return ok;
   }
-  if (auto ok = request_result(s, driver.run(SSH_AGAIN, [&] {
-        return ssh_channel_request_pty_size(channel.get(), "xterm-256color", params.cols, params.rows);
-      }));
+  if (auto ok = request_result(s, driver.run(SSH_AGAIN,
+                                             [&] {
+                                               return ssh_channel_request_pty_size(channel.get(), "xterm-256color",
+                                                                                   params.cols, params.rows);
+                                             }));
       !ok) {
     return ok;
   }
@@ -625,8 +626,7 @@ void run_session_thread(SshSessionParams params, std::shared_ptr<StatusSlot> sta
   sigaddset(&pipe_signal, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
   try {
-    auto result =
-        run_session(std::move(params), status, observation, std::move(output), std::move(input), *cancel);
+    auto result = run_session(std::move(params), status, observation, std::move(output), std::move(input), *cancel);
     if (!result) fail(std::move(result.error()));
   } catch (const std::exception& e) {
     fail(std::string("SSH worker stopped: ") + e.what());

@@ -96,7 +96,7 @@ void run_session_thread(SshSessionParams params, std::shared_ptr<StatusSlot> sta
 // server and returns.
 std::expected<void, std::string> run_session(SshSessionParams params, const std::shared_ptr<StatusSlot>& status,
                                              const std::shared_ptr<ObservationSlot>& observation,
-                                             sync::QueueSender<OutputChunk> output,
-                                             sync::QueueReceiver<SshInput> input, const CancelSignal& cancel);
+                                             sync::QueueSender<OutputChunk> output, sync::QueueReceiver<SshInput> input,
+                                             const CancelSignal& cancel);
 
 }  // namespace remote::ssh

@@ -97,9 +97,7 @@ class QueueSender {
     if (!state_) return false;
     {
       std::unique_lock lock(state_->mutex);
-      state_->not_full.wait(lock, [&] {
-        return !state_->receiver_alive || state_->items.size() < state_->capacity;
-      });
+      state_->not_full.wait(lock, [&] { return !state_->receiver_alive || state_->items.size() < state_->capacity; });
       if (!state_->receiver_alive) return false;
       state_->items.push_back(std::move(item));
     }
@@ -114,9 +112,8 @@ class QueueSender {
     if (!state_) return std::unexpected(SendError::Closed);
     {
       std::unique_lock lock(state_->mutex);
-      bool ready = state_->not_full.wait_for(lock, timeout, [&] {
-        return !state_->receiver_alive || state_->items.size() < state_->capacity;
-      });
+      bool ready = state_->not_full.wait_for(
+          lock, timeout, [&] { return !state_->receiver_alive || state_->items.size() < state_->capacity; });
       if (!state_->receiver_alive) return std::unexpected(SendError::Closed);
       if (!ready) return std::unexpected(SendError::Full);
       state_->items.push_back(std::move(item));
@@ -189,8 +186,7 @@ class QueueReceiver {
   std::expected<T, RecvError> recv_for(std::chrono::duration<Rep, Period> timeout) {
     if (!state_) return std::unexpected(RecvError::Closed);
     std::unique_lock lock(state_->mutex);
-    state_->not_empty.wait_for(lock, timeout,
-                               [&] { return !state_->items.empty() || state_->senders == 0; });
+    state_->not_empty.wait_for(lock, timeout, [&] { return !state_->items.empty() || state_->senders == 0; });
     return pop_locked(lock);
   }
 
@@ -254,8 +250,7 @@ std::pair<QueueSender<T>, QueueReceiver<T>> bounded_queue(std::size_t capacity) 
 // system's message when the eventfd cannot be made, as such a receiver would
 // never wake.
 template <class T>
-std::expected<std::pair<QueueSender<T>, QueueReceiver<T>>, std::string> bounded_queue_with_wake(
-    std::size_t capacity) {
+std::expected<std::pair<QueueSender<T>, QueueReceiver<T>>, std::string> bounded_queue_with_wake(std::size_t capacity) {
   auto state = std::make_shared<detail::QueueState<T>>(capacity);
   if (state->wake < 0) return std::unexpected(std::system_category().message(state->wake_errno));
   return std::pair{QueueSender<T>(state), QueueReceiver<T>(state)};

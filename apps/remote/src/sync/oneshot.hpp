@@ -121,8 +121,7 @@ class OneshotReceiver {
   std::expected<T, RecvError> recv_for(std::chrono::duration<Rep, Period> timeout) {
     if (!state_) return std::unexpected(RecvError::Closed);
     std::unique_lock lock(state_->mutex);
-    state_->ready.wait_for(lock, timeout,
-                           [&] { return state_->value.has_value() || !state_->sender_alive; });
+    state_->ready.wait_for(lock, timeout, [&] { return state_->value.has_value() || !state_->sender_alive; });
     return take_locked();
   }
 

@@ -51,9 +51,7 @@ inline constexpr TerminalCell kBlankCell{};
 
 // A trailing cell is trimmed from a visible row when it is a space in the
 // default colour; its bold flag does not matter.
-constexpr bool is_trimmable(const TerminalCell& cell) {
-  return cell.ch == U' ' && cell.fg.is_default();
-}
+constexpr bool is_trimmable(const TerminalCell& cell) { return cell.ch == U' ' && cell.fg.is_default(); }
 
 // Appends the characters of `cells`, in order, as UTF-8. A character that is
 // not a Unicode scalar value is written as U+FFFD.

@@ -4,8 +4,7 @@
 
 namespace vt {
 
-Grid::Grid(std::size_t cols, std::size_t rows)
-    : cols_(cols), rows_(rows), cells_(cols * rows, kBlankCell) {}
+Grid::Grid(std::size_t cols, std::size_t rows) : cols_(cols), rows_(rows), cells_(cols * rows, kBlankCell) {}
 
 namespace {
 const std::uint64_t kBlankBits = cell_bits(kBlankCell);

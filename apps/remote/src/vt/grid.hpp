@@ -48,9 +48,7 @@ class Grid {
 
   // Row `r` (0 = top) as `cols()` cells; `r` must be below `rows()`.
   std::span<TerminalCell> row(std::size_t r) { return {cells_.data() + offset(r), cols_}; }
-  std::span<const TerminalCell> row(std::size_t r) const {
-    return {cells_.data() + offset(r), cols_};
-  }
+  std::span<const TerminalCell> row(std::size_t r) const { return {cells_.data() + offset(r), cols_}; }
 
   // Drops the top row and appends a blank one at the bottom.
   void scroll_up();

@@ -38,8 +38,7 @@ class Params {
   bool empty() const { return groups_ == 0; }
 
   std::span<const std::uint16_t> operator[](std::size_t group) const {
-    return {values_.data() + start_[group],
-            static_cast<std::size_t>(start_[group + 1] - start_[group])};
+    return {values_.data() + start_[group], static_cast<std::size_t>(start_[group + 1] - start_[group])};
   }
 
   // The first value of `group`, or `fallback` when there is no such group.
@@ -89,12 +88,9 @@ class Params {
 struct NullPerformer {
   void print(char32_t) {}
   void execute(std::uint8_t) {}
-  void csi_dispatch(const Params&, std::span<const std::uint8_t> /*intermediates*/,
-                    bool /*ignore*/, char /*final*/) {}
-  void esc_dispatch(std::span<const std::uint8_t> /*intermediates*/, bool /*ignore*/,
-                    std::uint8_t /*final*/) {}
-  void osc_dispatch(std::span<const std::span<const std::uint8_t>> /*params*/,
-                    bool /*bell_terminated*/) {}
+  void csi_dispatch(const Params&, std::span<const std::uint8_t> /*intermediates*/, bool /*ignore*/, char /*final*/) {}
+  void esc_dispatch(std::span<const std::uint8_t> /*intermediates*/, bool /*ignore*/, std::uint8_t /*final*/) {}
+  void osc_dispatch(std::span<const std::span<const std::uint8_t>> /*params*/, bool /*bell_terminated*/) {}
 };
 
 namespace parser_detail {
@@ -319,8 +315,7 @@ void Parser::advance(P& performer, std::span<const std::uint8_t> bytes) {
         performer.execute(*it++);  // CAN and SUB too: they leave ground as it is
         continue;
       }
-      if (const std::uint8_t* next = *it == 0x1B ? simple_csi(performer, it, end)
-                                                 : whole_utf8(performer, it, end)) {
+      if (const std::uint8_t* next = *it == 0x1B ? simple_csi(performer, it, end) : whole_utf8(performer, it, end)) {
         it = next;
         continue;
       }
@@ -341,8 +336,7 @@ void Parser::advance(P& performer, std::span<const std::uint8_t> bytes) {
 // leave anything else (and anything split or long) to the state machine,
 // which gives the same result byte by byte.
 template <class P>
-const std::uint8_t* Parser::simple_csi(P& performer, const std::uint8_t* it,
-                                       const std::uint8_t* end) {
+const std::uint8_t* Parser::simple_csi(P& performer, const std::uint8_t* it, const std::uint8_t* end) {
   // Below the parameter limit, so the cap never needs handling here.
   constexpr std::size_t kMaxFastParams = 16;
   if (end - it < 3 || it[1] != '[') return nullptr;
@@ -359,8 +353,7 @@ const std::uint8_t* Parser::simple_csi(P& performer, const std::uint8_t* it,
       param = 0;
     } else if (b >= 0x40 && b <= 0x7E) {
       params_.push(static_cast<std::uint16_t>(param));
-      performer.csi_dispatch(params_, std::span<const std::uint8_t>(), false,
-                             static_cast<char>(b));
+      performer.csi_dispatch(params_, std::span<const std::uint8_t>(), false, static_cast<char>(b));
       return p + 1;
     } else {
       return nullptr;
@@ -372,8 +365,7 @@ const std::uint8_t* Parser::simple_csi(P& performer, const std::uint8_t* it,
 // Fast path for one well-formed UTF-8 character lying whole in the chunk;
 // null leaves malformed or split input to the decoder.
 template <class P>
-const std::uint8_t* Parser::whole_utf8(P& performer, const std::uint8_t* it,
-                                       const std::uint8_t* end) {
+const std::uint8_t* Parser::whole_utf8(P& performer, const std::uint8_t* it, const std::uint8_t* end) {
   const std::uint8_t b0 = *it;
   const auto left = end - it;
   auto cont = [](std::uint8_t b) { return (b & 0xC0) == 0x80; };
@@ -386,8 +378,7 @@ const std::uint8_t* Parser::whole_utf8(P& performer, const std::uint8_t* it,
     c = ((b0 & 0x0Fu) << 12) | ((it[1] & 0x3Fu) << 6) | (it[2] & 0x3Fu);
     if (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF)) return nullptr;
     len = 3;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4 && left >= 4 && cont(it[1]) && cont(it[2]) &&
-             cont(it[3])) {
+  } else if (b0 >= 0xF0 && b0 <= 0xF4 && left >= 4 && cont(it[1]) && cont(it[2]) && cont(it[3])) {
     c = ((b0 & 0x07u) << 18) | ((it[1] & 0x3Fu) << 12) | ((it[2] & 0x3Fu) << 6) | (it[3] & 0x3Fu);
     if (c < 0x10000 || c > 0x10FFFF) return nullptr;
     len = 4;
@@ -416,16 +407,13 @@ void Parser::step(P& performer, char32_t c) {
   switch (tr.next) {
     case State::Escape:
     case State::CsiEntry:
-    case State::DcsEntry:
-      clear_sequence();
-      break;
+    case State::DcsEntry: clear_sequence(); break;
     case State::OscString:
       osc_len_ = 0;
       osc_params_ = 0;
       osc_full_ = false;
       break;
-    default:
-      break;
+    default: break;
   }
   state_ = tr.next;
 }
@@ -433,14 +421,9 @@ void Parser::step(P& performer, char32_t c) {
 template <class P>
 void Parser::perform(P& performer, Action action, char32_t c) {
   switch (action) {
-    case Action::None:
-      break;
-    case Action::Print:
-      performer.print(c);
-      break;
-    case Action::Execute:
-      performer.execute(static_cast<std::uint8_t>(c));
-      break;
+    case Action::None: break;
+    case Action::Print: performer.print(c); break;
+    case Action::Execute: performer.execute(static_cast<std::uint8_t>(c)); break;
     case Action::Collect:
       if (intermediate_len_ == kMaxIntermediates) {
         ignoring_ = true;
@@ -478,17 +461,14 @@ void Parser::perform(P& performer, Action action, char32_t c) {
       } else {
         params_.push(static_cast<std::uint16_t>(param_));
       }
-      performer.csi_dispatch(params_,
-                             std::span<const std::uint8_t>(intermediates_.data(), intermediate_len_),
+      performer.csi_dispatch(params_, std::span<const std::uint8_t>(intermediates_.data(), intermediate_len_),
                              ignoring_, static_cast<char>(c));
       break;
     case Action::EscDispatch:
-      performer.esc_dispatch(std::span<const std::uint8_t>(intermediates_.data(), intermediate_len_),
-                             ignoring_, static_cast<std::uint8_t>(c));
+      performer.esc_dispatch(std::span<const std::uint8_t>(intermediates_.data(), intermediate_len_), ignoring_,
+                             static_cast<std::uint8_t>(c));
       break;
-    case Action::OscPut:
-      osc_put(c);
-      break;
+    case Action::OscPut: osc_put(c); break;
   }
 }
 
@@ -533,8 +513,7 @@ void Parser::osc_end(P& performer, bool bell) {
     slices[i] = std::span<const std::uint8_t>(osc_.data() + begin, osc_ends_[i] - begin);
     begin = osc_ends_[i];
   }
-  performer.osc_dispatch(std::span<const std::span<const std::uint8_t>>(slices.data(), osc_params_),
-                         bell);
+  performer.osc_dispatch(std::span<const std::span<const std::uint8_t>>(slices.data(), osc_params_), bell);
 }
 
 }  // namespace vt

@@ -17,9 +17,7 @@ std::size_t one_based(const Params& params, std::size_t group) {
 
 }  // namespace
 
-std::uint16_t csi_count_param(const Params& params) {
-  return static_cast<std::uint16_t>(one_based(params, 0));
-}
+std::uint16_t csi_count_param(const Params& params) { return static_cast<std::uint16_t>(one_based(params, 0)); }
 
 Terminal::Terminal(std::uint16_t cols, std::uint16_t rows)
     : grid_(std::max<std::size_t>(cols, 1), std::max<std::size_t>(rows, 1)) {}
@@ -44,8 +42,8 @@ std::vector<std::vector<TerminalCell>> Terminal::visible_rows() const {
 }
 
 bool Terminal::same_screen(const Terminal& other) const {
-  if (cols() != other.cols() || rows() != other.rows() || col_ != other.col_ ||
-      row_ != other.row_ || pen_ != other.pen_ || bold_ != other.bold_) {
+  if (cols() != other.cols() || rows() != other.rows() || col_ != other.col_ || row_ != other.row_ ||
+      pen_ != other.pen_ || bold_ != other.bold_) {
     return false;
   }
   for (std::size_t r = 0; r < rows(); ++r) {
@@ -97,9 +95,7 @@ void Terminal::execute(std::uint8_t byte) {
       break;
     case 0x0A:  // line feed, vertical tab, form feed
     case 0x0B:
-    case 0x0C:
-      line_feed();
-      break;
+    case 0x0C: line_feed(); break;
     case 0x0D:  // carriage return
       col_ = 0;
       break;
@@ -112,37 +108,20 @@ void Terminal::csi_dispatch(const Params& params, std::span<const std::uint8_t>,
   const std::size_t last_col = grid_.cols() - 1;
   const std::size_t last_row = grid_.rows() - 1;
   switch (final) {
-    case 'A':
-      row_ -= std::min<std::size_t>(csi_count_param(params), row_);
-      break;
-    case 'B':
-      row_ = std::min<std::size_t>(row_ + csi_count_param(params), last_row);
-      break;
-    case 'C':
-      col_ = std::min<std::size_t>(col_ + csi_count_param(params), last_col);
-      break;
-    case 'D':
-      col_ -= std::min<std::size_t>(csi_count_param(params), col_);
-      break;
-    case 'G':
-      col_ = std::min<std::size_t>(csi_count_param(params) - 1u, last_col);
-      break;
+    case 'A': row_ -= std::min<std::size_t>(csi_count_param(params), row_); break;
+    case 'B': row_ = std::min<std::size_t>(row_ + csi_count_param(params), last_row); break;
+    case 'C': col_ = std::min<std::size_t>(col_ + csi_count_param(params), last_col); break;
+    case 'D': col_ -= std::min<std::size_t>(csi_count_param(params), col_); break;
+    case 'G': col_ = std::min<std::size_t>(csi_count_param(params) - 1u, last_col); break;
     case 'H':
     case 'f':
       row_ = std::min(one_based(params, 0) - 1, last_row);
       col_ = std::min(one_based(params, 1) - 1, last_col);
       break;
-    case 'J':
-      erase_in_display(params.first(0));
-      break;
-    case 'K':
-      erase_in_line(params.first(0));
-      break;
-    case 'm':
-      select_graphic_rendition(params);
-      break;
-    default:
-      break;
+    case 'J': erase_in_display(params.first(0)); break;
+    case 'K': erase_in_line(params.first(0)); break;
+    case 'm': select_graphic_rendition(params); break;
+    default: break;
   }
 }
 
@@ -154,12 +133,8 @@ void Terminal::erase_in_line(std::uint16_t mode) {
       // Inclusive of the cursor cell; a pending wrap sits on the last column.
       grid_.blank(row_, 0, col_ + 1);
       break;
-    case 2:
-      grid_.blank(row_, 0, grid_.cols());
-      break;
-    default:
-      erase_to_end_of_line();
-      break;
+    case 2: grid_.blank(row_, 0, grid_.cols()); break;
+    default: erase_to_end_of_line(); break;
   }
 }
 
@@ -174,11 +149,8 @@ void Terminal::erase_in_display(std::uint16_t mode) {
       grid_.blank(row_, 0, col_ + 1);
       break;
     case 2:
-    case 3:
-      grid_.blank_all();
-      break;
-    default:
-      break;  // as real terminals do: an unknown mode erases nothing
+    case 3: grid_.blank_all(); break;
+    default: break;  // as real terminals do: an unknown mode erases nothing
   }
 }
 

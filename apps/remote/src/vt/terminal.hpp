@@ -30,8 +30,7 @@ class Terminal {
   // UTF-8 characters split across chunks act as if they arrived whole.
   void feed(std::span<const std::uint8_t> bytes);
   void feed(std::string_view bytes) {
-    feed(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                       bytes.size()));
+    feed(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
   }
 
   // --- Reading (painting never changes the terminal) ---
@@ -65,8 +64,7 @@ class Terminal {
   // A run of printable ASCII, as the parser's fast path hands it over.
   void print_ascii(std::span<const std::uint8_t> run);
   void execute(std::uint8_t byte);
-  void csi_dispatch(const Params& params, std::span<const std::uint8_t> intermediates, bool ignore,
-                    char final);
+  void csi_dispatch(const Params& params, std::span<const std::uint8_t> intermediates, bool ignore, char final);
   void esc_dispatch(std::span<const std::uint8_t>, bool, std::uint8_t) {}
   void osc_dispatch(std::span<const std::span<const std::uint8_t>>, bool) {}
 

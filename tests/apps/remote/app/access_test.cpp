@@ -122,8 +122,8 @@ TEST(AppKeyMaps, WholeTables) {
   EXPECT_EQ(ssh_bytes_for_named_key(NamedKey::F1), std::nullopt);
 
   const std::vector<std::pair<NamedKey, std::optional<std::uint32_t>>> vnc = {
-      {NamedKey::Enter, 0xFF0D},     {NamedKey::Tab, 0xFF09},     {NamedKey::Space, 0x0020},
-      {NamedKey::Backspace, 0xFF08}, {NamedKey::Escape, 0xFF1B},  {NamedKey::ArrowLeft, 0xFF51},
+      {NamedKey::Enter, 0xFF0D},     {NamedKey::Tab, 0xFF09},        {NamedKey::Space, 0x0020},
+      {NamedKey::Backspace, 0xFF08}, {NamedKey::Escape, 0xFF1B},     {NamedKey::ArrowLeft, 0xFF51},
       {NamedKey::ArrowUp, 0xFF52},   {NamedKey::ArrowRight, 0xFF53}, {NamedKey::ArrowDown, 0xFF54},
       {NamedKey::Delete, 0xFFFF},    {NamedKey::Home, std::nullopt}, {NamedKey::End, std::nullopt},
   };
@@ -139,10 +139,21 @@ TEST(AppKeyMaps, WholeTables) {
   const std::uint32_t letters[26] = {30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50,
                                      49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44};
   for (int i = 0; i < 26; ++i) device.emplace_back(std::string("Key") + static_cast<char>('A' + i), letters[i]);
-  for (const auto& [code, linux_code] : std::vector<std::pair<std::string, std::uint32_t>>{
-           {"Escape", 1},       {"Backspace", 14},  {"Tab", 15},       {"Enter", 28},       {"ControlLeft", 29},
-           {"ControlRight", 97}, {"ShiftLeft", 42}, {"ShiftRight", 54}, {"AltLeft", 56},    {"AltRight", 100},
-           {"Space", 57},       {"ArrowUp", 103},   {"ArrowLeft", 105}, {"ArrowRight", 106}, {"ArrowDown", 108}}) {
+  for (const auto& [code, linux_code] : std::vector<std::pair<std::string, std::uint32_t>>{{"Escape", 1},
+                                                                                           {"Backspace", 14},
+                                                                                           {"Tab", 15},
+                                                                                           {"Enter", 28},
+                                                                                           {"ControlLeft", 29},
+                                                                                           {"ControlRight", 97},
+                                                                                           {"ShiftLeft", 42},
+                                                                                           {"ShiftRight", 54},
+                                                                                           {"AltLeft", 56},
+                                                                                           {"AltRight", 100},
+                                                                                           {"Space", 57},
+                                                                                           {"ArrowUp", 103},
+                                                                                           {"ArrowLeft", 105},
+                                                                                           {"ArrowRight", 106},
+                                                                                           {"ArrowDown", 108}}) {
     device.emplace_back(code, linux_code);
   }
   for (const auto& [code, linux_code] : device) EXPECT_EQ(device_key_code(code), linux_code) << code;

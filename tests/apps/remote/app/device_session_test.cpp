@@ -54,11 +54,12 @@ bool near(pattern::Rgb a, pattern::Rgb b, int tolerance = 40) {
 void expect_bars(const std::vector<std::uint8_t>& rgba, std::uint32_t width, std::uint32_t height) {
   const pattern::Layout layout = pattern::layout_for(width, height);
   for (std::size_t i = 0; i < pattern::kBars.size(); ++i) {
-    const std::uint32_t x = static_cast<std::uint32_t>(i) * layout.bar_width + layout.bar_width / 2 - pattern::kCell / 2;
+    const std::uint32_t x =
+        static_cast<std::uint32_t>(i) * layout.bar_width + layout.bar_width / 2 - pattern::kCell / 2;
     const std::uint32_t y = layout.bars_bottom - 2 * pattern::kCell;
     const pattern::Rgb got = pattern::sample(rgba, width, x, y);
-    EXPECT_TRUE(near(got, pattern::kBars[i])) << "bar " << i << ": " << int(got.r) << "," << int(got.g) << ","
-                                              << int(got.b);
+    EXPECT_TRUE(near(got, pattern::kBars[i]))
+        << "bar " << i << ": " << int(got.r) << "," << int(got.g) << "," << int(got.b);
   }
 }
 
@@ -179,7 +180,8 @@ TEST_F(AppDeviceFixture, ASlowDecoderStillGivesCorrectPicturesOfTheNewestFrame) 
       last_number = pattern::read_frame_number(*app->state().session_picture->pixels, layout);
     }
     return last_number == 44;
-  })) << "last decoded frame " << last_number;
+  })) << "last decoded frame "
+      << last_number;
   const auto& picture = *app->state().session_picture;
   EXPECT_EQ(picture.width, kW);
   EXPECT_EQ(picture.height, kH);
@@ -204,7 +206,8 @@ TEST_F(AppDeviceFixture, OverflowWithASlowDecoderResumesAtTheNextIdr) {
       expect_bars(*app->state().session_picture->pixels, kW, kH);
     }
     return last_number == 60;
-  })) << "last decoded frame " << last_number;
+  })) << "last decoded frame "
+      << last_number;
 }
 
 TEST_F(AppDeviceFixture, RealStreamFromTheSimulatedDevice) {
@@ -295,8 +298,8 @@ TEST_F(AppDeviceFixture, CloseReasonsBecomeTheFailedText) {
 TEST_F(AppDeviceFixture, ADecoderThatDiesIsReportedStoppedThenUnavailable) {
   DeviceSessionOptions options;
   options.decoder = [] {
-    return DecodeFn([](std::span<const std::uint8_t>) -> std::expected<std::optional<vesk_callstream::decoder::Frame>,
-                                                                        vesk_callstream::Error> {
+    return DecodeFn([](std::span<const std::uint8_t>)
+                        -> std::expected<std::optional<vesk_callstream::decoder::Frame>, vesk_callstream::Error> {
       throw std::runtime_error("codec crashed");
     });
   };
@@ -361,9 +364,12 @@ TEST_F(AppDeviceFixture, InputAndPointerReachTheDeviceOnlyFromItsConnectedSessio
     std::optional<std::pair<double, double>> want;
   };
   const std::vector<Case> cases = {
-      {100, 100, std::pair{0.0, 0.0}},      {200, 150, std::pair{500.0, 250.0}},
-      {299.9, 199.9, std::pair{999.0, 499.0}}, {300, 150, std::nullopt},
-      {200, 200, std::nullopt},             {99.9, 150, std::nullopt},
+      {100, 100, std::pair{0.0, 0.0}},
+      {200, 150, std::pair{500.0, 250.0}},
+      {299.9, 199.9, std::pair{999.0, 499.0}},
+      {300, 150, std::nullopt},
+      {200, 200, std::nullopt},
+      {99.9, 150, std::nullopt},
   };
   for (const Case& c : cases) {
     auto got = app->device_pointer_position(c.x, c.y);

@@ -114,7 +114,9 @@ TEST(AppFrames, NoTooltipKeepsFramesComingUnderADialogOrInFullscreen) {
          host.pointer_move(star->center().x, star->center().y);
        }},
       {"dialog opened by a semantic action",
-       [&](auto& host, RemoteApp&) { ASSERT_TRUE(host.perform(connect, SemanticAction{ActionKind::Activate, {}})); }},
+       [&](auto& host, RemoteApp&) {
+         ASSERT_TRUE(host.perform(connect, SemanticAction{ActionKind::Activate, {}}));
+       }},
       {"dialog opened by a direct request", [&](auto&, RemoteApp& app) { app.request_connect(device.id); }},
       {"fullscreen by a semantic action",
        [&](auto& host, RemoteApp& app) {
@@ -131,8 +133,8 @@ TEST(AppFrames, NoTooltipKeepsFramesComingUnderADialogOrInFullscreen) {
          ASSERT_TRUE(host.perform("remote.session.fullscreen", SemanticAction{ActionKind::Activate, {}}));
          ASSERT_TRUE(app.state().fullscreen);
          // The device itself keeps frames coming while connected; it ends here.
-         app.on_device_event(device_event(app.state().live_session->device()->id(),
-                                          vesk_ui::device_link::DeviceLinkEvent::Closed{}));
+         app.on_device_event(
+             device_event(app.state().live_session->device()->id(), vesk_ui::device_link::DeviceLinkEvent::Closed{}));
        }},
   };
   for (const Case& c : cases) {

@@ -60,8 +60,8 @@ TEST(AppHeldInput, DeviceReleasesReachTheDeviceWhenInputStopsGoingThere) {
     bool later_events_seen;  // the window still receives the user letting go
   };
   const Case cases[] = {
-      {"list shown", [](DeviceSessionFixture& f) { f.app->apply_message(UiMessage::show_connections(), f.doc); },
-       false, true},
+      {"list shown", [](DeviceSessionFixture& f) { f.app->apply_message(UiMessage::show_connections(), f.doc); }, false,
+       true},
       {"Escape chain to the list", [](DeviceSessionFixture& f) { f.host->key_named(NamedKey::Escape); }, false, true},
       {"dialog opened",
        [](DeviceSessionFixture& f) { f.app->apply_message(UiMessage::request_delete(f.profile.id), f.doc); }, false,

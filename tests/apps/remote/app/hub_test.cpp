@@ -98,10 +98,15 @@ TEST_F(AppHubFixture, OpenByKindAndEnvironment) {
          f.home.unset();
        },
        &AppHubFixture::ssh,
-       SessionStatus::failed("SSH host-key trust is unavailable: no private state directory is available for SSH host trust"),
+       SessionStatus::failed(
+           "SSH host-key trust is unavailable: no private state directory is available for SSH host trust"),
        true},
-      {"ssh started", [](auto& f) { f.live.set("1"); f.password.set("pw"); }, &AppHubFixture::ssh,
-       SessionStatus::connecting(), true},
+      {"ssh started",
+       [](auto& f) {
+         f.live.set("1");
+         f.password.set("pw");
+       },
+       &AppHubFixture::ssh, SessionStatus::connecting(), true},
       {"vnc started", [](auto& f) { f.live.set(""); }, &AppHubFixture::vnc, SessionStatus::connecting(), true},
       {"device", [](auto&) {}, &AppHubFixture::device, SessionStatus::connecting(), true},
   };

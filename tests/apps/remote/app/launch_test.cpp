@@ -15,11 +15,13 @@ RemoteApp& as_app(const vesk_ui::launch::AppBox& box) { return static_cast<Remot
 TEST(AppLaunch, SampleModeOnlyForExactlyOne) {
   ScopedEnv sample("VESK_REMOTE_SAMPLE");
   const std::vector<std::pair<std::optional<std::string>, bool>> cases = {
-      {"1", true}, {"true", false}, {"01", false}, {"1 ", false}, {"", false}, {std::nullopt, false},
-      {"\xff", false},
+      {"1", true}, {"true", false}, {"01", false}, {"1 ", false}, {"", false}, {std::nullopt, false}, {"\xff", false},
   };
   for (const auto& [value, on] : cases) {
-    if (value) sample.set(*value); else sample.unset();
+    if (value)
+      sample.set(*value);
+    else
+      sample.unset();
     EXPECT_EQ(sample_mode_requested(), on) << value.value_or("<unset>");
     auto built = build_app_for_scene(vesk_ui::launch::LaunchContext{std::string("form"), "id"});
     ASSERT_TRUE(built.has_value());
@@ -86,8 +88,8 @@ TEST(AppSamples, ConnectionsDevicesAndKeys) {
                                              "Edge Gateway", "Pi Cluster Head", "Workshop Laptop", "Backup Vault"}));
   std::vector<std::string> shown;
   for (const auto* c : filtered_connections(list, "")) shown.push_back(c->name);
-  EXPECT_EQ(shown, (std::vector<std::string>{"Build Box", "Studio Node", "Backup Vault", "Edge Gateway",
-                                             "Office NAS", "Pi Cluster Head", "Win Workstation", "Workshop Laptop"}));
+  EXPECT_EQ(shown, (std::vector<std::string>{"Build Box", "Studio Node", "Backup Vault", "Edge Gateway", "Office NAS",
+                                             "Pi Cluster Head", "Win Workstation", "Workshop Laptop"}));
   EXPECT_EQ(app->state().selection, list[0].id);
   for (const auto& c : list) EXPECT_FALSE(c.validate_target()) << c.name;
 
@@ -135,9 +137,9 @@ TEST(AppSamples, EachReviewSceneBuildsItsState) {
       {"session-ssh",
        [&](const RemoteApp& app) {
          EXPECT_EQ(app.state().screen, Screen::session(id_of(app, "Build Box")));
-         EXPECT_EQ(app.state().live_session->status(),
-                   SessionStatus::unavailable(
-                       "SSH is installed, but this build has not been granted live network access."));
+         EXPECT_EQ(
+             app.state().live_session->status(),
+             SessionStatus::unavailable("SSH is installed, but this build has not been granted live network access."));
          EXPECT_EQ(app.state().session_serial, 1u);
        }},
       {"session-vnc",
@@ -148,9 +150,9 @@ TEST(AppSamples, EachReviewSceneBuildsItsState) {
       {"session-rdp",
        [&](const RemoteApp& app) {
          EXPECT_EQ(app.state().screen, Screen::session(id_of(app, "Win Workstation")));
-         EXPECT_EQ(app.state().live_session->status(),
-                   SessionStatus::unavailable(
-                       "RDP profiles are preserved, but this Vesk build has no RDP client backend."));
+         EXPECT_EQ(
+             app.state().live_session->status(),
+             SessionStatus::unavailable("RDP profiles are preserved, but this Vesk build has no RDP client backend."));
          EXPECT_EQ(app.state().session_serial, 0u);
        }},
       {"session-vesk",

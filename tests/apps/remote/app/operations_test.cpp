@@ -207,8 +207,8 @@ TEST_F(AppOperationsFixture, TextDeliveryResults) {
 
 TEST_F(AppOperationsFixture, RunOperations) {
   const Uuid unknown = Uuid::new_v4();
-  EXPECT_EQ(run(RemoteOperation::ShowConnections{}), RunOutcome::failed(
-                                                         "remote operation kind does not match its declared contract"));
+  EXPECT_EQ(run(RemoteOperation::ShowConnections{}),
+            RunOutcome::failed("remote operation kind does not match its declared contract"));
   EXPECT_EQ(run(RemoteOperation::Connect{device.id}, OperationKind::None), RunOutcome::not_handled());
   EXPECT_EQ(app->run_operation(OperationKind::Effect, EncodedAction::from_text("x", "\"ShowConnections\"")),
             RunOutcome::not_handled());

@@ -215,8 +215,8 @@ TEST_F(AppReducerFixture, ToggleFavoriteFlipsInMemoryAndInTheDocument) {
 TEST_F(AppReducerFixture, AFailedDispatchIsReportedButTheMemoryChangeStays) {
   const auto error = vesk_actions::ActionError::apply("the disk is full");
   app->action_host() = vesk_actions::ActionHost(
-      [error](auto&, auto&, auto, auto&, auto, const auto&) -> std::expected<vesk_actions::DispatchOutcome,
-                                                                             vesk_actions::ActionError> {
+      [error](auto&, auto&, auto, auto&, auto,
+              const auto&) -> std::expected<vesk_actions::DispatchOutcome, vesk_actions::ActionError> {
         return std::unexpected(error);
       });
   send(UiMessage::toggle_favorite(ssh.id));
@@ -279,7 +279,11 @@ TEST_F(AppReducerFixture, AFailedSaveShowsEveryProblemAndFocusesTheFirstFieldToF
   const std::vector<Case> cases = {
       {"empty name", with([](auto& f) { f.name = "  "; }), InputField::Name},
       {"empty host", with([](auto& f) { f.host = ""; }), InputField::Host},
-      {"device", with([](auto& f) { f.kind = ConnectionKind::Vesk; f.auth = AuthKind::DeviceIdentity; f.port = ""; }),
+      {"device", with([](auto& f) {
+         f.kind = ConnectionKind::Vesk;
+         f.auth = AuthKind::DeviceIdentity;
+         f.port = "";
+       }),
        InputField::Host},
       {"empty port", with([](auto& f) { f.port = " "; }), InputField::Port},
       {"port zero", with([](auto& f) { f.port = "0"; }), InputField::User},
@@ -391,7 +395,8 @@ TEST_F(AppReducerFixture, AFreshFormShowsNoProblemUntilTouched) {
   };
   const std::vector<Case> cases = {
       {"new from the list", [] {}, UiMessage::new_connection()},
-      {"new while editing with Name focused", [&] { send(UiMessage::edit_connection(ssh.id)); }, UiMessage::new_connection()},
+      {"new while editing with Name focused", [&] { send(UiMessage::edit_connection(ssh.id)); },
+       UiMessage::new_connection()},
       {"new from a new form after a failed save",
        [&] {
          send(UiMessage::new_connection());

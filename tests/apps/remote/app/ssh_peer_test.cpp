@@ -75,17 +75,15 @@ TEST_F(AppSshPeer, TrustForgetAndStaleTargets) {
   ASSERT_TRUE(app->state().confirmation);
   send(UiMessage::confirm());
   EXPECT_EQ(app->state().notice, notice::kTrustStale);
-  auto run_trust = app->run_operation(
-      OperationKind::Effect,
-      actions::encode_operation(RemoteOperation::TrustSshHostKey{profile.id, observation->unknown()->presented}));
+  auto run_trust = app->run_operation(OperationKind::Effect, actions::encode_operation(RemoteOperation::TrustSshHostKey{
+                                                                 profile.id, observation->unknown()->presented}));
   EXPECT_EQ(run_trust, RunOutcome::failed("the observed SSH host key is stale; reconnect to inspect the current key"));
   EXPECT_FALSE(std::filesystem::exists(pins));
 
   // Back on the observed target: a different key is refused, the observed one pinned.
   stored().port = sshd->port();
-  EXPECT_EQ(app->run_operation(OperationKind::Effect,
-                               actions::encode_operation(RemoteOperation::TrustSshHostKey{
-                                   profile.id, {"ssh-ed25519", "SHA256:someoneelse"}})),
+  EXPECT_EQ(app->run_operation(OperationKind::Effect, actions::encode_operation(RemoteOperation::TrustSshHostKey{
+                                                          profile.id, {"ssh-ed25519", "SHA256:someoneelse"}})),
             RunOutcome::failed("the observed SSH host key is stale; reconnect to inspect the current key"));
   send(UiMessage::request_trust_host_key(profile.id));
   send(UiMessage::confirm());
@@ -130,8 +128,8 @@ TEST_F(AppSshPeer, ConnectAndAcknowledgedTextThroughOperations) {
   EXPECT_FALSE(app->state().pending_operation);
 
   const auto marker = sshd->out_dir() / "from-operation";
-  const auto text = actions::encode_operation(
-      RemoteOperation::SendText{profile.id, "echo delivered > " + marker.string() + "\n"});
+  const auto text =
+      actions::encode_operation(RemoteOperation::SendText{profile.id, "echo delivered > " + marker.string() + "\n"});
   ASSERT_EQ(app->start_operation(handle_of(3), OperationKind::Effect, text), StartOutcome::pending());
   ASSERT_TRUE(eventually([&] {
     app->state_mut().live_session->ssh()->session->pump_output();

@@ -90,8 +90,9 @@ TEST(AppState, VisibleProblemsFollowTheTouchedFields) {
       {{true, false, false, false}, problems},
   };
   for (const Case& c : cases) EXPECT_EQ(visible_form_problems(problems, c.visibility), c.shown);
-  EXPECT_EQ(visible_form_problems({"Vesk device node must be an exact certified endpoint id."}, {false, false, true, false}),
-            std::vector<std::string>{"Vesk device node must be an exact certified endpoint id."});
+  EXPECT_EQ(
+      visible_form_problems({"Vesk device node must be an exact certified endpoint id."}, {false, false, true, false}),
+      std::vector<std::string>{"Vesk device node must be an exact certified endpoint id."});
 }
 
 }  // namespace

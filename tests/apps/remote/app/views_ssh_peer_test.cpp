@@ -170,7 +170,8 @@ TEST_F(AppViewsSshHostKeys, TheCardOffersTheKeyButtonOfItsObservation) {
     }
     std::vector<Tag> buttons;
     for (const HitRegion& r : app.state().hit_regions) {
-      if (r.message.tag != Tag::ShowConnections && r.message.tag != Tag::NewConnection) buttons.push_back(r.message.tag);
+      if (r.message.tag != Tag::ShowConnections && r.message.tag != Tag::NewConnection)
+        buttons.push_back(r.message.tag);
     }
     EXPECT_EQ(buttons, c.buttons);
     if (c.observed == Observed::StoreUnavailable) continue;

@@ -682,7 +682,8 @@ TEST(AppOverlays, LongTextsGrowOrMoveTheirBoxes) {
     const auto* body = run_starting(runs, "RDP has no client backend");
     ASSERT_TRUE(title && body);
     const Rect content{64, 0, static_cast<double>(width), 800};
-    const FormGeometry g = form_geometry(host->text(), content, a.state().form, a.state().discovered_devices.size(), true);
+    const FormGeometry g =
+        form_geometry(host->text(), content, a.state().form, a.state().discovered_devices.size(), true);
     ASSERT_TRUE(g.rdp_warning);
     EXPECT_LE(run_bottom(*host, *body), g.rdp_warning->y1) << width;
     EXPECT_GE(g.rdp_warning->height(), 54);
@@ -754,7 +755,8 @@ TEST(AppOverlays, LongTextsGrowOrMoveTheirBoxes) {
     a.apply_message(UiMessage::choose_discovered_device(0), scratch);  // a long endpoint id, Name focused
     host->paint();
     ASSERT_EQ(a.state().focused_input, InputField::Name);
-    ASSERT_GT(host->text().measure(a.state().form.host, 14.0f, std::nullopt).width, a.input(InputField::Host).rect().width());
+    ASSERT_GT(host->text().measure(a.state().form.host, 14.0f, std::nullopt).width,
+              a.input(InputField::Host).rect().width());
     EXPECT_EQ(a.input(InputField::Host).scroll_x(), 0.0);
   }
 }
@@ -870,8 +872,8 @@ TEST(AppViewsRobustness, RandomInputNeverBreaksAFrame) {
     seed = seed * 1664525u + 1013904223u;
     return seed >> 8;
   };
-  const std::vector<NamedKey> keys = {NamedKey::Enter,     NamedKey::Tab,     NamedKey::Escape, NamedKey::ArrowDown,
-                                      NamedKey::ArrowUp,   NamedKey::Backspace, NamedKey::Delete, NamedKey::Space};
+  const std::vector<NamedKey> keys = {NamedKey::Enter,   NamedKey::Tab,       NamedKey::Escape, NamedKey::ArrowDown,
+                                      NamedKey::ArrowUp, NamedKey::Backspace, NamedKey::Delete, NamedKey::Space};
   for (const std::string& word : words) {
     for (std::uint32_t width : {1280u, 560u}) {
       auto host = host_for(remote::app::build_sample_app(word), width, 800);

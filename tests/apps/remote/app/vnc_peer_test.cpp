@@ -24,9 +24,9 @@ TEST(AppVncPeer, ConnectOperationPictureAndPointerMapping) {
 
   OperationHandle handle{};
   handle[3] = 9;
-  ASSERT_EQ(app.start_operation(handle, OperationKind::Effect,
-                                actions::encode_operation(RemoteOperation::Connect{desk.id})),
-            StartOutcome::pending());
+  ASSERT_EQ(
+      app.start_operation(handle, OperationKind::Effect, actions::encode_operation(RemoteOperation::Connect{desk.id})),
+      StartOutcome::pending());
   PollOutcome outcome;
   ASSERT_TRUE(eventually([&] {
     outcome = app.poll_operation(handle, false);

@@ -88,11 +88,10 @@ Wire random_update(std::mt19937& rng, std::uint16_t w, std::uint16_t h) {
     switch (rng() % 3) {
       case 0:
         u.rect(x, y, rw, rh, 0);
-        for (int p = 0; p < rw * rh; ++p) u.pixel(static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng()), 1);
+        for (int p = 0; p < rw * rh; ++p)
+          u.pixel(static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng()), 1);
         break;
-      case 1:
-        u.rect(x, y, rw, rh, 1).u16(coord(w)).u16(coord(h));
-        break;
+      case 1: u.rect(x, y, rw, rh, 1).u16(coord(w)).u16(coord(h)); break;
       default:
         u.rect(x, y, rw, rh, 2).u32(2).pixel(9, 9, static_cast<std::uint8_t>(rng()));
         for (int k = 0; k < 2; ++k) {
@@ -183,8 +182,11 @@ TEST(RfbFramebuffer, SkippedCopiesGiveTheSamePicturesAndHeldFramesNeverChange) {
       {"full-width rows, then tiles", {&full1, &rows, &tile, &rows}, false},
       {"RRE over the screen and past a rectangle", {&full1, &rre_screen, &rre_part, &full2, &rre_part}, false},
       {"scroll up with a new line", {&full1, &scroll_up, &scroll_up, &tile, &scroll_up}, false},
-      {"CopyRect down, sideways and off screen", {&full2, &tile, &scroll_down, &sideways, &off_screen, &sideways}, false},
-      {"CopyRect reading what the same update wrote", {&full1, &rows, &moved_twice, &right_over_new, &moved_twice},
+      {"CopyRect down, sideways and off screen",
+       {&full2, &tile, &scroll_down, &sideways, &off_screen, &sideways},
+       false},
+      {"CopyRect reading what the same update wrote",
+       {&full1, &rows, &moved_twice, &right_over_new, &moved_twice},
        false},
       {"an update that fails part way", {&full1, &rows, &truncated}, true},
   };
@@ -315,13 +317,15 @@ TEST(RfbUpdate, LargeRawRectangleClippedPartWayDown) {
   Wire w;
   w.update(2).rect(0, 0, 300, 200, 0);
   for (int y = 0; y < 200; ++y)
-    for (int x = 0; x < 300; ++x) w.pixel(static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(x ^ y));
+    for (int x = 0; x < 300; ++x)
+      w.pixel(static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(x ^ y));
   w.rect(249, 149, 1, 1, 0).pixel(1, 2, 3);
   ASSERT_EQ(error_of(apply(fb, w)), "<ok>");
   for (std::uint32_t y = 0; y < 150; ++y) {
     for (std::uint32_t x = 0; x < 250; ++x) {
       if (x == 249 && y == 149) continue;
-      ASSERT_EQ(fb.pixel(x, y), rgba(static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(x ^ y)))
+      ASSERT_EQ(fb.pixel(x, y),
+                rgba(static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(x ^ y)))
           << x << "," << y;
     }
   }
@@ -380,9 +384,8 @@ TEST(RfbUpdate, CopyRectMovesOverlappingAreasInEveryDirection) {
     const char* name;
     std::uint16_t sx, sy, dx, dy, w, h;
   } cases[] = {
-      {"up one row", 0, 1, 0, 0, 6, 4},   {"down one row", 0, 0, 0, 1, 6, 4},
-      {"left one column", 1, 0, 0, 0, 5, 5}, {"right one column", 0, 0, 1, 0, 5, 5},
-      {"diagonal", 0, 0, 2, 2, 4, 3},     {"in place", 1, 1, 1, 1, 3, 3},
+      {"up one row", 0, 1, 0, 0, 6, 4},       {"down one row", 0, 0, 0, 1, 6, 4}, {"left one column", 1, 0, 0, 0, 5, 5},
+      {"right one column", 0, 0, 1, 0, 5, 5}, {"diagonal", 0, 0, 2, 2, 4, 3},     {"in place", 1, 1, 1, 1, 3, 3},
   };
   for (const auto& c : cases) {
     Framebuffer fb(6, 5);
@@ -418,8 +421,8 @@ TEST(RfbUpdate, RreFillsBackgroundThenSubrectanglesPastTheRectangle) {
   Framebuffer fb(6, 6);
   Wire w;
   w.update(1).rect(1, 1, 2, 2, 2).u32(2).pixel(1, 1, 1);
-  w.pixel(2, 2, 2).u16(1).u16(1).u16(4).u16(1);   // reaches past the rectangle
-  w.pixel(3, 3, 3).u16(4).u16(4).u16(9).u16(9);   // clipped to the framebuffer only
+  w.pixel(2, 2, 2).u16(1).u16(1).u16(4).u16(1);  // reaches past the rectangle
+  w.pixel(3, 3, 3).u16(4).u16(4).u16(9).u16(9);  // clipped to the framebuffer only
   ASSERT_EQ(error_of(apply(fb, w)), "<ok>");
   EXPECT_EQ(fb.pixel(1, 1), rgba(1, 1, 1));
   EXPECT_EQ(fb.pixel(2, 1), rgba(1, 1, 1));

@@ -63,10 +63,9 @@ TEST(RfbProtocolVersion, ReplyVersion) {
   struct Case {
     std::uint8_t major, minor;
     std::string_view reply;
-  } cases[] = {{3, 8, "RFB 003.008\n"}, {3, 9, "RFB 003.008\n"}, {3, 7, "RFB 003.007\n"},
-               {3, 6, "RFB 003.003\n"}, {3, 5, "RFB 003.003\n"}, {3, 3, "RFB 003.003\n"},
-               {2, 9, "RFB 003.003\n"}, {0, 0, "RFB 003.003\n"}, {4, 1, "RFB 003.008\n"},
-               {255, 0, "RFB 003.008\n"}};
+  } cases[] = {{3, 8, "RFB 003.008\n"}, {3, 9, "RFB 003.008\n"},  {3, 7, "RFB 003.007\n"}, {3, 6, "RFB 003.003\n"},
+               {3, 5, "RFB 003.003\n"}, {3, 3, "RFB 003.003\n"},  {2, 9, "RFB 003.003\n"}, {0, 0, "RFB 003.003\n"},
+               {4, 1, "RFB 003.008\n"}, {255, 0, "RFB 003.008\n"}};
   for (const auto& c : cases) {
     const auto reply = rfb::client_protocol_version(c.major, c.minor);
     EXPECT_EQ(std::string(reply.begin(), reply.end()), c.reply) << int(c.major) << "." << int(c.minor);
@@ -91,7 +90,7 @@ TEST(RfbSecurity, VncAuthResponseVectors) {
       {"secret", "c99f3ad0e4ca1690371d3185dc2bec24"},
       {"password", "e76da4ff8ea6cc02055a30ce95d5e6af"},
       {"passwordLONG", "e76da4ff8ea6cc02055a30ce95d5e6af"},  // only 8 bytes count
-      {"", "562c25d76cc998b0abdb8424a0195286"},                // the weak all-zero key
+      {"", "562c25d76cc998b0abdb8424a0195286"},              // the weak all-zero key
   };
   for (const auto& c : cases) EXPECT_EQ(hex(rfb::vnc_auth_response(challenge, c.password)), c.response) << c.password;
 }
@@ -153,7 +152,10 @@ TEST(RfbServerInit, LimitsInOrder) {
 }
 
 TEST(RfbMessages, ExactBytes) {
-  EXPECT_EQ(hex(rfb::encode_set_pixel_format(rfb::kClientPixelFormat)), "0000000020180001" "00ff00ff00ff1008" "00000000");
+  EXPECT_EQ(hex(rfb::encode_set_pixel_format(rfb::kClientPixelFormat)),
+            "0000000020180001"
+            "00ff00ff00ff1008"
+            "00000000");
   EXPECT_EQ(hex(rfb::encode_set_encodings(rfb::kClientEncodings)), "02000003000000000000000100000002");
   EXPECT_EQ(hex(rfb::encode_update_request(true, 0, 0, 1920, 1080)), "03010000000007800438");
   EXPECT_EQ(hex(rfb::encode_key_event(true, 0xFF0D)), "040100000000ff0d");
@@ -187,40 +189,80 @@ TEST(RfbHandshake, ScriptedServers) {
     ErrorKind kind = ErrorKind::InvalidData;
   };
   std::vector<Case> cases;
-  cases.push_back({"3.8 none", Wire().text("RFB 003.008\n").u8(1).u8(1).u32(0).server_init(640, 480), {},
-                   hex(bytes_of("RFB 003.008\n")) + "01" + ok_tail, nullptr});
-  cases.push_back({"3.7 none has no result", Wire().text("RFB 003.007\n").u8(1).u8(1).server_init(640, 480), {},
-                   hex(bytes_of("RFB 003.007\n")) + "01" + ok_tail, nullptr});
+  cases.push_back({"3.8 none",
+                   Wire().text("RFB 003.008\n").u8(1).u8(1).u32(0).server_init(640, 480),
+                   {},
+                   hex(bytes_of("RFB 003.008\n")) + "01" + ok_tail,
+                   nullptr});
+  cases.push_back({"3.7 none has no result",
+                   Wire().text("RFB 003.007\n").u8(1).u8(1).server_init(640, 480),
+                   {},
+                   hex(bytes_of("RFB 003.007\n")) + "01" + ok_tail,
+                   nullptr});
   cases.push_back({"3.7 vnc auth", Wire().text("RFB 003.007\n").u8(1).u8(2).zeros(16).u32(0).server_init(640, 480),
                    "secret", hex(bytes_of("RFB 003.007\n")) + "02" + challenge_response_hex() + ok_tail, nullptr});
-  cases.push_back({"3.5 speaks 3.3", Wire().text("RFB 003.005\n").u32(1).server_init(640, 480), {},
-                   hex(bytes_of("RFB 003.003\n")) + ok_tail, nullptr});
-  cases.push_back({"4.1 speaks 3.8", Wire().text("RFB 004.001\n").u8(2).u8(2).u8(1).u32(0).server_init(640, 480), {},
-                   hex(bytes_of("RFB 003.008\n")) + "01" + ok_tail, nullptr});
-  cases.push_back({"3.3 type 258 is vnc auth", Wire().text("RFB 003.003\n").u32(258).zeros(16).u32(0).server_init(640, 480),
-                   "secret", hex(bytes_of("RFB 003.003\n")) + challenge_response_hex() + ok_tail, nullptr});
+  cases.push_back({"3.5 speaks 3.3",
+                   Wire().text("RFB 003.005\n").u32(1).server_init(640, 480),
+                   {},
+                   hex(bytes_of("RFB 003.003\n")) + ok_tail,
+                   nullptr});
+  cases.push_back({"4.1 speaks 3.8",
+                   Wire().text("RFB 004.001\n").u8(2).u8(2).u8(1).u32(0).server_init(640, 480),
+                   {},
+                   hex(bytes_of("RFB 003.008\n")) + "01" + ok_tail,
+                   nullptr});
+  cases.push_back({"3.3 type 258 is vnc auth",
+                   Wire().text("RFB 003.003\n").u32(258).zeros(16).u32(0).server_init(640, 480), "secret",
+                   hex(bytes_of("RFB 003.003\n")) + challenge_response_hex() + ok_tail, nullptr});
   cases.push_back({"bad version writes nothing", Wire().text("RFB 003.889\n"), {}, "", "bad ProtocolVersion"});
-  cases.push_back({"no supported type", Wire().text("RFB 003.008\n").u8(2).u8(16).u8(18), {}, "",
-                   "no supported VNC security type", ErrorKind::Unsupported});
-  cases.push_back({"3.3 unknown type", Wire().text("RFB 003.003\n").u32(5), {}, "", "unhandled security type 5",
+  cases.push_back({"no supported type",
+                   Wire().text("RFB 003.008\n").u8(2).u8(16).u8(18),
+                   {},
+                   "",
+                   "no supported VNC security type",
+                   ErrorKind::Unsupported});
+  cases.push_back({"3.3 unknown type",
+                   Wire().text("RFB 003.003\n").u32(5),
+                   {},
+                   "",
+                   "unhandled security type 5",
                    ErrorKind::Unsupported});
   cases.push_back({"3.3 refusal carries a reason",
-                   Wire().text("RFB 003.003\n").u32(0).reason("Too many security failures"), {}, "",
-                   "Too many security failures", ErrorKind::PermissionDenied});
-  cases.push_back({"3.3 refusal with its reason cut off", Wire().text("RFB 003.003\n").u32(0).u32(40).text("Too"), {}, "",
-                   "unhandled security type 0", ErrorKind::PermissionDenied});
+                   Wire().text("RFB 003.003\n").u32(0).reason("Too many security failures"),
+                   {},
+                   "",
+                   "Too many security failures",
+                   ErrorKind::PermissionDenied});
+  cases.push_back({"3.3 refusal with its reason cut off",
+                   Wire().text("RFB 003.003\n").u32(0).u32(40).text("Too"),
+                   {},
+                   "",
+                   "unhandled security type 0",
+                   ErrorKind::PermissionDenied});
   cases.push_back({"empty reason", Wire().text("RFB 003.008\n").u8(1).u8(2).zeros(16).u32(1).reason(""), "x", "",
                    "authentication failed", ErrorKind::PermissionDenied});
-  cases.push_back({"3.8 refusal", Wire().text("RFB 003.008\n").u8(0).reason("go away"), {}, "", "go away",
+  cases.push_back({"3.8 refusal",
+                   Wire().text("RFB 003.008\n").u8(0).reason("go away"),
+                   {},
+                   "",
+                   "go away",
                    ErrorKind::PermissionDenied});
-  cases.push_back({"3.8 wrong password", Wire().text("RFB 003.008\n").u8(1).u8(2).zeros(16).u32(1).reason("Authentication failure"),
-                   "nope", "", "Authentication failure", ErrorKind::PermissionDenied});
+  cases.push_back({"3.8 wrong password",
+                   Wire().text("RFB 003.008\n").u8(1).u8(2).zeros(16).u32(1).reason("Authentication failure"), "nope",
+                   "", "Authentication failure", ErrorKind::PermissionDenied});
   cases.push_back({"3.7 wrong password, no reason", Wire().text("RFB 003.007\n").u8(1).u8(2).zeros(16).u32(1), "nope",
                    "", "authentication failed", ErrorKind::PermissionDenied});
-  cases.push_back({"closed during handshake", Wire().text("RFB 003.008\n").u8(1), {}, "", "failed to fill whole buffer",
+  cases.push_back({"closed during handshake",
+                   Wire().text("RFB 003.008\n").u8(1),
+                   {},
+                   "",
+                   "failed to fill whole buffer",
                    ErrorKind::EndOfStream});
-  cases.push_back({"name limit before size", Wire().text("RFB 003.008\n").u8(1).u8(1).u32(0).u16(0).u16(0).zeros(16).u32(16'385),
-                   {}, "", "RFB server name exceeds the 16 KiB limit"});
+  cases.push_back({"name limit before size",
+                   Wire().text("RFB 003.008\n").u8(1).u8(1).u32(0).u16(0).u16(0).zeros(16).u32(16'385),
+                   {},
+                   "",
+                   "RFB server name exceeds the 16 KiB limit"});
 
   for (auto& c : cases) {
     MemoryStream in(c.server.bytes);

@@ -12,10 +12,19 @@ TEST(RfbInputMap, Text) {
   struct TextCase {
     std::string_view text;
     std::optional<std::uint32_t> keysym;
-  } texts[] = {{"a", 0x61}, {"A", 0x41}, {"ab", 0x61}, {"\xC3\xA9", 0xE9}, {"\xC3\xBF", 0xFF},
+  } texts[] = {{"a", 0x61},
+               {"A", 0x41},
+               {"ab", 0x61},
+               {"\xC3\xA9", 0xE9},
+               {"\xC3\xBF", 0xFF},
                // Above Latin-1, X11's Unicode keysyms: 0x01000000 | code point.
-               {"\xE2\x82\xAC", 0x010020AC}, {"\xD0\xB6", 0x01000436}, {"\xC4\x80", 0x01000100},
-               {"\xF0\x9F\x98\x80", 0x0101F600}, {"", std::nullopt}, {"\xC3", std::nullopt}, {"\xFF", std::nullopt}};
+               {"\xE2\x82\xAC", 0x010020AC},
+               {"\xD0\xB6", 0x01000436},
+               {"\xC4\x80", 0x01000100},
+               {"\xF0\x9F\x98\x80", 0x0101F600},
+               {"", std::nullopt},
+               {"\xC3", std::nullopt},
+               {"\xFF", std::nullopt}};
   for (const auto& c : texts) EXPECT_EQ(rfb::keysym_for_text(c.text), c.keysym) << c.text;
 }
 
@@ -40,10 +49,10 @@ TEST(RfbInputMap, PointerMapping) {
     std::optional<FramePoint> expected;
   } cases[] = {
       {100, 50, {101, 100}, FramePoint{0, 0}},
-      {150.5, 100, {101, 100}, FramePoint{50, 50}},      // halfway across 101 pixels
+      {150.5, 100, {101, 100}, FramePoint{50, 50}},         // halfway across 101 pixels
       {200.999, 149.999, {101, 100}, FramePoint{100, 99}},  // just inside the edge: w − 1
-      {201, 100, {101, 100}, std::nullopt},              // on the right edge
-      {150, 150, {101, 100}, std::nullopt},              // on the bottom edge
+      {201, 100, {101, 100}, std::nullopt},                 // on the right edge
+      {150, 150, {101, 100}, std::nullopt},                 // on the bottom edge
       {99.9, 100, {101, 100}, std::nullopt},
       {150, 100, {0, 100}, std::nullopt},
       {150, 100, {65535, 65535}, FramePoint{32443, 32767}},

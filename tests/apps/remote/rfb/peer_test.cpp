@@ -131,7 +131,8 @@ TEST(RfbXvnc, SessionWithPasswordShowsTheScreen) {
   EXPECT_TRUE(eventually([&] {
     if (auto f = session->take_frame()) shown = f;
     return shown && mismatches(*shown, expected) == 0;
-  })) << "status " << session->status().message;
+  })) << "status "
+      << session->status().message;
   EXPECT_EQ(session->status().kind, Kind::Connected);
   EXPECT_EQ(session->frame_size(), (rfb::FrameSize{kXvncWidth, kXvncHeight}));
   // Input reaches the server without trouble.
@@ -188,16 +189,25 @@ void write_raw_picture(const fs::path& file, std::vector<std::uint8_t>& rgb) {
       rgb.insert(rgb.end(), {r, g, b});
     }
   }
-  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(raw.data()),
-                                              static_cast<std::streamsize>(raw.size()));
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(raw.data()), static_cast<std::streamsize>(raw.size()));
 }
 
 std::optional<Process> start_x11vnc(const fs::path& file, std::uint16_t port, const std::string& version,
                                     const std::optional<fs::path>& passwd) {
-  std::vector<std::string> argv{"x11vnc", "-rawfb",
-                                "map:" + file.string() + "@" + std::to_string(kRawWidth) + "x" + std::to_string(kRawHeight) + "x32",
-                                "-rfbport", std::to_string(port), "-localhost", "-rfbversion", version,
-                                "-forever", "-shared", "-nocursor", "-q"};
+  std::vector<std::string> argv{
+      "x11vnc",
+      "-rawfb",
+      "map:" + file.string() + "@" + std::to_string(kRawWidth) + "x" + std::to_string(kRawHeight) + "x32",
+      "-rfbport",
+      std::to_string(port),
+      "-localhost",
+      "-rfbversion",
+      version,
+      "-forever",
+      "-shared",
+      "-nocursor",
+      "-q"};
   if (passwd) {
     argv.insert(argv.end(), {"-rfbauth", passwd->string()});
   } else {
@@ -222,8 +232,8 @@ TEST(RfbX11vnc, EveryAnnouncedVersionGivesTheSamePicture) {
   for (const auto& c : cases) {
     const std::string name = std::string(c.version) + (c.with_password ? " with password" : "");
     const std::uint16_t port = rfb_test::free_port();
-    auto server = start_x11vnc(dir / "fb.raw", port, c.version,
-                               c.with_password ? std::optional<fs::path>(passwd) : std::nullopt);
+    auto server =
+        start_x11vnc(dir / "fb.raw", port, c.version, c.with_password ? std::optional<fs::path>(passwd) : std::nullopt);
     ASSERT_TRUE(server) << name << ": x11vnc did not start";
     auto session = rfb::VncSession::spawn(
         {"127.0.0.1", c.with_password ? std::optional<std::string>("secret") : std::nullopt, port});
@@ -232,7 +242,8 @@ TEST(RfbX11vnc, EveryAnnouncedVersionGivesTheSamePicture) {
     EXPECT_TRUE(eventually([&] {
       if (auto f = session->take_frame()) shown = f;
       return shown && mismatches(*shown, rgb) == 0;
-    })) << name << ": status " << session->status().message;
+    })) << name
+        << ": status " << session->status().message;
     if (c.with_password) {
       auto refused = rfb::VncSession::spawn({"127.0.0.1", "wrong", port});
       ASSERT_TRUE(refused);
@@ -245,7 +256,8 @@ TEST(RfbX11vnc, EveryAnnouncedVersionGivesTheSamePicture) {
     EXPECT_TRUE(eventually([&] {
       const auto st = session->status();
       return st.kind == Kind::Ended || st == SessionStatus::failed("Connection reset by peer");
-    })) << name << ": " << session->status().message;
+    })) << name
+        << ": " << session->status().message;
   }
 }
 

@@ -69,10 +69,22 @@ struct Xvnc {
       x.port = rfb_test::free_port();
       int fds[2];
       if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
-      std::vector<std::string> argv{"Xvnc", "-displayfd", "3", "-rfbport", std::to_string(x.port),
-                                    "-interface", "127.0.0.1", "-geometry",
+      std::vector<std::string> argv{"Xvnc",
+                                    "-displayfd",
+                                    "3",
+                                    "-rfbport",
+                                    std::to_string(x.port),
+                                    "-interface",
+                                    "127.0.0.1",
+                                    "-geometry",
                                     std::to_string(width) + "x" + std::to_string(height),
-                                    "-depth", "24", "-UseBlacklist=0", "-nolisten", "tcp", "-desktop", "rfb-test"};
+                                    "-depth",
+                                    "24",
+                                    "-UseBlacklist=0",
+                                    "-nolisten",
+                                    "tcp",
+                                    "-desktop",
+                                    "rfb-test"};
       argv.insert(argv.end(), security.begin(), security.end());
       Process::Options opt;
       opt.extra_fd_as_3 = fds[1];

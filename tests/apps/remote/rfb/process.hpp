@@ -28,8 +28,8 @@ class Process {
     std::vector<std::string> env;  // extra NAME=value entries
     bool pipe_stdin = false;
     bool pipe_stdout = false;
-    int extra_fd_as_3 = -1;        // handed to the child as descriptor 3
-    bool quiet = true;             // stderr to /dev/null
+    int extra_fd_as_3 = -1;  // handed to the child as descriptor 3
+    bool quiet = true;       // stderr to /dev/null
   };
 
   static std::optional<Process> start(const std::vector<std::string>& argv, const Options& opt) {
@@ -38,10 +38,14 @@ class Process {
     if (opt.pipe_stdout && ::pipe2(out_pipe, O_CLOEXEC) != 0) return std::nullopt;
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    if (opt.pipe_stdin) posix_spawn_file_actions_adddup2(&fa, in_pipe[0], 0);
-    else posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    if (opt.pipe_stdout) posix_spawn_file_actions_adddup2(&fa, out_pipe[1], 1);
-    else posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    if (opt.pipe_stdin)
+      posix_spawn_file_actions_adddup2(&fa, in_pipe[0], 0);
+    else
+      posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    if (opt.pipe_stdout)
+      posix_spawn_file_actions_adddup2(&fa, out_pipe[1], 1);
+    else
+      posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
     if (opt.quiet) posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
     if (opt.extra_fd_as_3 >= 0) posix_spawn_file_actions_adddup2(&fa, opt.extra_fd_as_3, 3);
 
@@ -97,7 +101,8 @@ class Process {
     std::string line;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (true) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0 || stdout_ < 0) return std::nullopt;
       pollfd p{stdout_, POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;

@@ -69,7 +69,8 @@ class Peer {
     std::size_t got = 0;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (got < n) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return std::nullopt;
       pollfd p{fd_, POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
@@ -85,7 +86,8 @@ class Peer {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::uint8_t buf[4096];
     for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return false;
       pollfd p{fd_, POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;

@@ -189,13 +189,19 @@ TEST(RfbSession, ServerCloseEndsOrFailsByPhase) {
     std::function<void(Peer&)> script;
     SessionStatus expected;
   } cases[] = {
-      {"during handshake", [](Peer& p) { p.send(Wire().text("RFB 003.008\n")); p.recv_exact(12); },
+      {"during handshake",
+       [](Peer& p) {
+         p.send(Wire().text("RFB 003.008\n"));
+         p.recv_exact(12);
+       },
        SessionStatus::failed("failed to fill whole buffer")},
       {"after connected", [](Peer& p) { p.handshake(8, 8); }, SessionStatus::ended()},
-      {"in the middle of an update", [](Peer& p) {
+      {"in the middle of an update",
+       [](Peer& p) {
          p.handshake(8, 8);
          p.send(Wire().u8(0).update(2).rect(0, 0, 1, 1, 0).pixel(1, 2, 3).rect(0, 0, 8, 8, 0).zeros(40));
-       }, SessionStatus::ended()},
+       },
+       SessionStatus::ended()},
   };
   for (auto& c : cases) {
     ScriptedServer server(c.script);
@@ -216,43 +222,57 @@ TEST(RfbSession, HostileServersFailWithClearTexts) {
     std::function<void(Peer&)> script;
     const char* text;
   } cases[] = {
-      {"bad version", [](Peer& p) {
+      {"bad version",
+       [](Peer& p) {
          p.send(Wire().text("RFB 003.889\n"));
          // The client writes nothing and goes away.
          EXPECT_TRUE(p.wait_closed(10s));
-       }, "bad ProtocolVersion"},
-      {"no security types, lying reason length", [](Peer& p) {
+       },
+       "bad ProtocolVersion"},
+      {"no security types, lying reason length",
+       [](Peer& p) {
          p.send(Wire().text("RFB 003.008\n").u8(0).u32(0xFFFFFFFF).text("partial"));
          p.recv_exact(12);
-       }, "the VNC server refused the connection"},
-      {"huge rectangle", [](Peer& p) {
+       },
+       "the VNC server refused the connection"},
+      {"huge rectangle",
+       [](Peer& p) {
          p.handshake(8, 8);
          p.send(Wire().u8(0).update(1).rect(0, 0, 65535, 65535, 0));
          p.wait_closed(10s);
-       }, "RFB raw rectangle is too large"},
-      {"too many rectangles", [](Peer& p) {
+       },
+       "RFB raw rectangle is too large"},
+      {"too many rectangles",
+       [](Peer& p) {
          p.handshake(8, 8);
          p.send(Wire().u8(0).update(65535));
          p.wait_closed(10s);
-       }, "RFB update has too many rectangles"},
-      {"too many subrectangles", [](Peer& p) {
+       },
+       "RFB update has too many rectangles"},
+      {"too many subrectangles",
+       [](Peer& p) {
          p.handshake(8, 8);
          p.send(Wire().u8(0).update(1).rect(0, 0, 8, 8, 2).u32(0xFFFFFFFF));
          p.wait_closed(10s);
-       }, "RFB RRE update has too many subrectangles"},
-      {"unknown message", [](Peer& p) {
+       },
+       "RFB RRE update has too many subrectangles"},
+      {"unknown message",
+       [](Peer& p) {
          p.handshake(8, 8);
          p.send(Wire().u8(9));
          p.wait_closed(10s);
-       }, "unknown server message 9"},
-      {"oversized desktop", [](Peer& p) {
+       },
+       "unknown server message 9"},
+      {"oversized desktop",
+       [](Peer& p) {
          p.send(Wire().text("RFB 003.008\n").u8(1).u8(1));
          p.recv_exact(13);
          p.send(Wire().u32(0));
          p.recv_exact(1);
          p.send(Wire().server_init(65535, 65535));
          p.wait_closed(10s);
-       }, "RFB framebuffer dimensions exceed the 16 megapixel limit"},
+       },
+       "RFB framebuffer dimensions exceed the 16 megapixel limit"},
   };
   for (auto& c : cases) {
     ScriptedServer server(c.script);

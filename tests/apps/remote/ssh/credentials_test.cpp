@@ -80,11 +80,10 @@ TEST(SshCredentials, KeyPathAndPassphrase) {
 
 TEST(SshCredentials, DefaultIdentityPathsFollowHome) {
   ::setenv("HOME", "/home/someone", 1);
-  EXPECT_EQ(default_identity_paths(), (std::vector<std::filesystem::path>{"/home/someone/.ssh/id_ed25519",
-                                                                          "/home/someone/.ssh/id_ecdsa"}));
-  ::unsetenv("HOME");
   EXPECT_EQ(default_identity_paths(),
-            (std::vector<std::filesystem::path>{".ssh/id_ed25519", ".ssh/id_ecdsa"}));
+            (std::vector<std::filesystem::path>{"/home/someone/.ssh/id_ed25519", "/home/someone/.ssh/id_ecdsa"}));
+  ::unsetenv("HOME");
+  EXPECT_EQ(default_identity_paths(), (std::vector<std::filesystem::path>{".ssh/id_ed25519", ".ssh/id_ecdsa"}));
 }
 
 }  // namespace

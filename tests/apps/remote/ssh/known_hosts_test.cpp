@@ -89,9 +89,8 @@ TEST(KnownHostsPath, CreatesThePrivateStoreDirectory) {
   EXPECT_EQ(*from_home, tmp.path() / "home" / ".local" / "state" / "vesk" / "remote" / "known-hosts.json");
 
   ::unsetenv("HOME");
-  EXPECT_EQ(known_hosts_path(),
-            (std::expected<std::filesystem::path, std::string>(
-                std::unexpected("no private state directory is available for SSH host trust"))));
+  EXPECT_EQ(known_hosts_path(), (std::expected<std::filesystem::path, std::string>(
+                                    std::unexpected("no private state directory is available for SSH host trust"))));
 }
 
 TEST(KnownHostsPath, RefusesUnsafeLocations) {
@@ -190,8 +189,7 @@ TEST(KnownHosts, PinIsStoredWhenOnlyTheFolderSyncFails) {
   // opened for its sync afterwards.
   ::chmod(store.dir.c_str(), 0300);
   std::expected<void, std::string> trusted;
-  testsupport::run_without_permission_override(
-      [&] { trusted = KnownHosts::trust(store.file, "host", 22, kEd); });
+  testsupport::run_without_permission_override([&] { trusted = KnownHosts::trust(store.file, "host", 22, kEd); });
   ::chmod(store.dir.c_str(), 0700);
   EXPECT_TRUE(trusted) << trusted.error();
   EXPECT_EQ(KnownHosts::load(store.file), (KnownHosts{{{"host", 22, kEd}}}));

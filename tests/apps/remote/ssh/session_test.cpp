@@ -148,7 +148,9 @@ class SshPeer : public ::testing::Test {
   }
   // Workers are detached: one still saying goodbye when the process exits
   // would race the crypto library's own cleanup.
-  void TearDown() override { sshtest::wait_until([] { return worker_threads() == 0; }, std::chrono::seconds(5)); }
+  void TearDown() override {
+    sshtest::wait_until([] { return worker_threads() == 0; }, std::chrono::seconds(5));
+  }
 };
 
 TEST_F(SshPeer, HostKeyTrustFlowAgainstSshd) {
@@ -193,9 +195,9 @@ TEST_F(SshPeer, HostKeyTrustFlowAgainstSshd) {
   const std::string pins_before = slurp(client.pins);
   auto third = start(client.password_params(port));
   ASSERT_TRUE(third);
-  EXPECT_EQ(final_status(*third), SessionStatus::failed("SSH host key changed for " + target + ". Expected ssh-ed25519 " +
-                                                        host_fp + "; received ecdsa-sha2-nistp256 " + new_fp +
-                                                        ". Connection blocked."));
+  EXPECT_EQ(final_status(*third),
+            SessionStatus::failed("SSH host key changed for " + target + ". Expected ssh-ed25519 " + host_fp +
+                                  "; received ecdsa-sha2-nistp256 " + new_fp + ". Connection blocked."));
   EXPECT_EQ(third->host_key_observation(),
             (HostKeyObservation{ChangedHostKey{{"ssh-ed25519", host_fp}, {"ecdsa-sha2-nistp256", new_fp}}}));
   EXPECT_EQ(slurp(client.pins), pins_before);
@@ -263,8 +265,8 @@ TEST_F(SshPeer, ScriptedShellOutputReachesTheGridWhole) {
 
   // After the end: nothing more arrives and every send is refused.
   EXPECT_FALSE(session->pump_output());
-  EXPECT_EQ(session->send_input(bytes_of("x")), (std::expected<void, std::string>(
-                                                      std::unexpected("SSH session input channel is closed"))));
+  EXPECT_EQ(session->send_input(bytes_of("x")),
+            (std::expected<void, std::string>(std::unexpected("SSH session input channel is closed"))));
   auto ack = session->send_input_acknowledged(bytes_of("x"));
   ASSERT_FALSE(ack);
   EXPECT_EQ(ack.error(), "SSH session input channel is closed");
@@ -315,8 +317,7 @@ TEST_F(SshPeer, InputLimitsAndBackPressure) {
   auto session = start(client.password_params(sshd.port()));
   ASSERT_TRUE(session);
   using Result = std::expected<void, std::string>;
-  EXPECT_EQ(session->send_input(std::vector<std::uint8_t>{}),
-            Result(std::unexpected("SSH input cannot be empty")));
+  EXPECT_EQ(session->send_input(std::vector<std::uint8_t>{}), Result(std::unexpected("SSH input cannot be empty")));
   EXPECT_EQ(session->send_input(std::vector<std::uint8_t>(65537, 'x')),
             Result(std::unexpected("SSH input exceeds the 64 KiB per-operation limit")));
 
@@ -356,7 +357,8 @@ TEST_F(SshPeer, InputLimitsAndBackPressure) {
   EXPECT_TRUE(sshtest::wait_until([&] {
     session->pump_output();
     return slurp(received).size() >= expected.size();
-  })) << slurp(received).size() << " of " << expected.size();
+  })) << slurp(received).size()
+      << " of " << expected.size();
   EXPECT_TRUE(slurp(received) == expected);
 }
 
@@ -416,8 +418,9 @@ TEST_F(SshPeer, DroppingTheHandleEndsTheWorker) {
   EXPECT_TRUE(sshtest::wait_until([&] { return status->get()->kind == Kind::Ended; }));
   // The goodbye reaches the server: reason 11, disconnected by application.
   const auto log = sshd.dir() / "sshd.log";
-  EXPECT_TRUE(sshtest::wait_until([&] { return slurp(log).find("Received disconnect from 127.0.0.1") != std::string::npos; }))
-      << slurp(log);
+  EXPECT_TRUE(sshtest::wait_until([&] {
+    return slurp(log).find("Received disconnect from 127.0.0.1") != std::string::npos;
+  })) << slurp(log);
   EXPECT_THAT(slurp(log), ::testing::ContainsRegex("Received disconnect from 127\\.0\\.0\\.1 port [0-9]+:11:"));
 }
 
@@ -698,7 +701,8 @@ TEST(SshSessionStart, RefusalsBeforeConnecting) {
   socklen_t len = sizeof addr;
   ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
   sshtest::TempDir tmp;
-  SshSessionParams params{"127.0.0.1", "", tmp.path() / "pins.json", PasswordCredentials{"x"}, ntohs(addr.sin_port), 80, 24};
+  SshSessionParams params{"127.0.0.1", "", tmp.path() / "pins.json", PasswordCredentials{"x"}, ntohs(addr.sin_port),
+                          80,          24};
 
   // USER set to the empty text: a sentence that names the problem.
   auto session = SshSession::start(params);

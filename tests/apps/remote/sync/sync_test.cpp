@@ -63,7 +63,7 @@ TEST(BoundedQueue, BlockingSendWaitsForRoomAndEndsOnClose) {
   ASSERT_TRUE(tx.try_send(0));
   std::atomic<int> progress{0};
   std::thread worker([&, tx = tx]() mutable {
-    if (tx.send_blocking(1)) progress = 1;  // waits for the 0 to be taken
+    if (tx.send_blocking(1)) progress = 1;   // waits for the 0 to be taken
     if (!tx.send_blocking(2)) progress = 2;  // waits until the receiver closes
   });
   std::this_thread::sleep_for(20ms);
@@ -141,12 +141,13 @@ TEST(NamedThread, NameIsCutToFifteenBytesAndExceptionsStayInside) {
   EXPECT_EQ(sync::system_thread_name("abcdefghijklmn\xC3\xA9"), "abcdefghijklmn");
 
   auto [tx, rx] = sync::oneshot<std::string>();
-  auto started = sync::spawn_named("remote-vesk-decode", [tx = std::make_shared<sync::OneshotSender<std::string>>(std::move(tx))] {
-    char name[32] = {};
-    pthread_getname_np(pthread_self(), name, sizeof name);
-    tx->send(name);
-    throw std::runtime_error("worker failure stays in its thread");
-  });
+  auto started =
+      sync::spawn_named("remote-vesk-decode", [tx = std::make_shared<sync::OneshotSender<std::string>>(std::move(tx))] {
+        char name[32] = {};
+        pthread_getname_np(pthread_self(), name, sizeof name);
+        tx->send(name);
+        throw std::runtime_error("worker failure stays in its thread");
+      });
   ASSERT_TRUE(started);
   EXPECT_EQ(rx.recv().value(), "remote-vesk-dec");
   std::this_thread::sleep_for(10ms);

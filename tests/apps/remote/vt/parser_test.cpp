@@ -40,16 +40,15 @@ struct Recorder : vt::NullPerformer {
     }
     return s;
   }
-  void csi_dispatch(const vt::Params& params, std::span<const std::uint8_t> ints, bool ignore,
-                    char final) {
+  void csi_dispatch(const vt::Params& params, std::span<const std::uint8_t> ints, bool ignore, char final) {
     flush();
     log.push_back("csi:" + join_params(params) + " int:" + std::string(ints.begin(), ints.end()) +
                   (ignore ? " ignore" : "") + " " + final);
   }
   void esc_dispatch(std::span<const std::uint8_t> ints, bool ignore, std::uint8_t final) {
     flush();
-    log.push_back("esc:" + std::string(ints.begin(), ints.end()) + (ignore ? " ignore" : "") +
-                  " " + static_cast<char>(final));
+    log.push_back("esc:" + std::string(ints.begin(), ints.end()) + (ignore ? " ignore" : "") + " " +
+                  static_cast<char>(final));
   }
   void osc_dispatch(std::span<const std::span<const std::uint8_t>> params, bool bell) {
     flush();
@@ -80,8 +79,7 @@ struct Case {
 
 void check(const Case& c) {
   for (const auto& sizes : vt_test::chunkings(c.input.size())) {
-    EXPECT_EQ(parse(c.input, sizes), c.expected)
-        << c.name << " (in " << sizes.size() << " chunks)";
+    EXPECT_EQ(parse(c.input, sizes), c.expected) << c.name << " (in " << sizes.size() << " chunks)";
   }
 }
 
@@ -102,19 +100,29 @@ TEST(Parser, SplitsTextControlsAndSequences) {
       {"SUB aborts a sequence", "\x1b[12\x1ax", {"exec:1A", "print:x"}},
       {"ESC restarts a sequence", "\x1b[12\x1b[3m", {"csi:3 int: m"}},
       {"DEL inside CSI is ignored", "\x1b[1\x7f;2m", {"csi:1;2 int: m"}},
-      {"esc dispatch", "\x1b" "7\x1b(B", {"esc: 7", "esc:( B"}},
+      {"esc dispatch",
+       "\x1b"
+       "7\x1b(B",
+       {"esc: 7", "esc:( B"}},
       {"osc with bell", "\x1b]0;title\x07", {"osc:0|title bell"}},
       {"osc with string terminator", "\x1b]2;a;b\x1b\\x", {"osc:2|a|b", "esc: \\", "print:x"}},
       {"osc keeps UTF-8", "\x1b]2;\xC3\xA9\x07", {"osc:2|\xC3\xA9 bell"}},
       {"osc ignores C0", "\x1b]2;a\nb\x07", {"osc:2|ab bell"}},
       {"dcs is dropped", "\x1bPq#0;2;0;0;0#0~~@@\x1b\\x", {"esc: \\", "print:x"}},
-      {"sos pm apc are dropped", "\x1bXa\x1b\\\x1b^b\x1b\\\x1b_Gc\x1b\\x",
+      {"sos pm apc are dropped",
+       "\x1bXa\x1b\\\x1b^b\x1b\\\x1b_Gc\x1b\\x",
        {"esc: \\", "esc: \\", "esc: \\", "print:x"}},
       {"utf-8 text", "\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80", {"print:\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80"}},
-      {"invalid utf-8 prints U+FFFD", "a\xFF" "b\xC0\xAF", {"print:a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD"}},
-      {"broken sequence before ESC keeps the ESC", "\xE2\x82\x1b[m",
-       {"print:\xEF\xBF\xBD", "csi:0 int: m"}},
-      {"C1 as UTF-8 executes", "\xC2\x9B" "5", {"exec:9B", "print:5"}},
+      {"invalid utf-8 prints U+FFFD",
+       "a\xFF"
+       "b\xC0\xAF",
+       {"print:a\xEF\xBF\xBD"
+        "b\xEF\xBF\xBD\xEF\xBF\xBD"}},
+      {"broken sequence before ESC keeps the ESC", "\xE2\x82\x1b[m", {"print:\xEF\xBF\xBD", "csi:0 int: m"}},
+      {"C1 as UTF-8 executes",
+       "\xC2\x9B"
+       "5",
+       {"exec:9B", "print:5"}},
       {"non-ASCII inside CSI is ignored", "\x1b[1\xC3\xA9m", {"csi:1 int: m"}},
       {"DEL prints in ground", "\x7f", {"print:\x7f"}},
   };
@@ -141,8 +149,7 @@ TEST(Parser, ManyParametersAreCappedNotOverrun) {
     }
     input += "mZ";
     const bool dropped = count > vt::kMaxParams;
-    check({"many params", input,
-           {"csi:" + expected + " int:" + (dropped ? " ignore" : "") + " m", "print:Z"}});
+    check({"many params", input, {"csi:" + expected + " int:" + (dropped ? " ignore" : "") + " m", "print:Z"}});
   }
   // Sub-parameters count against the same limit.
   std::string colons = "\x1b[1";
@@ -167,7 +174,9 @@ TEST(Parser, OscIsCappedAtItsBuffer) {
   EXPECT_EQ(log[0], "osc:0|1|2|3|4|5|6|7|8|9|0|1|2|3|4|5 bell");
 
   // A new OSC after a full one starts empty.
-  check({"osc after full osc", input + "\x1b]0;t\x07", {"osc:2|" + std::string(vt::kOscBufferSize - 1, 'x') + " bell", "print:ok", "osc:0|t bell"}});
+  check({"osc after full osc",
+         input + "\x1b]0;t\x07",
+         {"osc:2|" + std::string(vt::kOscBufferSize - 1, 'x') + " bell", "print:ok", "osc:0|t bell"}});
 }
 
 TEST(Parser, UnterminatedStringsSwallowTextUntilTerminated) {

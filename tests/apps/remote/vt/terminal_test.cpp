@@ -93,8 +93,7 @@ TEST(Terminal, NewClampsSizesToOne) {
 }
 
 TEST(Terminal, CellCharsAreWrittenAsUtf8) {
-  const TerminalCell cells[] = {{U'a'}, {U'\u00E9'}, {U'\U0001F600'}, {char32_t{0xD800}},
-                                {char32_t{0x110000}}};
+  const TerminalCell cells[] = {{U'a'}, {U'\u00E9'}, {U'\U0001F600'}, {char32_t{0xD800}}, {char32_t{0x110000}}};
   std::string out = ">";
   vt::push_cell_chars(out, cells);
   EXPECT_EQ(out, ">a\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBD\xEF\xBF\xBD");
@@ -110,14 +109,46 @@ TEST(Terminal, PrintsWithDeferredWrapAndScrolls) {
       {"CR drops the pending wrap", 80, 3, k80 + "\rA", {"A" + k80.substr(1), "", ""}, 1, 0},
       {"BS from the pending wrap", 80, 3, k80 + "\bB", {k80.substr(0, 79) + "B", "", ""}, 80, 0},
       {"line feed keeps the column", 10, 3, "abc\ndef", {"abc", "   def", ""}, 6, 1},
-      {"VT and FF are line feeds", 10, 3, "a\x0b" "b\x0c" "c", {"a", " b", "  c"}, 3, 2},
+      {"VT and FF are line feeds",
+       10,
+       3,
+       "a\x0b"
+       "b\x0c"
+       "c",
+       {"a", " b", "  c"},
+       3,
+       2},
       {"line feed on the last row scrolls", 10, 3, "1\r\n2\r\n3\r\n4", {"2", "3", "4"}, 1, 2},
       {"many scrolls keep the newest rows in order", 5, 3, many_lines(100), {"98", "99", "100"}, 3, 2},
       {"one row terminal", 3, 1, "abcdefg", {"g"}, 1, 0},
       {"one cell terminal", 1, 1, "ab\bc", {"c"}, 1, 0},
-      {"bell and other controls do nothing", 10, 2, "a\x07\x01\x0e\x7f" "b", {"a\x7f" "b", ""}, 3, 0},
-      {"utf-8 takes one cell each", 10, 2, "\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80!", {"\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80!", ""}, 4, 0},
-      {"invalid utf-8 prints U+FFFD", 10, 2, "a\xFF" "b", {"a\xEF\xBF\xBD" "b", ""}, 3, 0},
+      {"bell and other controls do nothing",
+       10,
+       2,
+       "a\x07\x01\x0e\x7f"
+       "b",
+       {"a\x7f"
+        "b",
+        ""},
+       3,
+       0},
+      {"utf-8 takes one cell each",
+       10,
+       2,
+       "\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80!",
+       {"\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80!", ""},
+       4,
+       0},
+      {"invalid utf-8 prints U+FFFD",
+       10,
+       2,
+       "a\xFF"
+       "b",
+       {"a\xEF\xBF\xBD"
+        "b",
+        ""},
+       3,
+       0},
       {"split escape and utf-8 act whole", 10, 2, "\x1b[2;4H\xE2\x82\xAC", {"", "   \xE2\x82\xAC"}, 4, 1},
   };
   for (const Case& c : cases) check(c);
@@ -153,7 +184,14 @@ TEST(Terminal, CursorMovementClampsWithoutUnderflow) {
       {"saturated parameters", 10, 5, "\x1b[99999999999;4294967296H", {"", "", "", "", ""}, 9, 4},
       {"private and intermediate bytes are not looked at", 10, 5, "\x1b[?3;4 H", {"", "", "", "", ""}, 3, 2},
       {"sub-parameters use the first value", 10, 5, "\x1b[3:7;4H", {"", "", "", "", ""}, 3, 2},
-      {"vertical moves keep a pending wrap", 5, 3, "abcde\x1b[B" "f", {"abcde", "", "f"}, 1, 2},
+      {"vertical moves keep a pending wrap",
+       5,
+       3,
+       "abcde\x1b[B"
+       "f",
+       {"abcde", "", "f"},
+       1,
+       2},
   };
   for (const Case& c : cases) check(c);
 }
@@ -180,7 +218,14 @@ TEST(Terminal, EraseCoversTheRangeItNames) {
       {"1J with a pending wrap", 5, 2, "abcde\r\nfghij\x1b[1J", {"", ""}, 5, 1},
       {"J from the home position", 5, 3, kFilled + "\x1b[H\x1b[J", {"", "", ""}, 0, 0},
       {"1J on the last cell", 5, 3, kFilled + "\x1b[3;5H\x1b[1J", {"", "", ""}, 4, 2},
-      {"erase after scrolling", 5, 3, "1\r\n2\r\n3\r\n4\x1b[1;1H\x1b[J" "x", {"x", "", ""}, 1, 0},
+      {"erase after scrolling",
+       5,
+       3,
+       "1\r\n2\r\n3\r\n4\x1b[1;1H\x1b[J"
+       "x",
+       {"x", "", ""},
+       1,
+       0},
       {"1J after scrolling", 5, 3, many_lines(7) + "\x1b[2;1H\x1b[1J", {"", "", "7"}, 0, 1},
   };
   for (const Case& c : cases) check(c);
@@ -228,9 +273,23 @@ TEST(Terminal, UnsupportedSequencesChangeNothing) {
   const std::string prefix = "\x1b[1;31mab\r\ncd";
   const vt::Terminal reference = run(10, 3, prefix);
   const char* inputs[] = {
-      "\x1b]0;window title\x07", "\x1b]2;title\x1b\\", "\x1b" "7", "\x1b" "8", "\x1b[?25l",
-      "\x1b[r",                  "\x1b[2;3r",          "\x1bPqdata\x1b\\", "\x1b_apc\x1b\\",
-      "\x1b(0",                  "\x1b[5@",            "\x1b[>c",    "\x1b[6n", "\x1b" "c",
+      "\x1b]0;window title\x07",
+      "\x1b]2;title\x1b\\",
+      "\x1b"
+      "7",
+      "\x1b"
+      "8",
+      "\x1b[?25l",
+      "\x1b[r",
+      "\x1b[2;3r",
+      "\x1bPqdata\x1b\\",
+      "\x1b_apc\x1b\\",
+      "\x1b(0",
+      "\x1b[5@",
+      "\x1b[>c",
+      "\x1b[6n",
+      "\x1b"
+      "c",
   };
   for (const char* extra : inputs) {
     EXPECT_EQ(snapshot(run(10, 3, prefix + extra)), snapshot(reference)) << extra;
@@ -264,7 +323,8 @@ TEST(Terminal, HostileInputKeepsTheCursorInRange) {
       "\x1b[" + std::string(100000, '9') + "C",
       "\x1b]" + std::string(100000, 'a') + "\x07" + "after",
       std::string(5000, '\xFF'),
-      "\xF0\x9F" "\x1b[31mz",
+      "\xF0\x9F"
+      "\x1b[31mz",
       std::string("\x1b[\x1b[\x1b]\x1bP\x1b_\x18\x1b[2J") + "ok",
   };
   for (const std::string& s : cases) {
@@ -273,8 +333,7 @@ TEST(Terminal, HostileInputKeepsTheCursorInRange) {
     EXPECT_LT(t.cursor_row(), t.rows());
     for (const auto& row : t.visible_rows()) EXPECT_LE(row.size(), t.cols());
   }
-  EXPECT_EQ(screen(run(10, 1, "\x1b]" + std::string(5000, 'a') + "\x07" + "after")),
-            std::vector<std::string>{"after"});
+  EXPECT_EQ(screen(run(10, 1, "\x1b]" + std::string(5000, 'a') + "\x07" + "after")), std::vector<std::string>{"after"});
 }
 
 TEST(Terminal, CountParamDefaultsToOne) {

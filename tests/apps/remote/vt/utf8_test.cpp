@@ -30,13 +30,19 @@ TEST(Utf8Decoder, DecodesWellFormedAndReplacesMaximalInvalidSubparts) {
       {"three bytes", "\xE2\x82\xAC", U"\u20AC"},
       {"four bytes", "\xF0\x9F\x98\x80", U"\U0001F600"},
       {"highest scalar", "\xF4\x8F\xBF\xBF", U"\U0010FFFF"},
-      {"stray continuation", "\x80" "a", U"\uFFFDa"},
+      {"stray continuation",
+       "\x80"
+       "a",
+       U"\uFFFDa"},
       {"invalid byte FF", "\xFF", U"\uFFFD"},
       {"overlong two-byte lead", "\xC0\xAF", U"\uFFFD\uFFFD"},
       {"overlong three bytes", "\xE0\x80\xAF", U"\uFFFD\uFFFD\uFFFD"},
       {"surrogate", "\xED\xA0\x80", U"\uFFFD\uFFFD\uFFFD"},
       {"above U+10FFFF", "\xF4\x90\x80\x80", U"\uFFFD\uFFFD\uFFFD\uFFFD"},
-      {"truncated then ascii", "\xE2\x82" "A", U"\uFFFDA"},
+      {"truncated then ascii",
+       "\xE2\x82"
+       "A",
+       U"\uFFFDA"},
       {"truncated then new lead", "\xE2\xC3\xA9", U"\uFFFD\u00E9"},
       {"truncated then ESC keeps ESC", "\xF0\x9F\x1B", U"\uFFFD\x1B"},
   };

@@ -111,17 +111,26 @@ TEST(FlatTreeDiff, ReportsOnlyWhatChanged) {
       {"a value", [&](AccessNode& r) { row(r, 1).value = "x"; }, 0, 0, {{row1, kChangedValue}}},
       {"a description", [&](AccessNode& r) { row(r, 1).description = "d"; }, 0, 0, {{row1, kChangedDescription}}},
       {"selection", [&](AccessNode& r) { row(r, 1).selected = true; }, 0, 0, {{row1, kChangedStates}}},
-      {"bounds", [&](AccessNode& r) { row(r, 1).bounds = scene::Rect{0, 0, 5, 5}; }, 0, 0,
+      {"bounds",
+       [&](AccessNode& r) {
+         row(r, 1).bounds = scene::Rect{0, 0, 5, 5};
+       },
+       0,
+       0,
        {{row1, kChangedStates | kChangedBounds}}},
       {"a row added at the end",
-       [&](AccessNode& r) { r.children[1].children[1].children.push_back(node(Role::ListItem, "New", "row:9")); }, 1,
-       0, {{list, kChangedChildren}}},
+       [&](AccessNode& r) { r.children[1].children[1].children.push_back(node(Role::ListItem, "New", "row:9")); },
+       1,
+       0,
+       {{list, kChangedChildren}}},
       {"a row removed",
        [&](AccessNode& r) {
          auto& c = r.children[1].children[1].children;
          c.erase(c.begin());
        },
-       0, 1, {{list, kChangedChildren}, {row1, kChangedParent}, {access::node_id("row:2"), kChangedParent}}},
+       0,
+       1,
+       {{list, kChangedChildren}, {row1, kChangedParent}, {access::node_id("row:2"), kChangedParent}}},
       {"a role changed", [&](AccessNode& r) { row(r, 1).role = Role::Button; }, 1, 1, {}},
   };
   for (const Case& c : cases) {

@@ -12,9 +12,8 @@ class FakeBackend : public DeviceBackend {
  public:
   SubmitResult submit(DeviceLinkCommand command) override {
     submitted.push_back(command);
-    return busy_inputs && std::holds_alternative<DeviceLinkCommand::Input>(command.value)
-               ? SubmitResult::Busy
-               : SubmitResult::Accepted;
+    return busy_inputs && std::holds_alternative<DeviceLinkCommand::Input>(command.value) ? SubmitResult::Busy
+                                                                                          : SubmitResult::Accepted;
   }
   std::size_t poll_events(std::vector<LinkEvent>& out, std::size_t max) override {
     std::size_t n = 0;
@@ -56,8 +55,7 @@ TEST(DeviceLinkDriver, HandsCommandsOverInOrderAndDeliversEvents) {
   DeviceLink link(backend);
   RecordingHost host;
   host.queued = {DeviceLinkCommand::open(EndpointKey{}, 1),
-                 DeviceLinkCommand::input(DeviceInputEvent::key(true, 30), 1),
-                 DeviceLinkCommand::close(1)};
+                 DeviceLinkCommand::input(DeviceInputEvent::key(true, 30), 1), DeviceLinkCommand::close(1)};
   backend->events = {connecting(1), LinkEvent{LinkEvent::PresenceChanged{EndpointKey{}, true}}};
 
   const TickSummary s = link.tick(host);
@@ -99,8 +97,7 @@ TEST(DeviceLinkDriver, CountsRefusedInputsAndContainsHostFailures) {
   backend->busy_inputs = true;
   DeviceLink link(backend);
   RecordingHost host;
-  host.queued = {DeviceLinkCommand::input(DeviceInputEvent::pointer_move(1, 1), 1),
-                 DeviceLinkCommand::close(1)};
+  host.queued = {DeviceLinkCommand::input(DeviceInputEvent::pointer_move(1, 1), 1), DeviceLinkCommand::close(1)};
   host.throw_on_event = true;
   backend->events = {connecting(1), connecting(2)};
   TickSummary s;

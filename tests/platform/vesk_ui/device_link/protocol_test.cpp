@@ -35,7 +35,10 @@ TEST(DeviceCloseReason, PeerTextIsMadeValidUtf8AndBounded) {
   const Case cases[] = {
       {"plain", "Target busy", "Target busy"},
       {"multi-byte kept", "Gerät \xe2\x82\xac \xf0\x9f\x98\x80", "Gerät \xe2\x82\xac \xf0\x9f\x98\x80"},
-      {"stray continuation", "a\x80" "b", "a" + fffd + "b"},
+      {"stray continuation",
+       "a\x80"
+       "b",
+       "a" + fffd + "b"},
       {"truncated sequence", "a\xe2\x82", "a" + fffd + fffd},
       {"overlong slash", "\xc0\xaf", fffd + fffd},
       {"surrogate", "\xed\xa0\x80", fffd + fffd + fffd},

@@ -145,9 +145,7 @@ class SimulatedDeviceTest : public ::testing::Test {
   void open(DeviceSessionId id, std::uint8_t key = 1) {
     host.queued.push_back(DeviceLinkCommand::open(key_of(key), id));
   }
-  void send(DeviceSessionId id, DeviceInputEvent event) {
-    host.queued.push_back(DeviceLinkCommand::input(event, id));
-  }
+  void send(DeviceSessionId id, DeviceInputEvent event) { host.queued.push_back(DeviceLinkCommand::input(event, id)); }
   bool wait_frames(DeviceSessionId id, std::size_t n) {
     return pump_until([&] { return host.packets(id).size() >= n; });
   }
@@ -201,8 +199,7 @@ TEST_F(SimulatedDeviceTest, OpenGivesConnectingConnectedAndFramesOfThePattern) {
     previous = number;
     EXPECT_LT(mean_error(f, expected_picture(state_at(number), layout)), 4.0);
     for (std::uint32_t bar = 0; bar < 8; ++bar) {
-      EXPECT_TRUE(near(pattern::sample(f.pixels, kWidth, bar * layout.bar_width + 12, 96),
-                       pattern::kBars[bar], 16))
+      EXPECT_TRUE(near(pattern::sample(f.pixels, kWidth, bar * layout.bar_width + 12, 96), pattern::kBars[bar], 16))
           << "bar " << bar;
     }
     const std::uint32_t bx = layout.block_x(number);
@@ -235,8 +232,7 @@ TEST_F(SimulatedDeviceTest, InputChangesThePicture) {
     return near(pattern::sample(pix, kWidth, px - 8, py - 8), {255, 255, 255}) &&
            near(pattern::sample(pix, kWidth, px - 20, py - 8), pattern::kBars[3]) &&
            near(pattern::sample(pix, kWidth, layout.key_lamp_x, layout.key_row_top), pattern::kKeyLampOn) &&
-           near(pattern::sample(pix, kWidth, layout.button_lamps_x, layout.key_row_top),
-                pattern::kButtonLampOn) &&
+           near(pattern::sample(pix, kWidth, layout.button_lamps_x, layout.key_row_top), pattern::kButtonLampOn) &&
            pattern::read_key_code(pix, layout) == 30;
   };
   ASSERT_TRUE(pump_until(pressed_shown));
@@ -263,9 +259,9 @@ TEST_F(SimulatedDeviceTest, InputChangesThePicture) {
 
 TEST_F(SimulatedDeviceTest, EachCloseReasonIsDeliveredAndEndsTheStream) {
   start();
-  const DeviceCloseReason reasons[] = {
-      DeviceCloseReason::peer_text("Owner ended the session"), DeviceCloseReason::revoked(),
-      DeviceCloseReason::disconnected(), DeviceCloseReason::relay_lost(), DeviceCloseReason::closed()};
+  const DeviceCloseReason reasons[] = {DeviceCloseReason::peer_text("Owner ended the session"),
+                                       DeviceCloseReason::revoked(), DeviceCloseReason::disconnected(),
+                                       DeviceCloseReason::relay_lost(), DeviceCloseReason::closed()};
   DeviceSessionId id = 10;
   for (const DeviceCloseReason& reason : reasons) {
     SCOPED_TRACE(reason.message());
@@ -381,8 +377,7 @@ TEST_F(SimulatedDeviceTest, SlowUiGetsSkippedFramesNeverABrokenStream) {
     jumped |= reader.frame_numbers[i] > reader.frame_numbers[i - 1] + 3;
   }
   EXPECT_TRUE(jumped);
-  EXPECT_LT(mean_error(*reader.latest, expected_picture(state_at(reader.frame_numbers.back()), layout)),
-            4.0);
+  EXPECT_LT(mean_error(*reader.latest, expected_picture(state_at(reader.frame_numbers.back()), layout)), 4.0);
 }
 
 TEST_F(SimulatedDeviceTest, PointerMovesCoalesceAndUnknownSessionsAreIgnored) {

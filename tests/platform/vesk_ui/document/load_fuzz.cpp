@@ -31,8 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   varint(framed, size);
   framed.insert(framed.end(), in.begin(), in.end());
   framed.resize(framed.size() + 32);
-  crypto_generichash(framed.data() + framed.size() - 32, 32, framed.data(), framed.size() - 32,
-                     nullptr, 0);
+  crypto_generichash(framed.data() + framed.size() - 32, 32, framed.data(), framed.size() - 32, nullptr, 0);
   auto doc = Document::load(framed);
   if (doc) {
     (void)doc->keys(ObjId::root());

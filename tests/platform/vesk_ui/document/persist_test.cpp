@@ -176,7 +176,12 @@ TEST(PersistOpen, UnreadableFileIsSetAsideNotOverwritten) {
       {"garbage", {'n', 'o', 't', ' ', 'a', ' ', 'd', 'o', 'c'}},
       {"torn", std::vector<uint8_t>(valid.begin(), valid.begin() + valid.size() / 2)},
       {"empty", {}},
-      {"one bit", [&] { auto b = valid; b[b.size() / 2] ^= 1; return b; }()},
+      {"one bit",
+       [&] {
+         auto b = valid;
+         b[b.size() / 2] ^= 1;
+         return b;
+       }()},
   };
   for (const Case& c : cases) {
     TempDir tmp;

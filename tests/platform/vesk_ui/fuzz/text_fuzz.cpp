@@ -45,8 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ctx.text = &t;
   ctx.clipboard = &clipboard;
   using event::NamedKey;
-  static constexpr NamedKey keys[] = {NamedKey::Backspace, NamedKey::Delete, NamedKey::ArrowLeft,
-                                      NamedKey::ArrowRight, NamedKey::Home, NamedKey::End};
+  static constexpr NamedKey keys[] = {NamedKey::Backspace,  NamedKey::Delete, NamedKey::ArrowLeft,
+                                      NamedKey::ArrowRight, NamedKey::Home,   NamedKey::End};
   for (std::size_t i = 0; i < size && i < 256; ++i) {
     const std::uint8_t b = data[i];
     ctx.modifiers = event::Modifiers{(b & 0x80) != 0, (b & 0x40) != 0 && (b & 0x20) != 0, false, false};

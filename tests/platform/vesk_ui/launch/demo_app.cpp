@@ -12,10 +12,10 @@
 // LeakSanitizer can no longer name (or be told to ignore) what they keep for
 // the life of the process. Holding them loaded keeps their names.
 void pin_x_libraries() {
-  for (const char* lib : {"libX11.so.6", "libX11-xcb.so.1", "libxcb.so.1", "libXext.so.6", "libXcursor.so.1",
-                          "libXi.so.6", "libXrandr.so.2", "libXfixes.so.3", "libXrender.so.1", "libXss.so.1",
-                          "libxkbcommon.so.0", "libGL.so.1", "libGLX_mesa.so.0",
-                          "/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so"}) {
+  for (const char* lib :
+       {"libX11.so.6", "libX11-xcb.so.1", "libxcb.so.1", "libXext.so.6", "libXcursor.so.1", "libXi.so.6",
+        "libXrandr.so.2", "libXfixes.so.3", "libXrender.so.1", "libXss.so.1", "libxkbcommon.so.0", "libGL.so.1",
+        "libGLX_mesa.so.0", "/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so"}) {
     (void)dlopen(lib, RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
   }
 }
@@ -24,8 +24,7 @@ int main() {
   pin_x_libraries();
   vesk_ui::launch::LaunchDescriptor d;
   d.app_id = "org.vesk.demo";
-  d.build_for_scene = [](const vesk_ui::launch::LaunchContext&)
-      -> std::expected<vesk_ui::launch::AppBox, std::string> {
+  d.build_for_scene = [](const vesk_ui::launch::LaunchContext&) -> std::expected<vesk_ui::launch::AppBox, std::string> {
     return std::make_unique<vesk_ui_test::DemoWidget>();
   };
   d.register_actions = [](vesk_ui::launch::App& app) { (void)app.action_registry_mut(); };

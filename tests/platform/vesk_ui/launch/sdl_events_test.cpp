@@ -85,7 +85,8 @@ TEST(SdlEvents, PointerAndWheel) {
   struct Case {
     Uint8 sdl;
     std::uint32_t ours;
-  } buttons[] = {{SDL_BUTTON_LEFT, 0}, {SDL_BUTTON_RIGHT, 1}, {SDL_BUTTON_MIDDLE, 2}, {SDL_BUTTON_X1, 3}, {SDL_BUTTON_X2, 4}};
+  } buttons[] = {
+      {SDL_BUTTON_LEFT, 0}, {SDL_BUTTON_RIGHT, 1}, {SDL_BUTTON_MIDDLE, 2}, {SDL_BUTTON_X1, 3}, {SDL_BUTTON_X2, 4}};
   for (const Case& c : buttons) {
     SDL_Event b{};
     b.type = SDL_MOUSEBUTTONUP;
@@ -105,8 +106,9 @@ TEST(SdlEvents, CodesAndModifiers) {
   struct Case {
     SDL_Scancode sc;
     const char* code;
-  } cases[] = {{SDL_SCANCODE_Z, "KeyZ"},       {SDL_SCANCODE_0, "Digit0"},     {SDL_SCANCODE_9, "Digit9"},
-               {SDL_SCANCODE_LCTRL, "ControlLeft"}, {SDL_SCANCODE_RALT, "AltRight"}, {SDL_SCANCODE_UP, "ArrowUp"},
+  } cases[] = {{SDL_SCANCODE_Z, "KeyZ"},        {SDL_SCANCODE_0, "Digit0"},
+               {SDL_SCANCODE_9, "Digit9"},      {SDL_SCANCODE_LCTRL, "ControlLeft"},
+               {SDL_SCANCODE_RALT, "AltRight"}, {SDL_SCANCODE_UP, "ArrowUp"},
                {SDL_SCANCODE_F12, "F12"},       {SDL_SCANCODE_SPACE, "Space"}};
   for (const Case& c : cases) EXPECT_EQ(launch::w3c_code(c.sc), c.code);
   EXPECT_FALSE(launch::w3c_code(SDL_SCANCODE_UNKNOWN).has_value());

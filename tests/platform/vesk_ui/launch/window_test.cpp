@@ -53,8 +53,8 @@ class Child {
   }
   ~Child() { stop(); }
 
-  static Child spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
-                     int keep_fd = -1, const std::string& log = "/dev/null") {
+  static Child spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env, int keep_fd = -1,
+                     const std::string& log = "/dev/null") {
     std::vector<std::string> env_store;
     for (char** e = environ; *e; ++e) {
       const std::string kv = *e;
@@ -177,16 +177,16 @@ std::string strip_image_ids(std::string s) {
 class RealWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::path(::testing::TempDir()) /
-           ("vesk_ui_window_" + std::to_string(getpid()) + "_" + std::to_string(Clock::now().time_since_epoch().count()));
+    dir_ = std::filesystem::path(::testing::TempDir()) / ("vesk_ui_window_" + std::to_string(getpid()) + "_" +
+                                                          std::to_string(Clock::now().time_since_epoch().count()));
     std::filesystem::create_directories(dir_);
     // Xvfb picks a free display itself and writes its number to the pipe,
     // so parallel tests never race for one.
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    xvfb_ = Child::spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0",
-                          "800x600x24", "-noreset"},
-                         {}, fds[1], (dir_ / "xvfb.log").string());
+    xvfb_ = Child::spawn(
+        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen", "0", "800x600x24", "-noreset"},
+        {}, fds[1], (dir_ / "xvfb.log").string());
     close(fds[1]);
     std::string number;
     pollfd p{fds[0], POLLIN, 0};
@@ -232,12 +232,14 @@ class RealWindow : public ::testing::Test {
 TEST_F(RealWindow, DrawsTakesAClickAndAKeyAndQuitsCleanly) {
   const std::string dump = (dir_ / "scene.txt").string();
   const std::string data = (dir_ / "doc").string();
-  app_ = Child::spawn({VESK_UI_DEMO_APP}, {"DISPLAY=" + display_, "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy", "SDL_RENDER_DRIVER=software",
-                                           std::string("FONTCONFIG_FILE=") + vesk_ui_test::fonts_conf(),
-                                           "VESK_UI_DUMP_SCENE=" + dump, "VESK_UI_DEMO_DATA=" + data},
+  app_ = Child::spawn({VESK_UI_DEMO_APP},
+                      {"DISPLAY=" + display_, "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
+                       "SDL_RENDER_DRIVER=software", std::string("FONTCONFIG_FILE=") + vesk_ui_test::fonts_conf(),
+                       "VESK_UI_DUMP_SCENE=" + dump, "VESK_UI_DEMO_DATA=" + data},
                       -1, (dir_ / "app.log").string());
 
-  const std::string wid_text = run("timeout 20 xdotool search --sync --onlyvisible --name '^org\\.vesk\\.demo$' 2>/dev/null");
+  const std::string wid_text =
+      run("timeout 20 xdotool search --sync --onlyvisible --name '^org\\.vesk\\.demo$' 2>/dev/null");
   ASSERT_FALSE(wid_text.empty()) << "no window appeared";
   const std::string wid = wid_text.substr(0, wid_text.find('\n'));
   int wx = 0, wy = 0;
@@ -246,7 +248,9 @@ TEST_F(RealWindow, DrawsTakesAClickAndAKeyAndQuitsCleanly) {
     if (line.rfind("X=", 0) == 0) wx = std::stoi(line.substr(2));
     if (line.rfind("Y=", 0) == 0) wy = std::stoi(line.substr(2));
   }
-  auto at = [&](const Screenshot& s, double x, double y) { return s.at(wx + static_cast<int>(x), wy + static_cast<int>(y)); };
+  auto at = [&](const Screenshot& s, double x, double y) {
+    return s.at(wx + static_cast<int>(x), wy + static_cast<int>(y));
+  };
 
   // The first frame.
   auto first = shot_when([&](const Screenshot& s) { return near(at(s, 70, 70), 0xff0000); }, 20s);
@@ -256,14 +260,21 @@ TEST_F(RealWindow, DrawsTakesAClickAndAKeyAndQuitsCleanly) {
     std::uint32_t rgb;
     const char* what;
   } probes[] = {
-      {5, 5, vesk_ui_test::kBackground, "background"}, {190, 70, 0x00ff00, "rounded rectangle"},
-      {142, 22, vesk_ui_test::kBackground, "corner"},  {310, 70, 0x0000ff, "circle"},
-      {430, 50, 0xff0000, "image red"},                {500, 50, 0x00ff00, "image green"},
-      {430, 120, 0x0000ff, "image blue"},              {500, 120, 0xffffff, "image white"},
-      {70, 320, 0xff00ff, "clip inside"},              {200, 320, vesk_ui_test::kBackground, "clip outside"},
-      {450, 240, vesk_ui_test::kIdle, "click target before"}, {570, 240, vesk_ui_test::kIdle, "key target before"},
+      {5, 5, vesk_ui_test::kBackground, "background"},
+      {190, 70, 0x00ff00, "rounded rectangle"},
+      {142, 22, vesk_ui_test::kBackground, "corner"},
+      {310, 70, 0x0000ff, "circle"},
+      {430, 50, 0xff0000, "image red"},
+      {500, 50, 0x00ff00, "image green"},
+      {430, 120, 0x0000ff, "image blue"},
+      {500, 120, 0xffffff, "image white"},
+      {70, 320, 0xff00ff, "clip inside"},
+      {200, 320, vesk_ui_test::kBackground, "clip outside"},
+      {450, 240, vesk_ui_test::kIdle, "click target before"},
+      {570, 240, vesk_ui_test::kIdle, "key target before"},
   };
-  for (const Probe& p : probes) EXPECT_TRUE(near(at(*first, p.x, p.y), p.rgb)) << p.what << ": " << hex(at(*first, p.x, p.y));
+  for (const Probe& p : probes)
+    EXPECT_TRUE(near(at(*first, p.x, p.y), p.rgb)) << p.what << ": " << hex(at(*first, p.x, p.y));
   for (int w = 0; w < 4; ++w) {
     int lit = 0;
     const double y0 = DemoLayout::kTextY + DemoLayout::kTextStep * w;
@@ -307,11 +318,12 @@ TEST_F(RealWindow, DrawsTakesAClickAndAKeyAndQuitsCleanly) {
 }
 
 TEST_F(RealWindow, ForcedScaleDrawsLogicalPixelsAtTwicePhysical) {
-  app_ = Child::spawn({VESK_UI_DEMO_APP}, {"DISPLAY=" + display_, "SDL_VIDEODRIVER=x11", "SDL_RENDER_DRIVER=software",
-                                           std::string("FONTCONFIG_FILE=") + vesk_ui_test::fonts_conf(),
-                                           "VESK_UI_SCALE=2"},
+  app_ = Child::spawn({VESK_UI_DEMO_APP},
+                      {"DISPLAY=" + display_, "SDL_VIDEODRIVER=x11", "SDL_RENDER_DRIVER=software",
+                       std::string("FONTCONFIG_FILE=") + vesk_ui_test::fonts_conf(), "VESK_UI_SCALE=2"},
                       -1, (dir_ / "app2.log").string());
-  const std::string wid_text = run("timeout 20 xdotool search --sync --onlyvisible --name '^org\\.vesk\\.demo$' 2>/dev/null");
+  const std::string wid_text =
+      run("timeout 20 xdotool search --sync --onlyvisible --name '^org\\.vesk\\.demo$' 2>/dev/null");
   ASSERT_FALSE(wid_text.empty()) << "no window appeared";
   int wx = 0, wy = 0;
   std::istringstream geo(run("xdotool getwindowgeometry --shell " + wid_text.substr(0, wid_text.find('\n'))));
@@ -333,8 +345,8 @@ TEST_F(RealWindow, ForcedScaleDrawsLogicalPixelsAtTwicePhysical) {
 
 TEST_F(RealWindow, StartupFailureExitsWithStatusOne) {
   // A display that does not exist.
-  Child app = Child::spawn({VESK_UI_DEMO_APP}, {"DISPLAY=:999999", "SDL_VIDEODRIVER=x11"}, -1,
-                           (dir_ / "fail.log").string());
+  Child app =
+      Child::spawn({VESK_UI_DEMO_APP}, {"DISPLAY=:999999", "SDL_VIDEODRIVER=x11"}, -1, (dir_ / "fail.log").string());
   const std::optional<int> status = app.wait_exit(30s);
   ASSERT_TRUE(status.has_value());
   EXPECT_EQ(*status, 1);

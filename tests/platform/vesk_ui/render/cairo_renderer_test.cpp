@@ -236,7 +236,8 @@ TEST_F(CairoBackend, ReusedPlacementOfAPictureMatchesDrawingItAnew) {
     draw(scene_at(x, y, false));
     for (std::uint32_t py = 0; py < 100; ++py) {
       for (std::uint32_t pxl = 0; pxl < 100; ++pxl) {
-        ASSERT_TRUE(near(frame.pixel(pxl, py), general.pixel(pxl, py), 3)) << pxl << "," << py << " at " << x << "," << y;
+        ASSERT_TRUE(near(frame.pixel(pxl, py), general.pixel(pxl, py), 3))
+            << pxl << "," << py << " at " << x << "," << y;
       }
     }
   }
@@ -247,7 +248,7 @@ TEST_F(CairoBackend, BadInputDrawsNothingAndSpoilsNothing) {
   Scene s;
   s.draw_image(Image::from_rgba(quad_pixels(), 3, 3), Affine::identity());  // too few bytes
   s.draw_image(Image::from_rgba(nullptr, 5, 5), Affine::identity());
-  s.fill(Affine::scale(0), Color::white(), Rect{0, 0, 100, 100});             // not invertible
+  s.fill(Affine::scale(0), Color::white(), Rect{0, 0, 100, 100});  // not invertible
   s.fill(Affine::identity(), Color::white(), Rect{0, 0, std::nan(""), 100});
   s.stroke(StrokeStyle::of_width(-1), Affine::identity(), Color::white(), Line{{0, 0}, {100, 100}});
   s.push_layer(BlendMode::Normal, 1.0f, Affine::scale(0), Rect{0, 0, 100, 100});

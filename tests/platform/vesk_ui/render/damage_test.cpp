@@ -128,20 +128,18 @@ TEST(Damage, SizeOrScaleChangeAndForgetRedrawEverything) {
   EXPECT_EQ(tracker.update(s, text, Affine::identity(), kW, kH, false), whole);
   EXPECT_TRUE(tracker.update(s, text, Affine::identity(), kW, kH, false).empty());
   EXPECT_EQ(tracker.update(s, text, Affine::scale(2), kW, kH, false), whole);
-  EXPECT_EQ(tracker.update(s, text, Affine::scale(2), kW + 1, kH, false),
-            (std::vector<PixelRect>{{0, 0, kW + 1, kH}}));
+  EXPECT_EQ(tracker.update(s, text, Affine::scale(2), kW + 1, kH, false), (std::vector<PixelRect>{{0, 0, kW + 1, kH}}));
   tracker.forget();
-  EXPECT_EQ(tracker.update(s, text, Affine::scale(2), kW + 1, kH, false),
-            (std::vector<PixelRect>{{0, 0, kW + 1, kH}}));
+  EXPECT_EQ(tracker.update(s, text, Affine::scale(2), kW + 1, kH, false), (std::vector<PixelRect>{{0, 0, kW + 1, kH}}));
   EXPECT_EQ(tracker.update(s, text, Affine::scale(2), kW + 1, kH, true), (std::vector<PixelRect>{{0, 0, kW + 1, kH}}));
 }
 
 TEST(Damage, MergesTouchingRectanglesAndFallsBackToTheWholeFrame) {
   using vesk_ui::render::merge_damage;
   // Overlapping ones become one; far apart ones stay apart; outside is clipped.
-  EXPECT_EQ(merge_damage({Rect{0, 0, 10, 10}, Rect{5, 5, 20, 20}, Rect{100, 100, 110, 105}, Rect{-5, -5, -1, -1}},
-                         kW, kH),
-            (std::vector<PixelRect>{{0, 0, 20, 20}, {100, 100, 10, 5}}));
+  EXPECT_EQ(
+      merge_damage({Rect{0, 0, 10, 10}, Rect{5, 5, 20, 20}, Rect{100, 100, 110, 105}, Rect{-5, -5, -1, -1}}, kW, kH),
+      (std::vector<PixelRect>{{0, 0, 20, 20}, {100, 100, 10, 5}}));
   // A chain merged late still swallows what it reaches.
   EXPECT_EQ(merge_damage({Rect{0, 0, 10, 10}, Rect{20, 0, 30, 10}, Rect{8, 0, 22, 10}}, kW, kH),
             (std::vector<PixelRect>{{0, 0, 30, 10}}));

@@ -72,7 +72,7 @@ TEST(Scene, ImageIdsAreFreshAndSizesChecked) {
   EXPECT_NE(a.id, b.id);
   EXPECT_NE(a.id, 0u);
   EXPECT_TRUE(a.is_valid());
-  EXPECT_FALSE(Image::from_rgba(px, 3, 2).is_valid());       // 24 bytes needed
+  EXPECT_FALSE(Image::from_rgba(px, 3, 2).is_valid());  // 24 bytes needed
   EXPECT_FALSE(Image::from_rgba(px, 0, 2).is_valid());
   EXPECT_FALSE(Image::from_rgba(nullptr, 1, 1).is_valid());
   // width*height*4 overflows 32 bits; the check must not wrap around.

@@ -24,10 +24,10 @@ TEST(Utf8, InvalidSequencesBecomeReplacementCharacters) {
       {"plain", "plain"},
       {"caf\xC3\xA9 \xE2\x80\xA6 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x80\xA6 \xF0\x9F\x98\x80"},
       {"a\xFFz", "a" + fffd + "z"},
-      {"\xC3", fffd},                                 // truncated at the end
-      {"\xE2\x82z", fffd + "z"},                      // truncated in the middle
-      {"\xC0\xAF", fffd + fffd},                      // overlong slash
-      {"\xED\xA0\x80", fffd + fffd + fffd},           // surrogate half
+      {"\xC3", fffd},                                   // truncated at the end
+      {"\xE2\x82z", fffd + "z"},                        // truncated in the middle
+      {"\xC0\xAF", fffd + fffd},                        // overlong slash
+      {"\xED\xA0\x80", fffd + fffd + fffd},             // surrogate half
       {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},  // above U+10FFFF
       {"\x80\x80", fffd + fffd},
       {std::string("a\0b", 3), "a" + fffd + "b"},
@@ -65,9 +65,9 @@ TEST_F(PangoText, MonospaceCellIsExactlyPointSixEm) {
   EXPECT_NEAR(w80, 80 * 8.4, 0.03 + 80 * 0.0005);
   TextStyle bold = mono;
   bold.weight = 3;
-  EXPECT_NEAR(text.measure_styled(std::string(20, 'W'), bold).width -
-                  text.measure_styled(std::string(10, 'W'), bold).width,
-              84.0, 10 * 0.0005);
+  EXPECT_NEAR(
+      text.measure_styled(std::string(20, 'W'), bold).width - text.measure_styled(std::string(10, 'W'), bold).width,
+      84.0, 10 * 0.0005);
   for (std::size_t i = 0; i <= 6; ++i) EXPECT_NEAR(text.caret_x("abcdef", mono, i), i * 8.4, 0.035);
 }
 

@@ -71,9 +71,8 @@ void DemoWidget::draw(scene::Scene& s, const Affine& base, text::TextRenderer& t
     text.draw_text_weighted(s, label, 20.0f, Color::white(),
                             base * Affine::translate(L::kTextX, L::kTextY + L::kTextStep * w), std::nullopt, w);
   }
-  text.draw_text_styled(s, "mono 14: 0123456789",
-                        text::TextStyle{14.0f, 0, text::FontFamily::Mono, std::nullopt}, Color::white(),
-                        base * Affine::translate(20, 350));
+  text.draw_text_styled(s, "mono 14: 0123456789", text::TextStyle{14.0f, 0, text::FontFamily::Mono, std::nullopt},
+                        Color::white(), base * Affine::translate(20, 350));
 
   s.fill(base, Color::from_hex(clicks_ > 0 ? kClicked : kIdle), L::kClickTarget);
   s.fill(base, Color::from_hex(keys_ > 0 ? kKeyed : kIdle), L::kKeyTarget);
@@ -84,7 +83,8 @@ void DemoWidget::draw(scene::Scene& s, const Affine& base, text::TextRenderer& t
 }
 
 void DemoWidget::handle_event(const event::Event& ev, widget::EventContext& ctx) {
-  if (const auto* m = std::get_if<event::PointerMoved>(&ev)) pointer_ = scene::Point{m->x / ctx.scale, m->y / ctx.scale};
+  if (const auto* m = std::get_if<event::PointerMoved>(&ev))
+    pointer_ = scene::Point{m->x / ctx.scale, m->y / ctx.scale};
   if (const auto* b = std::get_if<event::PointerButton>(&ev)) {
     if (b->pressed && b->button == event::button::kLeft && pointer_) {
       if (DemoLayout::kClickTarget.contains(*pointer_)) {

@@ -15,7 +15,7 @@ struct DemoLayout {
   static constexpr vesk_ui::scene::Rect kRed{20, 20, 120, 120};
   static constexpr vesk_ui::scene::Rect kGreen{140, 20, 240, 120};
   static constexpr double kCircleX = 310, kCircleY = 70, kCircleR = 50;  // blue
-  static constexpr vesk_ui::scene::Rect kImage{400, 20, 528, 148};      // 64x64 shown at 2x
+  static constexpr vesk_ui::scene::Rect kImage{400, 20, 528, 148};       // 64x64 shown at 2x
   static constexpr vesk_ui::scene::Rect kClip{20, 300, 120, 340};        // magenta, clipped
   static constexpr vesk_ui::scene::Rect kClickTarget{400, 200, 500, 280};
   static constexpr vesk_ui::scene::Rect kKeyTarget{520, 200, 620, 280};

@@ -62,9 +62,9 @@ TEST(AccessNode, RoleCodesAndActionKindNumbers) {
   struct Case {
     Role role;
     int code;
-  } roles[] = {{Role::Root, 0},     {Role::Dialog, 1},   {Role::Group, 2},        {Role::ButtonGroup, 4},
-               {Role::List, 8},     {Role::ListItem, 9}, {Role::Button, 17},      {Role::ToggleButton, 18},
-               {Role::Option, 20},  {Role::TextInput, 25}, {Role::Text, 33},      {Role::Heading, 34},
+  } roles[] = {{Role::Root, 0},      {Role::Dialog, 1},        {Role::Group, 2},   {Role::ButtonGroup, 4},
+               {Role::List, 8},      {Role::ListItem, 9},      {Role::Button, 17}, {Role::ToggleButton, 18},
+               {Role::Option, 20},   {Role::TextInput, 25},    {Role::Text, 33},   {Role::Heading, 34},
                {Role::Terminal, 36}, {Role::RemotePicture, 38}};
   for (const Case& c : roles) EXPECT_EQ(static_cast<int>(c.role), c.code) << role_name(c.role);
   EXPECT_EQ(static_cast<int>(ActionKind::Activate), 0);

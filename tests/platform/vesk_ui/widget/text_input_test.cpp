@@ -48,19 +48,19 @@ TEST_F(TextInputTest, EditsByCodePoint) {
   const event::Modifiers shift{true, false, false, false};
   const Step steps[] = {
       {typed("a"), none, "a", 1, true},
-      {typed("\xC3\xA9"), none, "a\xC3\xA9", 3, true},           // é, two bytes
+      {typed("\xC3\xA9"), none, "a\xC3\xA9", 3, true},  // é, two bytes
       {typed("\xF0\x9F\x98\x80"), none, "a\xC3\xA9\xF0\x9F\x98\x80", 7, true},
       {named(NamedKey::ArrowLeft), none, "a\xC3\xA9\xF0\x9F\x98\x80", 3, true},
       {named(NamedKey::Backspace), none, "a\xF0\x9F\x98\x80", 1, true},
       {named(NamedKey::Delete), none, "a", 1, true},
-      {named(NamedKey::Delete), none, "a", 1, true},             // at the end: nothing
+      {named(NamedKey::Delete), none, "a", 1, true},  // at the end: nothing
       {named(NamedKey::Home), none, "a", 0, true},
-      {named(NamedKey::Backspace), none, "a", 0, true},          // at the start: nothing
+      {named(NamedKey::Backspace), none, "a", 0, true},  // at the start: nothing
       {named(NamedKey::Space), none, " a", 1, true},
       {named(NamedKey::End), none, " a", 2, true},
       {named(NamedKey::ArrowRight), none, " a", 2, true},
-      {named(NamedKey::Home), shift, " a", 0, true},             // selects all
-      {typed("xy"), none, "xy", 2, true},                        // replaces the selection
+      {named(NamedKey::Home), shift, " a", 0, true},  // selects all
+      {typed("xy"), none, "xy", 2, true},             // replaces the selection
       {named(NamedKey::Enter), none, "xy", 2, false},
       {named(NamedKey::Tab), none, "xy", 2, false},
       {named(NamedKey::Escape), none, "xy", 2, false},

@@ -116,7 +116,7 @@ TEST(Controls, ButtonStylesAndToggleGroupSelection) {
   // The primary button is filled with the accent colour.
   scene::Scene primary;
   widget::button::Button{"Connect", Rect{0, 0, 100, 32}, 1, false, 13.0f}.paint(primary, scene::Affine::identity(),
-                                                                                 text, tokens);
+                                                                                text, tokens);
   const auto& fill = std::get<scene::FillCmd>(primary.commands().front());
   EXPECT_EQ(std::get<scene::Color>(fill.brush), tokens.colors.accent);
 
