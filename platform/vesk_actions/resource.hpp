@@ -189,7 +189,7 @@ class ResourceList {
   };
   using const_reverse_iterator = std::reverse_iterator<const_iterator>;
 
-  std::size_t size() const { return shared_size() + tail_.size(); }
+  std::size_t size() const;
   bool empty() const { return size() == 0; }
   const Resource& operator[](std::size_t i) const;
   const Resource& at(std::size_t i) const;
@@ -242,6 +242,10 @@ struct Resource {
   const Resource* find(std::string_view resource_id) const;
   const ActionSpec* find_action(std::string_view action_id) const;
 };
+
+// Defined here, where Resource is complete (a vector of an incomplete type
+// has no size).
+inline std::size_t ResourceList::size() const { return shared_size() + tail_.size(); }
 
 namespace resource {
 using vesk_actions::ActionContract;
