@@ -1,6 +1,11 @@
 #pragma once
 // Small builders shared by the application-core tests.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -19,6 +24,19 @@ namespace apptest {
 
 using namespace remote;
 using namespace remote::app;
+
+// A loopback port with nobody listening: bound, then closed.
+inline std::uint16_t closed_port() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
 
 inline SavedConnection conn(std::string name, ConnectionKind kind, std::string host, std::uint16_t port,
                             AuthKind auth = AuthKind::Password, std::string user = "", bool favorite = false) {

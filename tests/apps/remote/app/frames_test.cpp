@@ -13,35 +13,12 @@
 
 #include "platform/vesk_ui/headless/headless_host.hpp"
 #include "tests/apps/remote/app/app_test_util.hpp"
+#include "tests/apps/remote/app/headless_util.hpp"
 
 namespace {
 
 using namespace apptest;
 using vesk_ui::event::NamedKey;
-
-// A loopback port with nobody listening: bound, then closed.
-std::uint16_t closed_port() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
-
-std::unique_ptr<vesk_ui::headless::HeadlessHost> host_for(std::unique_ptr<RemoteApp> app, std::uint32_t width = 1280,
-                                                          std::uint32_t height = 800) {
-  vesk_ui::headless::HeadlessOptions options;
-  options.width = width;
-  options.height = height;
-  options.stub_text = true;
-  auto host = std::make_unique<vesk_ui::headless::HeadlessHost>(std::move(app), options);
-  host->paint();
-  return host;
-}
 
 bool painted_text_contains(const vesk_ui::scene::Scene& scene, std::string_view needle) {
   for (const auto& command : scene.commands()) {

@@ -19,19 +19,6 @@ namespace {
 using namespace apptest;
 namespace dl = vesk_ui::device_link;
 
-// A loopback port with nobody listening: bound, then closed.
-std::uint16_t closed_port() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
-
 // Every variable the hub reads, scoped; a private state directory.
 struct AppHubFixture : ::testing::Test {
   AppHubFixture()

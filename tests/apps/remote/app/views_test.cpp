@@ -13,23 +13,13 @@
 #include "apps/remote/src/doc/store.hpp"
 #include "platform/vesk_ui/headless/headless_host.hpp"
 #include "tests/apps/remote/app/app_test_util.hpp"
+#include "tests/apps/remote/app/headless_util.hpp"
 
 namespace {
 
 using namespace apptest;
 using vesk_ui::event::NamedKey;
 using Tag = UiMessage::Tag;
-
-std::unique_ptr<vesk_ui::headless::HeadlessHost> host_for(std::unique_ptr<RemoteApp> app, std::uint32_t width = 1280,
-                                                          std::uint32_t height = 800) {
-  vesk_ui::headless::HeadlessOptions options;
-  options.width = width;
-  options.height = height;
-  options.stub_text = true;
-  auto host = std::make_unique<vesk_ui::headless::HeadlessHost>(std::move(app), options);
-  host->paint();
-  return host;
-}
 
 RemoteApp& app_of(vesk_ui::headless::HeadlessHost& host) { return host.widget_as<RemoteApp>(); }
 

@@ -1,0 +1,26 @@
+#pragma once
+// The application in a headless window, shared by the view tests.
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+#include "apps/remote/src/app/remote_app.hpp"
+#include "platform/vesk_ui/headless/headless_host.hpp"
+
+namespace apptest {
+
+// A headless host of the given size, with stub text metrics, painted once.
+inline std::unique_ptr<vesk_ui::headless::HeadlessHost> host_for(std::unique_ptr<RemoteApp> app,
+                                                                 std::uint32_t width = 1280,
+                                                                 std::uint32_t height = 800) {
+  vesk_ui::headless::HeadlessOptions options;
+  options.width = width;
+  options.height = height;
+  options.stub_text = true;
+  auto host = std::make_unique<vesk_ui::headless::HeadlessHost>(std::move(app), options);
+  host->paint();
+  return host;
+}
+
+}  // namespace apptest
