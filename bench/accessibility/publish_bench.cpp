@@ -13,6 +13,7 @@
 #include "apps/remote/src/app/remote_app.hpp"
 #include "platform/vesk_ui/accessibility/publisher.hpp"
 #include "platform/vesk_ui/headless/headless_host.hpp"
+#include "bench/support/connections.hpp"
 
 namespace {
 
@@ -20,25 +21,6 @@ using remote::app::RemoteApp;
 using vesk_ui::accessibility::Publisher;
 
 constexpr int kConnections = 10'000;
-
-std::vector<remote::SavedConnection> make_connections() {
-  std::vector<remote::SavedConnection> out;
-  out.reserve(kConnections);
-  for (int i = 0; i < kConnections; ++i) {
-    remote::SavedConnection c;
-    c.id = remote::Uuid::new_v4();
-    c.name = "Machine " + std::to_string(i);
-    c.host = "host-" + std::to_string(i) + ".example.net";
-    c.port = static_cast<std::uint16_t>(i % 3 == 0 ? 22 : 5900);
-    c.user = i % 3 == 0 ? "admin" : "";
-    c.kind = i % 3 == 0 ? remote::ConnectionKind::Ssh : remote::ConnectionKind::Vnc;
-    c.last_used = "Never";
-    c.group = i % 10 == 0 ? "Lab" : "";
-    c.favorite = i % 17 == 0;
-    out.push_back(std::move(c));
-  }
-  return out;
-}
 
 // The application with its first frame painted (rows get their bounds from
 // it) and a publisher that has published that frame's tree.
@@ -48,7 +30,8 @@ struct Fixture {
   RemoteApp& app() { return host->widget_as<RemoteApp>(); }
   Fixture() {
     host = std::make_unique<vesk_ui::headless::HeadlessHost>(
-        std::make_unique<RemoteApp>(make_connections(), std::vector<remote::app::DiscoveredDevice>{}),
+        std::make_unique<RemoteApp>(bench_support::make_connections(kConnections),
+                                    std::vector<remote::app::DiscoveredDevice>{}),
         vesk_ui::headless::HeadlessOptions{1280, 800, 1.0, true});
     host->paint();
     if (app().state().connections.size() != kConnections) {

@@ -17,36 +17,17 @@
 #include "apps/remote/src/doc/store.hpp"
 #include "platform/vesk_actions/bus_service.hpp"
 #include "platform/vesk_actions/tree_json.hpp"
+#include "bench/support/connections.hpp"
 
 namespace {
 
 constexpr int kConnections = 10'000;
 
-std::vector<remote::SavedConnection> make_records() {
-  std::vector<remote::SavedConnection> out;
-  out.reserve(kConnections);
-  for (int i = 0; i < kConnections; ++i) {
-    remote::SavedConnection c;
-    c.id = remote::Uuid::new_v4();
-    c.name = "Machine " + std::to_string(i);
-    c.host = "host-" + std::to_string(i) + ".example.net";
-    c.port = static_cast<std::uint16_t>(i % 3 == 0 ? 22 : 5900);
-    c.user = i % 3 == 0 ? "admin" : "";
-    c.kind = i % 3 == 0 ? remote::ConnectionKind::Ssh : remote::ConnectionKind::Vnc;
-    c.auth = remote::AuthKind::Password;
-    c.last_used = "Never";
-    c.group = i % 10 == 0 ? "Lab" : "";
-    c.favorite = i % 17 == 0;
-    out.push_back(std::move(c));
-  }
-  return out;
-}
-
 struct Fixture {
   vesk_ui::doc::Document document;
   std::unique_ptr<remote::app::RemoteApp> app = remote::app::RemoteApp::empty();
   Fixture() {
-    remote::doc::write_connections(document, make_records());
+    remote::doc::write_connections(document, bench_support::make_connections(kConnections));
     app->sync_document(document);
   }
 };

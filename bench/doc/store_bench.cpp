@@ -10,36 +10,16 @@
 
 #include "apps/remote/src/doc/store.hpp"
 #include "platform/vesk_ui/document/persist.hpp"
+#include "bench/support/connections.hpp"
 
 namespace remote::doc {
 namespace {
 
 constexpr int kConnections = 10'000;
 
-std::vector<SavedConnection> make_records() {
-  std::vector<SavedConnection> out;
-  out.reserve(kConnections);
-  for (int i = 0; i < kConnections; ++i) {
-    SavedConnection c;
-    c.id = Uuid::new_v4();
-    c.name = "Machine " + std::to_string(i);
-    c.host = "host-" + std::to_string(i) + ".example.net";
-    c.port = static_cast<std::uint16_t>(i % 3 == 0 ? 22 : 5900);
-    c.user = i % 3 == 0 ? "admin" : "";
-    c.kind = i % 3 == 0 ? ConnectionKind::Ssh : ConnectionKind::Vnc;
-    c.auth = AuthKind::Password;
-    c.last_used = "Never";
-    c.presence = Presence::Unknown;
-    c.group = i % 10 == 0 ? "Lab" : "";
-    c.favorite = i % 17 == 0;
-    out.push_back(std::move(c));
-  }
-  return out;
-}
-
 // A persisted document of kConnections profiles in a folder of its own.
 struct Fixture {
-  std::vector<SavedConnection> records = make_records();
+  std::vector<SavedConnection> records = bench_support::make_connections(kConnections);
   std::filesystem::path dir;
   Fixture() {
     dir = std::filesystem::temp_directory_path() / ("remote-doc-bench-" + std::to_string(::getpid()));
