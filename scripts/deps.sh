@@ -8,7 +8,7 @@ PACKAGES=(
   cmake g++ pkg-config ninja-build clang-19 libclang-rt-19-dev
   # libraries
   uuid-dev libicu-dev libgmp-dev libsodium-dev libspdlog-dev nlohmann-json3-dev
-  libssh-dev nettle-dev libcairo2-dev libpango1.0-dev libsdl2-dev libopenh264-dev
+  libssh-dev libssl-dev nettle-dev libcairo2-dev libpango1.0-dev libsdl2-dev libopenh264-dev
   fonts-dejavu-core libx11-dev
   libglib2.0-dev libatk1.0-dev libatk-bridge2.0-dev
   # tests and benchmarks

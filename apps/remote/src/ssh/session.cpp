@@ -1,5 +1,7 @@
 #include "apps/remote/src/ssh/session.hpp"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 
 #include "apps/remote/src/sync/named_thread.hpp"
@@ -8,7 +10,22 @@
 
 namespace remote::ssh {
 
+namespace {
+
+// libssh uses OpenSSL, which sets itself up at first use and then frees its
+// state from an exit handler. First used on a worker, that handler would run
+// before the process waits for its workers, taking OpenSSL away from a worker
+// still closing its connection. Set it up here, on the caller's thread, with
+// no exit handler: its state lives as long as the process.
+void prepare_crypto() {
+  static const bool ready = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+  (void)ready;
+}
+
+}  // namespace
+
 std::expected<SshWorkerEnds, std::string> SshWorkerEnds::start(SshSessionParams params) {
+  prepare_crypto();
   auto status = std::make_shared<StatusSlot>(SessionStatus::connecting());
   auto [output_tx, output_rx] = sync::bounded_queue<OutputChunk>(kOutputQueueCapacity);
   // The worker sleeps in poll() on the input queue's eventfd and the cancel

@@ -1,7 +1,11 @@
 #include <poll.h>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -150,7 +154,35 @@ TEST(NamedThread, NameIsCutToFifteenBytesAndExceptionsStayInside) {
       });
   ASSERT_TRUE(started);
   EXPECT_EQ(rx.recv().value(), "remote-vesk-dec");
-  std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(sync::wait_for_workers(5s));
+  EXPECT_EQ(sync::running_workers(), 0u);
+}
+
+TEST(NamedThread, ExitWaitsForAWorkerToFinish) {
+  // A worker still saying goodbye when the process exits finishes first.
+  const auto marker = std::filesystem::path(::testing::TempDir()) / ("worker-finished-" + std::to_string(::getpid()));
+  std::filesystem::remove(marker);
+  EXPECT_EXIT(
+      {
+        (void)sync::spawn_named("remote-goodbye", [marker] {
+          std::this_thread::sleep_for(300ms);
+          std::ofstream(marker) << "done";
+        });
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_TRUE(std::filesystem::exists(marker));
+  std::filesystem::remove(marker);
+
+  // One that never ends holds the exit back only for a bounded time.
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EXIT(
+      {
+        (void)sync::spawn_named("remote-stuck", [] { std::this_thread::sleep_for(1h); });
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "still running at exit");
+  EXPECT_LT(std::chrono::steady_clock::now() - started, sync::kExitWaitForWorkers + 5s);
 }
 
 }  // namespace
