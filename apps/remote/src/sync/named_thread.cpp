@@ -28,9 +28,8 @@ class Workers {
     auto entry = entries_.emplace(entries_.end());
     ++running_;
     try {
-      entry->thread = std::thread([this, entry, name = std::move(name), body = std::move(body)]() mutable {
-        run(entry, name, body);
-      });
+      entry->thread = std::thread(
+          [this, entry, name = std::move(name), body = std::move(body)]() mutable { run(entry, name, body); });
     } catch (const std::exception& e) {
       entries_.erase(entry);
       --running_;
