@@ -25,6 +25,16 @@ struct FlatNode {
   std::uint32_t index_in_parent = 0;
   std::uint32_t generation = 0;  // the update that last met this node
   std::vector<std::uint64_t> children;
+  // The same children as entries of the tree (entries never move while they
+  // are in it), so an unchanged subtree is confirmed without lookups.
+  std::vector<FlatNode*> child_nodes;
+  // The list the children were last taken from: while the widget hands out
+  // the same shared list, the subtree below is unchanged.
+  access::NodeList source_children;
+  // Every node below has the key a fresh walk would give it (its own id, or
+  // the first key derived for it), so the subtree may be kept as it is.
+  bool children_settled = false;
+  bool settled = false;  // the same, and this node's key too
   Role role = Role::Unknown;
   std::optional<std::string> label;
   std::optional<std::string> description;
@@ -88,10 +98,11 @@ struct TreeDiff {
 // own id when no earlier node of the walk took it; otherwise (no id, or a
 // repeated one) a key derived from the parent's key, the role and the node's
 // rank among such siblings. Never 0. Unchanged nodes cost a lookup and a
-// comparison; nothing of theirs is copied. Takes the new tree apart.
-TreeDiff update(FlatTree& tree, AccessNode&& root);
+// comparison, and nothing of theirs is copied; below a node whose children
+// are the very list it had last time, nothing is compared at all.
+TreeDiff update(FlatTree& tree, const AccessNode& root);
 
 // A tree of its own (the first frame).
-FlatTree flatten(AccessNode&& root);
+FlatTree flatten(const AccessNode& root);
 
 }  // namespace vesk_ui::accessibility

@@ -142,7 +142,7 @@ AtkObject* Publisher::create_object(const FlatNode& n) {
 }
 
 void Publisher::publish(AccessNode root) {
-  const TreeDiff d = update(tree_, std::move(root));
+  const TreeDiff d = update(tree_, root);
   ++publications_;
   if (d.empty()) return;
 

@@ -85,6 +85,36 @@ std::optional<ActionKind> parse_action_kind(std::string_view name) {
   return std::nullopt;
 }
 
+NodeList::NodeList(std::vector<AccessNode> nodes) {
+  if (!nodes.empty()) items_ = std::make_shared<std::vector<AccessNode>>(std::move(nodes));
+}
+
+const std::vector<AccessNode>& NodeList::items() const {
+  static const std::vector<AccessNode> none;
+  return items_ ? *items_ : none;
+}
+
+std::vector<AccessNode>& NodeList::own() {
+  if (!items_) {
+    items_ = std::make_shared<std::vector<AccessNode>>();
+  } else if (items_.use_count() > 1) {
+    items_ = std::make_shared<std::vector<AccessNode>>(*items_);
+  }
+  return *items_;
+}
+
+const AccessNode& NodeList::at(std::size_t i) const { return items().at(i); }
+AccessNode& NodeList::operator[](std::size_t i) { return own()[i]; }
+AccessNode& NodeList::at(std::size_t i) { return own().at(i); }
+NodeList::iterator NodeList::begin() { return own().begin(); }
+NodeList::iterator NodeList::end() { return own().end(); }
+void NodeList::push_back(AccessNode child) { own().push_back(std::move(child)); }
+void NodeList::reserve(std::size_t n) { own().reserve(n); }
+// `at` comes from begin() or end(), which already made the list its own.
+NodeList::iterator NodeList::erase(iterator at) { return own().erase(at); }
+
+bool operator==(const NodeList& a, const NodeList& b) { return a.same_list(b) || a.items() == b.items(); }
+
 AccessNode& AccessNode::with_children(std::vector<AccessNode> more) & {
   for (AccessNode& c : more) children.push_back(std::move(c));
   return *this;

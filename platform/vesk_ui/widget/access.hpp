@@ -2,7 +2,9 @@
 // The accessibility tree widgets describe themselves with, and the semantic
 // actions the framework derives from it.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,6 +81,55 @@ struct SemanticAction {
 inline constexpr std::uint8_t kTextMarkerStatus = 0;
 inline constexpr std::uint8_t kTextMarkerDefault = 2;
 
+struct AccessNode;
+
+// A node's children. Copies share one list until one of them is changed, so a
+// widget can hand out a large unchanged subtree frame after frame for the
+// price of a reference, and the publisher can tell that it is unchanged
+// without walking it.
+class NodeList {
+ public:
+  using value_type = AccessNode;
+  using const_iterator = std::vector<AccessNode>::const_iterator;
+  using iterator = std::vector<AccessNode>::iterator;
+
+  NodeList() = default;
+  NodeList(std::vector<AccessNode> nodes);  // NOLINT: a vector is a list of children
+
+  std::size_t size() const;
+  bool empty() const { return size() == 0; }
+  const AccessNode& operator[](std::size_t i) const;
+  const AccessNode& at(std::size_t i) const;
+  const AccessNode& front() const { return (*this)[0]; }
+  const AccessNode& back() const { return (*this)[size() - 1]; }
+  const_iterator begin() const;
+  const_iterator end() const;
+
+  // Changing access gives the list its own copy of shared children first.
+  AccessNode& operator[](std::size_t i);
+  AccessNode& at(std::size_t i);
+  AccessNode& front() { return (*this)[0]; }
+  AccessNode& back() { return (*this)[size() - 1]; }
+  iterator begin();
+  iterator end();
+  void push_back(AccessNode child);
+  void reserve(std::size_t n);
+  iterator erase(iterator at);
+  void clear() { items_.reset(); }
+
+  // Both are one shared list, so they are equal without looking. Never true
+  // of empty lists.
+  bool same_list(const NodeList& other) const { return items_ != nullptr && items_ == other.items_; }
+
+  friend bool operator==(const NodeList& a, const NodeList& b);
+
+ private:
+  const std::vector<AccessNode>& items() const;
+  std::vector<AccessNode>& own();
+
+  std::shared_ptr<std::vector<AccessNode>> items_;  // null: no children
+};
+
 struct AccessNode {
   Role role = Role::Unknown;
   std::optional<std::string> label;
@@ -95,7 +146,7 @@ struct AccessNode {
   std::optional<bool> expanded;
   bool modal = false;
   std::uint8_t text_marker = kTextMarkerDefault;
-  std::vector<AccessNode> children;
+  NodeList children;
 
   // Appends the children in order.
   AccessNode& with_children(std::vector<AccessNode> more) &;
@@ -107,6 +158,12 @@ struct AccessNode {
 
   friend bool operator==(const AccessNode&, const AccessNode&) = default;
 };
+
+// Defined here, where AccessNode is complete.
+inline std::size_t NodeList::size() const { return items_ ? items_->size() : 0; }
+inline const AccessNode& NodeList::operator[](std::size_t i) const { return (*items_)[i]; }
+inline NodeList::const_iterator NodeList::begin() const { return items().begin(); }
+inline NodeList::const_iterator NodeList::end() const { return items().end(); }
 
 // The stable 64-bit node id of an element id text: FNV-1a over its UTF-8
 // bytes followed by one 0xFF byte.

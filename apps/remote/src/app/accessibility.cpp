@@ -144,48 +144,57 @@ AccessNode RemoteApp::accessibility_tree() const {
     AccessNode list = group(Role::List, "Saved connections", "remote.list");
     const ListCache& cached = list_results();
     const std::vector<std::size_t>& rows = cached.order();
-    const auto n = static_cast<std::uint32_t>(rows.size());
     // Only rows painted in the last frame have regions; the others need no lookup.
+    std::vector<HitRegion> row_regions;
     std::vector<Uuid> painted;
     for (const HitRegion& region : state_.hit_regions) {
-      if (const Uuid* id = std::get_if<Uuid>(&region.message.payload)) painted.push_back(*id);
+      if (const Uuid* id = std::get_if<Uuid>(&region.message.payload)) {
+        row_regions.push_back(region);
+        painted.push_back(*id);
+      }
     }
     std::sort(painted.begin(), painted.end());
-    list.children.reserve(n);
-    for (std::uint32_t i = 0; i < n; ++i) {
-      const SavedConnection& c = state_.connections[rows[i]];
-      const Readiness readiness = cached.readiness(rows[i]);
-      // The texts and ids of a row change only with its record: made once.
-      AccessNode row = list_cache_.row_node(rows[i], [&] {
-        const std::string id = c.id.to_string();
-        AccessNode made = interactive(Role::ListItem,
-                                      fill_text("{}, {}, {}, {}, last used {}", c.name, c.kind.label(),
-                                                presence_word(c.presence), readiness_text(c, readiness), c.last_used),
-                                      fill_text("remote.connection:{}:select", id), std::nullopt);
-        made.value = c.target_label();
-        AccessNode star = interactive(Role::ToggleButton, c.favorite ? "Remove from favourites" : "Add to favourites",
-                                      fill_text("remote.connection:{}:favorite", id), std::nullopt);
-        star.toggled = c.favorite;
-        made.children.push_back(std::move(star));
-        made.children.push_back(
-            interactive(Role::Button, "Edit connection", fill_text("remote.connection:{}:edit", id), std::nullopt));
-        if (readiness == Readiness::Ready) {
+    // Thousands of rows: made again only when something they show changed.
+    list.children = list_cache_.rows_node_list(state_.selection, std::move(row_regions), [&] {
+      const auto n = static_cast<std::uint32_t>(rows.size());
+      std::vector<AccessNode> made_rows;
+      made_rows.reserve(n);
+      for (std::uint32_t i = 0; i < n; ++i) {
+        const SavedConnection& c = state_.connections[rows[i]];
+        const Readiness readiness = cached.readiness(rows[i]);
+        // The texts and ids of a row change only with its record: made once.
+        AccessNode row = list_cache_.row_node(rows[i], [&] {
+          const std::string id = c.id.to_string();
+          AccessNode made = interactive(Role::ListItem,
+                                        fill_text("{}, {}, {}, {}, last used {}", c.name, c.kind.label(),
+                                                  presence_word(c.presence), readiness_text(c, readiness), c.last_used),
+                                        fill_text("remote.connection:{}:select", id), std::nullopt);
+          made.value = c.target_label();
+          AccessNode star = interactive(Role::ToggleButton, c.favorite ? "Remove from favourites" : "Add to favourites",
+                                        fill_text("remote.connection:{}:favorite", id), std::nullopt);
+          star.toggled = c.favorite;
+          made.children.push_back(std::move(star));
           made.children.push_back(
-              interactive(Role::Button, "Connect", fill_text("remote.connection:{}:connect", id), std::nullopt));
+              interactive(Role::Button, "Edit connection", fill_text("remote.connection:{}:edit", id), std::nullopt));
+          if (readiness == Readiness::Ready) {
+            made.children.push_back(
+                interactive(Role::Button, "Connect", fill_text("remote.connection:{}:connect", id), std::nullopt));
+          }
+          return made;
+        });
+        row.set_size = n;
+        row.position_in_set = i + 1;
+        row.selected = state_.selection == c.id;
+        if (std::binary_search(painted.begin(), painted.end(), c.id)) {
+          row.bounds = hit_rect(UiMessage::select_connection(c.id));
+          row.children[0].bounds = hit_rect(UiMessage::toggle_favorite(c.id));
+          row.children[1].bounds = hit_rect(UiMessage::edit_connection(c.id));
+          if (row.children.size() > 2) row.children[2].bounds = hit_rect(UiMessage::request_connect(c.id));
         }
-        return made;
-      });
-      row.set_size = n;
-      row.position_in_set = i + 1;
-      row.selected = state_.selection == c.id;
-      if (std::binary_search(painted.begin(), painted.end(), c.id)) {
-        row.bounds = hit_rect(UiMessage::select_connection(c.id));
-        row.children[0].bounds = hit_rect(UiMessage::toggle_favorite(c.id));
-        row.children[1].bounds = hit_rect(UiMessage::edit_connection(c.id));
-        if (row.children.size() > 2) row.children[2].bounds = hit_rect(UiMessage::request_connect(c.id));
+        made_rows.push_back(std::move(row));
       }
-      list.children.push_back(std::move(row));
-    }
+      return vesk_ui::access::NodeList(std::move(made_rows));
+    });
     list_screen.children.push_back(std::move(list));
     if (rows.empty()) {
       list_screen.children.push_back(passive(

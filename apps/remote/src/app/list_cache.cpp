@@ -1,6 +1,7 @@
 #include "apps/remote/src/app/list_cache.hpp"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "apps/remote/src/doc/form.hpp"
 #include "apps/remote/src/app/paint.hpp"
@@ -20,19 +21,54 @@ std::string list_counts_text(const std::vector<SavedConnection>& connections, co
 void ListCache::refresh(const std::vector<SavedConnection>& connections, std::string_view search) {
   const bool live = live_sessions_enabled();
   if (!readiness_valid_ || live != live_sessions_ || connections != connections_) {
-    connections_ = connections;
-    live_sessions_ = live;
-    readiness_.clear();
-    readiness_.reserve(connections.size());
-    for (const SavedConnection& c : connections) readiness_.push_back(c.readiness());
-    counts_ = list_counts_text(connections, readiness_);
-    row_nodes_.assign(connections.size(), std::nullopt);
-    lowered_.clear();
-    lowered_.reserve(connections.size());
-    for (const SavedConnection& c : connections) {
-      lowered_.push_back({text::to_lower(c.name), text::to_lower(c.host), text::to_lower(c.user),
-                          text::to_lower(c.group), text::to_lower(c.kind.as_str())});
+    // A record that did not change keeps what was derived from it (found at
+    // its old place, or by its id when others came or went); a change of the
+    // environment readiness reads redoes them all.
+    const bool reuse = readiness_valid_ && live == live_sessions_;
+    std::unordered_map<Uuid, std::size_t> old_places;  // made when first needed
+    const auto unchanged_at = [&](std::size_t i) -> std::optional<std::size_t> {
+      if (!reuse) return std::nullopt;
+      const SavedConnection& c = connections[i];
+      if (i < connections_.size() && connections_[i].id == c.id) {
+        return connections_[i] == c ? std::optional(i) : std::nullopt;
+      }
+      if (old_places.empty()) {
+        for (std::size_t j = 0; j < connections_.size(); ++j) old_places.emplace(connections_[j].id, j);
+      }
+      const auto it = old_places.find(c.id);
+      return it != old_places.end() && connections_[it->second] == c ? std::optional(it->second) : std::nullopt;
+    };
+    std::vector<SavedConnection> records;
+    std::vector<Readiness> readiness;
+    std::vector<Lowered> lowered;
+    std::vector<std::optional<vesk_ui::access::AccessNode>> row_nodes;
+    records.reserve(connections.size());
+    readiness.reserve(connections.size());
+    lowered.reserve(connections.size());
+    row_nodes.reserve(connections.size());
+    std::vector<bool> taken(connections_.size(), false);  // each old entry moves once
+    for (std::size_t i = 0; i < connections.size(); ++i) {
+      const SavedConnection& c = connections[i];
+      if (const auto old = unchanged_at(i); old && !taken[*old]) {
+        taken[*old] = true;
+        records.push_back(std::move(connections_[*old]));
+        readiness.push_back(readiness_[*old]);
+        lowered.push_back(std::move(lowered_[*old]));
+        row_nodes.push_back(std::move(row_nodes_[*old]));
+        continue;
+      }
+      records.push_back(c);
+      readiness.push_back(c.readiness());
+      lowered.push_back({text::to_lower(c.name), text::to_lower(c.host), text::to_lower(c.user),
+                         text::to_lower(c.group), text::to_lower(c.kind.as_str())});
+      row_nodes.emplace_back();
     }
+    connections_ = std::move(records);
+    live_sessions_ = live;
+    readiness_ = std::move(readiness);
+    lowered_ = std::move(lowered);
+    row_nodes_ = std::move(row_nodes);
+    counts_ = list_counts_text(connections, readiness_);
     readiness_valid_ = true;
     ++readiness_computations_;
     order_valid_ = false;
@@ -64,6 +100,17 @@ const vesk_ui::access::AccessNode& ListCache::row_node(std::size_t index,
   std::optional<vesk_ui::access::AccessNode>& node = row_nodes_[index];
   if (!node) node = make();
   return *node;
+}
+
+const vesk_ui::access::NodeList& ListCache::rows_node_list(const std::optional<Uuid>& selection,
+                                                           std::vector<HitRegion> row_regions,
+                                                           const std::function<vesk_ui::access::NodeList()>& make) {
+  RowsKey key{readiness_computations_ + order_computations_, selection, std::move(row_regions)};
+  if (rows_key_ != key) {
+    rows_ = make();
+    rows_key_ = std::move(key);
+  }
+  return rows_;
 }
 
 ConnectionView ListCache::view(const std::vector<SavedConnection>& connections) const {

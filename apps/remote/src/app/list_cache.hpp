@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "apps/remote/src/app/state.hpp"
 #include "apps/remote/src/doc/list.hpp"
 #include "apps/remote/src/doc/model.hpp"
 #include "platform/vesk_ui/widget/access.hpp"
@@ -42,6 +43,14 @@ class ListCache {
   const vesk_ui::access::AccessNode& row_node(std::size_t index,
                                               const std::function<vesk_ui::access::AccessNode()>& make);
 
+  // The rows of the list as the accessibility tree gives them, made by `make`
+  // and kept while these results, the selection and the regions painted for
+  // rows (those whose message names a connection) stay the same: an
+  // unchanged list is handed out as the very same shared list.
+  const vesk_ui::access::NodeList& rows_node_list(const std::optional<Uuid>& selection,
+                                                  std::vector<HitRegion> row_regions,
+                                                  const std::function<vesk_ui::access::NodeList()>& make);
+
   // How often readiness and order were recomputed (for tests).
   std::uint64_t readiness_computations() const { return readiness_computations_; }
   std::uint64_t order_computations() const { return order_computations_; }
@@ -62,6 +71,14 @@ class ListCache {
   std::string search_;
   bool order_valid_ = false;
   std::vector<std::size_t> order_;
+  struct RowsKey {
+    std::uint64_t results = 0;  // readiness_computations_ + order_computations_
+    std::optional<Uuid> selection;
+    std::vector<HitRegion> row_regions;
+    friend bool operator==(const RowsKey&, const RowsKey&) = default;
+  };
+  std::optional<RowsKey> rows_key_;
+  vesk_ui::access::NodeList rows_;
   std::uint64_t readiness_computations_ = 0;
   std::uint64_t order_computations_ = 0;
 };

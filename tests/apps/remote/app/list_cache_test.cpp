@@ -52,6 +52,7 @@ void expect_fresh(vesk_ui::headless::HeadlessHost& host, const std::string& what
     EXPECT_TRUE(row.label->starts_with(fresh[i]->name + ", ")) << what << ": " << *row.label;
     EXPECT_EQ(row.value, fresh[i]->target_label()) << what;
     EXPECT_EQ(row.position_in_set, i + 1) << what;
+    EXPECT_EQ(row.selected, app.state().selection == fresh[i]->id) << what;
     EXPECT_EQ(row.children.size(), fresh[i]->readiness() == Readiness::Ready ? 3u : 2u) << what;
     EXPECT_TRUE(row.bounds.has_value()) << what;
   }
@@ -80,6 +81,8 @@ TEST(AppListCache, FollowsConnectionsSearchAndEnvironment) {
       {"search matching nothing", [&] { state.search = "zzz"; }},
       {"search cleared", [&] { state.search.clear(); }},
       {"renamed", [&] { state.connections[0].name = "Zulu"; }},
+      {"selected", [&] { state.selection = state.connections[2].id; }},
+      {"selection cleared", [&] { state.selection.reset(); }},
       {"favourite", [&] { state.connections[3].favorite = true; }},
       {"online", [&] { state.connections[2].presence = Presence::Online; }},
       {"device host broken", [&] { state.connections[1].host = "not an endpoint id"; }},
@@ -120,6 +123,40 @@ TEST(AppListCache, RecomputesOnlyWhatAChangeAffects) {
   host.paint();
   EXPECT_EQ(counts(), std::pair(start.first + 1, start.second + 2)) << "the environment recomputes both";
   unsetenv("REMOTE_LIVE_SESSIONS");
+}
+
+// An unchanged list is handed out as the very same shared rows, so that the
+// publisher can skip it; a change of one record makes only that row anew
+// (rows painted in the frame get their bounds, so theirs are always new).
+TEST(AppListCache, UnchangedRowsAreTheSameSharedList) {
+  std::vector<SavedConnection> list;
+  for (int i = 10; i < 70; ++i) list.push_back(conn("m" + std::to_string(i), ConnectionKind::Ssh, "h.example.com", 22));
+  vesk_ui::headless::HeadlessOptions options;
+  options.stub_text = true;
+  vesk_ui::headless::HeadlessHost host(std::make_unique<RemoteApp>(list, std::vector<DiscoveredDevice>{}), options);
+  auto& app = host.widget_as<RemoteApp>();
+  host.paint();
+  const auto rows = [&] {
+    return app.accessibility_tree().find_by_id(vesk_ui::access::node_id("remote.list"))->children;
+  };
+  const vesk_ui::access::NodeList first = rows();
+  ASSERT_EQ(first.size(), 60u);
+  ASSERT_FALSE(first[50].bounds) << "the last rows are not painted";
+  host.paint();
+  EXPECT_TRUE(rows().same_list(first)) << "a frame without a change";
+
+  app.state_mut().connections[50].name = "m60 renamed";  // stays in place in the order
+  host.paint();
+  const vesk_ui::access::NodeList renamed = rows();
+  EXPECT_FALSE(renamed.same_list(first));
+  EXPECT_TRUE(renamed[50].label->starts_with("m60 renamed, "));
+  for (std::size_t i = 0; i < renamed.size(); ++i) {
+    if (renamed[i].bounds) continue;
+    EXPECT_EQ(renamed[i].children.same_list(first[i].children), i != 50) << "row " << i;
+  }
+
+  app.state_mut().selection = app.state().connections[1].id;
+  EXPECT_FALSE(rows().same_list(renamed)) << "the selection is shown on the rows";
 }
 
 }  // namespace

@@ -39,6 +39,22 @@ AccessNode sample(int rows) {
   return root;
 }
 
+// The updated tree holds what a fresh flattening of `root` gives.
+void expect_as_fresh(const FlatTree& tree, const AccessNode& root, const std::string& what) {
+  const FlatTree fresh = flatten(root);
+  ASSERT_EQ(tree.size(), fresh.size()) << what;
+  EXPECT_EQ(tree.root_key, fresh.root_key) << what;
+  for (const auto& [key, n] : fresh.nodes) {
+    const FlatNode* m = tree.find(key);
+    ASSERT_NE(m, nullptr) << what << " " << n.label.value_or("");
+    EXPECT_TRUE(m->label == n.label && m->value == n.value && m->children == n.children && m->role == n.role &&
+                m->parent == n.parent && m->index_in_parent == n.index_in_parent && m->selected == n.selected)
+        << what << " " << n.label.value_or("");
+    ASSERT_EQ(m->child_nodes.size(), m->children.size()) << what;
+    for (std::size_t i = 0; i < m->children.size(); ++i) EXPECT_EQ(m->child_nodes[i], tree.find(m->children[i]));
+  }
+}
+
 std::uint64_t key_of(const FlatTree& t, std::string_view label) {
   for (const auto& [key, n] : t.nodes) {
     if (n.label == label) return key;
@@ -154,20 +170,53 @@ TEST(FlatTreeDiff, ReportsOnlyWhatChanged) {
     // The tree now is what a fresh flattening of the new frame gives.
     AccessNode again = sample(3);
     c.edit(again);
-    const FlatTree fresh = flatten(std::move(again));
-    ASSERT_EQ(tree.size(), fresh.size()) << c.what;
-    for (const auto& [key, n] : fresh.nodes) {
-      const FlatNode* m = tree.find(key);
-      ASSERT_NE(m, nullptr) << c.what;
-      EXPECT_TRUE(m->label == n.label && m->value == n.value && m->children == n.children && m->role == n.role &&
-                  m->parent == n.parent && m->index_in_parent == n.index_in_parent && m->selected == n.selected)
-          << c.what << " " << n.label.value_or("");
-    }
+    expect_as_fresh(tree, again, c.what);
     // And a second identical frame changes nothing.
     AccessNode same = sample(3);
     c.edit(same);
     EXPECT_TRUE(update(tree, std::move(same)).empty()) << c.what;
   }
+}
+
+// A widget hands out the same shared list of rows frame after frame: the
+// subtree is kept as it was, and still gives way when an earlier node of the
+// frame takes one of its keys.
+TEST(FlatTree, SharedChildrenAreKeptAndGiveWayToEarlierKeys) {
+  access::NodeList rows;
+  for (int i = 0; i < 3; ++i) {
+    AccessNode row = node(Role::ListItem, "Row " + std::to_string(i), "row:" + std::to_string(i));
+    row.children.push_back(node(Role::Button, "Edit " + std::to_string(i), "edit:" + std::to_string(i)));
+    rows.push_back(std::move(row));
+  }
+  const auto frame = [&](std::string list_label, bool steal) {
+    AccessNode root = node(Role::Root, "Remote");
+    AccessNode nav = node(Role::ButtonGroup, "Navigation");
+    // A button that carries a row's id, ahead of the rows in the walk.
+    if (steal) nav.children.push_back(node(Role::Button, "Thief", "row:1"));
+    root.children.push_back(std::move(nav));
+    AccessNode list = node(Role::List, std::move(list_label), "app.list");
+    list.children = rows;
+    root.children.push_back(std::move(list));
+    return root;
+  };
+
+  FlatTree tree = flatten(frame("Saved", false));
+  expect_as_fresh(tree, frame("Saved", false), "first frame");
+
+  const TreeDiff relabelled = update(tree, frame("Saved connections", false));
+  ASSERT_EQ(relabelled.changed.size(), 1u);
+  EXPECT_EQ(relabelled.changed[0].key, access::node_id("app.list"));
+  EXPECT_EQ(relabelled.changed[0].bits, static_cast<std::uint32_t>(kChangedName));
+  expect_as_fresh(tree, frame("Saved connections", false), "the list relabelled");
+
+  const TreeDiff stolen = update(tree, frame("Saved connections", true));
+  EXPECT_FALSE(stolen.empty());
+  expect_as_fresh(tree, frame("Saved connections", true), "a row's key taken by an earlier node");
+  EXPECT_EQ(tree.find(access::node_id("row:1"))->label, "Thief");
+
+  (void)update(tree, frame("Saved connections", false));
+  expect_as_fresh(tree, frame("Saved connections", false), "the key given back");
+  EXPECT_TRUE(update(tree, frame("Saved connections", false)).empty());
 }
 
 }  // namespace
