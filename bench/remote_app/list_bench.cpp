@@ -117,6 +117,26 @@ void BM_TreeChangedCheck(benchmark::State& state) {
 }
 BENCHMARK(BM_TreeChangedCheck)->Arg(10'000)->Unit(benchmark::kMillisecond);
 
+// The TreeChanged check after each rename in the document, as the window
+// does it: the frame syncs the application with the document (not timed),
+// then the check builds the tree and its fingerprint.
+void BM_TreeChangedCheckAfterRename(benchmark::State& state) {
+  auto host = list_host(static_cast<std::size_t>(state.range(0)));
+  const auto& app = host->widget_as<RemoteApp>();
+  const remote::Uuid id = app.state().connections[app.state().connections.size() / 2].id;
+  (void)vesk_actions::tree_fingerprint(app.action_resources(host->document()));
+  std::size_t n = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    remote::doc::rename_connection(host->document(), id, "Renamed " + std::to_string(n++));
+    host->document().commit();
+    host->paint();
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(vesk_actions::tree_fingerprint(app.action_resources(host->document())));
+  }
+}
+BENCHMARK(BM_TreeChangedCheckAfterRename)->Arg(10'000)->Unit(benchmark::kMillisecond);
+
 // The accessibility tree of the list screen, nothing changed between calls.
 void BM_AccessibilityTree(benchmark::State& state) {
   auto host = list_host(static_cast<std::size_t>(state.range(0)));

@@ -192,6 +192,20 @@ std::uint64_t ResourceList::derived(std::size_t i, std::uint64_t key,
   return value;
 }
 
+ResourceList::DerivedValues ResourceList::derived_values() const {
+  if (!shared_) return {};
+  std::lock_guard lock(shared_->derived_mutex);
+  if (shared_->derived.size() != shared_->items.size()) return {};
+  return {shared_->derived_key, shared_->derived};
+}
+
+void ResourceList::restore_derived(DerivedValues kept) {
+  if (!shared_ || !tail_.empty() || kept.values.size() != shared_->items.size()) return;
+  std::lock_guard lock(shared_->derived_mutex);
+  shared_->derived_key = kept.key;
+  shared_->derived = std::move(kept.values);
+}
+
 Resource::Resource(std::string id_, std::string kind_, std::string title_)
     : id(std::move(id_)), kind(std::move(kind_)), title(std::move(title_)) {}
 

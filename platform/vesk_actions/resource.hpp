@@ -215,6 +215,16 @@ class ResourceList {
   std::uint64_t derived(std::size_t i, std::uint64_t key,
                         const std::function<std::uint64_t(const Resource&)>& make) const;
 
+  // The derived values kept so far (the key and one slot per shared child),
+  // so that a list rebuilt from some of the same children can take them
+  // over with restore_derived (slot i for the new child i).
+  struct DerivedValues {
+    std::uint64_t key = 0;
+    std::vector<std::optional<std::uint64_t>> values;
+  };
+  DerivedValues derived_values() const;
+  void restore_derived(DerivedValues kept);
+
  private:
   struct Shared;
   std::size_t shared_size() const;

@@ -18,10 +18,19 @@
 
 namespace remote::actions {
 
+// The connections someone already read from a document, with the heads it
+// had then.
+struct LoadedConnections {
+  std::vector<vesk_ui::doc::ChangeHash> heads;
+  std::vector<SavedConnection> records;
+};
+
 class TreeCache {
  public:
-  // The same list as connections_resource(document).
-  std::vector<Resource> connections_resource(const vesk_ui::doc::Document& document);
+  // The same list as connections_resource(document). `loaded`, when its
+  // heads are the document's, spares reading every record again.
+  std::vector<Resource> connections_resource(const vesk_ui::doc::Document& document,
+                                             const LoadedConnections* loaded = nullptr);
 
   // How many connection resources were built rather than reused (for tests).
   std::uint64_t connections_built() const { return connections_built_; }

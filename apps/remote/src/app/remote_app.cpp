@@ -169,6 +169,12 @@ void RemoteApp::fix_selection() {
 
 void RemoteApp::sync_document(Document& document) {
   std::vector<SavedConnection> stored = doc::load_connections(document);
+  // The published action tree reads the same records at the same heads.
+  // Asking for the heads would commit an open transaction: not then.
+  if (document.pending_ops() == 0) {
+    auto heads = document.get_heads();
+    if (!loaded_ || loaded_->heads != heads) loaded_ = actions::LoadedConnections{std::move(heads), stored};
+  }
   if (state_.loaded) {
     if (stored == state_.connections) return;
     state_.connections = std::move(stored);
@@ -205,7 +211,7 @@ std::vector<vesk_actions::Resource> RemoteApp::action_resources(const vesk_ui::d
     }
     summary = std::move(s);
   }
-  std::vector<vesk_actions::Resource> tree = tree_cache_.connections_resource(document);
+  std::vector<vesk_actions::Resource> tree = tree_cache_.connections_resource(document, loaded_ ? &*loaded_ : nullptr);
   actions::add_session_resource(tree, state_.connections, summary);
   return tree;
 }

@@ -354,6 +354,8 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   // Derived from state_ and the document; refreshed where they are read.
   mutable ListCache list_cache_;
   mutable actions::TreeCache tree_cache_;
+  // The records the last sync read, for the action tree at the same heads.
+  std::optional<actions::LoadedConnections> loaded_;
   vesk_actions::ActionHost action_host_;
   DeviceSessionOptions device_options_;
 };

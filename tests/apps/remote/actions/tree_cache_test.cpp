@@ -8,6 +8,7 @@
 
 #include "apps/remote/src/actions/tree_cache.hpp"
 #include "apps/remote/src/doc/store.hpp"
+#include "platform/vesk_actions/tree_json.hpp"
 
 namespace remote::actions {
 namespace {
@@ -72,14 +73,39 @@ class TreeCacheTest : public ::testing::Test {
   // The cache's answer must equal a fresh build; gives how many connections it built.
   std::uint64_t request_and_compare(const std::string& what) {
     const std::uint64_t before = cache.connections_built();
-    const std::string cached = describe(cache.connections_resource(document));
-    EXPECT_EQ(cached, describe(connections_resource(document))) << what;
+    const std::vector<Resource> kept = cache.connections_resource(document);
+    const std::vector<Resource> fresh = connections_resource(document);
+    EXPECT_EQ(describe(kept), describe(fresh)) << what;
+    // Fingerprints of reused children are carried over with them: at the
+    // wrong places they would give another value than a fresh tree.
+    EXPECT_EQ(vesk_actions::tree_fingerprint(kept), vesk_actions::tree_fingerprint(fresh)) << what;
     return cache.connections_built() - before;
   }
 
   Document document;
   TreeCache cache;
 };
+
+// Records read at the document's heads stand in for reading it again; read at
+// other heads they are not used.
+TEST_F(TreeCacheTest, RecordsReadAtOtherHeadsAreNotUsed) {
+  LoadedConnections loaded{document.get_heads(), doc::load_connections(document)};
+  EXPECT_EQ(describe(cache.connections_resource(document, &loaded)), describe(connections_resource(document)));
+
+  doc::write_connection(document, make(2, "Renamed", "m.example", ConnectionKind::Ssh, AuthKind::Password));
+  document.commit();
+  EXPECT_EQ(describe(cache.connections_resource(document, &loaded)), describe(connections_resource(document)))
+      << "stale records";
+
+  // At the same heads they are taken as they are.
+  LoadedConnections current{document.get_heads(), doc::load_connections(document)};
+  current.records[0].name = "Seen by the caller";
+  doc::write_connection(document, make(5, "Renamed too", "m.example", ConnectionKind::Ssh, AuthKind::Password));
+  document.commit();
+  current.heads = document.get_heads();
+  TreeCache fresh;
+  EXPECT_NE(describe(fresh.connections_resource(document, &current)).find("Seen by the caller"), std::string::npos);
+}
 
 TEST_F(TreeCacheTest, FollowsEveryChangeAndRebuildsOnlyWhatChanged) {
   EXPECT_EQ(request_and_compare("first request"), 6u);
