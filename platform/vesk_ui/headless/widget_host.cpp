@@ -39,7 +39,8 @@ bool WidgetHost::wants_frame() const { return widget_.needs_redraw() || widget_.
 
 const scene::Scene& WidgetHost::paint(widget::Instant now, double scale, bool window_focused) {
   if (!node_) layout(width_, height_);
-  sync_if_needed();
+  const bool synced = sync_if_needed();
+  last_frame_requested_ = synced || widget_.needs_redraw();
   widget_.clear_redraw();
   scene_.reset();
   widget::PaintContext paint{now, window_focused, scale};

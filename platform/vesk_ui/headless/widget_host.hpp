@@ -52,6 +52,10 @@ class WidgetHost {
   const scene::Scene& paint(widget::Instant now, double scale, bool window_focused = true);
   const scene::Scene& scene() const { return scene_; }
   std::uint64_t frames() const { return frames_; }
+  // The last frame was asked for (a redraw pending, or a document change
+  // synced), not only an animation step: the widget's state may have changed,
+  // even where the frame shows nothing new.
+  bool last_frame_requested() const { return last_frame_requested_; }
 
   // Delivers one event; pointer moves are in physical pixels. The host keeps
   // the logical pointer position for the context. True when handled.
@@ -93,6 +97,7 @@ class WidgetHost {
   double height_ = 0.0;
   scene::Scene scene_;
   std::uint64_t frames_ = 0;
+  bool last_frame_requested_ = false;
   std::optional<scene::Point> pointer_;
   std::vector<widget::OperationHandle> in_flight_;
   device_link::DeviceLink* link_ = nullptr;

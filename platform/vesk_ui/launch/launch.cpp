@@ -287,8 +287,11 @@ int run_or_exit(const LaunchDescriptor& d) {
     const bool due = !painted_once || since_present() >= kFrameIntervalMs;
     if (due && (!painted_once || exposed || host.wants_frame())) {
       const scene::Scene& s = host.paint(widget::Clock::now(), scale, focused);
-      // A frame whose display list did not change leaves the tree as it was.
-      if (presenter.present(s, renderer, text, scale, exposed)) a11y.frame_painted();
+      const bool shown = presenter.present(s, renderer, text, scale, exposed);
+      // The tree follows the state, which also changes where nothing new is
+      // drawn (a row scrolled out of view renamed); an animation step that
+      // draws the same picture leaves it as it was.
+      if (shown || host.last_frame_requested()) a11y.frame_painted();
       last_present = widget::Clock::now();
       painted_once = true;
       exposed = false;

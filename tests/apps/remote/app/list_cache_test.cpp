@@ -9,6 +9,8 @@
 
 #include "apps/remote/src/app/layout_geometry.hpp"
 #include "apps/remote/src/doc/list.hpp"
+#include "apps/remote/src/doc/store.hpp"
+#include "platform/vesk_ui/accessibility/publisher.hpp"
 #include "platform/vesk_ui/headless/headless_host.hpp"
 #include "tests/apps/remote/app/app_test_util.hpp"
 
@@ -157,6 +159,34 @@ TEST(AppListCache, UnchangedRowsAreTheSameSharedList) {
 
   app.state_mut().selection = app.state().connections[1].id;
   EXPECT_FALSE(rows().same_list(renamed)) << "the selection is shown on the rows";
+}
+
+// What assistive technology sees follows a rename in the document, for rows
+// on screen and off it.
+TEST(AppListCache, PublishedRowsFollowRenamesInTheDocument) {
+  std::vector<SavedConnection> list;
+  for (int i = 10; i < 70; ++i) list.push_back(conn("m" + std::to_string(i), ConnectionKind::Ssh, "h.example.com", 22));
+  vesk_ui::headless::HeadlessOptions options;
+  options.stub_text = true;
+  vesk_ui::headless::HeadlessHost host(std::make_unique<RemoteApp>(list, std::vector<DiscoveredDevice>{}), options);
+  auto& app = host.widget_as<RemoteApp>();
+  host.paint();
+  vesk_ui::accessibility::Publisher publisher("test");
+  publisher.publish(app.accessibility_tree());
+  for (std::size_t row : {1u, 50u}) {
+    const Uuid id = app.state().connections[row].id;
+    const std::string name = "renamed " + std::to_string(row);
+    remote::doc::rename_connection(host.document(), id, name);
+    host.document().commit();
+    host.paint();
+    publisher.publish(app.accessibility_tree());
+    const auto key = vesk_ui::access::node_id("remote.connection:" + id.to_string() + ":select");
+    const auto* node = publisher.tree().find(key);
+    ASSERT_NE(node, nullptr) << row;
+    EXPECT_TRUE(node->label && node->label->starts_with(name + ", ")) << row << ": " << node->label.value_or("");
+    ASSERT_NE(publisher.object(key), nullptr) << row;
+    EXPECT_TRUE(std::string(atk_object_get_name(publisher.object(key))).starts_with(name + ", ")) << row;
+  }
 }
 
 }  // namespace

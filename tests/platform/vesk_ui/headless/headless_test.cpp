@@ -133,6 +133,23 @@ TEST(HeadlessHost, SyncsBeforeTheFirstFrameAndThenOnlyWhenTheDocumentChanges) {
   EXPECT_EQ(demo.syncs(), 2);
 }
 
+// Whether a frame was asked for decides whether the accessibility tree may
+// have changed, even when the picture did not.
+TEST(HeadlessHost, FramesTellWhetherTheyWereAskedFor) {
+  headless::HeadlessHost host(std::make_unique<DemoWidget>(), {640, 480, 1.0, true});
+  host.paint();
+  EXPECT_TRUE(host.core().last_frame_requested()) << "the first frame";
+  host.paint();
+  EXPECT_FALSE(host.core().last_frame_requested()) << "nothing asked for";
+  (void)host.document().put(doc::ObjId::root(), "other", doc::Scalar::str("y"));
+  host.paint();
+  EXPECT_TRUE(host.core().last_frame_requested()) << "a document change synced";
+  host.paint();
+  host.key_char("k");
+  host.paint();
+  EXPECT_TRUE(host.core().last_frame_requested()) << "a redraw after a key";
+}
+
 TEST(HeadlessHost, ReviewPngAndTree) {
   const std::string png = ::testing::TempDir() + "/vesk_ui_review.png";
   const std::string json = ::testing::TempDir() + "/vesk_ui_review.json";
