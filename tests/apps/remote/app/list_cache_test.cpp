@@ -127,17 +127,25 @@ TEST(AppListCache, RecomputesOnlyWhatAChangeAffects) {
   unsetenv("REMOTE_LIVE_SESSIONS");
 }
 
-// An unchanged list is handed out as the very same shared rows, so that the
-// publisher can skip it; a change of one record makes only that row anew
-// (rows painted in the frame get their bounds, so theirs are always new).
-TEST(AppListCache, UnchangedRowsAreTheSameSharedList) {
+// Sixty connections "m10" to "m69", painted once: the last rows are out of view.
+std::unique_ptr<vesk_ui::headless::HeadlessHost> sixty_rows_host() {
   std::vector<SavedConnection> list;
   for (int i = 10; i < 70; ++i) list.push_back(conn("m" + std::to_string(i), ConnectionKind::Ssh, "h.example.com", 22));
   vesk_ui::headless::HeadlessOptions options;
   options.stub_text = true;
-  vesk_ui::headless::HeadlessHost host(std::make_unique<RemoteApp>(list, std::vector<DiscoveredDevice>{}), options);
+  auto host = std::make_unique<vesk_ui::headless::HeadlessHost>(
+      std::make_unique<RemoteApp>(list, std::vector<DiscoveredDevice>{}), options);
+  host->paint();
+  return host;
+}
+
+// An unchanged list is handed out as the very same shared rows, so that the
+// publisher can skip it; a change of one record makes only that row anew
+// (rows painted in the frame get their bounds, so theirs are always new).
+TEST(AppListCache, UnchangedRowsAreTheSameSharedList) {
+  auto owned = sixty_rows_host();
+  auto& host = *owned;
   auto& app = host.widget_as<RemoteApp>();
-  host.paint();
   const auto rows = [&] {
     return app.accessibility_tree().find_by_id(vesk_ui::access::node_id("remote.list"))->children;
   };
@@ -164,13 +172,9 @@ TEST(AppListCache, UnchangedRowsAreTheSameSharedList) {
 // What assistive technology sees follows a rename in the document, for rows
 // on screen and off it.
 TEST(AppListCache, PublishedRowsFollowRenamesInTheDocument) {
-  std::vector<SavedConnection> list;
-  for (int i = 10; i < 70; ++i) list.push_back(conn("m" + std::to_string(i), ConnectionKind::Ssh, "h.example.com", 22));
-  vesk_ui::headless::HeadlessOptions options;
-  options.stub_text = true;
-  vesk_ui::headless::HeadlessHost host(std::make_unique<RemoteApp>(list, std::vector<DiscoveredDevice>{}), options);
+  auto owned = sixty_rows_host();
+  auto& host = *owned;
   auto& app = host.widget_as<RemoteApp>();
-  host.paint();
   vesk_ui::accessibility::Publisher publisher("test");
   publisher.publish(app.accessibility_tree());
   for (std::size_t row : {1u, 50u}) {
