@@ -14,6 +14,7 @@
 #include "apps/remote/src/doc/store.hpp"
 #include "platform/vesk_ui/headless/headless_host.hpp"
 #include "tests/apps/remote/app/app_test_util.hpp"
+#include "tests/apps/remote/app/headless_util.hpp"
 
 namespace {
 
@@ -25,17 +26,6 @@ using vesk_ui::access::SemanticAction;
 using vesk_ui::event::Key;
 using vesk_ui::event::NamedKey;
 using vesk_ui::scene::Color;
-
-std::unique_ptr<vesk_ui::headless::HeadlessHost> host_for(std::unique_ptr<RemoteApp> app, std::uint32_t width = 1280,
-                                                          bool stub = true) {
-  vesk_ui::headless::HeadlessOptions options;
-  options.width = width;
-  options.height = 800;
-  options.stub_text = stub;
-  auto host = std::make_unique<vesk_ui::headless::HeadlessHost>(std::move(app), options);
-  host->paint();
-  return host;
-}
 
 RemoteApp& app_of(vesk_ui::headless::HeadlessHost& host) { return host.widget_as<RemoteApp>(); }
 
@@ -439,7 +429,7 @@ TEST(AppReviewScenes, EveryWordRendersItsScreen) {
   std::vector<std::string> words = {""};
   for (std::string_view w : kReviewScenes) words.emplace_back(w);
   for (const std::string& word : words) {
-    auto host = host_for(remote::app::build_sample_app(word), 1280, /*stub=*/false);
+    auto host = host_for(remote::app::build_sample_app(word), 1280, 800, /*stub_text=*/false);
     RemoteApp& a = app_of(*host);
     host->advance(std::chrono::seconds(1));  // let the flap arrive
     const auto& frame = host->render();
@@ -470,7 +460,7 @@ TEST(AppReviewScenes, EveryWordRendersItsScreen) {
 }
 
 TEST(AppReviewScenes, ConnectedPictureIsPaintedFromTheSessionPicture) {
-  auto host = host_for(RemoteApp::with_sample_data(), 1280, /*stub=*/false);
+  auto host = host_for(RemoteApp::with_sample_data(), 1280, 800, /*stub_text=*/false);
   RemoteApp& a = app_of(*host);
   a.show_session_status(ConnectionKind::Vnc, SessionStatus::connected());
   // A 4 × 2 picture: left half red, right half green.

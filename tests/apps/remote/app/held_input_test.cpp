@@ -9,6 +9,7 @@
 
 #include "platform/vesk_ui/headless/headless_host.hpp"
 #include "tests/apps/remote/app/app_test_util.hpp"
+#include "tests/apps/remote/app/headless_util.hpp"
 
 namespace {
 
@@ -29,11 +30,7 @@ struct DeviceSessionFixture {
   Document doc;
 
   DeviceSessionFixture() {
-    vesk_ui::headless::HeadlessOptions options;
-    options.stub_text = true;
-    host = std::make_unique<vesk_ui::headless::HeadlessHost>(
-        std::make_unique<RemoteApp>(std::vector{profile}, std::vector<DiscoveredDevice>{}), options);
-    host->paint();
+    host = host_for(std::make_unique<RemoteApp>(std::vector{profile}, std::vector<DiscoveredDevice>{}));
     app = &host->widget_as<RemoteApp>();
     app->open_session(profile.id);
     app->on_device_event(device_event(session_id(), vesk_ui::device_link::DeviceLinkEvent::Connected{101, 50}));

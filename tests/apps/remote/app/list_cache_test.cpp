@@ -13,6 +13,7 @@
 #include "platform/vesk_ui/accessibility/publisher.hpp"
 #include "platform/vesk_ui/headless/headless_host.hpp"
 #include "tests/apps/remote/app/app_test_util.hpp"
+#include "tests/apps/remote/app/headless_util.hpp"
 
 namespace {
 
@@ -131,12 +132,7 @@ TEST(AppListCache, RecomputesOnlyWhatAChangeAffects) {
 std::unique_ptr<vesk_ui::headless::HeadlessHost> sixty_rows_host() {
   std::vector<SavedConnection> list;
   for (int i = 10; i < 70; ++i) list.push_back(conn("m" + std::to_string(i), ConnectionKind::Ssh, "h.example.com", 22));
-  vesk_ui::headless::HeadlessOptions options;
-  options.stub_text = true;
-  auto host = std::make_unique<vesk_ui::headless::HeadlessHost>(
-      std::make_unique<RemoteApp>(list, std::vector<DiscoveredDevice>{}), options);
-  host->paint();
-  return host;
+  return host_for(std::make_unique<RemoteApp>(list, std::vector<DiscoveredDevice>{}));
 }
 
 // An unchanged list is handed out as the very same shared rows, so that the

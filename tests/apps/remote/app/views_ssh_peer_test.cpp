@@ -12,6 +12,7 @@
 
 #include "apps/remote/src/doc/list.hpp"
 #include "platform/vesk_ui/headless/headless_host.hpp"
+#include "tests/apps/remote/app/headless_util.hpp"
 #include "tests/apps/remote/app/ssh_peer_fixture.hpp"
 
 namespace {
@@ -33,11 +34,7 @@ class AppViewsSshPeer : public SshPeerFixture {
   void SetUp() override {
     if (!start_peer()) GTEST_SKIP() << "needs root to create the test account";
     ASSERT_TRUE(ssh::KnownHosts::trust(pins, "127.0.0.1", sshd->port(), {"ssh-ed25519", sshd->host_fingerprint()}));
-    vesk_ui::headless::HeadlessOptions options;
-    options.stub_text = true;
-    host = std::make_unique<vesk_ui::headless::HeadlessHost>(
-        std::make_unique<RemoteApp>(std::vector{profile}, std::vector<DiscoveredDevice>{}), options);
-    host->paint();
+    host = host_for(std::make_unique<RemoteApp>(std::vector{profile}, std::vector<DiscoveredDevice>{}));
   }
   void TearDown() override {
     host.reset();
@@ -151,12 +148,9 @@ TEST_F(AppViewsSshHostKeys, TheCardOffersTheKeyButtonOfItsObservation) {
     if (c.observed == Observed::StoreUnavailable) {
       ASSERT_EQ(::chmod(pins.parent_path().c_str(), 0755), 0);
     }
-    vesk_ui::headless::HeadlessOptions options;
-    options.stub_text = true;
-    vesk_ui::headless::HeadlessHost host(
-        std::make_unique<RemoteApp>(std::vector{profile}, std::vector<DiscoveredDevice>{}), options);
+    auto owned = host_for(std::make_unique<RemoteApp>(std::vector{profile}, std::vector<DiscoveredDevice>{}));
+    auto& host = *owned;
     RemoteApp& app = host.widget_as<RemoteApp>();
-    host.paint();
     host.key_named(NamedKey::Enter);
     host.key_named(NamedKey::Enter);
     ASSERT_TRUE(eventually([&] {

@@ -7,6 +7,7 @@
 
 #include "platform/vesk_ui/headless/headless_host.hpp"
 #include "tests/apps/remote/app/app_test_util.hpp"
+#include "tests/apps/remote/app/headless_util.hpp"
 #include "tests/apps/remote/app/x_pointer.hpp"
 
 #define RFB_X_PATTERN "unused"  // the pattern client is not needed here
@@ -23,12 +24,9 @@ TEST(AppViewsVncPeer, PictureFitsOrKeepsItsSizeAndThePointerMapsIntoIt) {
   ScopedEnv live("REMOTE_LIVE_SESSIONS", std::string("1"));
   ScopedEnv password("REMOTE_VNC_PASSWORD", std::nullopt);
   const SavedConnection desk = conn("desk", ConnectionKind::Vnc, "127.0.0.1", server->port);
-  vesk_ui::headless::HeadlessOptions options;
-  options.stub_text = true;
-  vesk_ui::headless::HeadlessHost host(std::make_unique<RemoteApp>(std::vector{desk}, std::vector<DiscoveredDevice>{}),
-                                       options);
+  auto owned = host_for(std::make_unique<RemoteApp>(std::vector{desk}, std::vector<DiscoveredDevice>{}));
+  auto& host = *owned;
   RemoteApp& app = host.widget_as<RemoteApp>();
-  host.paint();
   host.key_named(NamedKey::Enter);
   host.key_named(NamedKey::Enter);
   ASSERT_TRUE(eventually([&] {
@@ -83,10 +81,8 @@ TEST(AppViewsVncPeer, ButtonPressedInThePictureIsAlwaysReleasedOnTheServer) {
   ScopedEnv live("REMOTE_LIVE_SESSIONS", std::string("1"));
   ScopedEnv password("REMOTE_VNC_PASSWORD", std::nullopt);
   const SavedConnection desk = conn("desk", ConnectionKind::Vnc, "127.0.0.1", server->port);
-  vesk_ui::headless::HeadlessOptions options;
-  options.stub_text = true;
-  vesk_ui::headless::HeadlessHost host(std::make_unique<RemoteApp>(std::vector{desk}, std::vector<DiscoveredDevice>{}),
-                                       options);
+  auto owned = host_for(std::make_unique<RemoteApp>(std::vector{desk}, std::vector<DiscoveredDevice>{}));
+  auto& host = *owned;
   RemoteApp& app = host.widget_as<RemoteApp>();
   Document doc;
   auto connect = [&] {
