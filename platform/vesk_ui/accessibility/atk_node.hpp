@@ -48,5 +48,8 @@ std::vector<AtkStateType> states_of(const FlatNode& node);
 std::vector<access::ActionKind> atk_actions_of(const FlatNode& node);
 // What an object's AtkText reads: an input's value, else the label.
 const std::optional<std::string>& text_of(const FlatNode& node);
+// The object's description: the node's own, else the value of a node that is
+// not an input (a row's target), which AT-SPI has no other text field for.
+const std::optional<std::string>& description_of(const FlatNode& node);
 
 }  // namespace vesk_ui::accessibility

@@ -210,6 +210,7 @@ int run_or_exit(const LaunchDescriptor& d) {
 
   // The accessibility tree on the desktop accessibility bus, when there is one.
   accessibility::Publisher a11y(id_text);
+  a11y.attach(*widget, host.document());
   a11y.enable_bridge();
 
   bool quit = false;
@@ -275,12 +276,12 @@ int run_or_exit(const LaunchDescriptor& d) {
 
     if (watch) watch->poll(*persisted);
     host.tick();
-    // Accessibility: the wait above dispatched atk-bridge's bus traffic; the
-    // requests it queued run now and a changed tree is published.
+    // Accessibility: the wait above dispatched atk-bridge's bus traffic (and
+    // ran its requests); a changed tree is published.
     if (a11y.bridge_wanted()) {
       int wx = 0, wy = 0;
       SDL_GetWindowPosition(sdl.window, &wx, &wy);
-      a11y.turn(*widget, host.document(), {double(wx), double(wy), scale / physical_per_window}, widget::Clock::now());
+      a11y.turn({double(wx), double(wy), scale / physical_per_window}, widget::Clock::now());
     }
     save();
 
@@ -309,6 +310,7 @@ int run_or_exit(const LaunchDescriptor& d) {
   }
   // The widget goes before the window system it may still refer to.
   action_bus.reset();
+  a11y.detach();
   host.set_device_link(nullptr);
   link.reset();
   widget.reset();
