@@ -76,6 +76,7 @@ std::string session_bus_address() {
 constexpr std::string_view kObjectPathPrefix = "/org/a11y/atspi/accessible/";
 constexpr const char* kBridgeReferenceKey = "spi-dbus-id";
 constexpr const char* kActionInterface = "org.a11y.atspi.Action";
+constexpr const char* kApplicationInterface = "org.a11y.atspi.Application";
 
 BridgeObjectLookup& action_lookup() {
   static BridgeObjectLookup find;
@@ -92,9 +93,25 @@ std::optional<std::uint32_t> reference_in_path(std::string_view path) {
   return ref;
 }
 
+void reply_with(DBusConnection* bus, DBusMessage* message, int type, const void* value) {
+  if (DBusMessage* reply = dbus_message_new_method_return(message)) {
+    dbus_message_append_args(reply, type, value, DBUS_TYPE_INVALID);
+    dbus_connection_send(bus, reply, nullptr);
+    dbus_message_unref(reply);
+  }
+}
+
 // Runs on the UI thread: the accessibility bus is dispatched from GLib's
 // default main context, which the UI loop iterates.
 DBusHandlerResult answer_do_action(DBusConnection* bus, DBusMessage* message, void*) {
+  // A client asks for a private connection to the application, whose calls
+  // no filter of ours would see: it is told there is none and stays on the
+  // accessibility bus.
+  if (dbus_message_is_method_call(message, kApplicationInterface, "GetApplicationBusAddress")) {
+    const char* none = "";
+    reply_with(bus, message, DBUS_TYPE_STRING, &none);
+    return DBUS_HANDLER_RESULT_HANDLED;
+  }
   if (!dbus_message_is_method_call(message, kActionInterface, "DoAction")) return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
   const char* path = dbus_message_get_path(message);
   const auto ref = path ? reference_in_path(path) : std::nullopt;
@@ -108,11 +125,7 @@ DBusHandlerResult answer_do_action(DBusConnection* bus, DBusMessage* message, vo
   g_object_ref(object);  // the action may drop the publisher's reference
   const dbus_bool_t done = atk_action_do_action(ATK_ACTION(object), index) ? TRUE : FALSE;
   g_object_unref(object);
-  if (DBusMessage* reply = dbus_message_new_method_return(message)) {
-    dbus_message_append_args(reply, DBUS_TYPE_BOOLEAN, &done, DBUS_TYPE_INVALID);
-    dbus_connection_send(bus, reply, nullptr);
-    dbus_message_unref(reply);
-  }
+  reply_with(bus, message, DBUS_TYPE_BOOLEAN, &done);
   return DBUS_HANDLER_RESULT_HANDLED;
 }
 

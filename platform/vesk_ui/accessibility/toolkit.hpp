@@ -30,7 +30,9 @@ void stop_bridge();
 // atk-bridge sends its answer to DoAction before it runs the action, so the
 // answer is always true. While this is installed, DoAction on an object that
 // `find` knows by the bridge's reference number is answered here instead, with
-// what atk_action_do_action returned; other objects stay the bridge's.
+// what atk_action_do_action returned; other objects stay the bridge's. Only
+// the accessibility bus can be watched, so clients are told the application
+// has no private connection for them (GetApplicationBusAddress answers "").
 using BridgeObjectLookup = std::function<AtkObject*(std::uint32_t reference)>;
 bool answer_actions(BridgeObjectLookup find);
 void stop_answering_actions();
