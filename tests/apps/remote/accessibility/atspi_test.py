@@ -234,6 +234,7 @@ def run_with_bus(args, display, out_dir):
             press_keys(display, "Escape")
             check(wait_for(lambda: not has_state(search, pyatspi.STATE_FOCUSED)),
                   "after Escape the search entry no longer reports the focus")
+            screenshot(display, out_dir, "1c-search-left")
 
         # An action opens the form.
         action = new_button.queryAction()
