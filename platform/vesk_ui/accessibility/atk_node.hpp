@@ -27,7 +27,7 @@ class NodeSource {
   // The published object of a key (borrowed), or null.
   virtual AtkObject* object(std::uint64_t key) const = 0;
   virtual ScreenGeometry geometry() const = 0;
-  // Queues a semantic action on the node for the UI loop; false when refused.
+  // Performs a semantic action on the node; false when it was not handled.
   virtual bool request(std::uint64_t key, access::SemanticAction action) = 0;
 
  protected:
