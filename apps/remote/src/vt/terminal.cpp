@@ -136,6 +136,9 @@ void Terminal::erase_characters(std::size_t n) {
 
 void Terminal::repeat_last_character(std::size_t n) {
   if (last_printed_ == 0) return;
+  // A few bytes must not buy millions of cell writes: a screenful of repeats
+  // already shows the character everywhere it can.
+  n = std::min(n, grid_.cols() * grid_.rows());
   for (std::size_t i = 0; i < n; ++i) print_cell(last_printed_);
 }
 

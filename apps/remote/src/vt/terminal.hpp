@@ -104,7 +104,8 @@ class Terminal {
   void insert_characters(std::size_t n);
   void delete_characters(std::size_t n);
   void erase_characters(std::size_t n);
-  // ESC [ n b: prints the last printed character n more times.
+  // ESC [ n b: prints the last printed character n more times (at most a
+  // screenful).
   void repeat_last_character(std::size_t n);
   // ESC [ t ; b r: rows t..b (1-based) become the scroll region when t < b;
   // the cursor goes home. Missing values mean the screen's edges.

@@ -261,6 +261,7 @@ TEST(Terminal, CharacterEditsShiftTheRestOfTheRow) {
       {"REP repeats the last character", 10, 2, "ab\x1b[3b", {"abbbb", ""}, 5, 0},
       {"REP 0 repeats once", 10, 2, "a\x1b[0b", {"aa", ""}, 2, 0},
       {"REP wraps like printing", 4, 2, "xy\x1b[4b", {"xyyy", "yy"}, 2, 1},
+      {"REP is capped at a screenful", 4, 2, "x\x1b[65535b\x1b[Hy", {"yxxx", "x"}, 1, 0},
       {"REP with nothing printed does nothing", 10, 2, "\x1b[5b", {"", ""}, 0, 0},
       {"REP of a non-ASCII character",
        10,
