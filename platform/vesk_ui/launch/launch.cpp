@@ -365,6 +365,9 @@ int run_or_exit(const LaunchDescriptor& d) {
   SDL_HideWindow(sdl.window);
   SDL_PumpEvents();
   if (const char* dump = std::getenv("VESK_UI_DUMP_SCENE"); dump && *dump) {
+    // What the window shows at the end, also when the last change came after
+    // the last frame.
+    if (host.wants_frame()) host.paint(widget::Clock::now(), scale, focused);
     std::ofstream out(dump, std::ios::binary | std::ios::trunc);
     out << host.scene().dump();
   }
