@@ -308,6 +308,8 @@ Result<bool> PersistedDocument::merge_from_disk_locked() {
   set_aside_reason_ = problem;
   unreadable_.reset();
   seen_.reset();
+  // The file no longer holds what we have: the next save writes it all.
+  saved_heads_.clear();
   return false;
 }
 

@@ -83,6 +83,15 @@ std::optional<double> env_number(const char* name, double lo, double hi) {
   return v;
 }
 
+// The system's own words at the end of a failure ("write {path}: No space
+// left on device" gives "No space left on device"): the window has no use for
+// the temporary file's name, which changes at every attempt. The log has it all.
+std::string system_reason(const std::string& reason) {
+  const std::size_t at = reason.rfind(": ");
+  if (at == std::string::npos || at + 2 >= reason.size()) return reason;
+  return reason.substr(at + 2);
+}
+
 // What the changes were, by the labels their provenance carries.
 std::string change_labels(const std::vector<std::string>& messages) {
   std::string out;
@@ -164,7 +173,9 @@ int run_or_exit(const LaunchDescriptor& d) {
       case persist::AutoSave::State::Stored:
         if (a.recovered) widget->storage_report({Kind::SavedAgain, {}, {}});
         break;
-      case persist::AutoSave::State::Failing: widget->storage_report({Kind::SaveFailed, a.reason, {}}); break;
+      case persist::AutoSave::State::Failing:
+        widget->storage_report({Kind::SaveFailed, system_reason(a.reason), {}});
+        break;
       case persist::AutoSave::State::Unreadable: widget->storage_report({Kind::Unreadable, a.reason, {}}); break;
     }
   };
