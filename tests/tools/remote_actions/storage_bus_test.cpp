@@ -20,7 +20,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <regex>
 
 #include "apps/remote/src/doc/store.hpp"
 #include "platform/vesk_ui/document/persist.hpp"
@@ -115,11 +114,9 @@ class StorageBus : public ::testing::Test {
           "VESK_UI_DUMP_SCENE=" + scene_path().string()}) {
       e.push_back(v);
     }
-    app_ = Child::spawn({REMOTE_APP}, e, app_log().string());
-    ASSERT_TRUE(bustest::wait_until([&] { return cli({"tree"}).status == 0 || !app_.running(); }, 60s))
-        << "the application never answered; log:\n"
-        << bustest::slurp(app_log());
-    ASSERT_TRUE(app_.running()) << bustest::slurp(app_log());
+    const auto failed = bustest::start_until_answering(app_, {REMOTE_APP}, e, app_log().string(),
+                                                       [&] { return cli({"tree"}).status == 0; });
+    ASSERT_FALSE(failed) << *failed;
   }
 
   Result cli(std::vector<std::string> args) {
@@ -128,12 +125,7 @@ class StorageBus : public ::testing::Test {
   }
 
   std::string id_of(const std::string& title) {
-    const std::regex line("^  (remote\\.connection:[0-9a-f-]{36})  \\(remote\\.connection\\)  \"" + title + "\"$");
-    std::istringstream in(cli({"tree"}).out);
-    for (std::string l; std::getline(in, l);) {
-      std::smatch m;
-      if (std::regex_search(l, m, line)) return m[1];
-    }
+    if (auto id = bustest::connection_id(cli({"tree"}).out, title)) return *id;
     ADD_FAILURE() << "no connection titled " << title;
     return "remote.connection:missing";
   }
