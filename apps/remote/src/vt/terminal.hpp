@@ -43,6 +43,8 @@ class Terminal {
   std::size_t cursor_row() const { return row_; }
   TerminalColor pen() const { return pen_; }
   bool bold() const { return bold_; }
+  // DECCKM: the cursor keys send their application forms (ESC O A ...).
+  bool application_cursor_keys() const { return application_cursor_keys_; }
 
   // Row `r` (0 = top) with all its cells; empty when r >= rows().
   std::span<const TerminalCell> row(std::size_t r) const {
@@ -97,6 +99,7 @@ class Terminal {
   std::size_t col_ = 0;
   std::size_t row_ = 0;
   bool bold_ = false;
+  bool application_cursor_keys_ = false;
   Parser parser_;
 };
 

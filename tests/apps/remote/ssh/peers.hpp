@@ -54,6 +54,7 @@ struct SshdOptions {
   std::string host_key_type = "ed25519";
   bool permit_tty = true;
   std::string force_command;  // empty: the account's shell; "{out}" names out_dir()
+  int max_auth_tries = 0;     // 0: sshd's default
 };
 
 class Sshd {

@@ -490,6 +490,53 @@ TEST_F(SshPeer, AcknowledgedInputCompletesWhileOutputIsDrainedEachFrame) {
   EXPECT_THAT(screen(session->terminal()), HasSubstr("flood"));
 }
 
+// CPU seconds spent so far by the live "remote-ssh" threads (user and system).
+double worker_cpu_seconds() {
+  double ticks = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    if (slurp(task.path() / "comm") != "remote-ssh\n") continue;
+    const std::string stat = slurp(task.path() / "stat");
+    const auto after_name = stat.rfind(')');
+    if (after_name == std::string::npos) continue;
+    std::istringstream fields(stat.substr(after_name + 2));
+    std::string field;
+    // From the state (field 3), utime and stime are fields 14 and 15.
+    for (int i = 3; i < 14 && fields >> field; ++i) {
+    }
+    double utime = 0, stime = 0;
+    if (fields >> utime >> stime) ticks += utime + stime;
+  }
+  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+TEST_F(SshPeer, ServerThatHangsUpDuringAuthenticationEndsTheSessionAtOnce) {
+  // With one try allowed, sshd answers a wrong password by disconnecting.
+  sshtest::SshdOptions options;
+  options.max_auth_tries = 1;
+  sshtest::Sshd sshd(options);
+  Client client;
+  client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
+  for (const char* password : {"wrong", ""}) {
+    auto session = start(client.params(sshd.port(), PasswordCredentials{password}));
+    ASSERT_TRUE(session);
+    // The worker's CPU, read while it runs: a worker spinning on a closed
+    // descriptor burns a whole core until the handshake limit.
+    double cpu = 0;
+    const bool settled = sshtest::wait_until(
+        [&] {
+          cpu = std::max(cpu, worker_cpu_seconds());
+          return session->status().kind != Kind::Connecting;
+        },
+        std::chrono::seconds(kHandshakeTimeoutSeconds / 3));
+    ASSERT_TRUE(settled) << "still connecting after " << kHandshakeTimeoutSeconds / 3 << " s";
+    const auto status = session->status();
+    EXPECT_EQ(status.kind, Kind::Failed) << password;
+    EXPECT_THAT(status.message, StartsWith("Authentication failed")) << password;
+    EXPECT_LT(cpu, 0.1) << password;
+    sshtest::wait_until([] { return worker_threads() == 0; }, std::chrono::seconds(5));
+  }
+}
+
 TEST_F(SshPeer, SilentPeerCannotHoldTheHandshake) {
   // Listens, and the kernel completes the TCP handshake, but nobody ever speaks.
   int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
