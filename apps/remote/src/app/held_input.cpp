@@ -71,6 +71,19 @@ void RemoteApp::press_vnc_modifier(rfb::VncSession& vnc, std::uint32_t keysym) {
   if (vnc.send_input(rfb::VncKey{true, keysym})) state_.held.vnc_modifiers.push_back(keysym);
 }
 
+void RemoteApp::send_vnc_stroke_without_alt(rfb::VncSession& vnc, std::uint32_t keysym) {
+  std::vector<std::uint32_t> lifted;
+  for (std::uint32_t held : state_.held.vnc_modifiers) {
+    const bool alt = held == keysym::kAltLeft || held == keysym::kAltLeft + 1;
+    if (alt && vnc.send_input(rfb::VncKey{false, held})) lifted.push_back(held);
+  }
+  send_vnc_key_stroke(vnc, keysym);
+  for (std::uint32_t held : lifted) {
+    // A press the full queue refused leaves the key up, as the user will soon.
+    if (!vnc.send_input(rfb::VncKey{true, held})) unhold(state_.held.vnc_modifiers, held);
+  }
+}
+
 bool RemoteApp::release_held_vnc_modifier(const vesk_ui::event::Key& key) {
   if (key.pressed) return false;
   const auto keysym = vnc_modifier_keysym(key);

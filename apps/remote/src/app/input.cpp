@@ -234,7 +234,11 @@ bool RemoteApp::forward_session_key(const vesk_ui::event::Key& key, const vesk_u
     }
     auto keysym = vnc_keysym_for_key(key, modifiers.control);
     if (!keysym) return false;
-    send_vnc_key_stroke(*vnc, *keysym);
+    if (composed_with_alt(key, modifiers)) {
+      send_vnc_stroke_without_alt(*vnc, *keysym);
+    } else {
+      send_vnc_key_stroke(*vnc, *keysym);
+    }
     state_.redraw = true;
     return true;
   }

@@ -86,11 +86,15 @@ std::vector<std::uint8_t> ssh_bytes_for_key(const vesk_ui::event::Key& key, cons
     bytes = {static_cast<std::uint8_t>(((*character)[0] | 0x20) - 'a' + 1)};
   } else if (const std::string* typed = key.text ? &*key.text : character) {
     bytes.assign(typed->begin(), typed->end());
-    // Alt that changed the text is AltGr composing a character, not Meta.
-    if (modifiers.alt && key.text && character && !ascii_equal_ignoring_case(*key.text, *character)) return bytes;
+    if (composed_with_alt(key, modifiers)) return bytes;  // not Meta
   }
   if (modifiers.alt && !bytes.empty()) bytes.insert(bytes.begin(), 0x1B);
   return bytes;
+}
+
+bool composed_with_alt(const vesk_ui::event::Key& key, const vesk_ui::event::Modifiers& modifiers) {
+  const std::string* character = key.character();
+  return modifiers.alt && key.text && character && !ascii_equal_ignoring_case(*key.text, *character);
 }
 
 std::optional<std::uint32_t> vnc_keysym_for_named_key(NamedKey key) {
@@ -125,10 +129,10 @@ std::optional<std::uint32_t> vnc_modifier_keysym(const vesk_ui::event::Key& key)
   const bool right = key.code && key.code->ends_with("Right");
   std::uint32_t left_keysym = 0;
   switch (*named) {
-    case NamedKey::Shift: left_keysym = 0xFFE1; break;
-    case NamedKey::Control: left_keysym = 0xFFE3; break;
-    case NamedKey::Alt: left_keysym = 0xFFE9; break;
-    case NamedKey::Super: left_keysym = 0xFFEB; break;
+    case NamedKey::Shift: left_keysym = keysym::kShiftLeft; break;
+    case NamedKey::Control: left_keysym = keysym::kControlLeft; break;
+    case NamedKey::Alt: left_keysym = keysym::kAltLeft; break;
+    case NamedKey::Super: left_keysym = keysym::kSuperLeft; break;
     default: return std::nullopt;
   }
   return right ? left_keysym + 1 : left_keysym;

@@ -25,6 +25,10 @@ std::optional<std::vector<std::uint8_t>> ssh_bytes_for_named_key(vesk_ui::event:
 // composing "@" or "€" on many layouts).
 std::vector<std::uint8_t> ssh_bytes_for_key(const vesk_ui::event::Key& key, const vesk_ui::event::Modifiers& modifiers,
                                             bool application_cursor);
+// Alt held and the key typed something other than its own character (in
+// either case): AltGr composing a character ("@", "€") on many layouts,
+// which the remote side must get as that character, not as Alt with it.
+bool composed_with_alt(const vesk_ui::event::Key& key, const vesk_ui::event::Modifiers& modifiers);
 // The X11 keysym of a named key of the VNC table (Enter, Tab, Space,
 // Backspace, Escape, the arrows, Delete); none for other keys (Home and End
 // have no entry).
@@ -34,6 +38,14 @@ std::optional<std::uint32_t> vnc_keysym_for_named_key(vesk_ui::event::NamedKey k
 // no text, so a character key sends its character: the server, holding
 // Control as well, makes Ctrl+C of it.
 std::optional<std::uint32_t> vnc_keysym_for_key(const vesk_ui::event::Key& key, bool control);
+// X11 keysyms of the left modifier keys; each right-hand one is one above.
+namespace keysym {
+inline constexpr std::uint32_t kShiftLeft = 0xFFE1;
+inline constexpr std::uint32_t kControlLeft = 0xFFE3;
+inline constexpr std::uint32_t kAltLeft = 0xFFE9;
+inline constexpr std::uint32_t kSuperLeft = 0xFFEB;
+}  // namespace keysym
+
 // The keysym of a modifier key, left or right by its physical code (left
 // when the code is unknown): Shift_L 0xFFE1, Shift_R 0xFFE2, Control_L
 // 0xFFE3, Control_R 0xFFE4, Alt_L 0xFFE9, Alt_R 0xFFEA, Super_L 0xFFEB,

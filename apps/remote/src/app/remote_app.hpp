@@ -355,6 +355,9 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   // A modifier goes down once however long it is held; its release (or the
   // release of everything held) sends the key-up.
   void press_vnc_modifier(rfb::VncSession& vnc, std::uint32_t keysym);
+  // The stroke of a character AltGr composed: the held Alt keys come up
+  // around it, so the server types the character rather than Alt with it.
+  void send_vnc_stroke_without_alt(rfb::VncSession& vnc, std::uint32_t keysym);
   bool release_held_vnc_modifier(const vesk_ui::event::Key& key);
 
   AppState state_;

@@ -97,6 +97,13 @@ TEST(AppKeyMaps, SshBytes) {
     EXPECT_EQ(ssh_bytes_for_key(named(key), none, true), bytes) << named_key_name(key);
   }
   EXPECT_EQ(ssh_bytes_for_key(named(NamedKey::ArrowUp), alt, true), bytes_of("\x1b\x1bOA"));
+
+  // What tells AltGr composing from Alt as Meta, for both protocols.
+  EXPECT_TRUE(composed_with_alt(Key{std::string("q"), {}, std::string("@"), true, false}, alt));
+  EXPECT_FALSE(composed_with_alt(Key{std::string("q"), {}, std::string("@"), true, false}, none));
+  EXPECT_FALSE(composed_with_alt(Key{std::string("x"), {}, std::string("X"), true, false}, alt_shift));
+  EXPECT_FALSE(composed_with_alt(Key{std::string("x"), {}, {}, true, false}, alt));
+  EXPECT_FALSE(composed_with_alt(named(NamedKey::Enter), alt));
 }
 
 TEST(AppKeyMaps, VncKeysymsAndDeviceCodes) {

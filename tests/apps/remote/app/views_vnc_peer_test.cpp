@@ -177,7 +177,13 @@ TEST(AppViewsVncPeer, TypedTextAndControlKeysArriveAsTyped) {
   const Key control_down{NamedKey::Control, "ControlRight", std::nullopt, true, false};
   const Key control_up{NamedKey::Control, "ControlRight", std::nullopt, false, false};
 
-  // "Zжő", then Ctrl+C.
+  const Modifiers alt{.alt = true};
+  const Key alt_down{NamedKey::Alt, "AltLeft", std::nullopt, true, false};
+  const Key alt_up{NamedKey::Alt, "AltLeft", std::nullopt, false, false};
+  const Key altgr_down{NamedKey::Alt, "AltRight", std::nullopt, true, false};
+  const Key altgr_up{NamedKey::Alt, "AltRight", std::nullopt, false, false};
+
+  // "Zжő", Ctrl+C, Alt+x, and "@" composed with AltGr.
   key(shift_down, shift);
   key(shift_down, shift);  // key repeat
   stroke("z", "Z", shift);
@@ -187,12 +193,18 @@ TEST(AppViewsVncPeer, TypedTextAndControlKeysArriveAsTyped) {
   key(control_down, control);
   stroke("c", std::nullopt, control);
   key(control_up, none);
+  key(alt_down, alt);
+  stroke("x", "x", alt);
+  key(alt_up, none);
+  key(altgr_down, alt);
+  stroke("q", "@", alt);
+  key(altgr_up, none);
   ASSERT_TRUE(eventually([&] {
     typed.pump();
-    return typed.presses().size() >= 4;
+    return typed.presses().size() >= 6;
   }));
   const auto& got = typed.presses();
-  ASSERT_EQ(got.size(), 4u);
+  ASSERT_EQ(got.size(), 6u);
   EXPECT_EQ(got[0].keysym, 0x5Au);  // Z
   EXPECT_EQ(got[0].state, XTypedKeys::kShift);
   // The server's own keysym for a character may be the legacy or the Unicode one.
@@ -205,6 +217,10 @@ TEST(AppViewsVncPeer, TypedTextAndControlKeysArriveAsTyped) {
   EXPECT_EQ(got[2].state, 0u);
   EXPECT_EQ(got[3].keysym, 0x63u);  // c, with Control held: Ctrl+C
   EXPECT_EQ(got[3].state, XTypedKeys::kControl);
+  EXPECT_EQ(got[4].keysym, 0x78u);  // x, with Alt held: Meta+x
+  EXPECT_EQ(got[4].state, XTypedKeys::kAlt);
+  EXPECT_EQ(got[5].keysym, 0x40u);  // @, without Alt
+  EXPECT_EQ(got[5].state & (XTypedKeys::kAlt | XTypedKeys::kControl), 0u);
   EXPECT_FALSE(typed.caps_lock_on());
   EXPECT_TRUE(eventually([&] { return !typed.modifier_held(); }, std::chrono::seconds(5)));
 

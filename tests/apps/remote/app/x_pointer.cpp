@@ -63,7 +63,7 @@ void XTypedKeys::pump() {
     }
     if (IsModifierKey(keysym) || keysym == XK_Caps_Lock) continue;
     const unsigned state = ((e.xkey.state & ShiftMask) ? kShift : 0u) | ((e.xkey.state & LockMask) ? kLock : 0u) |
-                           ((e.xkey.state & ControlMask) ? kControl : 0u);
+                           ((e.xkey.state & ControlMask) ? kControl : 0u) | ((e.xkey.state & Mod1Mask) ? kAlt : 0u);
     presses_.push_back(Press{keysym, state});
   }
 }

@@ -32,10 +32,10 @@ class XPointer {
 // one with Shift held), with the modifier state of that moment.
 class XTypedKeys {
  public:
-  static constexpr unsigned kShift = 1, kLock = 2, kControl = 4;
+  static constexpr unsigned kShift = 1, kLock = 2, kControl = 4, kAlt = 8;
   struct Press {
     unsigned long keysym = 0;
-    unsigned state = 0;  // kShift, kLock, kControl bits
+    unsigned state = 0;  // kShift, kLock, kControl, kAlt (Mod1) bits
   };
 
   explicit XTypedKeys(const std::string& display);
