@@ -29,7 +29,8 @@ namespace {
 constexpr int kIdleWaitMs = 250;
 // Frame interval while animating.
 constexpr int kFrameIntervalMs = 16;
-// Events taken from SDL per loop turn at most, so painting keeps up.
+// Events taken from SDL per loop turn, so painting keeps up; a key press at
+// the limit still brings the text it typed along (poll_batch).
 constexpr std::size_t kMaxEventsPerTurn = 512;
 
 volatile std::sig_atomic_t g_quit_signal = 0;
