@@ -509,15 +509,31 @@ double worker_cpu_seconds() {
   return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
-TEST_F(SshPeer, ServerThatHangsUpDuringAuthenticationEndsTheSessionAtOnce) {
-  // With one try allowed, sshd answers a wrong password by disconnecting.
-  sshtest::SshdOptions options;
-  options.max_auth_tries = 1;
-  sshtest::Sshd sshd(options);
-  Client client;
-  client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
-  for (const char* password : {"wrong", ""}) {
-    auto session = start(client.params(sshd.port(), PasswordCredentials{password}));
+TEST_F(SshPeer, ServerThatHangsUpDuringTheHandshakeEndsTheSessionAtOnce) {
+  struct Case {
+    const char* label;
+    int max_auth_tries;
+    std::string extra_config;
+    std::string password;
+    std::string failure;  // the status text's beginning
+  };
+  const sshtest::TestUser user = sshtest::ensure_test_user();
+  const std::vector<Case> cases = {
+      // With one try allowed, sshd answers a wrong password by disconnecting.
+      {"wrong password, one try", 1, "", "wrong", "Authentication failed: Too many authentication failures"},
+      {"empty password, one try", 1, "", "", "Authentication failed: Too many authentication failures"},
+      // No key exchange method in common: it ends during the key exchange.
+      {"no common key exchange", 0, "KexAlgorithms diffie-hellman-group1-sha1\n", user.password, "connect: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    sshtest::SshdOptions options;
+    options.max_auth_tries = c.max_auth_tries;
+    options.extra_config = c.extra_config;
+    sshtest::Sshd sshd(options);
+    Client client;
+    client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
+    auto session = start(client.params(sshd.port(), PasswordCredentials{c.password}));
     ASSERT_TRUE(session);
     // The worker's CPU, read while it runs: a worker spinning on a closed
     // descriptor burns a whole core until the handshake limit.
@@ -530,9 +546,9 @@ TEST_F(SshPeer, ServerThatHangsUpDuringAuthenticationEndsTheSessionAtOnce) {
         std::chrono::seconds(kHandshakeTimeoutSeconds / 3));
     ASSERT_TRUE(settled) << "still connecting after " << kHandshakeTimeoutSeconds / 3 << " s";
     const auto status = session->status();
-    EXPECT_EQ(status.kind, Kind::Failed) << password;
-    EXPECT_THAT(status.message, StartsWith("Authentication failed")) << password;
-    EXPECT_LT(cpu, 0.1) << password;
+    EXPECT_EQ(status.kind, Kind::Failed);
+    EXPECT_THAT(status.message, StartsWith(c.failure));
+    EXPECT_LT(cpu, 0.1);
     sshtest::wait_until([] { return worker_threads() == 0; }, std::chrono::seconds(5));
   }
 }
