@@ -21,8 +21,8 @@ using namespace apptest;
 using vesk_ui::event::NamedKey;
 
 // Xvnc on 127.0.0.1 with one saved connection to it, and the application in
-// the headless host.
-struct VncDesk {
+// the headless host, for each test.
+struct AppViewsVncPeer : ::testing::Test {
   std::optional<rfb_test::Xvnc> server = rfb_test::Xvnc::start({"-SecurityTypes", "None"}, 320, 240);
   ScopedEnv live{"REMOTE_LIVE_SESSIONS", std::string("1")};
   ScopedEnv password{"REMOTE_VNC_PASSWORD", std::nullopt};
@@ -44,15 +44,8 @@ struct VncDesk {
   }
 };
 
-TEST(AppViewsVncPeer, PictureFitsOrKeepsItsSizeAndThePointerMapsIntoIt) {
-  auto server = rfb_test::Xvnc::start({"-SecurityTypes", "None"}, 320, 240);
+TEST_F(AppViewsVncPeer, PictureFitsOrKeepsItsSizeAndThePointerMapsIntoIt) {
   ASSERT_TRUE(server) << "Xvnc did not start";
-  ScopedEnv live("REMOTE_LIVE_SESSIONS", std::string("1"));
-  ScopedEnv password("REMOTE_VNC_PASSWORD", std::nullopt);
-  const SavedConnection desk = conn("desk", ConnectionKind::Vnc, "127.0.0.1", server->port);
-  auto owned = host_for(std::make_unique<RemoteApp>(std::vector{desk}, std::vector<DiscoveredDevice>{}));
-  auto& host = *owned;
-  RemoteApp& app = host.widget_as<RemoteApp>();
   host.key_named(NamedKey::Enter);
   host.key_named(NamedKey::Enter);
   ASSERT_TRUE(eventually([&] {
@@ -99,16 +92,10 @@ TEST(AppViewsVncPeer, PictureFitsOrKeepsItsSizeAndThePointerMapsIntoIt) {
 // A button pressed in the picture comes up on the server whatever happens
 // before the user lets go: released outside the picture, the window losing
 // focus, the list shown, a dialog opened, the session disconnected.
-TEST(AppViewsVncPeer, ButtonPressedInThePictureIsAlwaysReleasedOnTheServer) {
-  VncDesk v;
-  ASSERT_TRUE(v.server) << "Xvnc did not start";
-  XPointer x(v.server->display_name());
+TEST_F(AppViewsVncPeer, ButtonPressedInThePictureIsAlwaysReleasedOnTheServer) {
+  ASSERT_TRUE(server) << "Xvnc did not start";
+  XPointer x(server->display_name());
   ASSERT_TRUE(x.connected());
-  auto& host = v.host;
-  RemoteApp& app = v.app;
-  Document& doc = v.doc;
-  const SavedConnection& desk = v.desk;
-  auto connect = [&] { return v.connect(); };
   struct Case {
     const char* how;
     std::function<void()> stop;
@@ -148,18 +135,12 @@ TEST(AppViewsVncPeer, ButtonPressedInThePictureIsAlwaysReleasedOnTheServer) {
 // Keys as the user types them: Shift, Control, Alt and Super travel as their
 // own keys, so the server's layout makes what was typed of them, never
 // faking a Shift or latching Caps Lock itself; held ones come up with the rest.
-TEST(AppViewsVncPeer, TypedTextAndControlKeysArriveAsTyped) {
+TEST_F(AppViewsVncPeer, TypedTextAndControlKeysArriveAsTyped) {
   using vesk_ui::event::Key;
   using vesk_ui::event::Modifiers;
-  VncDesk v;
-  ASSERT_TRUE(v.server) << "Xvnc did not start";
-  XTypedKeys typed(v.server->display_name());
+  ASSERT_TRUE(server) << "Xvnc did not start";
+  XTypedKeys typed(server->display_name());
   ASSERT_TRUE(typed.connected());
-  auto& host = v.host;
-  RemoteApp& app = v.app;
-  Document& doc = v.doc;
-  const SavedConnection& desk = v.desk;
-  auto connect = [&] { return v.connect(); };
   ASSERT_TRUE(connect());
   auto key = [&](Key k, Modifiers held) {
     host.set_modifiers(held);
