@@ -56,6 +56,7 @@ struct ListRowGeometry {
   double group_x = 0;
   std::string last_used;  // empty when left out
   double last_used_x = 0;
+  double last_used_height = 0;
 };
 ListRowGeometry list_row_geometry(vesk_ui::text::TextRenderer& text, const ListMetrics& metrics, const Rect& card,
                                   bool stacked, const SavedConnection& connection);

@@ -106,6 +106,18 @@ std::string fit_with_ellipsis(vesk_ui::text::TextRenderer& text, std::string_vie
   return with_ellipsis(cuts[k]);
 }
 
+FittedText fit_text(vesk_ui::text::TextRenderer& text, std::string_view s, float size, double max_width,
+                    std::optional<std::uint8_t> weight) {
+  const auto measure = [&](std::string_view t) {
+    return weight ? text.measure_weighted(t, size, std::nullopt, *weight) : text.measure(t, size, std::nullopt);
+  };
+  const vesk_ui::text::TextSize whole = measure(s);
+  if (whole.width <= max_width) return {std::string(s), whole};
+  std::string cut = fit_with_ellipsis(text, s, size, max_width, weight, true);
+  const vesk_ui::text::TextSize shown = measure(cut);
+  return {std::move(cut), shown};
+}
+
 TextBlock wrap_block(vesk_ui::text::TextRenderer& text, std::string_view s, float size, double max_width,
                      std::optional<std::uint8_t> weight, std::size_t max_lines, std::size_t keep_whole) {
   struct Span {

@@ -133,6 +133,15 @@ std::size_t end_of_last(std::string_view s, const std::vector<std::string_view>&
 std::string fit_with_ellipsis(vesk_ui::text::TextRenderer& text, std::string_view s, float size, double max_width,
                               std::optional<std::uint8_t> weight = {}, bool force = false, std::size_t keep = 0);
 
+// fit_with_ellipsis with the measured size of what it answers, measuring a
+// text that fits only once.
+struct FittedText {
+  std::string text;
+  vesk_ui::text::TextSize size;
+};
+FittedText fit_text(vesk_ui::text::TextRenderer& text, std::string_view s, float size, double max_width,
+                    std::optional<std::uint8_t> weight = {});
+
 void paint_button(PaintBundle& p, std::string_view label, const Rect& rect, std::uint8_t style);
 // The selected index is none when nothing is chosen.
 void paint_toggle_group(PaintBundle& p, const std::vector<Rect>& segments, const std::vector<std::string>& labels,

@@ -117,38 +117,45 @@ ListRowGeometry list_row_geometry(vesk_ui::text::TextRenderer& text, const ListM
 
   // Last use: beside Edit in wide rows (at most a third of the text's room),
   // on the button line of stacked rows only where it fits whole.
-  const double used_w = text.measure(connection.last_used, 12.0f, std::nullopt).width;
   if (stacked) {
     g.text_right = card.x1 - 12.0;
-    if (text_x + used_w <= g.edit.x0 - 12.0) {
+    const auto used = text.measure(connection.last_used, 12.0f, std::nullopt);
+    if (!connection.last_used.empty() && text_x + used.width <= g.edit.x0 - 12.0) {
       g.last_used = connection.last_used;
       g.last_used_x = text_x;
+      g.last_used_height = used.height;
     }
   } else {
     const double used_right = g.edit.x0 - 16.0;
-    g.last_used = fit_with_ellipsis(text, connection.last_used, 12.0f, std::max(used_right - text_x, 0.0) / 3.0);
-    if (connection.last_used.empty()) g.last_used.clear();
-    const double shown_w = g.last_used.empty() ? 0.0 : text.measure(g.last_used, 12.0f, std::nullopt).width;
-    g.last_used_x = used_right - shown_w;
+    double used_w = 0;
+    if (!connection.last_used.empty()) {
+      FittedText used = fit_text(text, connection.last_used, 12.0f, std::max(used_right - text_x, 0.0) / 3.0);
+      g.last_used = std::move(used.text);
+      g.last_used_height = used.size.height;
+      used_w = used.size.width;
+    }
+    g.last_used_x = used_right - used_w;
     g.text_right = (g.last_used.empty() ? g.edit.x0 : g.last_used_x) - 16.0;
   }
 
   // The star follows the name and ends inside the text's room.
-  g.name = fit_with_ellipsis(text, connection.name, 16.0f, g.text_right - kStarAfterName - kStarHalf - text_x,
-                             kWeightSemibold);
-  g.name_width = text_width(text, g.name, 16.0f);
+  FittedText name =
+      fit_text(text, connection.name, 16.0f, g.text_right - kStarAfterName - kStarHalf - text_x, kWeightSemibold);
+  g.name = std::move(name.text);
+  g.name_width = name.size.width;
   const double star_x = std::min(text_x + g.name_width + kStarAfterName, card.x1 - 12.0 - kStarHalf);
   const double star_y = card.y0 + 21.0;
   g.star = Rect{star_x - kStarHalf, star_y - kStarHalf, star_x + kStarHalf, star_y + kStarHalf};
 
   g.target_x = g.pill.x1 + 12.0;
-  g.target = fit_with_ellipsis(text, connection.target_label(), 13.0f, g.text_right - g.target_x);
+  FittedText target = fit_text(text, connection.target_label(), 13.0f, g.text_right - g.target_x);
+  g.target = std::move(target.text);
   if (!stacked && !connection.group.empty()) {
-    g.group_x = g.target_x + text.measure(g.target, 13.0f, std::nullopt).width + 14.0;
+    g.group_x = g.target_x + target.size.width + 14.0;
     const double group_room = g.text_right - g.group_x;
-    std::string group = fit_with_ellipsis(text, fill_text("\u00b7 {}", connection.group), 12.0f, group_room);
+    FittedText group = fit_text(text, fill_text("\u00b7 {}", connection.group), 12.0f, group_room);
     // Not even "· …" fits: the group is left out rather than drawn over Edit.
-    if (group.size() > 2 && text.measure(group, 12.0f, std::nullopt).width <= group_room) g.group = std::move(group);
+    if (group.text.size() > 2 && group.size.width <= group_room) g.group = std::move(group.text);
   }
   return g;
 }
@@ -286,18 +293,17 @@ void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
       const Color tone = readiness == Readiness::BackendUnavailable ? c.text_secondary : c.warning;
       vesk_ui::surface::pill(p.scene, p.base, g.action, colour_with_alpha(tone, 0.12f), colour_with_alpha(tone, 0.75f),
                              1);
-      const std::string label = fit_with_ellipsis(p.text, badge, 11.5f, g.action.width() - 8.0, kWeightSemibold);
-      const auto m = p.measure(label, 11.5f, kWeightSemibold);
+      const FittedText label = fit_text(p.text, badge, 11.5f, g.action.width() - 8.0, kWeightSemibold);
       const Point ac = g.action.center();
-      p.text_at(label, 11.5f, tone, ac.x - m.width / 2.0, ac.y - m.height / 2.0, kWeightSemibold);
+      p.text_at(label.text, 11.5f, tone, ac.x - label.size.width / 2.0, ac.y - label.size.height / 2.0,
+                kWeightSemibold);
     }
     paint_button(p, "Edit", g.edit, vesk_ui::widget::button::kNeutral);
     record_in_list(UiMessage::edit_connection(row.id), g.edit);
 
     if (!g.last_used.empty()) {
-      const double used_h = p.measure(g.last_used, 12.0f).height;
       const double used_cy = stacked ? g.edit.center().y : cy;
-      p.text_at(g.last_used, 12.0f, c.text_secondary, g.last_used_x, used_cy - used_h / 2.0);
+      p.text_at(g.last_used, 12.0f, c.text_secondary, g.last_used_x, used_cy - g.last_used_height / 2.0);
     }
   }
   p.scene.pop_layer();
