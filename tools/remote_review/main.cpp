@@ -1,7 +1,8 @@
 // remote_review OUT_DIR [WORD...]
-// Paints each review scene of the sample data at 1280 × 800 and at a narrow
-// 560 × 800, and writes OUT_DIR/{word}-wide.png and OUT_DIR/{word}-narrow.png
-// with the accessibility tree next to each as .json. With no word: every
+// Paints each review scene of the sample data at 1280 × 800, at a narrow
+// 560 × 800 and at the narrowest 360 × 800, and writes
+// OUT_DIR/{word}-wide.png, -narrow.png and -min.png with the accessibility
+// tree next to each as .json. With no word: every
 // scene word of the launch description, and the tool's own words for screens
 // no scene word reaches: "list" (the plain list), "empty" (no saved
 // connections, no sample data), "notice", "form-rdp",
@@ -10,7 +11,12 @@
 // network is touched), and texts too long for their boxes:
 // "session-long-failure" (a 4 KiB server reason and a long name),
 // "confirm-long-title", "notice-long" and "form-long-text" (a long endpoint
-// id in an unfocused field).
+// id in an unfocused field), "session-changed-key" (a changed host key's
+// message), "session-long-host" (a 300-character name and a long host),
+// "confirm-trust-long" (a 90-character fingerprint), "notice-2000" (a
+// 2,000-character notice), "list-long-text" (a row with a 300-character name,
+// host and group), "live-long-name" (a connected header with that name) and
+// "form-vesk-problems" (a device form with its problems shown).
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -31,7 +37,7 @@ using remote::app::RemoteApp;
 using remote::app::SessionStatus;
 using remote::app::UiMessage;
 
-constexpr std::array<std::string_view, 13> kToolWords = {"list",
+constexpr std::array<std::string_view, 20> kToolWords = {"list",
                                                          "empty",
                                                          "notice",
                                                          "form-rdp",
@@ -43,7 +49,38 @@ constexpr std::array<std::string_view, 13> kToolWords = {"list",
                                                          "session-long-failure",
                                                          "confirm-long-title",
                                                          "notice-long",
-                                                         "form-long-text"};
+                                                         "form-long-text",
+                                                         "session-changed-key",
+                                                         "session-long-host",
+                                                         "confirm-trust-long",
+                                                         "notice-2000",
+                                                         "list-long-text",
+                                                         "live-long-name",
+                                                         "form-vesk-problems"};
+
+std::string repeat_to(std::string_view piece, std::size_t length) {
+  std::string out;
+  while (out.size() < length) out += piece;
+  out.resize(length);
+  return out;
+}
+
+const std::string kLongName = repeat_to("Render farm controller in the basement server room ", 300);
+const std::string kLongHost = repeat_to("build-cluster-node.", 100) + "example.com";
+const std::string kLongFingerprint = "SHA256:" + repeat_to("Qx7+ZpL0/fWm9KcA2bRt", 83);
+
+// The first connection of the kind, given the long name (and host, and group).
+remote::SavedConnection* make_long(RemoteApp& app, ConnectionKind kind, bool host) {
+  auto id = app.first_connection_of_kind(kind);
+  auto* c = id ? remote::app::find_connection(app.state_mut().connections, *id) : nullptr;
+  if (!c) return nullptr;
+  c->name = kLongName;
+  if (host) {
+    c->host = kLongHost;
+    c->group = repeat_to("Operations and infrastructure ", 90);
+  }
+  return c;
+}
 
 // A desktop-like test picture: a gradient with a few windows on it.
 vesk_ui::scene::Image sample_picture(std::uint32_t w, std::uint32_t h) {
@@ -97,6 +134,34 @@ std::unique_ptr<RemoteApp> build(const std::string& word) {
     app->apply_message(UiMessage::new_connection(), scratch);
     app->apply_message(UiMessage::set_kind(ConnectionKind::Vesk), scratch);
     app->apply_message(UiMessage::choose_discovered_device(0), scratch);
+  } else if (word == "session-changed-key") {
+    app->show_session_status(
+        ConnectionKind::Ssh,
+        SessionStatus::failed("SSH host key changed for 127.0.0.1:2222. Expected ssh-ed25519 "
+                              "SHA256:FJCGq1o2XzT3b4N5c6V7d8M9e0L1f2K3g4J5h6H7FQo; received ssh-ed25519 "
+                              "SHA256:GCMAX8VEu5Wr4Tq3Yp2Zo1Xn0Cm9Bl8Ak7Sj6Dh5FgWM. Connection blocked."));
+  } else if (word == "session-long-host") {
+    app->show_session_status(ConnectionKind::Ssh, SessionStatus::failed("Connection refused"));
+    make_long(*app, ConnectionKind::Ssh, true);
+  } else if (word == "confirm-trust-long") {
+    if (auto* c = make_long(*app, ConnectionKind::Ssh, true)) {
+      state.confirmation = remote::app::Confirmation::trust_ssh_host_key(remote::app::connection_signature(*c),
+                                                                         {"ssh-ed25519", kLongFingerprint}, c->id);
+    }
+  } else if (word == "notice-2000") {
+    state.notice =
+        repeat_to("The server refused every offered method for reasons of its own. ", 2000) + " " + kLongFingerprint;
+  } else if (word == "list-long-text") {
+    make_long(*app, ConnectionKind::Ssh, true);
+    make_long(*app, ConnectionKind::Rdp, true);
+  } else if (word == "live-long-name") {
+    make_long(*app, ConnectionKind::Vnc, true);
+    app->show_session_status(ConnectionKind::Vnc, SessionStatus::connected());
+    state.session_picture = sample_picture(1600, 1000);
+  } else if (word == "form-vesk-problems") {
+    app->apply_message(UiMessage::new_connection(), scratch);
+    app->apply_message(UiMessage::set_kind(ConnectionKind::Vesk), scratch);
+    app->apply_message(UiMessage::save_form(), scratch);
   } else if (word == "live-ssh") {
     app->show_session_status(ConnectionKind::Ssh, SessionStatus::connected());
     vt::Terminal terminal(remote::app::kTerminalColumns, remote::app::kTerminalRows);
@@ -143,7 +208,7 @@ int main(int argc, char** argv) {
   };
   int failures = 0;
   for (const std::string& word : words) {
-    for (const Size size : {Size{"wide", 1280, 800}, Size{"narrow", 560, 800}}) {
+    for (const Size size : {Size{"wide", 1280, 800}, Size{"narrow", 560, 800}, Size{"min", 360, 800}}) {
       vesk_ui::headless::HeadlessOptions options;
       options.width = size.width;
       options.height = size.height;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "apps/remote/src/app/remote_app.hpp"
@@ -12,6 +13,10 @@
 #include "platform/vesk_ui/text/text_renderer.hpp"
 
 namespace remote::app {
+
+// The narrowest window every screen is laid out for: each text stays in its
+// box and each control inside the window down to this width.
+inline constexpr double kNarrowMinWidth = 360.0;
 
 // ---- connection list ----
 
@@ -34,13 +39,24 @@ ListHeaderGeometry list_header_geometry(vesk_ui::text::TextRenderer& text, const
 // The row metrics for the renderer's current scale factor.
 ListMetrics compute_list_metrics(vesk_ui::text::TextRenderer& text);
 
+// One row, its texts as painted: each cut with "…" where its room ends, so
+// that the star, Edit and Connect stay inside the row at every width.
 struct ListRowGeometry {
   Rect card;
   Rect star;  // 22 × 22 around the star's centre
   Rect pill;
   Rect action;  // Connect button or badge
   Rect edit;
+  double text_right = 0;  // the name, target and group lines end here
+  std::string name;
   double name_width = 0;
+  std::string target;
+  double target_x = 0;
+  std::string group;  // "· {}", empty when there is none or no room
+  double group_x = 0;
+  std::string last_used;  // empty when left out
+  double last_used_x = 0;
+  double last_used_height = 0;
 };
 ListRowGeometry list_row_geometry(vesk_ui::text::TextRenderer& text, const ListMetrics& metrics, const Rect& card,
                                   bool stacked, const SavedConnection& connection);
@@ -70,8 +86,10 @@ struct FormGeometry {
 // The form's order of focus for Tab: SSH and RDP Name, Host, Port, User, Group;
 // VNC Name, Host, Port, Group; Vesk Name, Host.
 std::vector<InputField> form_focus_order(ConnectionKind kind);
+// `problems` is the problems line as painted: the buttons move down when it
+// wraps onto more lines.
 FormGeometry form_geometry(vesk_ui::text::TextRenderer& text, const Rect& content, const ConnectionForm& form,
-                           std::size_t device_count, bool edit);
+                           std::size_t device_count, bool edit, std::string_view problems = {});
 
 // ---- session screen ----
 
@@ -86,10 +104,40 @@ struct SessionCardGeometry {
   double cx = 0;
   std::vector<SessionCardButton> buttons;
 };
-// The card for `lines` message lines with its buttons: the first slot (key
-// button or Retry), Edit profile, Back to list.
-SessionCardGeometry session_card_geometry(const Rect& area, std::size_t lines,
+// The card for `lines` message lines, `extra` taller when its target line
+// wraps, with its buttons: the first slot (key button or Retry), Edit
+// profile, Back to list.
+SessionCardGeometry session_card_geometry(const Rect& area, std::size_t lines, double extra,
                                           std::optional<SessionCardButton> first_slot, std::optional<Uuid> edit_id);
+// How many message lines a card in the area can show and stay inside it.
+std::size_t session_card_line_budget(const Rect& area, double extra);
+
+// The card's target line and message lines as painted, each centred.
+struct SessionCardLines {
+  std::vector<std::string> target;
+  std::vector<std::string> lines;
+  double extra = 0;  // what the target's further lines add to the card's height
+};
+// The messages wrapped to the card (a word wider than it broken, not cut),
+// the card growing to the area's height. The fixed lines after the first
+// message are always whole; the first is cut to the room left, never before
+// the end of the last of `keep` it contains (the host, a fingerprint).
+SessionCardLines session_card_lines(vesk_ui::text::TextRenderer& text, const Rect& area, std::string_view target,
+                                    const std::vector<std::string>& messages,
+                                    const std::vector<std::string_view>& keep);
+
+// The connected header: 48 high with every button on one row, or a second
+// row for Fullscreen and the scale button when the name would have too
+// little room beside them.
+struct SessionHeaderGeometry {
+  Rect header;
+  double text_cy = 0;     // the name's and subtitle's centre line
+  double text_right = 0;  // where they end
+  Rect disconnect;
+  std::optional<Rect> fullscreen, scale;  // picture sessions only
+};
+SessionHeaderGeometry session_header_geometry(vesk_ui::text::TextRenderer& text, const Rect& content,
+                                              const std::optional<std::string>& scale_label);
 
 // Where a w × h picture is shown in the area.
 Rect picture_rect(const Rect& area, std::uint32_t w, std::uint32_t h, bool scale_to_fit);
@@ -101,10 +149,13 @@ struct DialogGeometry {
   Rect cancel;
   Rect confirm;
 };
-// The panel is 224 high plus the extra height of a title that wraps.
+// The panel is 224 high plus the extra height of texts that need more lines;
+// centred, or 16 below the window's top when it is taller than the window.
 DialogGeometry dialog_geometry(const Rect& window, double extra_height = 0.0);
 // The toast is 54 high, or taller when its wrapped text needs it.
 inline constexpr double kNoticeHeight = 54.0;
 Rect notice_rect(const Rect& window, double text_height = 0.0);
+// Overlays keep this far from the window's edges when they grow.
+inline constexpr double kOverlayMargin = 16.0;
 
 }  // namespace remote::app

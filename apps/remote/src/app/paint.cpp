@@ -52,56 +52,165 @@ std::pair<Color, Color> edge_colours(const Color& colour) {
   return {vesk_ui::surface::edge_on(colour), vesk_ui::surface::edge_on_with(colour, 92)};
 }
 
-std::vector<std::string> wrap_words(vesk_ui::text::TextRenderer& text, std::string_view s, float size,
-                                    double max_width) {
-  std::vector<std::string> lines;
-  std::string line;
-  std::size_t at = 0;
-  while (at <= s.size()) {
-    std::size_t end = s.find(' ', at);
-    if (end == std::string_view::npos) end = s.size();
-    const std::string_view word = s.substr(at, end - at);
-    std::string candidate = line.empty() ? std::string(word) : line + " " + std::string(word);
-    if (!line.empty() && text.measure(candidate, size, std::nullopt).width > max_width) {
-      lines.push_back(std::move(line));
-      line = std::string(word);
-    } else {
-      line = std::move(candidate);
-    }
-    at = end + 1;
-  }
-  if (!line.empty() || lines.empty()) lines.push_back(std::move(line));
-  return lines;
+namespace {
+
+double width_of(vesk_ui::text::TextRenderer& text, std::string_view s, float size, std::optional<std::uint8_t> weight) {
+  return weight ? text.measure_weighted(s, size, std::nullopt, *weight).width
+                : text.measure(s, size, std::nullopt).width;
 }
 
-std::string fit_with_ellipsis(vesk_ui::text::TextRenderer& text, std::string_view s, float size, double max_width,
-                              std::optional<std::uint8_t> weight, bool force) {
-  const auto width = [&](std::string_view t) {
-    return weight ? text.measure_weighted(t, size, std::nullopt, *weight).width
-                  : text.measure(t, size, std::nullopt).width;
-  };
-  if (!force && width(s) <= max_width) return std::string(s);
-  std::vector<std::size_t> cuts;  // character boundaries
-  for (std::size_t i = 0; i < s.size(); ++i) {
+// Byte offsets of the character starts in [from, to), then `to`.
+std::vector<std::size_t> char_cuts(std::string_view s, std::size_t from, std::size_t to) {
+  std::vector<std::size_t> cuts;
+  for (std::size_t i = from; i < to; ++i) {
     if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) cuts.push_back(i);
   }
-  cuts.push_back(s.size());
-  const auto with_ellipsis = [&](std::size_t k) {
-    std::string_view head = s.substr(0, cuts[k]);
-    while (!head.empty() && head.back() == ' ') head.remove_suffix(1);
-    return std::string(head) + "\u2026";
-  };
-  // The longest start that fits (none but "…" when nothing does).
-  std::size_t lo = 0, hi = cuts.size() - 1;
+  cuts.push_back(to);
+  return cuts;
+}
+
+// The largest k with fits(cuts[k]) among k >= lo, assuming fits is monotone;
+// lo itself when none fits.
+template <class Fits>
+std::size_t longest_fitting(const std::vector<std::size_t>& cuts, std::size_t lo, const Fits& fits) {
+  std::size_t hi = cuts.size() - 1;
   while (lo < hi) {
     const std::size_t mid = (lo + hi + 1) / 2;
-    if (width(with_ellipsis(mid)) <= max_width) {
+    if (fits(cuts[mid])) {
       lo = mid;
     } else {
       hi = mid - 1;
     }
   }
-  return with_ellipsis(lo);
+  return lo;
+}
+
+bool is_break(char c) { return c == ' ' || c == '\n'; }
+
+}  // namespace
+
+std::string fit_with_ellipsis(vesk_ui::text::TextRenderer& text, std::string_view s, float size, double max_width,
+                              std::optional<std::uint8_t> weight, bool force, std::size_t keep) {
+  if (!force && width_of(text, s, size, weight) <= max_width) return std::string(s);
+  keep = std::min(keep, s.size());
+  const std::vector<std::size_t> cuts = char_cuts(s, 0, s.size());
+  const auto with_ellipsis = [&](std::size_t at) {
+    std::string_view head = s.substr(0, at);
+    while (head.size() > keep && head.back() == ' ') head.remove_suffix(1);
+    return std::string(head) + "\u2026";
+  };
+  // The first cut at or after `keep`: the shortest start allowed.
+  const std::size_t lo = static_cast<std::size_t>(std::lower_bound(cuts.begin(), cuts.end(), keep) - cuts.begin());
+  const std::size_t k = longest_fitting(
+      cuts, lo, [&](std::size_t at) { return width_of(text, with_ellipsis(at), size, weight) <= max_width; });
+  return with_ellipsis(cuts[k]);
+}
+
+FittedText fit_text(vesk_ui::text::TextRenderer& text, std::string_view s, float size, double max_width,
+                    std::optional<std::uint8_t> weight) {
+  const auto measure = [&](std::string_view t) {
+    return weight ? text.measure_weighted(t, size, std::nullopt, *weight) : text.measure(t, size, std::nullopt);
+  };
+  const vesk_ui::text::TextSize whole = measure(s);
+  if (whole.width <= max_width) return {std::string(s), whole};
+  std::string cut = fit_with_ellipsis(text, s, size, max_width, weight, true);
+  const vesk_ui::text::TextSize shown = measure(cut);
+  return {std::move(cut), shown};
+}
+
+TextBlock wrap_block(vesk_ui::text::TextRenderer& text, std::string_view s, float size, double max_width,
+                     std::optional<std::uint8_t> weight, std::size_t max_lines, std::size_t keep_whole) {
+  struct Span {
+    std::size_t begin, end;
+  };
+  max_lines = std::max<std::size_t>(max_lines, 1);
+  // At least one character goes on every line, however narrow it is.
+  max_width = std::max(max_width, 1.0);
+  std::vector<Span> spans;
+  std::size_t pos = 0;
+  const auto skip_spaces = [&] {
+    while (pos < s.size() && s[pos] == ' ') ++pos;
+  };
+  skip_spaces();
+  bool cut = false;
+  while (pos < s.size()) {
+    if (spans.size() >= max_lines && pos >= keep_whole) {
+      cut = true;
+      break;
+    }
+    const std::size_t begin = pos;
+    std::size_t end = begin;  // the accepted words end here
+    std::size_t at = begin;
+    bool forced = false;  // a newline ends the line
+    while (at <= s.size()) {
+      std::size_t word_end = at;
+      while (word_end < s.size() && !is_break(s[word_end])) ++word_end;
+      if (width_of(text, s.substr(begin, word_end - begin), size, weight) <= max_width) {
+        end = word_end;
+        if (word_end == s.size()) break;
+        if (s[word_end] == '\n') {
+          forced = true;
+          break;
+        }
+        at = word_end + 1;
+        continue;
+      }
+      if (end == begin) {
+        // One word wider than the line: as many of its characters as fit
+        // (at least one), the rest on the next line.
+        const std::vector<std::size_t> cuts = char_cuts(s, begin, word_end);
+        const std::size_t k = longest_fitting(cuts, 1, [&](std::size_t cut_at) {
+          return width_of(text, s.substr(begin, cut_at - begin), size, weight) <= max_width;
+        });
+        end = cuts[k];
+      }
+      break;
+    }
+    std::size_t trimmed = end;
+    while (trimmed > begin && s[trimmed - 1] == ' ') --trimmed;
+    spans.push_back({begin, trimmed});
+    pos = end;
+    if (forced)
+      ++pos;  // past the newline
+    else
+      skip_spaces();
+    if (pos < s.size() && s[pos] == '\n' && !forced) ++pos;
+  }
+
+  TextBlock block;
+  block.cut = cut;
+  for (const Span& span : spans) block.lines.emplace_back(s.substr(span.begin, span.end - span.begin));
+  if (cut && !spans.empty()) {
+    const Span last = spans.back();
+    const std::size_t keep = keep_whole > last.begin ? std::min(keep_whole, last.end) - last.begin : 0;
+    std::string& line = block.lines.back();
+    std::string fitted = fit_with_ellipsis(text, line, size, max_width, weight, true, keep);
+    if (width_of(text, fitted, size, weight) <= max_width) {
+      line = std::move(fitted);
+    } else {
+      block.lines.emplace_back("\u2026");  // the kept text fills its line
+    }
+  }
+  if (block.lines.empty()) block.lines.emplace_back();
+  return block;
+}
+
+std::string join_lines(const std::vector<std::string>& lines) {
+  std::string out;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) out += '\n';
+    out += lines[i];
+  }
+  return out;
+}
+
+std::size_t end_of_last(std::string_view s, const std::vector<std::string_view>& needles) {
+  std::size_t end = 0;
+  for (std::string_view needle : needles) {
+    if (needle.empty()) continue;
+    if (const auto at = s.rfind(needle); at != std::string_view::npos) end = std::max(end, at + needle.size());
+  }
+  return end;
 }
 
 void paint_button(PaintBundle& p, std::string_view label, const Rect& rect, std::uint8_t style) {

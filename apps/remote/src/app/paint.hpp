@@ -108,15 +108,39 @@ double text_width(vesk_ui::text::TextRenderer& text, std::string_view s, float s
 // The fill and the edge of a selected or active surface.
 std::pair<Color, Color> edge_colours(const Color& colour);
 
-// The text broken at spaces into lines no wider than max_width (a word wider
-// than that keeps a line of its own), for text that is centred line by line.
-std::vector<std::string> wrap_words(vesk_ui::text::TextRenderer& text, std::string_view s, float size,
-                                    double max_width);
+// Lines of wrapped text for painting one by one (centred, or cut to a
+// height). Breaks at spaces and newlines; a word wider than the line (a
+// fingerprint, a path) is broken between characters instead of being cut.
+// When more lines would be needed than `max_lines`, the last line shown ends
+// in "…" — except that the bytes of `s` before `keep_whole` are always shown
+// whole, taking as many lines as they need.
+struct TextBlock {
+  std::vector<std::string> lines;
+  bool cut = false;  // some of the text is left out
+};
+TextBlock wrap_block(vesk_ui::text::TextRenderer& text, std::string_view s, float size, double max_width,
+                     std::optional<std::uint8_t> weight = {}, std::size_t max_lines = SIZE_MAX,
+                     std::size_t keep_whole = 0);
+// The lines joined by newlines, for one text run that keeps the breaks.
+std::string join_lines(const std::vector<std::string>& lines);
+// The end of the last of `needles` found in `s` (0 when none is): a text
+// painted from `s` must keep everything before it.
+std::size_t end_of_last(std::string_view s, const std::vector<std::string_view>& needles);
 
 // The text as it is when it fits max_width; otherwise (or always, with
 // `force`) its longest start, cut at a character, that fits with "…" after it.
+// The first `keep` bytes stay even when they do not fit.
 std::string fit_with_ellipsis(vesk_ui::text::TextRenderer& text, std::string_view s, float size, double max_width,
-                              std::optional<std::uint8_t> weight = {}, bool force = false);
+                              std::optional<std::uint8_t> weight = {}, bool force = false, std::size_t keep = 0);
+
+// fit_with_ellipsis with the measured size of what it answers, measuring a
+// text that fits only once.
+struct FittedText {
+  std::string text;
+  vesk_ui::text::TextSize size;
+};
+FittedText fit_text(vesk_ui::text::TextRenderer& text, std::string_view s, float size, double max_width,
+                    std::optional<std::uint8_t> weight = {});
 
 void paint_button(PaintBundle& p, std::string_view label, const Rect& rect, std::uint8_t style);
 // The selected index is none when nothing is chosen.

@@ -22,10 +22,6 @@ std::string fill(std::string_view pattern, const std::string& text) {
 
 }  // namespace
 
-void RemoteApp::dismiss_tooltip() {
-  if (state_.tooltip.dismiss()) state_.redraw = true;
-}
-
 void RemoteApp::close_navigation_if_narrow() {
   if (state_.narrow && state_.flap.open == FlapOpen::Open) state_.flap.open = FlapOpen::Closed;
 }
@@ -102,10 +98,7 @@ void RemoteApp::apply_message(const UiMessage& message, Document& document) {
       break;
     case Tag::SaveForm: save_form(document); break;
     case Tag::ToggleScale: state_.scale_to_fit = !state_.scale_to_fit; break;
-    case Tag::ToggleFullscreen:
-      state_.fullscreen = !state_.fullscreen;
-      dismiss_tooltip();
-      break;
+    case Tag::ToggleFullscreen: state_.fullscreen = !state_.fullscreen; break;
     case Tag::Disconnect: disconnect(); break;
     case Tag::ChooseDiscoveredDevice:
       if (auto index = message.device_index()) choose_discovered_device(*index);
@@ -145,7 +138,6 @@ void RemoteApp::request_connect(const Uuid& id) {
   }
   state_.notice.reset();
   state_.confirmation = Confirmation::connect(connection_signature(*c), id);
-  dismiss_tooltip();
   blur_input();
 }
 
@@ -171,7 +163,6 @@ void RemoteApp::request_delete(const Uuid& id) {
   }
   state_.notice.reset();
   state_.confirmation = Confirmation::remove(connection_signature(*c), id);
-  dismiss_tooltip();
   blur_input();
 }
 
@@ -184,7 +175,6 @@ void RemoteApp::request_host_key(const UiMessage& message) {
     if (observation && observation->unknown()) {
       state_.confirmation =
           Confirmation::trust_ssh_host_key(connection_signature(*c), observation->unknown()->presented, *id);
-      dismiss_tooltip();
     } else {
       state_.notice = notice::kNoKeyToTrust;
     }
@@ -192,7 +182,6 @@ void RemoteApp::request_host_key(const UiMessage& message) {
   }
   if (observation && observation->changed()) {
     state_.confirmation = Confirmation::forget_ssh_host_key(connection_signature(*c), *id);
-    dismiss_tooltip();
   } else {
     state_.notice = notice::kNoKeyToForget;
   }

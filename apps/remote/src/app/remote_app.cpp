@@ -95,6 +95,19 @@ SessionSnapshot RemoteApp::session_snapshot() const {
   return snapshot;
 }
 
+ViewSnapshot RemoteApp::view_snapshot() const {
+  ViewSnapshot view;
+  view.screen = state_.screen;
+  if (state_.confirmation) {
+    view.dialog = state_.confirmation->kind;
+    view.dialog_connection = state_.confirmation->id;
+  }
+  view.session_serial = state_.session_serial;
+  if (state_.live_session) view.session_status = state_.live_session->status().kind;
+  view.fullscreen = state_.fullscreen;
+  return view;
+}
+
 void RemoteApp::apply_layout_word(std::string_view word) {
   if (word == "narrow") {
     state_.navigation_override = FlapOpen::Closed;
@@ -149,6 +162,8 @@ bool RemoteApp::wants_animation_frame() const {
     return true;
   }
   if (state_.tooltip.pending() && tooltips_painted()) return true;
+  // A tooltip of the last frame waits for the frame that drops it.
+  if (state_.tooltip.request() && view_snapshot() != state_.painted_view) return true;
   if (state_.live_session) {
     const SessionStatus status = state_.live_session->status();
     if (status.is_connecting() || status.is_connected()) return true;
@@ -281,6 +296,13 @@ void RemoteApp::begin_paint(vesk_ui::widget::Instant now) {
   sync_inputs();
   step_navigation_flap(now);
   state_.painted_session = session_snapshot();
+  // The one place where every change of screen, dialog or session is seen,
+  // whether it came from input, a semantic action, an operation, the
+  // document or a session event.
+  if (ViewSnapshot view = view_snapshot(); view != state_.painted_view) {
+    state_.tooltip.dismiss();
+    state_.painted_view = std::move(view);
+  }
   if (!state_.live_session) return;
   // SSH output is drained on every frame, whatever the screen: an undrained
   // session stops reading, and queued input (acknowledged text included)

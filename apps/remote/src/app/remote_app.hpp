@@ -141,6 +141,20 @@ struct SessionSnapshot {
   friend bool operator==(const SessionSnapshot&, const SessionSnapshot&) = default;
 };
 
+// What a frame showed: the screen, the dialog over it, the session and
+// fullscreen. Any change, by whatever path it came, drops the tooltip of the
+// frame before, whose anchor belongs to what is no longer shown.
+struct ViewSnapshot {
+  Screen screen;
+  std::optional<Confirmation::Kind> dialog;
+  std::optional<Uuid> dialog_connection;
+  std::uint64_t session_serial = 0;
+  std::optional<SessionStatus::Kind> session_status;
+  bool fullscreen = false;
+
+  friend bool operator==(const ViewSnapshot&, const ViewSnapshot&) = default;
+};
+
 // All application state; RemoteApp's operations keep it consistent.
 struct AppState {
   std::array<TextInput, 6> inputs;  // by InputField number
@@ -165,6 +179,7 @@ struct AppState {
   std::optional<vesk_ui::scene::Image> session_picture;
   std::uint64_t session_serial = 0;
   SessionSnapshot painted_session;
+  ViewSnapshot painted_view;
   std::uint64_t next_device_session_id = 1;
   double pointer_x = 0;
   double pointer_y = 0;
@@ -223,6 +238,8 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   bool remote_input_active() const;
   // The live session as a frame would show it now.
   SessionSnapshot session_snapshot() const;
+  // The screen, dialog and session as a frame would show them now.
+  ViewSnapshot view_snapshot() const;
 
   // ---- start-up ----
   void apply_layout_word(std::string_view word);
@@ -237,8 +254,6 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   bool return_to_live_session(const Uuid& id);
   void request_delete(const Uuid& id);
   void close_navigation_if_narrow();
-  // A confirmation or fullscreen hides tooltips: a pending one is dropped.
-  void dismiss_tooltip();
 
   // ---- text inputs, form problems, pointer mapping ----
   void focus_input(InputField field);

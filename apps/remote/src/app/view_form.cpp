@@ -23,6 +23,13 @@ double caption_height(vesk_ui::text::TextRenderer& text, std::string_view captio
 constexpr const char* kRdpWarningBody =
     "RDP has no client backend here. Select SSH, VNC, or Vesk to migrate this profile.";
 constexpr float kRdpWarningBodySize = 11.5f;
+constexpr const char* kDeviceIdentityText =
+    "Authenticated by Vesk device identity over the P2P fabric \u2014 no password needed.";
+constexpr float kDeviceIdentitySize = 12.5f;
+constexpr float kProblemsSize = 12.5f;
+// The problems line keeps at least this much room above the buttons.
+constexpr double kProblemsToButtons = 28.0;
+constexpr double kBelowProblems = 12.0;
 
 }  // namespace
 
@@ -37,7 +44,7 @@ std::vector<InputField> form_focus_order(ConnectionKind kind) {
 }
 
 FormGeometry form_geometry(vesk_ui::text::TextRenderer& text, const Rect& content, const ConnectionForm& form,
-                           std::size_t device_count, bool edit) {
+                           std::size_t device_count, bool edit, std::string_view problems) {
   FormGeometry g;
   const double width = content.width();
   g.w = std::min(width - 48.0, kMaxColumn);
@@ -95,7 +102,9 @@ FormGeometry form_geometry(vesk_ui::text::TextRenderer& text, const Rect& conten
     g.fields.push_back({InputField::Group, Rect{x, field_top, xr, field_top + kFieldHeight}});
   } else if (vesk) {
     field_top = caption("Authentication", y);
-    g.vesk_card = Rect{x, field_top, xr, field_top + kFieldHeight};
+    // The card grows with its sentence, which wraps in narrow windows.
+    const double body = text.measure(kDeviceIdentityText, kDeviceIdentitySize, w - 24.0).height;
+    g.vesk_card = Rect{x, field_top, xr, field_top + std::max(kFieldHeight, body + 16.0)};
   } else {
     field_top = caption("User", y);
     g.fields.push_back({InputField::User, Rect{x, field_top, x + (w - 12.0) / 2.0, field_top + kFieldHeight}});
@@ -114,8 +123,11 @@ FormGeometry form_geometry(vesk_ui::text::TextRenderer& text, const Rect& conten
     }
   }
 
-  g.problems_y = field_top + kRowPitch;
-  const double buttons_top = g.problems_y + 28.0;
+  // 16 below the last row, however tall it grew.
+  const double last_bottom = g.vesk_card ? g.vesk_card->y1 : field_top + kFieldHeight;
+  g.problems_y = last_bottom + kRowPitch - kFieldHeight;
+  const double problems_h = text.measure(problems, kProblemsSize, w).height;
+  const double buttons_top = g.problems_y + std::max(kProblemsToButtons, problems_h + kBelowProblems);
   g.save = Rect{xr - 120.0, buttons_top, xr, buttons_top + kFieldHeight};
   g.cancel = Rect{xr - 230.0, buttons_top, xr - 132.0, buttons_top + kFieldHeight};
   if (edit) g.remove = Rect{x, buttons_top, x + 120.0, buttons_top + kFieldHeight};
@@ -126,7 +138,16 @@ void RemoteApp::paint_form(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
   const auto& c = p.colors();
   const ConnectionForm& form = state_.form;
   const bool edit = state_.screen.kind == Screen::Kind::EditConnectionForm;
-  const FormGeometry g = form_geometry(p.text, content, form, state_.discovered_devices.size(), edit);
+  const std::vector<std::string> problems = shown_form_problems();
+  std::string problems_text = "Enter a name and target to save this connection.";
+  if (!problems.empty()) {
+    problems_text.clear();
+    for (const std::string& problem : problems) {
+      if (!problems_text.empty()) problems_text += " \u00b7 ";
+      problems_text += problem;
+    }
+  }
+  const FormGeometry g = form_geometry(p.text, content, form, state_.discovered_devices.size(), edit, problems_text);
   using vesk_ui::widget::button::kDestructiveOutline;
   using vesk_ui::widget::button::kNeutral;
   using vesk_ui::widget::button::kPrimary;
@@ -166,8 +187,12 @@ void RemoteApp::paint_form(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
       }
       const double cy = r.center().y;
       p.fill(vesk_ui::scene::Circle{{r.x0 + 16.0, cy}, 4.0}, device.online ? c.success : c.text_secondary);
-      p.text_at(device.display_name, 13.0f, c.text_primary, r.x0 + 30.0, cy - 8.0, kWeightMedium);
-      p.text_at(shorten_label(device.endpoint_id), 12.0f, c.text_secondary, r.x1 - 160.0, cy - 7.0);
+      // The name ends before the endpoint id; the id keeps its own room.
+      const double id_x = r.x1 - 160.0;
+      p.text_at(fit_with_ellipsis(p.text, device.display_name, 13.0f, id_x - 12.0 - (r.x0 + 30.0), kWeightMedium),
+                13.0f, c.text_primary, r.x0 + 30.0, cy - 8.0, kWeightMedium);
+      p.text_at(fit_with_ellipsis(p.text, shorten_label(device.endpoint_id), 12.0f, r.x1 - 12.0 - id_x), 12.0f,
+                c.text_secondary, id_x, cy - 7.0);
       record(UiMessage::choose_discovered_device(k), r);
     }
   }
@@ -181,11 +206,10 @@ void RemoteApp::paint_form(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
     const Rect& r = *g.vesk_card;
     vesk_ui::surface::card(p.scene, p.base, r, c.background, 8.0);
     p.fill(rounded(r, 8.0), colour_with_alpha(c.accent, 0.10f));
-    // Centred on the card by its wrapped height, so a narrow column's two lines stay inside.
-    const char* identity = "Authenticated by Vesk device identity over the P2P fabric \u2014 no password needed.";
-    const double h = p.measure(identity, 12.5f, std::nullopt, g.w - 24.0).height;
-    p.text_at(identity, 12.5f, c.text_secondary, r.x0 + 12.0, r.center().y - std::max(h / 2.0, 7.0), std::nullopt,
-              g.w - 24.0);
+    // Centred on the card by its wrapped height, so a narrow column's lines stay inside.
+    const double h = p.measure(kDeviceIdentityText, kDeviceIdentitySize, std::nullopt, g.w - 24.0).height;
+    p.text_at(kDeviceIdentityText, kDeviceIdentitySize, c.text_secondary, r.x0 + 12.0,
+              r.center().y - std::max(h / 2.0, 7.0), std::nullopt, g.w - 24.0);
   }
   if (!g.auth_segments.empty()) {
     std::optional<std::size_t> selected_auth;
@@ -198,18 +222,8 @@ void RemoteApp::paint_form(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
     paint_toggle_group(p, g.auth_segments, auth_labels, selected_auth);
   }
 
-  const std::vector<std::string> problems = shown_form_problems();
-  if (problems.empty()) {
-    p.text_at("Enter a name and target to save this connection.", 12.5f, c.text_secondary, g.x, g.problems_y,
-              std::nullopt, g.w);
-  } else {
-    std::string joined;
-    for (const std::string& problem : problems) {
-      if (!joined.empty()) joined += " \u00b7 ";
-      joined += problem;
-    }
-    p.text_at(joined, 12.5f, c.danger, g.x, g.problems_y, std::nullopt, g.w);
-  }
+  p.text_at(problems_text, kProblemsSize, problems.empty() ? c.text_secondary : c.danger, g.x, g.problems_y,
+            std::nullopt, g.w);
 
   paint_button(p, "Save", g.save, kPrimary);
   record(UiMessage::save_form(), g.save);

@@ -20,6 +20,12 @@ constexpr double kCompactHeaderWidth = 520.0;
 // Below this content width (times the text scale) rows stack their buttons.
 constexpr double kStackedRowsWidth = 620.0;
 constexpr double kRowGap = 8.0;
+// Row texts start this far inside the card; the star sits this far after the
+// name's end, in a square of twice this half side.
+constexpr double kRowTextInset = 44.0;
+constexpr double kStarAfterName = 16.0;
+constexpr double kStarHalf = 11.0;
+constexpr double kButtonGap = 12.0;
 
 bool header_compact(double width) { return width < kCompactHeaderWidth; }
 
@@ -79,13 +85,11 @@ ListRowGeometry list_row_geometry(vesk_ui::text::TextRenderer& text, const ListM
                                   bool stacked, const SavedConnection& connection) {
   ListRowGeometry g;
   g.card = card;
-  g.name_width = text_width(text, connection.name, 16.0f);
-  const double star_x = card.x0 + 44.0 + g.name_width + 16.0;
-  const double star_y = card.y0 + 21.0;
-  g.star = Rect{star_x - 11.0, star_y - 11.0, star_x + 11.0, star_y + 11.0};
+  const double text_x = card.x0 + kRowTextInset;
   const auto label = text.measure_weighted(connection.kind.as_str(), 11.0f, std::nullopt, kWeightSemibold);
   const double pill_top = card.y0 + metrics.name_block;
-  g.pill = Rect{card.x0 + 44.0, pill_top, card.x0 + 44.0 + label.width + 16.0, pill_top + label.height + 4.0};
+  g.pill = Rect{text_x, pill_top, text_x + label.width + 16.0, pill_top + label.height + 4.0};
+
   double top = 0, bottom = 0, right = 0;
   if (stacked) {
     top = card.y0 + metrics.text_block;
@@ -97,8 +101,62 @@ ListRowGeometry list_row_geometry(vesk_ui::text::TextRenderer& text, const ListM
     bottom = cy + metrics.button_height / 2.0;
     right = card.x1 - 16.0;
   }
-  g.action = Rect{right - metrics.action_width, top, right, bottom};
-  g.edit = Rect{g.action.x0 - 12.0 - metrics.edit_width, top, g.action.x0 - 12.0, bottom};
+  // Edit and the action keep their widths while they fit the row; in a row
+  // narrower than that (enlarged text) they share what there is.
+  double action_w = metrics.action_width, edit_w = metrics.edit_width, gap = kButtonGap;
+  const double needed = action_w + gap + edit_w;
+  const double room = right - (card.x0 + 12.0);
+  if (needed > room) {
+    const double share = std::max(room, 0.0) / needed;
+    action_w *= share;
+    edit_w *= share;
+    gap *= share;
+  }
+  g.action = Rect{right - action_w, top, right, bottom};
+  g.edit = Rect{g.action.x0 - gap - edit_w, top, g.action.x0 - gap, bottom};
+
+  // Last use: beside Edit in wide rows (at most a third of the text's room),
+  // on the button line of stacked rows only where it fits whole.
+  if (stacked) {
+    g.text_right = card.x1 - 12.0;
+    const auto used = text.measure(connection.last_used, 12.0f, std::nullopt);
+    if (!connection.last_used.empty() && text_x + used.width <= g.edit.x0 - 12.0) {
+      g.last_used = connection.last_used;
+      g.last_used_x = text_x;
+      g.last_used_height = used.height;
+    }
+  } else {
+    const double used_right = g.edit.x0 - 16.0;
+    double used_w = 0;
+    if (!connection.last_used.empty()) {
+      FittedText used = fit_text(text, connection.last_used, 12.0f, std::max(used_right - text_x, 0.0) / 3.0);
+      g.last_used = std::move(used.text);
+      g.last_used_height = used.size.height;
+      used_w = used.size.width;
+    }
+    g.last_used_x = used_right - used_w;
+    g.text_right = (g.last_used.empty() ? g.edit.x0 : g.last_used_x) - 16.0;
+  }
+
+  // The star follows the name and ends inside the text's room.
+  FittedText name =
+      fit_text(text, connection.name, 16.0f, g.text_right - kStarAfterName - kStarHalf - text_x, kWeightSemibold);
+  g.name = std::move(name.text);
+  g.name_width = name.size.width;
+  const double star_x = std::min(text_x + g.name_width + kStarAfterName, card.x1 - 12.0 - kStarHalf);
+  const double star_y = card.y0 + 21.0;
+  g.star = Rect{star_x - kStarHalf, star_y - kStarHalf, star_x + kStarHalf, star_y + kStarHalf};
+
+  g.target_x = g.pill.x1 + 12.0;
+  FittedText target = fit_text(text, connection.target_label(), 13.0f, g.text_right - g.target_x);
+  g.target = std::move(target.text);
+  if (!stacked && !connection.group.empty()) {
+    g.group_x = g.target_x + target.size.width + 14.0;
+    const double group_room = g.text_right - g.group_x;
+    FittedText group = fit_text(text, fill_text("\u00b7 {}", connection.group), 12.0f, group_room);
+    // Not even "· …" fits: the group is left out rather than drawn over Edit.
+    if (group.text.size() > 2 && group.size.width <= group_room) g.group = std::move(group.text);
+  }
   return g;
 }
 
@@ -109,7 +167,8 @@ void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
   const ListHeaderGeometry header = list_header_geometry(p.text, content, cached.counts_text());
 
   p.text_at(header.title, 22.0f, c.text_primary, content.x0 + 24.0, content.y0 + 16.0, kWeightBold);
-  p.text_at(header.counts, 13.0f, c.text_secondary, content.x0 + 24.0, content.y0 + 16.0 + header.title_height + 4.0);
+  p.text_at(fit_with_ellipsis(p.text, header.counts, 13.0f, content.width() - 48.0), 13.0f, c.text_secondary,
+            content.x0 + 24.0, content.y0 + 16.0 + header.title_height + 4.0);
   paint_button(p, header.new_label, header.new_button, vesk_ui::widget::button::kPrimary);
   record(UiMessage::new_connection(), header.new_button);
   paint_form_field(p, paint, header.search, input_mut(InputField::Search), state_.focused_input == InputField::Search);
@@ -194,7 +253,7 @@ void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
     p.fill(vesk_ui::scene::Circle{dot, 5.0}, presence);
     if (row.presence == Presence::Online) p.fill(vesk_ui::scene::Circle{dot, 9.0}, colour_with_alpha(c.success, 0.25f));
 
-    p.text_at(row.name, 16.0f, c.text_primary, card.x0 + 44.0, top + 13.0, kWeightSemibold);
+    p.text_at(g.name, 16.0f, c.text_primary, card.x0 + kRowTextInset, top + 13.0, kWeightSemibold);
 
     vesk_ui::scene::Path star;
     const Point sc = g.star.center();
@@ -220,14 +279,8 @@ void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
                                                                 : c.accent_secondary;
     vesk_ui::surface::pill(p.scene, p.base, g.pill, colour_with_alpha(kind_colour, 0.18f), std::nullopt, 0);
     p.text_at(row.kind.as_str(), 11.0f, kind_colour, card.x0 + 52.0, g.pill.y0 + 2.0, kWeightSemibold);
-    const std::string target = row.target_label();
-    const double target_x = g.pill.x1 + 12.0;
-    p.text_at(target, 13.0f, c.text_secondary, target_x, g.pill.y0);
-    if (!stacked && !row.group.empty()) {
-      const double target_w = p.measure(target, 13.0f).width;
-      p.text_at(fill_text("\u00b7 {}", row.group), 12.0f, c.text_secondary, target_x + target_w + 14.0,
-                g.pill.y0 + 1.0);
-    }
+    p.text_at(g.target, 13.0f, c.text_secondary, g.target_x, g.pill.y0);
+    if (!g.group.empty()) p.text_at(g.group, 12.0f, c.text_secondary, g.group_x, g.pill.y0 + 1.0);
 
     const Readiness readiness = cached.readiness(rows[i]);
     if (readiness == Readiness::Ready) {
@@ -240,20 +293,17 @@ void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
       const Color tone = readiness == Readiness::BackendUnavailable ? c.text_secondary : c.warning;
       vesk_ui::surface::pill(p.scene, p.base, g.action, colour_with_alpha(tone, 0.12f), colour_with_alpha(tone, 0.75f),
                              1);
-      const auto m = p.measure(badge, 11.5f, kWeightSemibold);
+      const FittedText label = fit_text(p.text, badge, 11.5f, g.action.width() - 8.0, kWeightSemibold);
       const Point ac = g.action.center();
-      p.text_at(badge, 11.5f, tone, ac.x - m.width / 2.0, ac.y - m.height / 2.0, kWeightSemibold);
+      p.text_at(label.text, 11.5f, tone, ac.x - label.size.width / 2.0, ac.y - label.size.height / 2.0,
+                kWeightSemibold);
     }
     paint_button(p, "Edit", g.edit, vesk_ui::widget::button::kNeutral);
     record_in_list(UiMessage::edit_connection(row.id), g.edit);
 
-    const auto used = p.measure(row.last_used, 12.0f);
-    if (stacked) {
-      if (card.x0 + 44.0 + used.width <= g.edit.x0 - 12.0) {
-        p.text_at(row.last_used, 12.0f, c.text_secondary, card.x0 + 44.0, g.edit.center().y - used.height / 2.0);
-      }
-    } else {
-      p.text_at(row.last_used, 12.0f, c.text_secondary, g.edit.x0 - 16.0 - used.width, cy - used.height / 2.0);
+    if (!g.last_used.empty()) {
+      const double used_cy = stacked ? g.edit.center().y : cy;
+      p.text_at(g.last_used, 12.0f, c.text_secondary, g.last_used_x, used_cy - g.last_used_height / 2.0);
     }
   }
   p.scene.pop_layer();

@@ -23,8 +23,18 @@ constexpr double kHeaderHeight = 48.0;
 // wide. Anything else may be wider (CJK), zero-width (combining marks) or come
 // from a fallback face with other advances.
 constexpr bool is_one_cell_glyph(char32_t ch) { return ch >= 0x20 && ch < 0x7F; }
-// The card shows at most this many message lines.
-constexpr std::size_t kMaxCardLines = 4;
+// A header too narrow for its buttons and this much of the name puts the
+// picture controls on a second row this high.
+constexpr double kHeaderMinText = 120.0;
+constexpr double kHeaderSecondRow = 40.0;
+// Message lines of the card: size, and the pitch from one line to the next.
+constexpr float kCardLineSize = 13.0f;
+constexpr double kCardLinePitch = 22.0;
+// The target line wraps at this pitch when a long host needs more lines.
+constexpr double kCardTargetPitch = 18.0;
+// A card with no message lines, and the margin it keeps from the area's edges.
+constexpr double kCardBaseHeight = 336.0;
+constexpr double kCardMargin = 16.0;
 
 struct CardText {
   std::string status;
@@ -72,17 +82,24 @@ CardText card_text(const std::optional<SessionStatus>& status, ConnectionKind ki
 
 }  // namespace
 
-SessionCardGeometry session_card_geometry(const Rect& area, std::size_t lines,
+double session_card_width(const Rect& area) { return std::min(area.width() - 40.0, 460.0); }
+
+std::size_t session_card_line_budget(const Rect& area, double extra) {
+  const double room = area.height() - 2.0 * kCardMargin - kCardBaseHeight - extra;
+  return room > 0 ? static_cast<std::size_t>(room / kCardLinePitch) : 0;
+}
+
+SessionCardGeometry session_card_geometry(const Rect& area, std::size_t lines, double extra,
                                           std::optional<SessionCardButton> first_slot, std::optional<Uuid> edit_id) {
   SessionCardGeometry g;
   const double n = static_cast<double>(lines);
-  const double width = std::min(area.width() - 40.0, 460.0);
-  const double height = 336.0 + 22.0 * n;
+  const double width = session_card_width(area);
+  const double height = kCardBaseHeight + kCardLinePitch * n + extra;
   const double left = area.x0 + (area.width() - width) / 2.0;
-  const double top = area.y0 + std::max((area.height() - height) / 2.0, 16.0);
+  const double top = area.y0 + std::max((area.height() - height) / 2.0, kCardMargin);
   g.card = Rect{left, top, left + width, top + height};
   g.cx = left + width / 2.0;
-  const double btop = top + 244.0 + 22.0 * n;
+  const double btop = top + 244.0 + kCardLinePitch * n + extra;
   double x = (first_slot || edit_id) ? g.cx - 124.0 : g.cx - 66.0;
   auto add = [&](SessionCardButton button, double w) {
     button.rect = Rect{x, btop, x + w, btop + 38.0};
@@ -93,6 +110,67 @@ SessionCardGeometry session_card_geometry(const Rect& area, std::size_t lines,
   if (edit_id)
     add({"Edit profile", {}, vesk_ui::widget::button::kNeutral, UiMessage::edit_connection(*edit_id)}, 104.0);
   add({"Back to list", {}, vesk_ui::widget::button::kPrimary, UiMessage::disconnect()}, 132.0);
+  return g;
+}
+
+SessionCardLines session_card_lines(vesk_ui::text::TextRenderer& text, const Rect& area, std::string_view target,
+                                    const std::vector<std::string>& messages,
+                                    const std::vector<std::string_view>& keep) {
+  SessionCardLines out;
+  const double wrap = std::max(session_card_width(area) - 48.0, 80.0);
+  // The target names the host: never cut, however many lines it takes.
+  out.target = wrap_block(text, target, kCardLineSize, wrap, std::nullopt, SIZE_MAX, target.size()).lines;
+  out.extra = kCardTargetPitch * static_cast<double>(out.target.size() - 1);
+  const double extra = out.extra;
+  // Every message after the first is a fixed line, always shown whole; the
+  // first (the failure's own text) takes the room the window leaves, and is
+  // cut only there, never inside a fingerprint or the host.
+  std::vector<std::vector<std::string>> fixed;
+  std::size_t fixed_lines = 0;
+  for (std::size_t i = 1; i < messages.size(); ++i) {
+    fixed.push_back(
+        wrap_block(text, messages[i], kCardLineSize, wrap, std::nullopt, SIZE_MAX, messages[i].size()).lines);
+    fixed_lines += fixed.back().size();
+  }
+  if (!messages.empty()) {
+    const std::size_t budget = session_card_line_budget(area, extra);
+    const std::size_t room = budget > fixed_lines ? budget - fixed_lines : 1;
+    out.lines =
+        wrap_block(text, messages[0], kCardLineSize, wrap, std::nullopt, room, end_of_last(messages[0], keep)).lines;
+  }
+  for (auto& lines : fixed) {
+    for (std::string& line : lines) out.lines.push_back(std::move(line));
+  }
+  return out;
+}
+
+SessionHeaderGeometry session_header_geometry(vesk_ui::text::TextRenderer& text, const Rect& content,
+                                              const std::optional<std::string>& scale_label) {
+  SessionHeaderGeometry g;
+  g.text_cy = content.y0 + kHeaderHeight / 2.0;
+  g.disconnect = Rect{content.x1 - 122.0, content.y0 + 8.0, content.x1 - 12.0, content.y0 + 40.0};
+  double buttons_left = g.disconnect.x0;
+  bool two_rows = false;
+  if (scale_label) {
+    const auto button = [&](std::string_view label, double right, double cy) {
+      const double w = text_width(text, label, 13.0f) + 24.0;
+      return Rect{right - w, cy - 16.0, right, cy + 16.0};
+    };
+    g.fullscreen = button("Fullscreen", g.disconnect.x0 - 12.0, g.text_cy);
+    g.scale = button(*scale_label, g.fullscreen->x0 - 8.0, g.text_cy);
+    buttons_left = g.scale->x0;
+    if (buttons_left - 8.0 - (content.x0 + 32.0) < kHeaderMinText) {
+      // Too narrow for one row: the picture controls get a row of their
+      // own under the name, right-aligned like the first.
+      const double cy = content.y0 + kHeaderHeight + kHeaderSecondRow / 2.0 - 4.0;
+      g.fullscreen = button("Fullscreen", content.x1 - 12.0, cy);
+      g.scale = button(*scale_label, g.fullscreen->x0 - 8.0, cy);
+      buttons_left = g.disconnect.x0;
+      two_rows = true;
+    }
+  }
+  g.header = Rect{content.x0, content.y0, content.x1, content.y0 + kHeaderHeight + (two_rows ? kHeaderSecondRow : 0.0)};
+  g.text_right = buttons_left - 8.0;
   return g;
 }
 
@@ -126,39 +204,30 @@ void RemoteApp::paint_session(PaintBundle& p, const Rect& content) {
   if (!status || !status->is_connected()) {
     const CardText text = card_text(status, connection->kind);
     std::optional<SessionCardButton> first;
-    if (connection->kind == ConnectionKind::Ssh) {
-      if (auto observation = pending_host_key(connection->id)) {
-        if (observation->unknown()) {
-          first = SessionCardButton{
-              "Trust key", {}, vesk_ui::widget::button::kNeutral, UiMessage::request_trust_host_key(connection->id)};
-        } else if (observation->changed()) {
-          first = SessionCardButton{
-              "Forget key", {}, vesk_ui::widget::button::kNeutral, UiMessage::request_forget_host_key(connection->id)};
-        }
-      }
+    // What must survive a cut: the host and, for a refused key, the keys.
+    std::vector<std::string_view> keep{connection->host};
+    const auto observation = connection->kind == ConnectionKind::Ssh ? pending_host_key(connection->id) : std::nullopt;
+    if (const auto* unknown = observation ? observation->unknown() : nullptr) {
+      first = SessionCardButton{
+          "Trust key", {}, vesk_ui::widget::button::kNeutral, UiMessage::request_trust_host_key(connection->id)};
+      keep.insert(keep.end(), {unknown->presented.algorithm, unknown->presented.fingerprint});
+    } else if (const auto* changed = observation ? observation->changed() : nullptr) {
+      first = SessionCardButton{
+          "Forget key", {}, vesk_ui::widget::button::kNeutral, UiMessage::request_forget_host_key(connection->id)};
+      keep.insert(keep.end(), {changed->pinned.algorithm, changed->pinned.fingerprint, changed->presented.algorithm,
+                               changed->presented.fingerprint});
     }
     if (!first && text.tone == 2) {
       first =
           SessionCardButton{"Retry", {}, vesk_ui::widget::button::kNeutral, UiMessage::request_connect(connection->id)};
     }
-    // Lines wider than the card are broken so they stay inside it; the card
-    // grows by one line slot for each extra line.
-    const double wrap = std::max(std::min(content.width() - 40.0, 460.0) - 48.0, 80.0);
-    std::vector<std::string> lines;
-    for (const std::string& line : text.lines) {
-      for (std::string& wrapped : wrap_words(p.text, line, 13.0f, wrap)) {
-        // A word wider than the card is cut rather than run past its edges.
-        lines.push_back(fit_with_ellipsis(p.text, wrapped, 13.0f, wrap));
-      }
-    }
-    // A long server reason must not push the buttons out of the window; the
-    // whole text stays in the accessible status.
-    if (lines.size() > kMaxCardLines) {
-      lines.resize(kMaxCardLines);
-      lines.back() = fit_with_ellipsis(p.text, lines.back(), 13.0f, wrap, std::nullopt, true);
-    }
-    const SessionCardGeometry g = session_card_geometry(
-        content, lines.size(), std::move(first), text.edit_profile ? std::optional(connection->id) : std::nullopt);
+    const SessionCardLines lines = session_card_lines(
+        p.text, content, fill_text("{} \u00b7 {}", connection->target_label(), connection->kind.label()), text.lines,
+        keep);
+    const double extra = lines.extra;
+    const SessionCardGeometry g =
+        session_card_geometry(content, lines.lines.size(), extra, std::move(first),
+                              text.edit_profile ? std::optional(connection->id) : std::nullopt);
     const Color tone = text.tone == 2 ? c.danger : text.tone == 1 ? c.warning : c.text_secondary;
     const double y0 = g.card.y0;
 
@@ -170,16 +239,20 @@ void RemoteApp::paint_session(PaintBundle& p, const Rect& content) {
     p.text_centred(connection->kind.as_str(), 15.0f, c.text_primary, g.cx, y0 + 58.0, kWeightBold);
     p.text_centred(fit_with_ellipsis(p.text, connection->name, 20.0f, g.card.width() - 48.0, kWeightBold), 20.0f,
                    c.text_primary, g.cx, y0 + 124.0, kWeightBold);
-    p.text_centred(fill_text("{} \u00b7 {}", connection->target_label(), connection->kind.label()), 13.0f,
-                   c.text_secondary, g.cx, y0 + 154.0);
+    for (std::size_t i = 0; i < lines.target.size(); ++i) {
+      p.text_centred(lines.target[i], kCardLineSize, c.text_secondary, g.cx,
+                     y0 + 154.0 + kCardTargetPitch * static_cast<double>(i));
+    }
     const double label_w = p.measure(text.status, 13.0f, kWeightSemibold).width;
-    const Rect pill{g.cx - (label_w + 44.0) / 2.0, y0 + 184.0, g.cx + (label_w + 44.0) / 2.0, y0 + 214.0};
+    const double pill_top = y0 + 184.0 + extra;
+    const Rect pill{g.cx - (label_w + 44.0) / 2.0, pill_top, g.cx + (label_w + 44.0) / 2.0, pill_top + 30.0};
     vesk_ui::surface::pill(p.scene, p.base, pill, colour_with_alpha(tone, 0.16f), colour_with_alpha(tone, 0.55f), 0);
     const double pill_cy = pill.center().y;
     p.fill(vesk_ui::scene::Circle{{pill.x0 + 16.0, pill_cy}, 4.0}, tone);
     p.text_at(text.status, 13.0f, c.text_primary, pill.x0 + 28.0, pill_cy - 8.0, kWeightSemibold);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      p.text_centred(lines[i], 13.0f, c.text_secondary, g.cx, y0 + 230.0 + 22.0 * static_cast<double>(i));
+    for (std::size_t i = 0; i < lines.lines.size(); ++i) {
+      p.text_centred(lines.lines[i], kCardLineSize, c.text_secondary, g.cx,
+                     y0 + 230.0 + extra + kCardLinePitch * static_cast<double>(i));
     }
     for (const SessionCardButton& button : g.buttons) {
       paint_button(p, button.label, button.rect, button.style);
@@ -190,42 +263,46 @@ void RemoteApp::paint_session(PaintBundle& p, const Rect& content) {
 
   Rect area = content;
   if (!state_.fullscreen) {
-    const Rect header{content.x0, content.y0, content.x1, content.y0 + kHeaderHeight};
+    const std::string scale_label = state_.scale_to_fit ? "Scale: Fit" : "Scale: 1:1";
+    const bool picture_controls = connection->kind != ConnectionKind::Ssh;
+    const SessionHeaderGeometry h =
+        session_header_geometry(p.text, content, picture_controls ? std::optional(scale_label) : std::nullopt);
+    const Rect header = h.header;
     p.fill(header, c.surface);
     p.fill(Rect{header.x0, header.y1 - 1.0, header.x1, header.y1}, vesk_ui::chrome::shell::chrome_hairline(p.tokens));
-    const double cy = header.y0 + kHeaderHeight / 2.0;
-    // Buttons first, so the name and subtitle can be kept clear of them.
-    const Rect disconnect{header.x1 - 122.0, header.y0 + 8.0, header.x1 - 12.0, header.y0 + 40.0};
-    const bool picture_controls = connection->kind != ConnectionKind::Ssh;
-    const std::string scale_label = state_.scale_to_fit ? "Scale: Fit" : "Scale: 1:1";
-    auto header_button = [&](std::string_view label, double right) {
-      const double w = text_width(p.text, label, 13.0f) + 24.0;
-      return Rect{right - w, cy - 16.0, right, cy + 16.0};
-    };
-    const Rect full = header_button("Fullscreen", disconnect.x0 - 12.0);
-    const Rect scale = header_button(scale_label, full.x0 - 8.0);
-    const double text_right = (picture_controls ? scale.x0 : disconnect.x0) - 8.0;
+    const double cy = h.text_cy;
+    const Rect disconnect = h.disconnect;
+    const double text_right = h.text_right;
 
     p.fill(vesk_ui::scene::Circle{{header.x0 + 18.0, cy}, 5.0}, c.success);
     p.scene.push_layer(vesk_ui::scene::BlendMode::Normal, 1.0f, p.base,
                        Rect{header.x0, header.y0, std::max(text_right, header.x0), header.y1});
-    const auto name = p.measure(connection->name, 14.0f, kWeightSemibold);
-    p.text_at(connection->name, 14.0f, c.text_primary, header.x0 + 32.0, cy - name.height / 2.0, kWeightSemibold);
+    // Both texts end before the buttons: the name keeps at least half of
+    // the room, the subtitle takes what the name leaves.
+    const double text_x = header.x0 + 32.0;
+    const double room = std::max(text_right - text_x, 0.0);
     const char* what = connection->kind == ConnectionKind::Ssh    ? "shell"
                        : connection->kind == ConnectionKind::Vesk ? "workspace stream"
                                                                   : "framebuffer";
     const std::string subtitle = fill_text("\u00b7 {} \u00b7 {}", connection->target_label(), what);
-    const auto sub = p.measure(subtitle, 12.0f);
-    p.text_at(subtitle, 12.0f, c.text_secondary, header.x0 + 40.0 + name.width, cy - sub.height / 2.0);
+    const double subtitle_w = p.measure(subtitle, 12.0f).width;
+    const std::string name = fit_with_ellipsis(p.text, connection->name, 14.0f,
+                                               std::max(room - 8.0 - subtitle_w, room / 2.0), kWeightSemibold);
+    const auto name_size = p.measure(name, 14.0f, kWeightSemibold);
+    p.text_at(name, 14.0f, c.text_primary, text_x, cy - name_size.height / 2.0, kWeightSemibold);
+    const double sub_x = header.x0 + 40.0 + name_size.width;
+    const std::string sub_shown = fit_with_ellipsis(p.text, subtitle, 12.0f, text_right - sub_x);
+    const auto sub = p.measure(sub_shown, 12.0f);
+    if (sub_x + sub.width <= text_right) p.text_at(sub_shown, 12.0f, c.text_secondary, sub_x, cy - sub.height / 2.0);
     p.scene.pop_layer();
 
     paint_button(p, "Disconnect", disconnect, vesk_ui::widget::button::kDestructiveOutline);
     record(UiMessage::disconnect(), disconnect);
-    if (picture_controls) {
-      paint_button(p, "Fullscreen", full, vesk_ui::widget::button::kNeutral);
-      record(UiMessage::toggle_fullscreen(), full);
-      paint_button(p, scale_label, scale, vesk_ui::widget::button::kNeutral);
-      record(UiMessage::toggle_scale(), scale);
+    if (h.fullscreen && h.scale) {
+      paint_button(p, "Fullscreen", *h.fullscreen, vesk_ui::widget::button::kNeutral);
+      record(UiMessage::toggle_fullscreen(), *h.fullscreen);
+      paint_button(p, scale_label, *h.scale, vesk_ui::widget::button::kNeutral);
+      record(UiMessage::toggle_scale(), *h.scale);
     }
     area.y0 = header.y1;
   }

@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "apps/remote/src/actions/remote_operation.hpp"
+#include "apps/remote/src/doc/store.hpp"
 #include "platform/vesk_ui/headless/headless_host.hpp"
 #include "tests/apps/remote/app/app_test_util.hpp"
 #include "tests/apps/remote/app/headless_util.hpp"
@@ -126,6 +128,96 @@ TEST(AppFrames, NoTooltipKeepsFramesComingUnderADialogOrInFullscreen) {
     c.act(*host, app);
     paint_while_wanted(*host);
     EXPECT_FALSE(host->wants_frame());
+    EXPECT_FALSE(app.state().tooltip.pending());
+  }
+}
+
+// A tooltip shown over a row's star is dropped by every way the screen, the
+// dialog or the session can change, and the next frame no longer paints it.
+TEST(AppFrames, EveryChangeOfScreenDialogOrSessionDropsTheTooltip) {
+  using vesk_ui::access::SemanticAction;
+  using ActionKind = vesk_ui::access::ActionKind;
+  using Host = vesk_ui::headless::HeadlessHost;
+  const SavedConnection device = device_conn("bench");
+  const SavedConnection other = device_conn("other", 1);
+  const std::string id = device.id.to_string();
+  const auto activate = SemanticAction{ActionKind::Activate, {}};
+  const auto run = [](RemoteApp& app, RemoteOperation operation) {
+    const auto kind = operation.operation_kind();
+    return app.run_operation(kind, actions::encode_operation(std::move(operation)));
+  };
+  // A device session of `device` left running behind the list.
+  const auto session_behind_list = [&](Host& host, RemoteApp& app) {
+    app.open_session(device.id);
+    app.on_device_event(device_event(app.state().live_session->device()->id(),
+                                     vesk_ui::device_link::DeviceLinkEvent::Connected{64, 48}));
+    app.apply_message(UiMessage::show_connections(), host.document());
+  };
+  struct Case {
+    const char* name;
+    std::function<void(Host&, RemoteApp&)> before;  // runs before the hover
+    std::function<void(Host&, RemoteApp&)> change;
+  };
+  const std::vector<Case> cases = {
+      {"semantic action: edit",
+       {},
+       [&](Host& host, RemoteApp&) { ASSERT_TRUE(host.perform("remote.connection:" + id + ":edit", activate)); }},
+      {"semantic action: new connection",
+       {},
+       [&](Host& host, RemoteApp&) { ASSERT_TRUE(host.perform("remote.connection.new", activate)); }},
+      {"semantic action: connect opens the dialog",
+       {},
+       [&](Host& host, RemoteApp&) { ASSERT_TRUE(host.perform("remote.connection:" + id + ":connect", activate)); }},
+      {"operation: edit", {}, [&](Host&, RemoteApp& app) { run(app, RemoteOperation::EditConnection{device.id}); }},
+      {"operation: new form", {}, [&](Host&, RemoteApp& app) { run(app, RemoteOperation::NewConnectionForm{}); }},
+      {"operation: connect",
+       {},
+       [&](Host&, RemoteApp& app) {
+         OperationHandle handle{};
+         handle[0] = 7;
+         app.start_operation(handle, vesk_actions::OperationKind::Effect,
+                             actions::encode_operation(RemoteOperation::Connect{device.id}));
+       }},
+      {"operation: disconnect", session_behind_list,
+       [&](Host&, RemoteApp& app) { run(app, RemoteOperation::Disconnect{device.id}); }},
+      {"document: the live session's connection deleted", session_behind_list,
+       [&](Host& host, RemoteApp& app) {
+         remote::doc::delete_connection(host.document(), device.id);
+         app.sync_document(host.document());
+         ASSERT_FALSE(app.state().live_session);
+       }},
+      {"session: the device ends it", session_behind_list,
+       [&](Host&, RemoteApp& app) {
+         app.on_device_event(
+             device_event(app.state().live_session->device()->id(), vesk_ui::device_link::DeviceLinkEvent::Closed{}));
+       }},
+      {"key: Escape", {}, [&](Host& host, RemoteApp&) { host.key_named(NamedKey::Escape); }},
+      {"pointer: a press on the star",
+       {},
+       [&](Host& host, RemoteApp& app) {
+         const auto star = app.hit_rect(UiMessage::toggle_favorite(other.id));
+         host.click(star->center().x, star->center().y);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto host = host_for(std::make_unique<RemoteApp>(std::vector{device, other}, std::vector<DiscoveredDevice>{}));
+    RemoteApp& app = host->widget_as<RemoteApp>();
+    app.set_device_session_options(DeviceSessionOptions{});
+    if (c.before) c.before(*host, app);
+    host->paint();
+    const auto star = app.hit_rect(UiMessage::toggle_favorite(other.id));
+    ASSERT_TRUE(star);
+    host->pointer_move(star->center().x, star->center().y);
+    host->advance(std::chrono::seconds(1));
+    ASSERT_TRUE(painted_text_contains(host->paint(), "favourites"));
+    ASSERT_TRUE(app.state().tooltip.shown());
+    c.change(*host, app);
+    ASSERT_TRUE(host->wants_frame());
+    host->advance(std::chrono::seconds(5));
+    EXPECT_FALSE(painted_text_contains(host->paint(), "favourites"));
+    paint_while_wanted(*host);
+    EXPECT_FALSE(app.state().tooltip.shown());
     EXPECT_FALSE(app.state().tooltip.pending());
   }
 }

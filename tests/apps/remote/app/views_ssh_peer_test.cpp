@@ -240,6 +240,56 @@ TEST_F(AppViewsSshHostKeys, TheCardOffersTheKeyButtonOfItsObservation) {
   }
 }
 
+// A refused changed key, painted in a wide and the narrowest window: both
+// fingerprints whole (each wider than a narrow card), "Connection blocked."
+// and the fixed line on the card, the card and its Forget key inside the
+// window. In a window too short for all of it, the fingerprints still are.
+TEST_F(AppViewsSshHostKeys, AChangedKeyIsShownWholeAtEveryWidth) {
+  const std::string pinned = "SHA256:FJCGq1o2XzT3b4N5c6V7d8M9e0L1f2K3g4J5h6H7FQo";
+  ASSERT_TRUE(ssh::KnownHosts::trust(pins, "127.0.0.1", sshd->port(), {"ssh-ed25519", pinned}));
+  const auto squeezed = [](std::string s) {
+    std::erase_if(s, [](char c) { return c == ' ' || c == '\n'; });
+    return s;
+  };
+  struct Size {
+    std::uint32_t width, height;
+    bool roomy;
+  };
+  for (const Size size : {Size{1280, 800, true}, Size{360, 800, true}, Size{360, 420, false}}) {
+    SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
+    auto owned = host_for(std::make_unique<RemoteApp>(std::vector{profile}, std::vector<DiscoveredDevice>{}),
+                          size.width, size.height);
+    auto& host = *owned;
+    RemoteApp& app = host.widget_as<RemoteApp>();
+    app.open_session(profile.id);
+    ASSERT_TRUE(eventually([&] {
+      host.advance(std::chrono::milliseconds(16));
+      host.paint();
+      return app.state().live_session->status().kind == SessionStatus::Kind::Failed;
+    }));
+    const auto& scene = host.paint();
+    std::string painted;
+    const Rect window{0, 0, static_cast<double>(size.width), static_cast<double>(size.height)};
+    for (const auto& command : scene.commands()) {
+      const auto* text = std::get_if<vesk_ui::scene::TextCmd>(&command);
+      if (!text) continue;
+      painted += text->run.text;
+      const double w = host.text().measure(text->run.text, text->run.size, text->run.max_width).width;
+      EXPECT_GE(text->run.transform.e, 0);
+      EXPECT_LE(text->run.transform.e + w, window.x1 + 1e-6) << text->run.text;
+    }
+    EXPECT_NE(squeezed(painted).find(squeezed(pinned)), std::string::npos);
+    EXPECT_NE(squeezed(painted).find(squeezed(sshd->host_fingerprint())), std::string::npos) << painted;
+    const auto forget = app.hit_rect(UiMessage::request_forget_host_key(profile.id));
+    ASSERT_TRUE(forget);
+    if (!size.roomy) continue;
+    EXPECT_NE(squeezed(painted).find("Connectionblocked."), std::string::npos);
+    EXPECT_NE(squeezed(painted).find(squeezed("This is the real error \u2014 nothing is simulated.")),
+              std::string::npos);
+    EXPECT_LE(forget->y1, window.y1);
+  }
+}
+
 TEST_F(AppViewsSshPeer, OutputLeftWhenTheSessionEndsKeepsFramesComing) {
   host->key_named(NamedKey::Enter);
   ASSERT_TRUE(app().state().confirmation);
