@@ -142,6 +142,37 @@ TEST(RfbSession, TwoUpdatesBetweenTakesGiveOnlyTheNewer) {
   EXPECT_FALSE(session.take_frame());
 }
 
+TEST(RfbSession, EachFrameSaysWhatChangedSinceTheOneHandedOutBefore) {
+  Gate first_taken, updates_applied;
+  ScriptedServer server([&](Peer& peer) {
+    ASSERT_TRUE(peer.handshake(8, 4));
+    first_taken.wait();
+    Wire w;
+    w.u8(0).update(1).rect(1, 1, 2, 1, 0).pixel(1, 1, 1).pixel(2, 2, 2);
+    w.u8(0).update(1).rect(6, 3, 1, 1, 0).pixel(3, 3, 3);
+    ASSERT_TRUE(peer.send(w));
+    for (int seen = 0; seen < 2;) {
+      auto m = peer.read_client_message();
+      ASSERT_TRUE(m);
+      if ((*m)[0] == 3 && (*m)[1] == 1) ++seen;
+    }
+    updates_applied.open();
+    peer.wait_closed(10s);
+  });
+  VncSession session = spawn(server.port());
+  std::optional<rfb::VncFrame> first;
+  ASSERT_TRUE(eventually([&] { return (first = session.take_update()).has_value(); }));
+  EXPECT_FALSE(first->changed) << "nothing was handed out before";
+  first_taken.open();
+  ASSERT_TRUE(updates_applied.wait());
+  auto next = session.take_update();
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->frame.generation(), 2u);
+  // Both updates, the one in between included.
+  EXPECT_EQ(next->changed, (std::vector<rfb::Area>{{1, 1, 2, 1}, {6, 3, 1, 1}}));
+  EXPECT_FALSE(session.take_update());
+}
+
 TEST(RfbSession, InputIsForwardedAndAQuietServerGetsIncrementalRequests) {
   Gate done;
   std::vector<std::vector<std::uint8_t>> received;
