@@ -22,14 +22,22 @@ namespace {
 using namespace apptest;
 using vesk_ui::event::NamedKey;
 
+// The application with one saved VNC connection to `port`, allowed to connect.
+struct Desk {
+  ScopedEnv live{"REMOTE_LIVE_SESSIONS", std::string("1")};
+  ScopedEnv password{"REMOTE_VNC_PASSWORD", std::nullopt};
+  SavedConnection connection;
+  std::unique_ptr<vesk_ui::headless::HeadlessHost> host;
+  explicit Desk(std::uint16_t port)
+      : connection(conn("desk", ConnectionKind::Vnc, "127.0.0.1", port)),
+        host(host_for(std::make_unique<RemoteApp>(std::vector{connection}, std::vector<DiscoveredDevice>{}))) {}
+};
+
 TEST(AppViewsVncPeer, PictureFitsOrKeepsItsSizeAndThePointerMapsIntoIt) {
   auto server = rfb_test::Xvnc::start({"-SecurityTypes", "None"}, 320, 240);
   ASSERT_TRUE(server) << "Xvnc did not start";
-  ScopedEnv live("REMOTE_LIVE_SESSIONS", std::string("1"));
-  ScopedEnv password("REMOTE_VNC_PASSWORD", std::nullopt);
-  const SavedConnection desk = conn("desk", ConnectionKind::Vnc, "127.0.0.1", server->port);
-  auto owned = host_for(std::make_unique<RemoteApp>(std::vector{desk}, std::vector<DiscoveredDevice>{}));
-  auto& host = *owned;
+  Desk session(server->port);
+  auto& host = *session.host;
   RemoteApp& app = host.widget_as<RemoteApp>();
   host.key_named(NamedKey::Enter);
   host.key_named(NamedKey::Enter);
@@ -82,11 +90,8 @@ TEST(AppViewsVncPeer, ServersColoursReachTheFrameAndPartialFramesMatchWholeOnes)
   ASSERT_TRUE(server) << "Xvnc did not start";
   const std::string on_server = " -display " + server->display_name();
   ASSERT_TRUE(rfb_test::run("xsetroot -solid '#3060a0'" + on_server));
-  ScopedEnv live("REMOTE_LIVE_SESSIONS", std::string("1"));
-  ScopedEnv password("REMOTE_VNC_PASSWORD", std::nullopt);
-  const SavedConnection desk = conn("desk", ConnectionKind::Vnc, "127.0.0.1", server->port);
-  auto owned = host_for(std::make_unique<RemoteApp>(std::vector{desk}, std::vector<DiscoveredDevice>{}));
-  auto& host = *owned;
+  Desk session(server->port);
+  auto& host = *session.host;
   RemoteApp& app = host.widget_as<RemoteApp>();
   app.state_mut().scale_to_fit = false;
   host.key_named(NamedKey::Enter);
@@ -139,11 +144,9 @@ TEST(AppViewsVncPeer, ButtonPressedInThePictureIsAlwaysReleasedOnTheServer) {
   ASSERT_TRUE(server) << "Xvnc did not start";
   XPointer x(server->display_name());
   ASSERT_TRUE(x.connected());
-  ScopedEnv live("REMOTE_LIVE_SESSIONS", std::string("1"));
-  ScopedEnv password("REMOTE_VNC_PASSWORD", std::nullopt);
-  const SavedConnection desk = conn("desk", ConnectionKind::Vnc, "127.0.0.1", server->port);
-  auto owned = host_for(std::make_unique<RemoteApp>(std::vector{desk}, std::vector<DiscoveredDevice>{}));
-  auto& host = *owned;
+  Desk session(server->port);
+  const SavedConnection& desk = session.connection;
+  auto& host = *session.host;
   RemoteApp& app = host.widget_as<RemoteApp>();
   Document doc;
   auto connect = [&] {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "apps/remote/src/rfb/session.hpp"
+#include "apps/remote/src/rfb/wire.hpp"
 #include "tests/apps/remote/rfb/scripted_server.hpp"
 
 namespace {
@@ -42,6 +43,16 @@ VncSession spawn(std::uint16_t port, std::optional<std::string> password = std::
   return std::move(*s);
 }
 
+// Reads client messages until `n` incremental update requests have come.
+bool incremental_requests(Peer& peer, int n) {
+  for (int seen = 0; seen < n;) {
+    auto m = peer.read_client_message();
+    if (!m) return false;
+    if ((*m)[0] == rfb::client_message::kFramebufferUpdateRequest && (*m)[1] == 1) ++seen;
+  }
+  return true;
+}
+
 bool settled(const VncSession& s) {
   const auto k = s.status().kind;
   return k == Kind::Ended || k == Kind::Failed;
@@ -57,11 +68,7 @@ TEST(RfbSession, FramesAreHandedOutByGeneration) {
     w.u8(0).update(1).rect(1, 0, 1, 1, 0).pixel(2, 2, 2);
     ASSERT_TRUE(peer.send(w));
     // The client asks for more after each update it applied.
-    for (int seen = 0; seen < 2;) {
-      auto m = peer.read_client_message();
-      ASSERT_TRUE(m);
-      if ((*m)[0] == 3 && (*m)[1] == 1) ++seen;
-    }
+    ASSERT_TRUE(incremental_requests(peer, 2));
     updates_applied.open();
     peer.wait_closed(10s);
   });
@@ -124,11 +131,7 @@ TEST(RfbSession, TwoUpdatesBetweenTakesGiveOnlyTheNewer) {
     w.u8(0).update(1).rect(0, 0, 1, 1, 0).pixel(1, 1, 1);
     w.u8(0).update(1).rect(1, 0, 1, 1, 0).pixel(2, 2, 2);
     ASSERT_TRUE(peer.send(w));
-    for (int seen = 0; seen < 2;) {
-      auto m = peer.read_client_message();
-      ASSERT_TRUE(m);
-      if ((*m)[0] == 3 && (*m)[1] == 1) ++seen;
-    }
+    ASSERT_TRUE(incremental_requests(peer, 2));
     updates_applied.open();
     peer.wait_closed(10s);
   });
@@ -151,11 +154,7 @@ TEST(RfbSession, EachFrameSaysWhatChangedSinceTheOneHandedOutBefore) {
     w.u8(0).update(1).rect(1, 1, 2, 1, 0).pixel(1, 1, 1).pixel(2, 2, 2);
     w.u8(0).update(1).rect(6, 3, 1, 1, 0).pixel(3, 3, 3);
     ASSERT_TRUE(peer.send(w));
-    for (int seen = 0; seen < 2;) {
-      auto m = peer.read_client_message();
-      ASSERT_TRUE(m);
-      if ((*m)[0] == 3 && (*m)[1] == 1) ++seen;
-    }
+    ASSERT_TRUE(incremental_requests(peer, 2));
     updates_applied.open();
     peer.wait_closed(10s);
   });
