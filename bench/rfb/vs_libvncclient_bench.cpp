@@ -196,7 +196,8 @@ Run run_ours(const std::vector<std::uint8_t>& stream, std::size_t first_end, int
     run.cpu_per_update = (end - server.mark()) / (updates - 1);
   }
   const auto px = fb.pixels();
-  for (std::size_t i = 0; i < px.size(); i += 4) run.rgb.insert(run.rgb.end(), {px[i], px[i + 1], px[i + 2]});
+  // Stored as B, G, R, A.
+  for (std::size_t i = 0; i < px.size(); i += 4) run.rgb.insert(run.rgb.end(), {px[i + 2], px[i + 1], px[i]});
   run.ok = run.cpu_per_update > 0;
   return run;
 }

@@ -29,22 +29,23 @@ struct ClampTable {
 };
 constexpr ClampTable kClamp;
 
+// Red at byte kRed, blue at byte 2 - kRed.
+template <int kRed>
 inline void put_pixel(std::uint8_t* out, int c, int rv, int guv, int bu) {
-  out[0] = kClamp(c + rv);
+  out[kRed] = kClamp(c + rv);
   out[1] = kClamp(c + guv);
-  out[2] = kClamp(c + bu);
+  out[2 - kRed] = kClamp(c + bu);
   out[3] = 255;
 }
 
-}  // namespace
-
-void i420_to_rgba(const I420View& in, std::span<std::uint8_t> rgba) {
+template <int kRed>
+void i420_to_rows(const I420View& in, std::span<std::uint8_t> pixels) {
   const std::size_t w = in.width;
   for (std::size_t row = 0; row < in.height; ++row) {
     const std::uint8_t* y_row = in.y + row * in.y_stride;
     const std::uint8_t* u_row = in.u + (row / 2) * in.uv_stride;
     const std::uint8_t* v_row = in.v + (row / 2) * in.uv_stride;
-    std::uint8_t* out = rgba.data() + row * w * 4;
+    std::uint8_t* out = pixels.data() + row * w * 4;
     // Two luma samples share each chroma sample; the odd last column uses it alone.
     for (std::size_t col = 0; col < w; col += 2) {
       const int d = int{u_row[col / 2]} - 128;
@@ -52,14 +53,20 @@ void i420_to_rgba(const I420View& in, std::span<std::uint8_t> rgba) {
       const int rv = 409 * e + 128;
       const int guv = -100 * d - 208 * e + 128;
       const int bu = 516 * d + 128;
-      put_pixel(out, 298 * (int{y_row[col]} - 16), rv, guv, bu);
+      put_pixel<kRed>(out, 298 * (int{y_row[col]} - 16), rv, guv, bu);
       if (col + 1 < w) {
-        put_pixel(out + 4, 298 * (int{y_row[col + 1]} - 16), rv, guv, bu);
+        put_pixel<kRed>(out + 4, 298 * (int{y_row[col + 1]} - 16), rv, guv, bu);
       }
       out += 8;
     }
   }
 }
+
+}  // namespace
+
+void i420_to_rgba(const I420View& in, std::span<std::uint8_t> rgba) { i420_to_rows<0>(in, rgba); }
+
+void i420_to_bgra(const I420View& in, std::span<std::uint8_t> bgra) { i420_to_rows<2>(in, bgra); }
 
 void rgba_to_i420(std::span<const std::uint8_t> rgba, const I420Planes& out) {
   const std::size_t w = out.width;

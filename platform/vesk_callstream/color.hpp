@@ -1,7 +1,7 @@
 #pragma once
 
-// Conversions between 8-bit I420 planes and tightly packed RGBA, BT.601
-// limited range (Y 16..235, Cb/Cr 16..240), integer arithmetic.
+// Conversions between 8-bit I420 planes and tightly packed RGBA (or B, G, R,
+// A), BT.601 limited range (Y 16..235, Cb/Cr 16..240), integer arithmetic.
 
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +33,8 @@ struct I420Planes {
 
 // `rgba` must hold width * height * 4 bytes; alpha is written as 255.
 void i420_to_rgba(const I420View& in, std::span<std::uint8_t> rgba);
+// The same pixels with red and blue swapped: B, G, R, A bytes.
+void i420_to_bgra(const I420View& in, std::span<std::uint8_t> bgra);
 
 // `rgba` holds width * height * 4 bytes; alpha is ignored. Chroma is the mean
 // of each 2x2 block (edge blocks use the pixels that exist).

@@ -73,6 +73,7 @@ std::optional<Error> check_parameter_sets(std::span<const std::uint8_t> packet, 
 
 struct H264Decoder::Impl {
   DecoderLimits limits;
+  PixelOrder order = PixelOrder::Rgba;
   CodecPtr codec;
   std::string init_error;
 
@@ -129,22 +130,28 @@ std::expected<std::optional<Frame>, Error> H264Decoder::Impl::decode(std::span<c
   Frame frame;
   frame.width = width;
   frame.height = height;
+  frame.order = order;
   frame.pixels.resize(std::size_t{width} * std::size_t{height} * 4);
-  color::i420_to_rgba(color::I420View{y, u, v, static_cast<std::size_t>(buf.iStride[0]),
-                                      static_cast<std::size_t>(buf.iStride[1]), width, height},
-                      frame.pixels);
+  const color::I420View picture{
+      y, u, v, static_cast<std::size_t>(buf.iStride[0]), static_cast<std::size_t>(buf.iStride[1]), width, height};
+  if (order == PixelOrder::Bgra) {
+    color::i420_to_bgra(picture, frame.pixels);
+  } else {
+    color::i420_to_rgba(picture, frame.pixels);
+  }
   return std::optional<Frame>{std::move(frame)};
 }
 
 H264Decoder::H264Decoder() : H264Decoder(DecoderLimits{}) {}
 
-H264Decoder::H264Decoder(DecoderLimits limits) {
+H264Decoder::H264Decoder(DecoderLimits limits, PixelOrder order) {
   try {
     impl_ = std::make_unique<Impl>();
   } catch (const std::bad_alloc&) {
     return;  // decode reports the missing codec
   }
   impl_->limits = limits;
+  impl_->order = order;
   auto codec = create_codec();
   if (codec) {
     impl_->codec = std::move(*codec);

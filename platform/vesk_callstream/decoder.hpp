@@ -1,6 +1,7 @@
 #pragma once
 
-// H.264 decoding for device sessions: Annex B packets in, RGBA pictures out.
+// H.264 decoding for device sessions: Annex B packets in, RGBA (or Cairo's
+// B, G, R, A) pictures out.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,12 +27,21 @@ struct DecoderLimits {
   std::size_t max_packet_bytes = kMaxPacketBytes;
 };
 
-// One decoded picture: tightly packed 8-bit RGBA rows, width * height * 4 bytes.
+// Byte order of decoded pixels; alpha is always 255.
+enum class PixelOrder : std::uint8_t {
+  Rgba,
+  // Cairo's native-endian ARGB32 on little-endian machines: a renderer draws
+  // it as it is.
+  Bgra,
+};
+
+// One decoded picture: tightly packed 8-bit rows, width * height * 4 bytes.
 // The pixels are our own copy, independent of the codec's buffers.
 struct Frame {
   std::vector<std::uint8_t> pixels;
   std::uint32_t width = 0;
   std::uint32_t height = 0;
+  PixelOrder order = PixelOrder::Rgba;
 };
 
 // Not thread-safe: one decoder belongs to one thread at a time. Move-only.
@@ -40,7 +50,7 @@ class H264Decoder {
   // Construction never fails; when the codec cannot be set up, every decode
   // reports that as its error.
   H264Decoder();
-  explicit H264Decoder(DecoderLimits limits);
+  explicit H264Decoder(DecoderLimits limits, PixelOrder order = PixelOrder::Rgba);
   ~H264Decoder();
   H264Decoder(H264Decoder&&) noexcept;
   H264Decoder& operator=(H264Decoder&&) noexcept;

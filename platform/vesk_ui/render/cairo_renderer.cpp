@@ -147,15 +147,19 @@ cairo_extend_t extend_for(Extend e) {
 
 }  // namespace
 
-void rgba_to_argb32(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* out,
-                    int stride) {
+namespace {
+
+// Rows of `width` RGBA pixels, `src_stride` bytes apart, into rows `stride`
+// bytes apart.
+void premultiply_rows(const std::uint8_t* rgba, std::size_t src_stride, std::uint32_t width, std::uint32_t height,
+                      std::uint8_t* out, std::size_t stride) {
   // Word at a time with no branches and no lane crossing, so the compiler
   // vectorises both loops. In memory RGBA is R | G<<8 | B<<16 | A<<24 and
   // ARGB32 is B | G<<8 | R<<16 | A<<24 (little-endian).
   static_assert(std::endian::native == std::endian::little);
   for (std::uint32_t y = 0; y < height; ++y) {
-    const std::uint8_t* src = rgba + std::size_t{y} * width * 4u;
-    std::uint8_t* dst = out + std::size_t{y} * static_cast<std::size_t>(stride);
+    const std::uint8_t* src = rgba + std::size_t{y} * src_stride;
+    std::uint8_t* dst = out + std::size_t{y} * stride;
     for (std::uint32_t x = 0; x < width; ++x) {
       std::uint32_t v;
       std::memcpy(&v, src + std::size_t{x} * 4u, 4);
@@ -171,11 +175,11 @@ void rgba_to_argb32(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t
   }
 }
 
-void rgba_to_xrgb32(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* out,
-                    int stride) {
+void opaque_rows(const std::uint8_t* rgba, std::size_t src_stride, std::uint32_t width, std::uint32_t height,
+                 std::uint8_t* out, std::size_t stride) {
   for (std::uint32_t y = 0; y < height; ++y) {
-    const std::uint8_t* src = rgba + std::size_t{y} * width * 4u;
-    std::uint8_t* dst = out + std::size_t{y} * static_cast<std::size_t>(stride);
+    const std::uint8_t* src = rgba + std::size_t{y} * src_stride;
+    std::uint8_t* dst = out + std::size_t{y} * stride;
     for (std::uint32_t x = 0; x < width; ++x) {
       std::uint32_t v;
       std::memcpy(&v, src + std::size_t{x} * 4u, 4);
@@ -183,6 +187,18 @@ void rgba_to_xrgb32(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t
       std::memcpy(dst + std::size_t{x} * 4u, &o, 4);
     }
   }
+}
+
+}  // namespace
+
+void rgba_to_argb32(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* out,
+                    int stride) {
+  premultiply_rows(rgba, std::size_t{width} * 4u, width, height, out, static_cast<std::size_t>(stride));
+}
+
+void rgba_to_xrgb32(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height, std::uint8_t* out,
+                    int stride) {
+  opaque_rows(rgba, std::size_t{width} * 4u, width, height, out, static_cast<std::size_t>(stride));
 }
 
 bool all_opaque(const std::uint8_t* rgba, std::size_t pixels) {
@@ -207,6 +223,7 @@ CairoRenderer::CairoRenderer(text::PangoTextRenderer& text) : text_(text) {}
 namespace {
 
 const cairo_user_data_key_t kPixelsKey{};
+const cairo_user_data_key_t kPictureKey{};
 
 // An image surface over uninitialised memory: every caller writes each pixel
 // before it is read, so Cairo's zero fill would be wasted work.
@@ -222,6 +239,36 @@ SurfacePtr uninitialised_surface(cairo_format_t format, int width, int height) {
     return nullptr;
   }
   return s;
+}
+
+// A surface over a picture's own bytes, in Cairo's layout already; it keeps
+// them alive. It is only ever a source, so the bytes are never written.
+SurfacePtr picture_surface(const Image& image, cairo_format_t format) {
+  const int width = static_cast<int>(image.width);
+  const int stride = cairo_format_stride_for_width(format, width);
+  if (stride <= 0 || static_cast<std::uint64_t>(stride) != std::uint64_t{image.width} * 4u) return nullptr;
+  auto* data = const_cast<unsigned char*>(image.pixels->data());
+  SurfacePtr s(cairo_image_surface_create_for_data(data, format, width, static_cast<int>(image.height), stride));
+  if (cairo_surface_status(s.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+  auto* keep = new PixelBuffer(image.pixels);
+  if (cairo_surface_set_user_data(s.get(), &kPictureKey, keep, [](void* p) { delete static_cast<PixelBuffer*>(p); }) !=
+      CAIRO_STATUS_SUCCESS) {
+    delete keep;
+    return nullptr;
+  }
+  return s;
+}
+
+// Only surfaces over the renderer's own memory may be reused for other pictures.
+bool own_memory(cairo_surface_t* s) { return cairo_surface_get_user_data(s, &kPixelsKey) != nullptr; }
+
+// Converts the area of an RGBA picture into the same area of `surface`.
+void convert_area(const Image& image, const ImageArea& area, cairo_surface_t* surface, bool opaque) {
+  const std::size_t src_stride = std::size_t{image.width} * 4u;
+  const std::uint8_t* src = image.pixels->data() + std::size_t{area.y} * src_stride + std::size_t{area.x} * 4u;
+  const auto stride = static_cast<std::size_t>(cairo_image_surface_get_stride(surface));
+  std::uint8_t* out = cairo_image_surface_get_data(surface) + std::size_t{area.y} * stride + std::size_t{area.x} * 4u;
+  (opaque ? opaque_rows : premultiply_rows)(src, src_stride, area.w, area.h, out, stride);
 }
 
 }  // namespace
@@ -240,29 +287,87 @@ SurfacePtr CairoRenderer::take_surface(cairo_format_t format, int width, int hei
 }
 
 void CairoRenderer::keep_spare(SurfacePtr surface) {
-  if (!surface) return;
+  if (!surface || !own_memory(surface.get())) return;
   if (spare_.size() >= kSpareSurfaces) spare_.erase(spare_.begin());
   spare_.push_back(std::move(surface));
 }
 
-CairoRenderer::CachedImage* CairoRenderer::cached_image(const Image& image) {
-  if (!image.is_valid() || image.width > kMaxImageSide || image.height > kMaxImageSide) return nullptr;
+bool CairoRenderer::bring_up_to_date(CachedImage& entry, const Image& image) {
+  const std::vector<ImageArea>& changed = *image.changed;
+  if (image.order == PixelOrder::Bgra) {
+    SurfacePtr fresh = picture_surface(image, entry.opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32);
+    if (!fresh) return false;
+    entry.surface = std::move(fresh);
+  } else {
+    if (!own_memory(entry.surface.get())) return false;
+    cairo_surface_flush(entry.surface.get());
+    for (const ImageArea& a : changed) {
+      convert_area(image, a, entry.surface.get(), entry.opaque);
+      converted_pixels_ += std::uint64_t{a.w} * a.h;
+      cairo_surface_mark_dirty_rectangle(entry.surface.get(), static_cast<int>(a.x), static_cast<int>(a.y),
+                                         static_cast<int>(a.w), static_cast<int>(a.h));
+    }
+  }
+  if (entry.placed) {
+    auto& stale = entry.placed->stale;
+    stale.insert(stale.end(), changed.begin(), changed.end());
+    if (stale.size() > kMaxChangedAreas) {
+      keep_spare(std::move(entry.placed->surface));
+      entry.placed.reset();
+    }
+  }
+  return true;
+}
+
+CairoRenderer::CachedImage* CairoRenderer::find_image(const Image& image) {
   if (auto it = images_.find(image.id); it != images_.end()) {
     it->second.last_frame = frame_;
     return &it->second;
   }
+  if (image.base == 0 || !image.changed || !image.is_valid()) return nullptr;
+  auto it = images_.find(image.base);
+  // A picture already drawn in this frame may be drawn again in it.
+  if (it == images_.end() || it->second.last_frame == frame_) return nullptr;
+  CachedImage& base = it->second;
+  if (base.order != image.order || (base.opaque && !image.opaque) ||
+      cairo_image_surface_get_width(base.surface.get()) != static_cast<int>(image.width) ||
+      cairo_image_surface_get_height(base.surface.get()) != static_cast<int>(image.height)) {
+    return nullptr;
+  }
+  CachedImage entry = std::move(base);
+  images_.erase(it);
+  if (!bring_up_to_date(entry, image)) {
+    keep_spare(std::move(entry.surface));
+    if (entry.placed) keep_spare(std::move(entry.placed->surface));
+    return nullptr;
+  }
+  entry.last_frame = frame_;
+  return &images_.emplace(image.id, std::move(entry)).first->second;
+}
+
+CairoRenderer::CachedImage* CairoRenderer::cached_image(const Image& image) {
+  if (!image.is_valid() || image.width > kMaxImageSide || image.height > kMaxImageSide) return nullptr;
+  if (CachedImage* found = find_image(image)) return found;
   // Opaque pictures become RGB24, which Cairo composites as a plain copy.
   const std::uint8_t* px = image.pixels->data();
   const bool opaque = image.opaque || all_opaque(px, std::size_t{image.width} * image.height);
-  SurfacePtr surface = take_surface(opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32, static_cast<int>(image.width),
-                                    static_cast<int>(image.height));
+  const cairo_format_t format = opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32;
+  SurfacePtr surface;
+  if (image.order == PixelOrder::Bgra) {
+    surface = picture_surface(image, format);
+  } else {
+    surface = take_surface(format, static_cast<int>(image.width), static_cast<int>(image.height));
+    if (surface) {
+      cairo_surface_flush(surface.get());
+      convert_area(image, ImageArea{0, 0, image.width, image.height}, surface.get(), opaque);
+      cairo_surface_mark_dirty(surface.get());
+      ++conversions_;
+      converted_pixels_ += std::uint64_t{image.width} * image.height;
+    }
+  }
   if (!surface) return nullptr;
-  cairo_surface_flush(surface.get());
-  (opaque ? rgba_to_xrgb32 : rgba_to_argb32)(px, image.width, image.height, cairo_image_surface_get_data(surface.get()),
-                                             cairo_image_surface_get_stride(surface.get()));
-  cairo_surface_mark_dirty(surface.get());
-  ++conversions_;
-  auto [it, inserted] = images_.emplace(image.id, CachedImage{std::move(surface), opaque, frame_, std::nullopt});
+  auto [it, inserted] =
+      images_.emplace(image.id, CachedImage{std::move(surface), image.order, opaque, frame_, std::nullopt});
   (void)inserted;
   return &it->second;
 }
@@ -285,25 +390,69 @@ void set_image_source(cairo_t* cr, cairo_surface_t* surf, const ImageBrush& ib) 
 
 }  // namespace
 
+bool CairoRenderer::placed_areas(const Placed& p, int pic_w, int pic_h, std::vector<PixelRect>& out) {
+  if (p.quality == ImageQuality::High || p.extend != Extend::Pad || p.a == 0.0 || p.d == 0.0) return false;
+  // Nearest and bilinear sampling read the picture pixels within one of the
+  // sample point; padding carries the edge pixels on past the picture.
+  constexpr double kReach = 1.0;
+  for (const ImageArea& a : p.stale) {
+    const double ax0 = a.x <= kReach ? -1e9 : a.x - kReach;
+    const double ay0 = a.y <= kReach ? -1e9 : a.y - kReach;
+    const double ax1 = a.x + a.w + kReach >= pic_w ? 1e9 : a.x + a.w + kReach;
+    const double ay1 = a.y + a.h + kReach >= pic_h ? 1e9 : a.y + a.h + kReach;
+    const double x0 = std::min(p.a * ax0, p.a * ax1) + p.e, x1 = std::max(p.a * ax0, p.a * ax1) + p.e;
+    const double y0 = std::min(p.d * ay0, p.d * ay1) + p.f, y1 = std::max(p.d * ay0, p.d * ay1) + p.f;
+    const int cx0 = static_cast<int>(std::clamp(std::floor(x0) - 1.0, 0.0, static_cast<double>(p.w)));
+    const int cy0 = static_cast<int>(std::clamp(std::floor(y0) - 1.0, 0.0, static_cast<double>(p.h)));
+    const int cx1 = static_cast<int>(std::clamp(std::ceil(x1) + 1.0, 0.0, static_cast<double>(p.w)));
+    const int cy1 = static_cast<int>(std::clamp(std::ceil(y1) + 1.0, 0.0, static_cast<double>(p.h)));
+    if (cx1 > cx0 && cy1 > cy0) out.push_back(PixelRect{cx0, cy0, cx1 - cx0, cy1 - cy0});
+  }
+  return true;
+}
+
+void CairoRenderer::paint_placed(const Placed& placed, const FillCmd& fill, const ImageBrush& ib, const Affine& full,
+                                 cairo_surface_t* picture, const std::vector<PixelRect>* clip) {
+  const Rect& rect = std::get<Rect>(fill.shape);
+  CairoPtr tmp(cairo_create(placed.surface.get()));
+  if (clip) {
+    // The same drawing as the whole copy, only over fewer of its pixels.
+    // Cairo fits its fixed-point sampling to the middle of the area it
+    // composites, so each box is drawn with its mirror image through the
+    // copy's centre: the area then has the whole copy's middle, and every
+    // pixel comes out as drawing the whole copy gives it.
+    for (const PixelRect& c : *clip) {
+      cairo_rectangle(tmp.get(), c.x, c.y, c.w, c.h);
+      cairo_rectangle(tmp.get(), placed.w - c.x - c.w, placed.h - c.y - c.h, c.w, c.h);
+      placed_pixels_ += 2 * static_cast<std::uint64_t>(c.w) * static_cast<std::uint64_t>(c.h);
+    }
+    cairo_clip(tmp.get());
+  } else {
+    placed_pixels_ += static_cast<std::uint64_t>(placed.w) * static_cast<std::uint64_t>(placed.h);
+  }
+  cairo_matrix_t m{full.a, full.b, full.c, full.d, full.e - placed.x, full.f - placed.y};
+  cairo_set_matrix(tmp.get(), &m);
+  cairo_rectangle(tmp.get(), rect.x0, rect.y0, rect.width(), rect.height());
+  set_image_source(tmp.get(), picture, ib);
+  cairo_set_operator(tmp.get(), CAIRO_OPERATOR_SOURCE);
+  cairo_fill(tmp.get());
+  tmp.reset();
+  cairo_surface_flush(placed.surface.get());
+}
+
 bool CairoRenderer::fill_image_placed(cairo_t* cr, const FillCmd& fill, const ImageBrush& ib, const Affine& device,
                                       CachedImage& cached) {
   // Only a rectangle on whole device pixels with no rotation or shear, drawn
   // opaque: then the cached copy is exactly what drawing anew would give.
-  const Rect* rect = std::get_if<Rect>(&fill.shape);
+  const std::optional<PixelRect> dev = placed_picture(fill, ib, device);
+  if (!dev) return false;
   const Affine full = device * fill.transform;
   const Affine total = full * ib.brush_transform;
-  if (!rect || ib.alpha < 1.0f || full.b != 0.0 || full.c != 0.0 || total.b != 0.0 || total.c != 0.0) return false;
-  const Point p0 = full.apply({rect->x0, rect->y0});
-  const Point p1 = full.apply({rect->x1, rect->y1});
-  const Rect dev = Rect{p0.x, p0.y, p1.x, p1.y}.normalized();
-  if (!whole(dev.x0) || !whole(dev.y0) || !whole(dev.x1) || !whole(dev.y1)) return false;
-  constexpr double kMaxSide = 8192;
-  if (dev.width() < 1 || dev.height() < 1 || dev.width() > kMaxSide || dev.height() > kMaxSide) return false;
   Placed want;
-  want.x = static_cast<int>(std::lround(dev.x0));
-  want.y = static_cast<int>(std::lround(dev.y0));
-  want.w = static_cast<int>(std::lround(dev.width()));
-  want.h = static_cast<int>(std::lround(dev.height()));
+  want.x = dev->x;
+  want.y = dev->y;
+  want.w = dev->w;
+  want.h = dev->h;
   want.a = total.a;
   want.d = total.d;
   want.e = total.e - want.x;
@@ -328,16 +477,20 @@ bool CairoRenderer::fill_image_placed(cairo_t* cr, const FillCmd& fill, const Im
     // Every pixel is written below (SOURCE over the whole surface).
     want.surface = take_surface(cached.opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32, want.w, want.h);
     if (!want.surface) return false;
-    CairoPtr tmp(cairo_create(want.surface.get()));
-    cairo_matrix_t m{full.a, full.b, full.c, full.d, full.e - want.x, full.f - want.y};
-    cairo_set_matrix(tmp.get(), &m);
-    cairo_rectangle(tmp.get(), rect->x0, rect->y0, rect->width(), rect->height());
-    set_image_source(tmp.get(), cached.surface.get(), ib);
-    cairo_set_operator(tmp.get(), CAIRO_OPERATOR_SOURCE);
-    cairo_fill(tmp.get());
-    tmp.reset();
-    cairo_surface_flush(want.surface.get());
+    paint_placed(want, fill, ib, full, cached.surface.get(), nullptr);
     cached.placed = std::move(want);
+  } else if (!cached.placed->stale.empty()) {
+    // The picture changed in places since the copy was made: only they are
+    // scaled again.
+    Placed& p = *cached.placed;
+    std::vector<PixelRect> redo;
+    const bool known = placed_areas(p, pic_w, pic_h, redo);
+    p.stale.clear();
+    if (!known) {
+      paint_placed(p, fill, ib, full, cached.surface.get(), nullptr);
+    } else if (!redo.empty()) {
+      paint_placed(p, fill, ib, full, cached.surface.get(), &redo);
+    }
   }
   const Placed& p = *cached.placed;
   cairo_identity_matrix(cr);
@@ -374,11 +527,10 @@ void CairoRenderer::render(const Scene& scene, cairo_t* cr, const Affine& device
     const Command& cmd = commands[index];
     if (cull && !std::holds_alternative<PushLayerCmd>(cmd) && !std::holds_alternative<PopLayerCmd>(cmd) &&
         !touches(cull->bounds[index], cull->damage)) {
-      // Still counts as drawn, so the picture stays cached.
+      // Still counts as drawn, so the picture stays cached (or takes the
+      // place of the one it changed from).
       if (const auto* fill = std::get_if<FillCmd>(&cmd)) {
-        if (const auto* ib = std::get_if<ImageBrush>(&fill->brush)) {
-          if (auto it = images_.find(ib->image.id); it != images_.end()) it->second.last_frame = frame_;
-        }
+        if (const auto* ib = std::get_if<ImageBrush>(&fill->brush)) find_image(ib->image);
       }
       continue;
     }

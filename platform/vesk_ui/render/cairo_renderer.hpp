@@ -1,9 +1,12 @@
 #pragma once
 // Replays a recorded scene with Cairo.
 //
-// Pictures are converted once from straight RGBA to Cairo's premultiplied
-// ARGB32 (B, G, R, A in memory on little-endian machines) and kept by image
-// id; a picture not drawn in the last two frames is dropped from the cache.
+// Pictures in Cairo's own layout (PixelOrder::Bgra) are drawn from their
+// bytes as they are; RGBA ones are converted once to Cairo's premultiplied
+// ARGB32. Either is kept by image id; a picture not drawn in the last two
+// frames is dropped from the cache. A picture that says where it differs from
+// one the cache holds takes that one's place, and only the areas that changed
+// are converted and scaled again.
 
 #include <cairo.h>
 
@@ -56,8 +59,12 @@ class CairoRenderer {
   void render(const scene::Scene& scene, cairo_t* cr, const scene::Affine& device, const Cull* cull);
 
   std::size_t cached_images() const { return images_.size(); }
-  // How many pictures have been converted since the renderer was made.
+  // How many pictures have been converted whole since the renderer was made.
   std::uint64_t conversions() const { return conversions_; }
+  // Picture pixels converted (whole pictures and changed areas), and device
+  // pixels of pictures scaled into a placed copy, since the renderer was made.
+  std::uint64_t converted_pixels() const { return converted_pixels_; }
+  std::uint64_t placed_pixels() const { return placed_pixels_; }
 
  private:
   // A picture as it was last drawn on the device pixel grid: an axis-aligned
@@ -68,18 +75,34 @@ class CairoRenderer {
     scene::ImageQuality quality{};
     scene::Extend extend{};
     SurfacePtr surface;
+    // Areas of the picture changed since the copy was made.
+    std::vector<scene::ImageArea> stale;
     bool same(const Placed& o) const {
       return a == o.a && d == o.d && e == o.e && f == o.f && x == o.x && y == o.y && w == o.w && h == o.h &&
              quality == o.quality && extend == o.extend;
     }
   };
   struct CachedImage {
+    // The renderer's converted copy, or a surface over the picture's own bytes.
     SurfacePtr surface;
+    scene::PixelOrder order{};
     bool opaque = false;
     std::uint64_t last_frame = 0;
     std::optional<Placed> placed;
   };
+  // The picture's cache entry, made when there is none.
   CachedImage* cached_image(const scene::Image& image);
+  // The picture's cache entry if there is one, or the entry of the picture it
+  // changed from, brought up to date; nothing else.
+  CachedImage* find_image(const scene::Image& image);
+  bool bring_up_to_date(CachedImage& entry, const scene::Image& image);
+  // Where the placed copy depends on its stale picture areas, in its own
+  // pixels; false when that is not simply known (filters that reach further
+  // than a neighbouring picture pixel, or repeated pictures).
+  static bool placed_areas(const Placed& placed, int pic_w, int pic_h, std::vector<PixelRect>& out);
+  // Scales the picture into the placed copy, only inside `clip` when given.
+  void paint_placed(const Placed& placed, const scene::FillCmd& fill, const scene::ImageBrush& brush,
+                    const scene::Affine& full, cairo_surface_t* picture, const std::vector<PixelRect>* clip);
   // A surface of this format and size with undefined contents: a spare one
   // when there is, else a new one.
   SurfacePtr take_surface(cairo_format_t format, int width, int height);
@@ -95,6 +118,8 @@ class CairoRenderer {
   std::vector<SurfacePtr> spare_;
   std::uint64_t frame_ = 0;
   std::uint64_t conversions_ = 0;
+  std::uint64_t converted_pixels_ = 0;
+  std::uint64_t placed_pixels_ = 0;
 };
 
 // A rendered frame: an ARGB32 image surface of physical pixels.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <optional>
 
 namespace vesk_ui::render {
 
@@ -107,6 +108,53 @@ Rect command_box(const Command& cmd, text::PangoTextRenderer& text, const Affine
 
 }  // namespace
 
+std::optional<PixelRect> placed_picture(const FillCmd& fill, const ImageBrush& ib, const Affine& device) {
+  const Rect* rect = std::get_if<Rect>(&fill.shape);
+  const Affine full = device * fill.transform;
+  const Affine total = full * ib.brush_transform;
+  if (!rect || ib.alpha < 1.0f || full.b != 0.0 || full.c != 0.0 || total.b != 0.0 || total.c != 0.0) {
+    return std::nullopt;
+  }
+  const Point p0 = full.apply({rect->x0, rect->y0});
+  const Point p1 = full.apply({rect->x1, rect->y1});
+  const Rect dev = Rect{p0.x, p0.y, p1.x, p1.y}.normalized();
+  auto whole = [](double v) { return std::fabs(v - std::round(v)) < 1e-6; };
+  if (!whole(dev.x0) || !whole(dev.y0) || !whole(dev.x1) || !whole(dev.y1)) return std::nullopt;
+  constexpr double kMaxSide = 8192;
+  if (dev.width() < 1 || dev.height() < 1 || dev.width() > kMaxSide || dev.height() > kMaxSide) return std::nullopt;
+  return PixelRect{static_cast<int>(std::lround(dev.x0)), static_cast<int>(std::lround(dev.y0)),
+                   static_cast<int>(std::lround(dev.width())), static_cast<int>(std::lround(dev.height()))};
+}
+
+namespace {
+
+// How far, in picture pixels, the sampling of a picture update reaches past
+// the pixels that changed; none when the update cannot be followed that way
+// (a filter reaching further, a repeated picture).
+std::optional<double> sampling_reach(const ImageBrush& ib) {
+  if (ib.quality == ImageQuality::High || ib.extend != Extend::Pad) return std::nullopt;
+  return 1.0;
+}
+
+// The device areas where a picture update changes what `cmd` paints, clipped
+// to `box` (the command's device box).
+void picture_damage(const FillCmd& fill, const ImageBrush& ib, double reach, const Affine& device, const Rect& box,
+                    std::vector<Rect>& out) {
+  const Affine t = device * fill.transform * ib.brush_transform;
+  // Past the picture's edges padding repeats the edge pixels.
+  constexpr double kFar = 1e6;
+  const double w = ib.image.width, h = ib.image.height;
+  for (const ImageArea& a : *ib.image.changed) {
+    const Rect r{a.x <= reach ? -kFar : a.x - reach, a.y <= reach ? -kFar : a.y - reach,
+                 a.x + a.w + reach >= w ? kFar : a.x + a.w + reach, a.y + a.h + reach >= h ? kFar : a.y + a.h + reach};
+    const Rect d = device_box(t, r);
+    const Rect clipped{std::max(d.x0, box.x0), std::max(d.y0, box.y0), std::min(d.x1, box.x1), std::min(d.y1, box.y1)};
+    if (!clipped.is_empty()) out.push_back(clipped);
+  }
+}
+
+}  // namespace
+
 std::vector<Rect> command_device_bounds(const Scene& scene, text::PangoTextRenderer& text, const Affine& device) {
   std::vector<Rect> out;
   out.reserve(scene.commands().size());
@@ -199,9 +247,28 @@ std::vector<PixelRect> DamageTracker::update(const Scene& scene, text::PangoText
     if (full) {
       damage.push_back(PixelRect{0, 0, width, height});
     } else {
+      // With the commands still in step, a fill whose only change is a
+      // picture that knows where it differs from the one it showed damages
+      // just those areas.
+      const bool in_step = n_old == n_new;
       std::vector<Rect> changed;
-      for (std::size_t i = prefix; i < n_old - suffix; ++i) changed.push_back(bounds_[i]);
-      for (std::size_t i = prefix; i < n_new - suffix; ++i) changed.push_back(bounds[i]);
+      for (std::size_t i = prefix; i < n_new - suffix; ++i) {
+        // Only a placed picture is redrawn exactly in part; elsewhere a part
+        // of it could come out a shade apart from a whole redraw.
+        const ImageBrush* ib = in_step ? picture_brush(commands[i]) : nullptr;
+        const std::optional<double> reach = ib ? sampling_reach(*ib) : std::nullopt;
+        if (reach && ib->image.base != 0 && ib->image.changed && ib->image.base == picture_ids_[i] &&
+            hash_command(commands[i], false) == picture_free_hashes_[i] &&
+            placed_picture(std::get<FillCmd>(commands[i]), *ib, device)) {
+          picture_damage(std::get<FillCmd>(commands[i]), *ib, *reach, device, bounds[i], changed);
+          continue;
+        }
+        changed.push_back(bounds[i]);
+        if (in_step) changed.push_back(bounds_[i]);
+      }
+      if (!in_step) {
+        for (std::size_t i = prefix; i < n_old - suffix; ++i) changed.push_back(bounds_[i]);
+      }
       damage = merge_damage(changed, width, height);
     }
   }
@@ -212,6 +279,14 @@ std::vector<PixelRect> DamageTracker::update(const Scene& scene, text::PangoText
   fingerprint_ = fingerprint;
   hashes_ = hashes;
   bounds_ = std::move(bounds);
+  picture_ids_.assign(commands.size(), 0);
+  picture_free_hashes_.assign(commands.size(), 0);
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    if (const ImageBrush* ib = picture_brush(commands[i])) {
+      picture_ids_[i] = ib->image.id;
+      picture_free_hashes_[i] = hash_command(commands[i], false);
+    }
+  }
   return damage;
 }
 

@@ -3,8 +3,11 @@
 // recording) and where it may paint, compared with the last frame presented.
 // A frame whose commands all match paints nothing; otherwise only the device
 // pixels that a differing command covered before or covers now are redrawn.
+// A picture that says where it differs from the one the same command showed
+// in the last frame redraws only those areas.
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "platform/vesk_ui/scene/scene.hpp"
@@ -17,6 +20,13 @@ struct PixelRect {
   int x = 0, y = 0, w = 0, h = 0;
   friend bool operator==(const PixelRect&, const PixelRect&) = default;
 };
+
+// Where a fill with a picture lands when it is a rectangle on whole device
+// pixels, with no rotation or shear and drawn opaque (`device` applied before
+// the fill's transform): the renderer keeps such a picture scaled to those
+// pixels and redraws it exactly. Nothing for any other fill.
+std::optional<PixelRect> placed_picture(const scene::FillCmd& fill, const scene::ImageBrush& brush,
+                                        const scene::Affine& device);
 
 // Where each command may paint, in device pixels (`device` applied before the
 // command's own transform), rounded out with a pixel of margin for
@@ -48,6 +58,10 @@ class DamageTracker {
   std::uint64_t fingerprint_ = 0;
   std::vector<std::uint64_t> hashes_;
   std::vector<scene::Rect> bounds_;
+  // Per command of the last scene: the id of the picture it fills with (0
+  // for none) and its hash without the picture.
+  std::vector<std::uint64_t> picture_ids_;
+  std::vector<std::uint64_t> picture_free_hashes_;
 };
 
 // Merges rectangles (device pixels, clamped to the frame) into at most

@@ -76,14 +76,14 @@ void add_shape(Hasher& h, const Shape& s) {
       s);
 }
 
-void add_brush(Hasher& h, const Brush& b) {
+void add_brush(Hasher& h, const Brush& b, bool with_picture) {
   h.add(static_cast<std::uint64_t>(b.index()));
   if (const Color* c = std::get_if<Color>(&b)) {
     h.add(*c);
     return;
   }
   const ImageBrush& ib = std::get<ImageBrush>(b);
-  h.add(ib.image.id);
+  if (with_picture) h.add(ib.image.id);
   h.add((std::uint64_t{ib.image.width} << 32) | ib.image.height);
   h.add(ib.brush_transform);
   h.add((std::uint64_t{static_cast<std::uint8_t>(ib.quality)} << 8) | static_cast<std::uint8_t>(ib.extend));
@@ -92,23 +92,23 @@ void add_brush(Hasher& h, const Brush& b) {
 
 }  // namespace
 
-std::uint64_t hash_command(const Command& cmd) {
+std::uint64_t hash_command(const Command& cmd, bool with_picture) {
   Hasher h;
   h.add(static_cast<std::uint64_t>(cmd.index()));
   std::visit(
-      [&h](const auto& c) {
+      [&h, with_picture](const auto& c) {
         using T = std::decay_t<decltype(c)>;
         if constexpr (std::is_same_v<T, FillCmd>) {
           h.add(static_cast<std::uint64_t>(c.rule));
           h.add(c.transform);
-          add_brush(h, c.brush);
+          add_brush(h, c.brush, with_picture);
           add_shape(h, c.shape);
         } else if constexpr (std::is_same_v<T, StrokeCmd>) {
           h.add(c.style.width);
           h.add((std::uint64_t{static_cast<std::uint8_t>(c.style.join)} << 8) | static_cast<std::uint8_t>(c.style.cap));
           h.add(c.style.miter_limit);
           h.add(c.transform);
-          add_brush(h, c.brush);
+          add_brush(h, c.brush, with_picture);
           add_shape(h, c.shape);
         } else if constexpr (std::is_same_v<T, PushLayerCmd>) {
           h.add(static_cast<std::uint64_t>(c.blend));

@@ -6,6 +6,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,45 @@ std::uint64_t new_image_id() {
 
 Image Image::from_rgba(PixelBuffer pixels, std::uint32_t width, std::uint32_t height) {
   return Image{std::move(pixels), new_image_id(), width, height};
+}
+
+Image Image::from_bgra(PixelBuffer pixels, std::uint32_t width, std::uint32_t height) {
+  Image image = from_rgba(std::move(pixels), width, height);
+  image.order = PixelOrder::Bgra;
+  return image;
+}
+
+void Image::set_changed_since(const Image& earlier, std::vector<ImageArea> areas) {
+  if (earlier.id == 0 || earlier.id == id || earlier.width != width || earlier.height != height ||
+      earlier.order != order) {
+    return;
+  }
+  std::vector<ImageArea> kept;
+  kept.reserve(std::min(areas.size(), kMaxChangedAreas));
+  bool any = false;
+  std::uint32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  for (const ImageArea& a : areas) {
+    if (a.x >= width || a.y >= height || a.w == 0 || a.h == 0) continue;
+    const ImageArea clipped{a.x, a.y, std::min(a.w, width - a.x), std::min(a.h, height - a.y)};
+    if (!any) {
+      x0 = clipped.x, y0 = clipped.y, x1 = clipped.x + clipped.w, y1 = clipped.y + clipped.h;
+      any = true;
+    } else {
+      x0 = std::min(x0, clipped.x), y0 = std::min(y0, clipped.y);
+      x1 = std::max(x1, clipped.x + clipped.w), y1 = std::max(y1, clipped.y + clipped.h);
+    }
+    kept.push_back(clipped);
+  }
+  if (kept.size() > kMaxChangedAreas) {
+    kept.assign(1, ImageArea{x0, y0, x1 - x0, y1 - y0});
+  }
+  base = earlier.id;
+  changed = std::make_shared<const std::vector<ImageArea>>(std::move(kept));
+}
+
+const ImageBrush* picture_brush(const Command& cmd) {
+  const auto* fill = std::get_if<FillCmd>(&cmd);
+  return fill ? std::get_if<ImageBrush>(&fill->brush) : nullptr;
 }
 
 bool Image::is_valid() const {

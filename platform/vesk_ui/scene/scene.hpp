@@ -186,8 +186,12 @@ class Scene {
   std::size_t depth_ = 0;
 };
 
-// The hash of one command as Scene records it.
-std::uint64_t hash_command(const Command& cmd);
+// The hash of one command as Scene records it; without the picture, a fill
+// with a picture hashes as the same fill with any other picture of its size.
+std::uint64_t hash_command(const Command& cmd, bool with_picture = true);
+
+// The picture a command fills with, if it does.
+const ImageBrush* picture_brush(const Command& cmd);
 
 // Stops the program with `message` in a debug build; does nothing in release.
 void debug_fail(const char* message);

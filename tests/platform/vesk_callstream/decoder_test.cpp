@@ -74,6 +74,26 @@ TEST_F(H264DecoderStream, DecodesEveryFrameToThePicture) {
   }
 }
 
+TEST_F(H264DecoderStream, RenderersLayoutHoldsTheSamePixelsWithRedAndBlueSwapped) {
+  H264Decoder rgba, bgra(DecoderLimits{}, PixelOrder::Bgra);
+  for (std::uint32_t i = 0; i < 3; ++i) {
+    auto a = rgba.decode(frames_[i].bytes);
+    auto b = bgra.decode(frames_[i].bytes);
+    ASSERT_TRUE(a.has_value() && a->has_value() && b.has_value() && b->has_value());
+    const Frame& fa = **a;
+    const Frame& fb = **b;
+    EXPECT_EQ(fa.order, PixelOrder::Rgba);
+    EXPECT_EQ(fb.order, PixelOrder::Bgra);
+    ASSERT_EQ(fa.pixels.size(), fb.pixels.size());
+    std::size_t wrong = 0;
+    for (std::size_t p = 0; p < fa.pixels.size(); p += 4) {
+      wrong += fa.pixels[p] != fb.pixels[p + 2] || fa.pixels[p + 1] != fb.pixels[p + 1] ||
+               fa.pixels[p + 2] != fb.pixels[p] || fb.pixels[p + 3] != 255;
+    }
+    EXPECT_EQ(wrong, 0u) << "frame " << i;
+  }
+}
+
 TEST_F(H264DecoderStream, FramesOutliveLaterDecodes) {
   // A frame handed out must be the caller's own copy: later decodes reuse the
   // codec's buffers and must not show through.

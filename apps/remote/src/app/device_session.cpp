@@ -97,7 +97,9 @@ std::uint64_t PendingPackets::skipped_packets() const {
 
 DecoderFactory h264_decoder_factory() {
   return [] {
-    auto decoder = std::make_shared<vesk_callstream::decoder::H264Decoder>();
+    // Pictures come out in the renderer's layout, so painting copies none.
+    auto decoder = std::make_shared<vesk_callstream::decoder::H264Decoder>(vesk_callstream::decoder::DecoderLimits{},
+                                                                           vesk_callstream::decoder::PixelOrder::Bgra);
     return DecodeFn([decoder](std::span<const std::uint8_t> packet) { return decoder->decode(packet); });
   };
 }
@@ -118,7 +120,7 @@ void run_frame_decoder(sync::QueueReceiver<DecoderWake> wake, std::shared_ptr<De
       if (!decoded || !decoded->has_value()) continue;  // undecodable or no picture: nothing to report
       vesk_callstream::decoder::Frame& frame = **decoded;
       DecodedFrame out{std::make_shared<const std::vector<std::uint8_t>>(std::move(frame.pixels)), frame.width,
-                       frame.height};
+                       frame.height, frame.order};
       shared->frame.set(std::move(out));
     }
     // The session was dropped.

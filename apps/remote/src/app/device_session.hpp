@@ -46,11 +46,12 @@ inline constexpr std::size_t kMaxPendingPacketBytes = std::size_t{16} << 20;
 inline constexpr const char* kDecoderUnavailableText = "Vesk frame decoder is unavailable";
 inline constexpr const char* kDecoderStoppedText = "Vesk frame decoder stopped";
 
-// One decoded picture: tightly packed RGBA rows, shared with the painter.
+// One decoded picture: tightly packed rows, shared with the painter.
 struct DecodedFrame {
   std::shared_ptr<const std::vector<std::uint8_t>> pixels;
   std::uint32_t width = 0;
   std::uint32_t height = 0;
+  vesk_callstream::decoder::PixelOrder order = vesk_callstream::decoder::PixelOrder::Rgba;
 };
 
 // The encoded stream between the UI thread and the decoder.

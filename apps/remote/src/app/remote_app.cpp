@@ -257,14 +257,26 @@ bool RemoteApp::take_session_picture() {
   if (DeviceSession* device = state_.live_session->device()) {
     auto frame = device->take_frame();
     if (!frame) return false;
-    state_.session_picture = vesk_ui::scene::Image::from_rgba(frame->pixels, frame->width, frame->height);
+    state_.session_picture = frame->order == vesk_callstream::decoder::PixelOrder::Bgra
+                                 ? vesk_ui::scene::Image::from_bgra(frame->pixels, frame->width, frame->height)
+                                 : vesk_ui::scene::Image::from_rgba(frame->pixels, frame->width, frame->height);
     state_.redraw = true;
     return true;
   }
   if (LiveSession::Vnc* vnc = state_.live_session->vnc(); vnc && vnc->session) {
-    auto frame = vnc->session->take_frame();
-    if (!frame) return false;
-    state_.session_picture = vesk_ui::scene::Image::from_rgba(frame->shared_pixels(), frame->width(), frame->height());
+    auto update = vnc->session->take_update();
+    if (!update) return false;
+    const rfb::Framebuffer& frame = update->frame;
+    // The framebuffer is kept in the renderer's layout, and says what changed
+    // since the frame the picture before this one showed.
+    auto picture = vesk_ui::scene::Image::from_bgra(frame.shared_pixels(), frame.width(), frame.height());
+    if (update->changed && state_.session_picture) {
+      std::vector<vesk_ui::scene::ImageArea> areas;
+      areas.reserve(update->changed->size());
+      for (const rfb::Area& a : *update->changed) areas.push_back({a.x, a.y, a.w, a.h});
+      picture.set_changed_since(*state_.session_picture, std::move(areas));
+    }
+    state_.session_picture = std::move(picture);
     state_.redraw = true;
     return true;
   }

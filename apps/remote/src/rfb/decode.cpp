@@ -11,14 +11,11 @@
 #include <string>
 #include <vector>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 namespace rfb {
 namespace {
 
-static_assert(std::endian::native == std::endian::little, "pixels are stored as little-endian 32-bit values");
+static_assert(std::endian::native == std::endian::little,
+              "the buffer's layout is the wire's B, G, R, X on little-endian");
 
 inline void store(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, 4); }
 
@@ -26,69 +23,19 @@ bool is_client_format(const PixelFormat& f) { return f == kClientPixelFormat; }
 
 constexpr std::size_t kRawBatchBytes = 64 * 1024;
 
-// The client format's wire bytes B, G, R, X become R, G, B, 0xFF.
-inline std::uint32_t convert_client_pixel(const std::uint8_t* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  return 0xFF000000u | ((v >> 16) & 0xFF) | (v & 0xFF00) | ((v & 0xFF) << 16);
-}
-
-// One row of client-format pixels; the pointers never overlap, which lets
-// the compiler vectorise the byte shuffle, with AVX2 where the CPU has it.
-__attribute__((target_clones("avx2", "default"))) void convert_client_row(const std::uint8_t* __restrict src,
-                                                                          std::uint8_t* __restrict dst,
-                                                                          std::uint32_t count) {
-  for (std::uint32_t c = 0; c < count; ++c) {
-    const std::uint32_t v = convert_client_pixel(src + std::size_t{c} * 4);
-    std::memcpy(dst + std::size_t{c} * 4, &v, 4);
-  }
-}
-
-// Rows of a Raw rectangle at least this large, written into a recycled buffer
-// (the worker publishes every frame, so it was last touched two frames ago),
-// are stored past the cache: they would not stay in it anyway, and the
-// buffer's lines then need not be read in before they are overwritten.
-constexpr std::uint64_t kStreamingBytes = 1024 * 1024;
-
-#if defined(__x86_64__)
-__attribute__((target("avx2"))) void convert_client_row_streaming_avx2(const std::uint8_t* src, std::uint8_t* dst,
+// One row of client-format pixels: the wire's B, G, R, X is already the
+// buffer's layout, so only the unused byte becomes an opaque alpha. The
+// pointers never overlap, which lets the compiler vectorise it, with AVX2
+// where the CPU has it.
+__attribute__((target_clones("avx2", "default"))) void copy_client_row(const std::uint8_t* __restrict src,
+                                                                       std::uint8_t* __restrict dst,
                                                                        std::uint32_t count) {
-  std::uint32_t c = 0;
-  for (; c < count && (reinterpret_cast<std::uintptr_t>(dst + std::size_t{c} * 4) & 31) != 0; ++c) {
-    const std::uint32_t v = convert_client_pixel(src + std::size_t{c} * 4);
+  for (std::uint32_t c = 0; c < count; ++c) {
+    std::uint32_t v;
+    std::memcpy(&v, src + std::size_t{c} * 4, 4);
+    v |= 0xFF000000u;
     std::memcpy(dst + std::size_t{c} * 4, &v, 4);
   }
-  // B, G, R, X to R, G, B, X in every 4 bytes, then X set to 0xFF.
-  const __m256i order = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15, 2, 1, 0, 3, 6, 5, 4, 7,
-                                         10, 9, 8, 11, 14, 13, 12, 15);
-  const __m256i alpha = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
-  for (; c + 8 <= count; c += 8) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + std::size_t{c} * 4));
-    _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + std::size_t{c} * 4),
-                        _mm256_or_si256(_mm256_shuffle_epi8(v, order), alpha));
-  }
-  for (; c < count; ++c) {
-    const std::uint32_t v = convert_client_pixel(src + std::size_t{c} * 4);
-    std::memcpy(dst + std::size_t{c} * 4, &v, 4);
-  }
-}
-#endif
-
-// Streaming stores where the CPU has them, else the ordinary row.
-using ConvertRow = void (*)(const std::uint8_t*, std::uint8_t*, std::uint32_t);
-ConvertRow streaming_convert() {
-#if defined(__x86_64__)
-  if (__builtin_cpu_supports("avx2")) return convert_client_row_streaming_avx2;
-#endif
-  return nullptr;
-}
-
-// Streaming stores are not ordered with later ones: fence them before the
-// frame can be published.
-void end_streaming() {
-#if defined(__x86_64__)
-  _mm_sfence();
-#endif
 }
 
 }  // namespace
@@ -125,20 +72,7 @@ Result<void> decode_raw_rect(InputStream& in, Framebuffer& fb, const PixelFormat
 
   const std::size_t src_stride = std::size_t{rect.width} * bpp;
   const bool fast = is_client_format(format);
-
-  static const ConvertRow streaming = streaming_convert();
-  const ConvertRow convert_row =
-      fast && streaming != nullptr && fb.switched_buffer() &&
-              fb.visible_pixels(rect.x, rect.y, rect.width, rect.height) * 4 >= kStreamingBytes
-          ? streaming
-          : convert_client_row;
-  struct Fence {
-    bool on;
-    ~Fence() {
-      if (on) end_streaming();
-    }
-  } fence{convert_row == streaming};
-  // Rows arrive in batches of about kRawBatchBytes: converted while they are
+  // Rows arrive in batches of about kRawBatchBytes: stored while they are
   // still in the cache, and a socket buffer never grows to a whole rectangle.
   const std::uint32_t rows_per_batch =
       static_cast<std::uint32_t>(std::max<std::size_t>(1, kRawBatchBytes / src_stride));
@@ -152,16 +86,17 @@ Result<void> decode_raw_rect(InputStream& in, Framebuffer& fb, const PixelFormat
     if (fast) {
       fb.put_rows(rect.x, std::uint64_t{rect.y} + r0, rect.width, rows,
                   [&](std::uint32_t r, std::uint8_t* out, std::uint32_t cols) {
-                    convert_row(first + r * src_stride, out, cols);
+                    copy_client_row(first + r * src_stride, out, cols);
                   });
     } else {
-      fb.put_rows(rect.x, std::uint64_t{rect.y} + r0, rect.width, rows,
-                  [&](std::uint32_t r, std::uint8_t* out, std::uint32_t cols) {
-                    const std::uint8_t* src = first + r * src_stride;
-                    for (std::uint32_t c = 0; c < cols; ++c) {
-                      store(out + std::size_t{c} * 4, format.decode_pixel({src + std::size_t{c} * bpp, bpp}));
-                    }
-                  });
+      fb.put_rows(
+          rect.x, std::uint64_t{rect.y} + r0, rect.width, rows,
+          [&](std::uint32_t r, std::uint8_t* out, std::uint32_t cols) {
+            const std::uint8_t* src = first + r * src_stride;
+            for (std::uint32_t c = 0; c < cols; ++c) {
+              store(out + std::size_t{c} * 4, stored_pixel(format.decode_pixel({src + std::size_t{c} * bpp, bpp})));
+            }
+          });
     }
   }
   return {};

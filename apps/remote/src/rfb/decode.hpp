@@ -12,12 +12,9 @@
 #include "apps/remote/src/rfb/framebuffer.hpp"
 #include "apps/remote/src/rfb/pixel_format.hpp"
 #include "apps/remote/src/rfb/stream.hpp"
+#include "apps/remote/src/rfb/wire.hpp"
 
 namespace rfb {
-
-inline constexpr std::int32_t kEncodingRaw = 0;
-inline constexpr std::int32_t kEncodingCopyRect = 1;
-inline constexpr std::int32_t kEncodingRre = 2;
 
 inline constexpr std::uint64_t kMaxGenerationBeforeUpdate = std::numeric_limits<std::uint64_t>::max() - 1;
 inline constexpr std::uint32_t kMaxRectsPerUpdate = 4096;

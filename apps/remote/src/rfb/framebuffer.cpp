@@ -1,6 +1,6 @@
 // The framebuffer's pixel buffer and everything that writes it: the drawing
-// operations decoders use, copy-on-write, and recycling the buffers of
-// published frames (what each update damaged, what a reused buffer still
+// operations decoders use, copy-on-write, what each update damaged, and
+// recycling the buffers of published frames (what a reused buffer still
 // lags, and bringing it up to date).
 
 #include "apps/remote/src/rfb/framebuffer.hpp"
@@ -14,19 +14,11 @@
 namespace rfb {
 namespace {
 
-// Updates whose damage is remembered; an older spare buffer is not reused.
-constexpr std::size_t kDamageHistory = 4;
+using Box = Area;
 
-struct Box {
-  std::uint32_t x, y, w, h;
-};
-
-// What the update that produced `generation` wrote.
-struct Damage {
-  std::uint64_t generation = 0;
-  bool full = false;
-  std::vector<Box> boxes;
-};
+// Past this many areas, or past the screen's area, an update counts as having
+// written everything: a whole copy is then cheaper than the list.
+constexpr std::size_t kMaxDamageBoxes = 4096;
 
 struct Spare {
   std::shared_ptr<std::vector<std::uint8_t>> buffer;
@@ -115,12 +107,16 @@ struct Framebuffer::Behind {
   std::vector<Box> scratch;
 };
 
+// What the update that produced `generation` wrote.
+struct Framebuffer::Damage {
+  std::uint64_t generation = 0;
+  bool full = false;
+  std::vector<Box> boxes;
+  std::uint64_t area = 0;  // sum of the boxes' areas
+};
+
 struct Framebuffer::Recycler {
-  std::vector<Box> pending;
-  std::uint64_t pending_area = 0;
-  bool pending_full = false;
-  std::deque<Damage> history;  // consecutive generations, newest last
-  std::deque<Spare> spares;    // oldest first
+  std::deque<Spare> spares;  // oldest first
 };
 
 Framebuffer::Framebuffer(std::uint16_t width, std::uint16_t height) : width_(width), height_(height) {
@@ -131,7 +127,8 @@ Framebuffer::Framebuffer(std::uint16_t width, std::uint16_t height) : width_(wid
 
 Framebuffer::~Framebuffer() = default;
 
-Framebuffer::Framebuffer(const Framebuffer& o) : generation_(o.generation_), width_(o.width_), height_(o.height_) {
+Framebuffer::Framebuffer(const Framebuffer& o)
+    : history_(o.history_), generation_(o.generation_), width_(o.width_), height_(o.height_) {
   if (o.behind_) o.catch_up();
   pixels_ = o.pixels_;
 }
@@ -140,6 +137,8 @@ Framebuffer& Framebuffer::operator=(const Framebuffer& o) {
   if (this != &o) {
     if (o.behind_) o.catch_up();
     pixels_ = o.pixels_;
+    history_ = o.history_;
+    pending_.reset();
     recycler_.reset();
     behind_.reset();
     generation_ = o.generation_;
@@ -162,8 +161,9 @@ std::uint32_t Framebuffer::pixel(std::uint32_t x, std::uint32_t y) const {
   if (behind_) catch_up();
   const std::uint64_t at = (std::uint64_t{y} * width_ + x) * 4;
   if (at + 4 > pixels_->size()) return 0;
-  const std::uint8_t* p = pixels_->data() + at;
-  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
+  std::uint32_t stored;
+  std::memcpy(&stored, pixels_->data() + at, 4);
+  return stored_pixel(stored);
 }
 
 void Framebuffer::set_pixel(std::uint32_t x, std::uint32_t y, std::uint32_t value) {
@@ -173,11 +173,8 @@ void Framebuffer::set_pixel(std::uint32_t x, std::uint32_t y, std::uint32_t valu
   acquire_exclusive();
   if (behind_) catch_up();
   note_damage(x, y, 1, 1);
-  std::uint8_t* p = pixels_->data() + at;
-  p[0] = static_cast<std::uint8_t>(value);
-  p[1] = static_cast<std::uint8_t>(value >> 8);
-  p[2] = static_cast<std::uint8_t>(value >> 16);
-  p[3] = static_cast<std::uint8_t>(value >> 24);
+  const std::uint32_t stored = stored_pixel(value);
+  std::memcpy(pixels_->data() + at, &stored, 4);
 }
 
 void Framebuffer::enable_recycling() {
@@ -185,47 +182,61 @@ void Framebuffer::enable_recycling() {
 }
 
 void Framebuffer::note_damage(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h) {
-  if (!recycler_ || recycler_->pending_full) return;
-  if (x >= width_ || y >= height_ || w == 0 || h == 0) return;
+  if (!pending_) pending_ = std::make_unique<Damage>();
+  Damage& d = *pending_;
+  if (d.full || x >= width_ || y >= height_ || w == 0 || h == 0) return;
   const Box box{static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y),
                 static_cast<std::uint32_t>(std::min<std::uint64_t>(w, width_ - x)),
                 static_cast<std::uint32_t>(std::min<std::uint64_t>(h, height_ - y))};
-  Recycler& r = *recycler_;
   // Drawing notes each part it writes: a part inside the last area adds
   // nothing, and rows that continue the last area below extend it.
-  if (!r.pending.empty() && contains(r.pending.back(), box)) return;
-  r.pending_area += std::uint64_t{box.w} * box.h;
-  // Past the screen's area a whole copy is cheaper than the list.
-  if (r.pending_area >= std::uint64_t{width_} * height_ || r.pending.size() >= 4096) {
-    r.pending_full = true;
-    r.pending.clear();
+  if (!d.boxes.empty() && contains(d.boxes.back(), box)) return;
+  d.area += std::uint64_t{box.w} * box.h;
+  if (d.area >= std::uint64_t{width_} * height_ || d.boxes.size() >= kMaxDamageBoxes) {
+    d.full = true;
+    d.boxes.clear();
     return;
   }
-  if (!r.pending.empty()) {
-    Box& last = r.pending.back();
+  if (!d.boxes.empty()) {
+    Box& last = d.boxes.back();
     if (box.x == last.x && box.w == last.w && box.y == last.y + last.h) {
       last.h += box.h;
       return;
     }
   }
-  r.pending.push_back(box);
+  d.boxes.push_back(box);
 }
 
 void Framebuffer::advance_generation() {
   ++generation_;
-  if (!recycler_) return;
-  Recycler& r = *recycler_;
-  r.history.push_back(Damage{generation_, r.pending_full, std::move(r.pending)});
-  if (r.history.size() > kDamageHistory) r.history.pop_front();
-  r.pending.clear();
-  r.pending_area = 0;
-  r.pending_full = false;
+  auto done = pending_ ? std::move(pending_) : std::make_unique<Damage>();
+  done->generation = generation_;
+  if (history_.size() >= kDamageHistory) history_.erase(history_.begin());
+  history_.push_back(std::move(done));
 }
 
 void Framebuffer::set_generation(std::uint64_t g) {
   generation_ = g;
   // Remembered damage no longer lines up with the generations.
-  if (recycler_) *recycler_ = Recycler{};
+  history_.clear();
+  pending_.reset();
+}
+
+std::optional<std::vector<Area>> Framebuffer::changed_since(std::uint64_t generation) const {
+  if (generation > generation_) return std::nullopt;
+  std::vector<Area> out;
+  if (generation == generation_) return out;
+  // Every update since then must be remembered: the history holds
+  // consecutive generations ending with this frame's.
+  if (history_.empty() || history_.back()->generation != generation_ || history_.front()->generation > generation + 1) {
+    return std::nullopt;
+  }
+  for (const auto& d : history_) {
+    if (d->generation <= generation) continue;
+    if (d->full) return std::vector<Area>{Area{0, 0, width_, height_}};
+    out.insert(out.end(), d->boxes.begin(), d->boxes.end());
+  }
+  return out;
 }
 
 void Framebuffer::retire(std::shared_ptr<std::vector<std::uint8_t>> old) {
@@ -238,24 +249,12 @@ bool Framebuffer::reuse_spare() {
   Recycler& r = *recycler_;
   for (auto it = r.spares.rbegin(); it != r.spares.rend(); ++it) {
     if (it->buffer.use_count() != 1 || it->buffer->size() != pixels_->size()) continue;
-    // Every update since the spare's generation must be remembered.
-    const std::uint64_t from = it->generation;
-    if (from > generation_) continue;
-    if (from < generation_ &&
-        (r.history.empty() || r.history.back().generation != generation_ || r.history.front().generation > from + 1)) {
-      continue;
-    }
+    // What the updates since the spare's generation wrote is where it lags;
+    // each of them must be remembered.
+    auto changed = changed_since(it->generation);
+    if (!changed) continue;
     acquire_exclusive();
-    // What the updates since then wrote is where the spare lags.
-    std::vector<Box> lag;
-    for (const Damage& d : r.history) {
-      if (d.generation <= from) continue;
-      if (d.full) {
-        lag.assign(1, Box{0, 0, width_, height_});
-        break;
-      }
-      lag.insert(lag.end(), d.boxes.begin(), d.boxes.end());
-    }
+    std::vector<Box> lag = std::move(*changed);
     auto reused = std::move(it->buffer);
     r.spares.erase(std::next(it).base());
     auto old = std::exchange(pixels_, std::move(reused));
@@ -282,10 +281,8 @@ void Framebuffer::begin_update() {
   if (behind_) catch_up();
   // Only this worker can hand out new references to the buffer, so a count of
   // one cannot grow behind our back; a stale higher count only costs a copy.
-  switched_ = false;
   if (pixels_.use_count() != 1) {
-    switched_ = recycler_ && reuse_spare();
-    if (!switched_) {
+    if (!recycler_ || !reuse_spare()) {
       // Nothing to recycle: a plain copy (which leaves the new buffer in the
       // cache). A new buffer would be zeroed first, which costs as much as
       // the copy it would save.
@@ -335,12 +332,6 @@ void Framebuffer::drop_behind(std::uint64_t x, std::uint64_t y, std::uint64_t w,
   }
 }
 
-std::uint64_t Framebuffer::visible_pixels(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h) const {
-  Box area;
-  if (!clip_box(x, y, w, h, width_, height_, area)) return 0;
-  return std::uint64_t{area.w} * area.h;
-}
-
 Framebuffer::Target Framebuffer::overwrite_target(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h) {
   Box area;
   if (pixels_->empty() || pixels_.use_count() != 1 || !clip_box(x, y, w, h, width_, height_, area)) return {};
@@ -353,7 +344,7 @@ Framebuffer::Target Framebuffer::overwrite_target(std::uint64_t x, std::uint64_t
 
 void Framebuffer::fill_rect(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h, std::uint32_t pixel) {
   const Target t = overwrite_target(x, y, w, h);
-  if (t.rows > 0) fill_rows(t.first, t.stride, t.rows, t.cols, pixel);
+  if (t.rows > 0) fill_rows(t.first, t.stride, t.rows, t.cols, stored_pixel(pixel));
 }
 
 void Framebuffer::copy_rect(std::uint64_t x, std::uint64_t y, std::uint64_t sx, std::uint64_t sy, std::uint64_t w,

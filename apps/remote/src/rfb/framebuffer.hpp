@@ -1,8 +1,17 @@
 #pragma once
-// The client's copy of the remote screen: RGBA bytes in a reference-counted
+// The client's copy of the remote screen: pixels in a reference-counted
 // buffer, and the drawing operations decoders use on it (fill, copy, put
-// rows), which own the clipping, the damage and the buffer recycling. Copies share the buffer; a buffer another copy
-// shares is never written, so a frame handed to the UI never changes under it.
+// rows), which own the clipping, the damage and the buffer recycling. Copies
+// share the buffer; a buffer another copy shares is never written, so a frame
+// handed to the UI never changes under it.
+//
+// The buffer holds each pixel as Cairo's native-endian ARGB32 word (bytes
+// B, G, R, A on little-endian machines, the client pixel format's own wire
+// order), so the renderer draws it as it is. Pixels as numbers (pixel,
+// set_pixel, fill_rect) are 0xFF000000 | blue << 16 | green << 8 | red.
+//
+// Every copy knows what the last few updates wrote, so the UI can ask what
+// changed since the frame it showed before and redraw only that.
 //
 // The worker's own framebuffer may recycle: it keeps the buffers of frames it
 // published, and once nobody else holds one it brings that buffer up to date
@@ -17,6 +26,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -24,6 +34,20 @@ namespace rfb {
 
 // The largest framebuffer, in pixels (4096 × 4096).
 inline constexpr std::uint64_t kMaxFramebufferPixels = 16'777'216;
+// Updates whose damage every copy remembers.
+inline constexpr std::size_t kDamageHistory = 8;
+
+// A pixel number (0xAABBGGRR) as the buffer stores it (0xAARRGGBB), and back:
+// red and blue trade places.
+constexpr std::uint32_t stored_pixel(std::uint32_t v) {
+  return (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16);
+}
+
+// An area of the framebuffer in pixels, inside it.
+struct Area {
+  std::uint32_t x = 0, y = 0, w = 0, h = 0;
+  bool operator==(const Area&) const = default;
+};
 
 class Framebuffer {
  public:
@@ -41,7 +65,8 @@ class Framebuffer {
   std::uint16_t height() const { return height_; }
   std::uint64_t generation() const { return generation_; }
 
-  // Row-major RGBA bytes, width × 4 bytes per row (empty for an oversized framebuffer).
+  // Row-major pixels as stored, width × 4 bytes per row (empty for an
+  // oversized framebuffer).
   std::span<const std::uint8_t> pixels() const;
   // The shared buffer itself, for a painter that keeps it alive as an image.
   std::shared_ptr<const std::vector<std::uint8_t>> shared_pixels() const {
@@ -53,6 +78,11 @@ class Framebuffer {
   std::uint32_t pixel(std::uint32_t x, std::uint32_t y) const;
   // Dropped outside the buffer or while another copy shares it.
   void set_pixel(std::uint32_t x, std::uint32_t y, std::uint32_t value);
+
+  // Where the updates after `generation`, up to this frame's, wrote (areas
+  // may overlap; none for an unchanged frame). Nothing when that is not
+  // known: `generation` is newer or older than the remembered updates.
+  std::optional<std::vector<Area>> changed_since(std::uint64_t generation) const;
 
   // Makes the buffer exclusive when another copy still shares it: by
   // recycling an earlier buffer when that is possible, else by copying.
@@ -76,22 +106,16 @@ class Framebuffer {
   void copy_rect(std::uint64_t x, std::uint64_t y, std::uint64_t sx, std::uint64_t sy, std::uint64_t w,
                  std::uint64_t h);
   // `rows` rows of w pixels at (x, y): for each visible row r, top first,
-  // write_row(r, out, cols) stores the row's first `cols` pixels at `out`.
+  // write_row(r, out, cols) stores the row's first `cols` pixels at `out`,
+  // in the buffer's layout.
   template <class WriteRow>
   void put_rows(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t rows, WriteRow&& write_row) {
     const Target t = overwrite_target(x, y, w, rows);
     for (std::uint32_t r = 0; r < t.rows; ++r) write_row(r, t.first + std::size_t{r} * t.stride, t.cols);
   }
-  // How many pixels of the w × h area at (x, y) lie inside the framebuffer.
-  std::uint64_t visible_pixels(std::uint64_t x, std::uint64_t y, std::uint64_t w, std::uint64_t h) const;
-
   // Keep up to kSpareBuffers earlier buffers for make_unique to reuse.
   void enable_recycling();
   static constexpr std::size_t kSpareBuffers = 2;
-
-  // Whether the current update writes into a recycled buffer, last written
-  // two or more frames ago and so likely out of the cache.
-  bool switched_buffer() const { return switched_; }
 
   // Bytes copied so far from a published buffer to make this one exclusive
   // (the copy-on-write and bringing recycled buffers up to date).
@@ -103,6 +127,7 @@ class Framebuffer {
  private:
   struct Recycler;
   struct Behind;
+  struct Damage;
   // The visible part of an area about to be written whole, or 0 rows.
   struct Target {
     std::uint8_t* first = nullptr;
@@ -123,12 +148,16 @@ class Framebuffer {
   void catch_up() const;
 
   std::shared_ptr<std::vector<std::uint8_t>> pixels_;
+  // What the remembered updates wrote, oldest first; shared with every copy.
+  std::vector<std::shared_ptr<const Damage>> history_;
+  // What the update under way has written so far (or since the last update
+  // that completed, when one failed part way); only the worker's own copy.
+  std::unique_ptr<Damage> pending_;
   std::unique_ptr<Recycler> recycler_;
   // Set only inside an update; anything that looks at the pixels catches up first.
   mutable std::unique_ptr<Behind> behind_;
   std::uint64_t generation_ = 0;
   mutable std::uint64_t copied_ = 0;
-  bool switched_ = false;
   std::uint16_t width_;
   std::uint16_t height_;
 };

@@ -12,11 +12,10 @@
 #include "apps/remote/src/rfb/error.hpp"
 #include "apps/remote/src/rfb/pixel_format.hpp"
 #include "apps/remote/src/rfb/stream.hpp"
+#include "apps/remote/src/rfb/wire.hpp"
 
 namespace rfb {
 
-inline constexpr std::uint8_t kSecurityNone = 1;
-inline constexpr std::uint8_t kSecurityVncAuth = 2;
 inline constexpr std::uint32_t kMaxServerNameBytes = 16'384;
 // Reasons become status text: only their first 4 KiB is kept.
 inline constexpr std::size_t kMaxReasonBytes = 4096;

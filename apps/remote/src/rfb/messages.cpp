@@ -18,7 +18,7 @@ void put32(std::uint8_t* at, std::uint32_t v) {
 
 std::array<std::uint8_t, 20> encode_set_pixel_format(const PixelFormat& format) {
   std::array<std::uint8_t, 20> m{};
-  m[0] = 0;
+  m[0] = client_message::kSetPixelFormat;
   const auto wire = format.to_wire();
   for (std::size_t i = 0; i < wire.size(); ++i) m[4 + i] = wire[i];
   return m;
@@ -26,7 +26,7 @@ std::array<std::uint8_t, 20> encode_set_pixel_format(const PixelFormat& format) 
 
 std::vector<std::uint8_t> encode_set_encodings(std::span<const std::int32_t> encodings) {
   std::vector<std::uint8_t> m(4 + 4 * encodings.size(), 0);
-  m[0] = 2;
+  m[0] = client_message::kSetEncodings;
   put16(&m[2], static_cast<std::uint16_t>(encodings.size()));
   for (std::size_t i = 0; i < encodings.size(); ++i) {
     put32(&m[4 + 4 * i], static_cast<std::uint32_t>(encodings[i]));
@@ -37,7 +37,7 @@ std::vector<std::uint8_t> encode_set_encodings(std::span<const std::int32_t> enc
 std::array<std::uint8_t, 10> encode_update_request(bool incremental, std::uint16_t x, std::uint16_t y,
                                                    std::uint16_t width, std::uint16_t height) {
   std::array<std::uint8_t, 10> m{};
-  m[0] = 3;
+  m[0] = client_message::kFramebufferUpdateRequest;
   m[1] = incremental ? 1 : 0;
   put16(&m[2], x);
   put16(&m[4], y);
@@ -48,7 +48,7 @@ std::array<std::uint8_t, 10> encode_update_request(bool incremental, std::uint16
 
 std::array<std::uint8_t, 8> encode_key_event(bool down, std::uint32_t keysym) {
   std::array<std::uint8_t, 8> m{};
-  m[0] = 4;
+  m[0] = client_message::kKeyEvent;
   m[1] = down ? 1 : 0;
   put32(&m[4], keysym);
   return m;
@@ -56,7 +56,7 @@ std::array<std::uint8_t, 8> encode_key_event(bool down, std::uint32_t keysym) {
 
 std::array<std::uint8_t, 6> encode_pointer_event(std::uint8_t buttons, std::uint16_t x, std::uint16_t y) {
   std::array<std::uint8_t, 6> m{};
-  m[0] = 5;
+  m[0] = client_message::kPointerEvent;
   m[1] = buttons;
   put16(&m[2], x);
   put16(&m[4], y);

@@ -10,11 +10,12 @@
 #include "apps/remote/src/rfb/framebuffer.hpp"
 #include "apps/remote/src/rfb/pixel_format.hpp"
 #include "apps/remote/src/rfb/stream.hpp"
+#include "apps/remote/src/rfb/wire.hpp"
 
 namespace rfb {
 
 // Raw, CopyRect and RRE, in order of preference.
-inline constexpr std::array<std::int32_t, 3> kClientEncodings{0, 1, 2};
+inline constexpr std::array<std::int32_t, 3> kClientEncodings{kEncodingRaw, kEncodingCopyRect, kEncodingRre};
 
 std::array<std::uint8_t, 20> encode_set_pixel_format(const PixelFormat& format);
 std::vector<std::uint8_t> encode_set_encodings(std::span<const std::int32_t> encodings);

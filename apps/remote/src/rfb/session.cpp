@@ -11,6 +11,7 @@
 #include "apps/remote/src/rfb/handshake.hpp"
 #include "apps/remote/src/rfb/messages.hpp"
 #include "apps/remote/src/rfb/text.hpp"
+#include "apps/remote/src/rfb/wire.hpp"
 #include "apps/remote/src/sync/named_thread.hpp"
 
 namespace rfb {
@@ -43,21 +44,20 @@ void forward_last_input(SocketStream& stream, remote::sync::QueueReceiver<VncInp
 
 Result<void> handle_message(SocketStream& stream, std::uint8_t type, Framebuffer& fb, const FrameSlot& frames) {
   switch (type) {
-    case 0: {
+    case server_message::kFramebufferUpdate: {
       auto applied = read_framebuffer_update(stream, fb, kClientPixelFormat);
       if (!applied) return std::unexpected(applied.error());
       frames->set(fb);
       return request_update(stream, true, fb);
     }
-    case 1: {  // SetColourMapEntries: the client format is true colour
+    case server_message::kSetColourMapEntries: {  // the client format is true colour
       auto head = stream.read_view(5);
       if (!head) return std::unexpected(head.error());
       const std::uint64_t colours = ((*head)[3] << 8) | (*head)[4];
       return stream.skip(colours * 6);
     }
-    case 2:  // Bell
-      return {};
-    case 3: {  // ServerCutText, discarded chunk by chunk
+    case server_message::kBell: return {};
+    case server_message::kServerCutText: {  // discarded chunk by chunk
       auto pad = stream.read_view(3);
       if (!pad) return std::unexpected(pad.error());
       auto len = stream.read_u32();
@@ -120,7 +120,7 @@ Result<Outcome> serve(const VncTarget& target, const StatusSlot& status, const F
     auto type = stream.read_u8();
     if (!type) return std::unexpected(type.error());
     if (auto r = handle_message(stream, *type, fb, frames); !r) return std::unexpected(r.error());
-    if (*type == 0) last_request = Clock::now();
+    if (*type == server_message::kFramebufferUpdate) last_request = Clock::now();
   }
 }
 
@@ -214,12 +214,20 @@ std::expected<void, std::string> VncSession::send_input(VncInput event) {
 }
 
 std::optional<Framebuffer> VncSession::take_frame() {
+  auto update = take_update();
+  if (!update) return std::nullopt;
+  return std::move(update->frame);
+}
+
+std::optional<VncFrame> VncSession::take_update() {
   if (!frames_) return std::nullopt;
   auto frame = frames_->get();
   if (!frame) return std::nullopt;
   if (last_generation_ && *last_generation_ == frame->generation()) return std::nullopt;
+  std::optional<std::vector<Area>> changed;
+  if (last_generation_) changed = frame->changed_since(*last_generation_);
   last_generation_ = frame->generation();
-  return frame;
+  return VncFrame{std::move(*frame), std::move(changed)};
 }
 
 std::optional<FrameSize> VncSession::frame_size() const {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "apps/remote/src/rfb/framebuffer.hpp"
 #include "apps/remote/src/rfb/session_status.hpp"
@@ -67,6 +68,14 @@ void run_vnc_session(VncTarget target, StatusSlot status, FrameSlot frames, remo
 // REMOTE_VNC_PASSWORD when it is set and valid UTF-8, else none.
 std::optional<std::string> vnc_password_from_env();
 
+// A frame handed to the UI and where it differs from the one handed out
+// before it: none when that is not known (the first frame, or too many
+// updates in between), and then every pixel may differ.
+struct VncFrame {
+  Framebuffer frame;
+  std::optional<std::vector<Area>> changed;
+};
+
 struct FrameSize {
   std::uint16_t width = 0;
   std::uint16_t height = 0;
@@ -93,6 +102,8 @@ class VncSession {
   // The newest frame when its generation differs from the last one handed
   // out; shares the pixels, copies none.
   std::optional<Framebuffer> take_frame();
+  // The same, with what changed since the frame handed out before.
+  std::optional<VncFrame> take_update();
 
   // None until the worker has published its first frame.
   std::optional<FrameSize> frame_size() const;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -48,6 +49,15 @@ std::vector<vesk_callstream::encoder::EncodedFrame> encode_pattern(std::uint32_t
 
 bool near(pattern::Rgb a, pattern::Rgb b, int tolerance = 40) {
   return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance;
+}
+
+// A session picture's pixels as R, G, B, A, whatever its order.
+std::vector<std::uint8_t> rgba_of(const vesk_ui::scene::Image& picture) {
+  std::vector<std::uint8_t> out(*picture.pixels);
+  if (picture.order == vesk_ui::scene::PixelOrder::Bgra) {
+    for (std::size_t i = 0; i + 3 < out.size(); i += 4) std::swap(out[i], out[i + 2]);
+  }
+  return out;
 }
 
 // The colour bars of a decoded picture match the pattern's.
@@ -177,7 +187,7 @@ TEST_F(AppDeviceFixture, ASlowDecoderStillGivesCorrectPicturesOfTheNewestFrame) 
   std::uint64_t last_number = 0;
   ASSERT_TRUE(eventually([&] {
     if (app->take_session_picture()) {
-      last_number = pattern::read_frame_number(*app->state().session_picture->pixels, layout);
+      last_number = pattern::read_frame_number(rgba_of(*app->state().session_picture), layout);
     }
     return last_number == 44;
   })) << "last decoded frame "
@@ -185,7 +195,8 @@ TEST_F(AppDeviceFixture, ASlowDecoderStillGivesCorrectPicturesOfTheNewestFrame) 
   const auto& picture = *app->state().session_picture;
   EXPECT_EQ(picture.width, kW);
   EXPECT_EQ(picture.height, kH);
-  expect_bars(*picture.pixels, kW, kH);
+  EXPECT_EQ(picture.order, vesk_ui::scene::PixelOrder::Bgra) << "decoded in the renderer's layout";
+  expect_bars(rgba_of(picture), kW, kH);
   EXPECT_EQ(session()->shared().pending.skipped_packets(), 0u);
   EXPECT_EQ(status(), SessionStatus::connected());
 }
@@ -202,8 +213,8 @@ TEST_F(AppDeviceFixture, OverflowWithASlowDecoderResumesAtTheNextIdr) {
   std::uint64_t last_number = 0;
   ASSERT_TRUE(eventually([&] {
     if (app->take_session_picture()) {
-      last_number = pattern::read_frame_number(*app->state().session_picture->pixels, layout);
-      expect_bars(*app->state().session_picture->pixels, kW, kH);
+      last_number = pattern::read_frame_number(rgba_of(*app->state().session_picture), layout);
+      expect_bars(rgba_of(*app->state().session_picture), kW, kH);
     }
     return last_number == 60;
   })) << "last decoded frame "
@@ -225,13 +236,14 @@ TEST_F(AppDeviceFixture, RealStreamFromTheSimulatedDevice) {
   std::uint64_t number = 0;
   ASSERT_TRUE(eventually([&] {
     link.tick(*app);
-    if (app->take_session_picture()) number = pattern::read_frame_number(*app->state().session_picture->pixels, layout);
+    if (app->take_session_picture())
+      number = pattern::read_frame_number(rgba_of(*app->state().session_picture), layout);
     return number > 0 && status().is_connected();
   }));
   EXPECT_TRUE(app->state().device_commands.empty());  // taken by the link
   EXPECT_EQ(session()->remote_size(), (DeviceSession::Size{kW, kH}));
   const auto& picture = *app->state().session_picture;
-  expect_bars(*picture.pixels, kW, kH);
+  expect_bars(rgba_of(picture), kW, kH);
 
   // The device reacts to input forwarded from the session screen.
   ASSERT_TRUE(app->remote_input_active());

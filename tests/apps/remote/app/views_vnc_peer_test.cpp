@@ -1,13 +1,17 @@
 // The session view against TigerVNC's Xvnc on 127.0.0.1, through the
 // headless host: connecting from the keyboard, the picture shown to fit or at
-// its own size, and the pointer mapped into it.
+// its own size, the server's colours in the rendered frame, and the pointer
+// mapped into it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
 
 #include "platform/vesk_ui/headless/headless_host.hpp"
+#include "platform/vesk_ui/render/cairo_renderer.hpp"
+#include "platform/vesk_ui/render/damage.hpp"
 #include "tests/apps/remote/app/app_test_util.hpp"
 #include "tests/apps/remote/app/headless_util.hpp"
 #include "tests/apps/remote/app/x_pointer.hpp"
@@ -87,6 +91,56 @@ TEST_F(AppViewsVncPeer, PictureFitsOrKeepsItsSizeAndThePointerMapsIntoIt) {
   host.set_modifiers({.control = true});
   host.key_char("w");
   EXPECT_FALSE(app.state().live_session);
+}
+
+// A solid colour set on the server is that colour in the window at 1:1, and
+// frames drawn only where they changed, as the window does, match frames
+// drawn whole, through new colours and the clock ticking over part of it.
+TEST_F(AppViewsVncPeer, ServersColoursReachTheFrameAndPartialFramesMatchWholeOnes) {
+  ASSERT_TRUE(server) << "Xvnc did not start";
+  const std::string on_server = " -display " + server->display_name();
+  ASSERT_TRUE(rfb_test::run("xsetroot -solid '#3060a0'" + on_server));
+  app.state_mut().scale_to_fit = false;
+  host.key_named(NamedKey::Enter);
+  host.key_named(NamedKey::Enter);
+
+  vesk_ui::render::CairoRenderer renderer(host.pango());
+  vesk_ui::render::DamageTracker tracker;
+  vesk_ui::render::Frame partial(1280, 800), whole(1280, 800);
+  std::size_t partial_frames = 0;
+  // One frame as the window draws it, checked against the same frame drawn whole.
+  auto frame = [&] {
+    host.advance(std::chrono::milliseconds(16));
+    const vesk_ui::scene::Scene& scene = host.paint();
+    const auto damage = tracker.update(scene, host.pango(), vesk_ui::scene::Affine::identity(), 1280, 800, false);
+    vesk_ui::render::render_damage(renderer, scene, partial, 1.0, vesk_ui::scene::Color::black(), damage,
+                                   tracker.bounds());
+    if (!damage.empty() && damage != std::vector<vesk_ui::render::PixelRect>{{0, 0, 1280, 800}}) ++partial_frames;
+    vesk_ui::render::CairoRenderer fresh(host.pango());
+    vesk_ui::render::render_frame(fresh, scene, whole, 1.0, vesk_ui::scene::Color::black());
+    return partial.rgba() == whole.rgba();
+  };
+  auto shows = [&](vesk_ui::scene::Rgba8 colour) {
+    return eventually([&] {
+      EXPECT_TRUE(frame()) << "a frame drawn in part differs from the whole one";
+      const auto& shown = app.state().session_surface;
+      return shown && partial.pixel(static_cast<std::uint32_t>(shown->x0 + 300),
+                                    static_cast<std::uint32_t>(shown->y0 + 230)) == colour;
+    });
+  };
+  EXPECT_TRUE(shows({0x30, 0x60, 0xa0, 255}));
+  ASSERT_TRUE(rfb_test::run("xsetroot -solid '#f0a020'" + on_server));
+  EXPECT_TRUE(shows({0xf0, 0xa0, 0x20, 255}));
+  // A clock in one corner changes only its own part of the screen.
+  rfb_test::Process::Options opt;
+  opt.env = {"DISPLAY=" + server->display_name()};
+  auto clock = rfb_test::Process::start({"/usr/bin/xclock", "-geometry", "60x60+0+0", "-update", "1"}, opt);
+  ASSERT_TRUE(clock);
+  EXPECT_TRUE(eventually([&] {
+    EXPECT_TRUE(frame());
+    return partial_frames >= 3;
+  }));
+  EXPECT_TRUE(shows({0xf0, 0xa0, 0x20, 255})) << "outside the clock the colour stays";
 }
 
 // A button pressed in the picture comes up on the server whatever happens

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -45,8 +47,11 @@ TEST(RfbFramebuffer, NewIsTransparentBlackAndReadsOutsideGiveZero) {
   EXPECT_EQ(fb.pixel(0, 1), 0u);
   fb.set_pixel(0, 0, 0xFF112233);
   EXPECT_EQ(fb.pixel(0, 0), 0xFF112233u);
-  EXPECT_EQ(fb.pixels()[0], 0x33);  // red first
-  fb.set_pixel(5, 5, 1);            // outside: dropped
+  // Stored in Cairo's layout: B, G, R, A.
+  EXPECT_EQ(fb.pixels()[0], 0x11);
+  EXPECT_EQ(fb.pixels()[2], 0x33);
+  EXPECT_EQ(fb.pixels()[3], 0xFF);
+  fb.set_pixel(5, 5, 1);  // outside: dropped
 }
 
 TEST(RfbFramebuffer, OversizedHasNoStorage) {
@@ -250,6 +255,116 @@ TEST(RfbFramebuffer, UpdatesCopyOnlyWhatTheyDoNotOverwrite) {
     ASSERT_TRUE(apply(fb, c.update)) << c.name;
     EXPECT_LE(fb.bytes_copied() - before, c.most_copied) << c.name;
     EXPECT_NE(slot->pixels().data(), fb.pixels().data()) << c.name;
+  }
+}
+
+bool inside(const std::vector<rfb::Area>& areas, std::uint32_t x, std::uint32_t y) {
+  return std::any_of(areas.begin(), areas.end(),
+                     [&](const rfb::Area& a) { return x >= a.x && x < a.x + a.w && y >= a.y && y < a.y + a.h; });
+}
+
+TEST(RfbFramebuffer, ChangedSinceHoldsEveryPixelThatChanged) {
+  // What the UI redraws of a newer frame: a pixel that differs from a frame
+  // it holds and lies outside every area would stay stale on the screen.
+  for (std::uint32_t seed = 1; seed <= 20; ++seed) {
+    std::mt19937 rng(seed);
+    Framebuffer worker(23, 17);
+    worker.enable_recycling();
+    std::vector<Framebuffer> held;
+    for (int step = 0; step < 30; ++step) {
+      ASSERT_TRUE(apply(worker, random_update(rng, 23, 17)));
+      for (const Framebuffer& old : held) {
+        const auto changed = worker.changed_since(old.generation());
+        if (worker.generation() - old.generation() > rfb::kDamageHistory) {
+          EXPECT_FALSE(changed) << "seed " << seed << " step " << step;
+          continue;
+        }
+        ASSERT_TRUE(changed) << "seed " << seed << " step " << step;
+        for (const rfb::Area& a : *changed) ASSERT_TRUE(a.x + a.w <= 23 && a.y + a.h <= 17);
+        for (std::uint32_t y = 0; y < 17; ++y) {
+          for (std::uint32_t x = 0; x < 23; ++x) {
+            if (worker.pixel(x, y) != old.pixel(x, y)) {
+              ASSERT_TRUE(inside(*changed, x, y)) << x << "," << y << " seed " << seed << " step " << step;
+            }
+          }
+        }
+      }
+      held.push_back(worker);
+      if (held.size() > rfb::kDamageHistory + 2) held.erase(held.begin());
+    }
+  }
+}
+
+TEST(RfbFramebuffer, ChangedSinceNamesTheAreasWritten) {
+  using rfb::Area;
+  Wire tile, two, off_screen, empty, truncated;
+  raw_rect(tile.update(1), 3, 4, 6, 5, 1);
+  raw_rect(two.update(2), 0, 0, 2, 2, 2).rect(10, 1, 4, 3, 2).u32(0).pixel(5, 5, 5);
+  raw_rect(off_screen.update(1), 36, 28, 10, 10, 3);
+  empty.update(0);
+  raw_rect(truncated.update(2), 20, 0, 10, 10, 7).rect(0, 0, 40, 30, 0).pixel(1, 1, 1);
+  struct Case {
+    const char* name;
+    std::vector<const Wire*> updates;
+    std::vector<Area> changed;
+  } cases[] = {
+      {"a tile", {&tile}, {Area{3, 4, 6, 5}}},
+      {"two rectangles", {&two}, {Area{0, 0, 2, 2}, Area{10, 1, 4, 3}}},
+      {"two updates", {&tile, &two}, {Area{3, 4, 6, 5}, Area{0, 0, 2, 2}, Area{10, 1, 4, 3}}},
+      {"clipped to the screen", {&off_screen}, {Area{36, 28, 4, 2}}},
+      {"nothing drawn", {&empty}, {}},
+  };
+  for (const Case& c : cases) {
+    Framebuffer fb(40, 30);
+    const std::uint64_t before = fb.generation();
+    for (const Wire* u : c.updates) ASSERT_TRUE(apply(fb, *u)) << c.name;
+    EXPECT_EQ(fb.changed_since(before), c.changed) << c.name;
+    EXPECT_EQ(fb.changed_since(fb.generation()), std::vector<Area>{}) << c.name;
+  }
+  Framebuffer fb(40, 30);
+  EXPECT_FALSE(fb.changed_since(1)) << "a generation not reached yet";
+  for (std::size_t i = 0; i <= rfb::kDamageHistory; ++i) ASSERT_TRUE(apply(fb, tile));
+  EXPECT_FALSE(fb.changed_since(0)) << "further back than remembered";
+  EXPECT_TRUE(fb.changed_since(1));
+  // An update that fails part way leaves what it wrote to the next one.
+  const std::uint64_t shown = fb.generation();
+  EXPECT_FALSE(apply(fb, truncated));
+  ASSERT_TRUE(apply(fb, empty));
+  EXPECT_EQ(fb.changed_since(shown), (std::vector<Area>{Area{20, 0, 10, 10}}));
+  fb.set_generation(50);
+  EXPECT_FALSE(fb.changed_since(shown));
+}
+
+TEST(RfbFramebuffer, StoresPixelsInTheRenderersLayout) {
+  // Whatever the wire format, the buffer holds B, G, R, A with an opaque alpha.
+  PixelFormat rgb565;
+  rgb565.bits_per_pixel = 16;
+  rgb565.depth = 16;
+  rgb565.red_max = 31, rgb565.green_max = 63, rgb565.blue_max = 31;
+  rgb565.red_shift = 11, rgb565.green_shift = 5, rgb565.blue_shift = 0;
+  Wire raw, rre, raw565;
+  raw.update(1).rect(0, 0, 1, 1, 0).pixel(0x12, 0x34, 0x56);
+  rre.update(1).rect(0, 0, 1, 1, 2).u32(0).pixel(0x12, 0x34, 0x56);
+  // Full red and full blue in 5-6-5, little-endian.
+  raw565.update(1).rect(0, 0, 1, 1, 0).u8(0x1F).u8(0xF8);
+  struct Case {
+    const char* name;
+    const Wire& update;
+    const PixelFormat& format;
+    std::array<std::uint8_t, 4> bytes;
+  } cases[] = {
+      {"Raw", raw, kClientPixelFormat, {0x56, 0x34, 0x12, 0xFF}},
+      {"RRE", rre, kClientPixelFormat, {0x56, 0x34, 0x12, 0xFF}},
+      {"Raw in another format", raw565, rgb565, {0xFF, 0x00, 0xFF, 0xFF}},
+  };
+  for (const Case& c : cases) {
+    Framebuffer fb(1, 1);
+    ASSERT_TRUE(apply(fb, c.update, c.format)) << c.name;
+    const auto px = fb.pixels();
+    EXPECT_EQ((std::array<std::uint8_t, 4>{px[0], px[1], px[2], px[3]}), c.bytes) << c.name;
+    EXPECT_EQ(fb.pixel(0, 0),
+              0xFF000000u | (std::uint32_t{c.bytes[0]} << 16) | (std::uint32_t{c.bytes[1]} << 8) | c.bytes[2])
+        << c.name;
   }
 }
 

@@ -39,8 +39,9 @@ std::size_t mismatches(const rfb::Framebuffer& fb, const std::vector<std::uint8_
   const auto px = fb.pixels();
   if (rgb.size() != px.size() / 4 * 3) return static_cast<std::size_t>(-1);
   std::size_t bad = 0;
+  // The buffer stores B, G, R, A.
   for (std::size_t i = 0, j = 0; i < px.size(); i += 4, j += 3) {
-    if (px[i] != rgb[j] || px[i + 1] != rgb[j + 1] || px[i + 2] != rgb[j + 2]) ++bad;
+    if (px[i + 2] != rgb[j] || px[i + 1] != rgb[j + 1] || px[i] != rgb[j + 2]) ++bad;
   }
   return bad;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "apps/remote/src/rfb/session.hpp"
+#include "apps/remote/src/rfb/wire.hpp"
 #include "tests/apps/remote/rfb/scripted_server.hpp"
 
 namespace {
@@ -42,6 +43,16 @@ VncSession spawn(std::uint16_t port, std::optional<std::string> password = std::
   return std::move(*s);
 }
 
+// Reads client messages until `n` incremental update requests have come.
+bool incremental_requests(Peer& peer, int n) {
+  for (int seen = 0; seen < n;) {
+    auto m = peer.read_client_message();
+    if (!m) return false;
+    if ((*m)[0] == rfb::client_message::kFramebufferUpdateRequest && (*m)[1] == 1) ++seen;
+  }
+  return true;
+}
+
 bool settled(const VncSession& s) {
   const auto k = s.status().kind;
   return k == Kind::Ended || k == Kind::Failed;
@@ -57,11 +68,7 @@ TEST(RfbSession, FramesAreHandedOutByGeneration) {
     w.u8(0).update(1).rect(1, 0, 1, 1, 0).pixel(2, 2, 2);
     ASSERT_TRUE(peer.send(w));
     // The client asks for more after each update it applied.
-    for (int seen = 0; seen < 2;) {
-      auto m = peer.read_client_message();
-      ASSERT_TRUE(m);
-      if ((*m)[0] == 3 && (*m)[1] == 1) ++seen;
-    }
+    ASSERT_TRUE(incremental_requests(peer, 2));
     updates_applied.open();
     peer.wait_closed(10s);
   });
@@ -124,11 +131,7 @@ TEST(RfbSession, TwoUpdatesBetweenTakesGiveOnlyTheNewer) {
     w.u8(0).update(1).rect(0, 0, 1, 1, 0).pixel(1, 1, 1);
     w.u8(0).update(1).rect(1, 0, 1, 1, 0).pixel(2, 2, 2);
     ASSERT_TRUE(peer.send(w));
-    for (int seen = 0; seen < 2;) {
-      auto m = peer.read_client_message();
-      ASSERT_TRUE(m);
-      if ((*m)[0] == 3 && (*m)[1] == 1) ++seen;
-    }
+    ASSERT_TRUE(incremental_requests(peer, 2));
     updates_applied.open();
     peer.wait_closed(10s);
   });
@@ -140,6 +143,33 @@ TEST(RfbSession, TwoUpdatesBetweenTakesGiveOnlyTheNewer) {
   EXPECT_EQ(frame->pixel(0, 0), rgba(1, 1, 1));
   EXPECT_EQ(frame->pixel(1, 0), rgba(2, 2, 2));
   EXPECT_FALSE(session.take_frame());
+}
+
+TEST(RfbSession, EachFrameSaysWhatChangedSinceTheOneHandedOutBefore) {
+  Gate first_taken, updates_applied;
+  ScriptedServer server([&](Peer& peer) {
+    ASSERT_TRUE(peer.handshake(8, 4));
+    first_taken.wait();
+    Wire w;
+    w.u8(0).update(1).rect(1, 1, 2, 1, 0).pixel(1, 1, 1).pixel(2, 2, 2);
+    w.u8(0).update(1).rect(6, 3, 1, 1, 0).pixel(3, 3, 3);
+    ASSERT_TRUE(peer.send(w));
+    ASSERT_TRUE(incremental_requests(peer, 2));
+    updates_applied.open();
+    peer.wait_closed(10s);
+  });
+  VncSession session = spawn(server.port());
+  std::optional<rfb::VncFrame> first;
+  ASSERT_TRUE(eventually([&] { return (first = session.take_update()).has_value(); }));
+  EXPECT_FALSE(first->changed) << "nothing was handed out before";
+  first_taken.open();
+  ASSERT_TRUE(updates_applied.wait());
+  auto next = session.take_update();
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->frame.generation(), 2u);
+  // Both updates, the one in between included.
+  EXPECT_EQ(next->changed, (std::vector<rfb::Area>{{1, 1, 2, 1}, {6, 3, 1, 1}}));
+  EXPECT_FALSE(session.take_update());
 }
 
 TEST(RfbSession, InputIsForwardedAndAQuietServerGetsIncrementalRequests) {

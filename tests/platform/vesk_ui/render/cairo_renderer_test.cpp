@@ -203,6 +203,46 @@ TEST_F(CairoBackend, PictureAtOneToOneIsCopiedAsIsAndAnOpaqueMarkSkipsItsAlpha) 
   EXPECT_EQ(frame.pixel(3, 3), (Rgba8{200, 100, 50, 255}));
 }
 
+TEST_F(CairoBackend, PicturesInEitherByteOrderShowTheSameColours) {
+  // One colour per pixel, written once as R, G, B, A and once as B, G, R, A.
+  const std::uint8_t colours[4][3] = {{0x12, 0x34, 0x56}, {0xF0, 0x10, 0x20}, {0x00, 0xC0, 0xFF}, {0xFF, 0xFF, 0x00}};
+  auto rgba = std::make_shared<std::vector<std::uint8_t>>();
+  auto bgra = std::make_shared<std::vector<std::uint8_t>>();
+  for (const auto& c : colours) {
+    rgba->insert(rgba->end(), {c[0], c[1], c[2], 255});
+    bgra->insert(bgra->end(), {c[2], c[1], c[0], 255});
+  }
+  for (bool opaque : {false, true}) {
+    for (ImageQuality quality : {ImageQuality::Low, ImageQuality::Medium}) {
+      Image a = Image::from_rgba(rgba, 2, 2), b = Image::from_bgra(bgra, 2, 2);
+      a.opaque = b.opaque = opaque;
+      for (double scale : {1.0, 20.0}) {
+        SCOPED_TRACE(std::to_string(scale) + (opaque ? " opaque" : ""));
+        Frame first(100, 100), second(100, 100);
+        Scene s;
+        s.fill(Affine::identity(), ImageBrush{a, Affine::translate(10, 10) * Affine::scale(scale), quality},
+               Rect{10, 10, 10 + 2 * scale, 10 + 2 * scale});
+        render_frame(renderer, s, first, 1.0, Color::black());
+        s.reset();
+        s.fill(Affine::identity(), ImageBrush{b, Affine::translate(10, 10) * Affine::scale(scale), quality},
+               Rect{10, 10, 10 + 2 * scale, 10 + 2 * scale});
+        render_frame(renderer, s, second, 1.0, Color::black());
+        EXPECT_EQ(first.rgba(), second.rgba());
+        const std::uint32_t in = static_cast<std::uint32_t>(10 + scale / 4);
+        EXPECT_EQ(second.pixel(in, in), (Rgba8{0x12, 0x34, 0x56, 255}));
+      }
+    }
+  }
+  // Premultiplied alpha in the renderer's layout: half-bright red at half alpha over black.
+  Scene half;
+  half.draw_image(
+      Image::from_bgra(std::make_shared<const std::vector<std::uint8_t>>(std::vector<std::uint8_t>{0, 0, 128, 128}), 1,
+                       1),
+      Affine::translate(5, 5));
+  draw(half);
+  EXPECT_TRUE(near(frame.pixel(5, 5), {128, 0, 0, 255}));
+}
+
 TEST_F(CairoBackend, ReusedPlacementOfAPictureMatchesDrawingItAnew) {
   // A 40x30 gradient scaled by 1.5 with bilinear sampling: the cached copy
   // (rectangle fill) must give what the general path (the same rectangle as a

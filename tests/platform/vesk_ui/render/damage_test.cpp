@@ -1,6 +1,8 @@
 // Redrawing only what changed must give the very pixels a full redraw gives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -116,6 +118,186 @@ TEST(Damage, RedrawingTheChangeMatchesAFullRedraw) {
       EXPECT_TRUE(same_pixels(partial, full));
     }
   }
+}
+
+// A 60 × 40 picture of noise in either byte order, and the same picture with
+// one area repainted.
+struct Stream {
+  PixelOrder order;
+  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(std::size_t{60} * 40 * 4);
+  std::uint8_t seed = 1;
+  explicit Stream(PixelOrder o) : order(o) {
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+      bytes[i] = (i % 4 == 3) ? 255 : static_cast<std::uint8_t>(i * 37 >> 3);
+  }
+  Image picture() const {
+    auto px = std::make_shared<const std::vector<std::uint8_t>>(bytes);
+    Image image = order == PixelOrder::Bgra ? Image::from_bgra(px, 60, 40) : Image::from_rgba(px, 60, 40);
+    image.opaque = true;
+    return image;
+  }
+  // The next picture, changed in `area`, which says so about `before`.
+  Image next(const Image& before, ImageArea area) {
+    ++seed;
+    for (std::uint32_t y = area.y; y < area.y + area.h; ++y) {
+      for (std::uint32_t x = area.x; x < area.x + area.w; ++x) {
+        std::uint8_t* p = &bytes[(std::size_t{y} * 60 + x) * 4];
+        p[0] = static_cast<std::uint8_t>(seed * 50 + x);
+        p[1] = static_cast<std::uint8_t>(seed * 90);
+        p[2] = static_cast<std::uint8_t>(y * 5);
+      }
+    }
+    Image image = picture();
+    image.set_changed_since(before, {area});
+    return image;
+  }
+};
+
+// Ground, the picture at (`x`, `y`) scaled by `scale`, and a label over its corner.
+void record_picture_screen(Scene& s, const Image& pic, double x, double y, double scale) {
+  s.reset();
+  const Affine id = Affine::identity();
+  s.fill(id, Color::from_hex(0x202428), Rect{0, 0, kW, kH});
+  s.fill(id, ImageBrush{pic, Affine::translate(x, y) * Affine::scale(scale)},
+         Rect{x, y, x + 60 * scale, y + 40 * scale});
+  s.fill(id, Color::from_hex(0x40c0ff).with_alpha(0.5f), Rect{x - 5, y - 5, x + 12, y + 9});
+  s.finish();
+}
+
+int64_t area_of(const std::vector<PixelRect>& rects) {
+  int64_t a = 0;
+  for (const PixelRect& r : rects) a += int64_t{r.w} * r.h;
+  return a;
+}
+
+// Pixels that differ between two frames and lie outside every rectangle.
+int changed_outside(const Frame& before, const Frame& after, const std::vector<PixelRect>& rects) {
+  int n = 0;
+  for (std::uint32_t y = 0; y < kH; ++y) {
+    for (std::uint32_t x = 0; x < kW; ++x) {
+      const bool in = std::any_of(rects.begin(), rects.end(), [&](const PixelRect& r) {
+        return int(x) >= r.x && int(x) < r.x + r.w && int(y) >= r.y && int(y) < r.y + r.h;
+      });
+      if (!in && !(before.pixel(x, y) == after.pixel(x, y))) ++n;
+    }
+  }
+  return n;
+}
+
+TEST(Damage, PictureThatSaysWhatChangedRedrawsOnlyThatAndMatchesAFullRedraw) {
+  struct Case {
+    const char* name;
+    PixelOrder order;
+    double x, y, scale, device;
+    ImageArea tile;
+  } cases[] = {
+      {"1:1, renderer's layout", PixelOrder::Bgra, 40, 30, 1.0, 1.0, {20, 10, 8, 8}},
+      {"1:1, RGBA", PixelOrder::Rgba, 40, 30, 1.0, 1.0, {20, 10, 8, 8}},
+      {"enlarged", PixelOrder::Bgra, 41, 33, 1.5, 1.0, {20, 10, 8, 8}},
+      {"reduced", PixelOrder::Bgra, 10, 12, 0.55, 2.0, {30, 20, 6, 6}},
+      {"RGBA reduced", PixelOrder::Rgba, 10, 12, 0.55, 2.0, {30, 20, 6, 6}},
+      {"on the picture's edge", PixelOrder::Bgra, 41, 33, 1.5, 1.0, {0, 34, 10, 6}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    vesk_ui::text::PangoTextRenderer text;
+    CairoRenderer renderer(text);
+    DamageTracker tracker;
+    Frame partial(kW, kH), before(kW, kH);
+    const Affine device = Affine::scale(c.device);
+    Stream stream(c.order);
+    Image pic = stream.picture();
+    Scene s;
+    record_picture_screen(s, pic, c.x, c.y, c.scale);
+    vesk_ui::render::render_damage(renderer, s, partial, c.device, Color::black(),
+                                   tracker.update(s, text, device, kW, kH, false), tracker.bounds());
+    const PixelRect whole{static_cast<int>(std::floor(c.x * c.device)), static_cast<int>(std::floor(c.y * c.device)),
+                          static_cast<int>(60 * c.scale * c.device), static_cast<int>(40 * c.scale * c.device)};
+    for (int step = 0; step < 3; ++step) {
+      vesk_ui::render::render_frame(renderer, s, before, c.device, Color::black());
+      pic = stream.next(pic, c.tile);
+      record_picture_screen(s, pic, c.x, c.y, c.scale);
+      const auto damage = tracker.update(s, text, device, kW, kH, false);
+      ASSERT_FALSE(damage.empty());
+      EXPECT_LT(area_of(damage) * 4, int64_t{whole.w} * whole.h) << "step " << step;
+      const std::uint64_t placed = renderer.placed_pixels(), converted = renderer.converted_pixels();
+      vesk_ui::render::render_damage(renderer, s, partial, c.device, Color::black(), damage, tracker.bounds());
+      EXPECT_LT((renderer.placed_pixels() - placed) * 4, std::uint64_t(whole.w) * whole.h) << "step " << step;
+      EXPECT_LE(renderer.converted_pixels() - converted, std::uint64_t{c.tile.w} * c.tile.h) << "step " << step;
+      EXPECT_EQ(changed_outside(before, partial, damage), 0) << "step " << step;
+      // A renderer that never saw the pictures before draws the same.
+      CairoRenderer fresh(text);
+      Frame full(kW, kH);
+      vesk_ui::render::render_frame(fresh, s, full, c.device, Color::black());
+      ASSERT_TRUE(same_pixels(partial, full)) << "step " << step;
+    }
+  }
+}
+
+TEST(Damage, PictureWhoseChangesCannotBeFollowedIsRedrawnWhole) {
+  // Each case shows picture A, then does something that loses track of it,
+  // then shows a picture that says how it differs from the one before.
+  struct Case {
+    const char* name;
+    std::function<void(Stream&, Image&, Scene&, DamageTracker&, CairoRenderer&, Frame&)> lose;
+  };
+  vesk_ui::text::PangoTextRenderer text;
+  auto show = [&](Scene& s, DamageTracker& tracker, CairoRenderer& renderer, Frame& frame) {
+    vesk_ui::render::render_damage(renderer, s, frame, 1.0, Color::black(),
+                                   tracker.update(s, text, Affine::identity(), kW, kH, false), tracker.bounds());
+  };
+  const Case cases[] = {
+      {"a picture skipped",
+       [](Stream& st, Image& pic, Scene&, DamageTracker&, CairoRenderer&, Frame&) {
+         pic = st.next(pic, {0, 0, 20, 20});  // never shown
+       }},
+      {"the picture off the screen for a while",
+       [&](Stream&, Image&, Scene& s, DamageTracker& tracker, CairoRenderer& renderer, Frame& frame) {
+         Scene plain;
+         plain.fill(Affine::identity(), Color::from_hex(0x202428), Rect{0, 0, kW, kH});
+         plain.finish();
+         for (int i = 0; i < 3; ++i) show(plain, tracker, renderer, frame);
+         (void)s;
+       }},
+      {"a new stream",
+       [](Stream& st, Image& pic, Scene&, DamageTracker&, CairoRenderer&, Frame&) {
+         st.bytes.assign(st.bytes.size(), 90);
+         pic = st.picture();  // the picture of a new session knows nothing of the old one
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CairoRenderer renderer(text);
+    DamageTracker tracker;
+    Frame frame(kW, kH);
+    Stream stream(PixelOrder::Bgra);
+    Image pic = stream.picture();
+    Scene s;
+    record_picture_screen(s, pic, 41, 33, 1.5);
+    show(s, tracker, renderer, frame);
+    c.lose(stream, pic, s, tracker, renderer, frame);
+    pic = stream.next(pic, {30, 20, 4, 4});
+    record_picture_screen(s, pic, 41, 33, 1.5);
+    const auto damage = tracker.update(s, text, Affine::identity(), kW, kH, false);
+    EXPECT_GE(area_of(damage), 90 * 60) << "the whole picture";
+    vesk_ui::render::render_damage(renderer, s, frame, 1.0, Color::black(), damage, tracker.bounds());
+    CairoRenderer fresh(text);
+    Frame full(kW, kH);
+    vesk_ui::render::render_frame(fresh, s, full, 1.0, Color::black());
+    EXPECT_TRUE(same_pixels(frame, full));
+  }
+  // A new size redraws everything, the picture included.
+  CairoRenderer renderer(text);
+  DamageTracker tracker;
+  Stream stream(PixelOrder::Bgra);
+  Image pic = stream.picture();
+  Scene s;
+  record_picture_screen(s, pic, 41, 33, 1.5);
+  (void)tracker.update(s, text, Affine::identity(), kW, kH, false);
+  pic = stream.next(pic, {30, 20, 4, 4});
+  record_picture_screen(s, pic, 41, 33, 1.5);
+  EXPECT_EQ(tracker.update(s, text, Affine::identity(), kW + 2, kH, false),
+            (std::vector<PixelRect>{{0, 0, kW + 2, kH}}));
 }
 
 TEST(Damage, SizeOrScaleChangeAndForgetRedrawEverything) {
