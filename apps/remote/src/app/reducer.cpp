@@ -149,7 +149,6 @@ bool RemoteApp::return_to_live_session(const Uuid& id) {
   // it, and with it whatever the remote program had not saved.
   state_.screen = Screen::session(id);
   state_.redraw = true;
-  dismiss_tooltip();
   blur_input();
   close_navigation_if_narrow();
   return true;
