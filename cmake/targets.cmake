@@ -34,8 +34,11 @@ function(remote_test)
   if(ARG_SERIAL)
     list(APPEND props RUN_SERIAL TRUE)
   endif()
+  # Listing the tests starts the program, which a sanitized build on a busy
+  # machine may take longer than the default 5 s to do.
   gtest_discover_tests(${ARG_NAME}
     DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 120
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     PROPERTIES ${props})
 endfunction()

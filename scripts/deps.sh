@@ -17,6 +17,8 @@ PACKAGES=(
   openssh-server openssh-client dropbear-bin
   tigervnc-standalone-server tigervnc-tools x11vnc xvfb xdotool imagemagick
   x11-apps x11-xserver-utils
+  # the desktop entry's check
+  desktop-file-utils
   dbus at-spi2-core python3-pyatspi
   # the whole-process measurement (bench/process)
   x11-utils time

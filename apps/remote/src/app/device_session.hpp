@@ -126,7 +126,6 @@ class DeviceSession {
 
   DeviceSessionId id() const { return id_; }
   const SessionStatus& status() const { return status_; }
-  void set_status(SessionStatus status) { status_ = std::move(status); }
 
   struct Size {
     std::uint32_t width = 0;
@@ -141,7 +140,6 @@ class DeviceSession {
   // The newest decoded picture, once; sets the remote size from it.
   std::optional<DecodedFrame> take_frame();
 
-  bool decoder_running() const { return shared_->running.load(std::memory_order_acquire); }
   const DecoderShared& shared() const { return *shared_; }
 
  private:

@@ -40,7 +40,7 @@ void ListCache::refresh(const std::vector<SavedConnection>& connections, std::st
     };
     std::vector<SavedConnection> records;
     std::vector<Readiness> readiness;
-    std::vector<Lowered> lowered;
+    std::vector<LoweredSearchFields> lowered;
     std::vector<std::optional<vesk_ui::access::AccessNode>> row_nodes;
     records.reserve(connections.size());
     readiness.reserve(connections.size());
@@ -59,8 +59,7 @@ void ListCache::refresh(const std::vector<SavedConnection>& connections, std::st
       }
       records.push_back(c);
       readiness.push_back(c.readiness());
-      lowered.push_back({text::to_lower(c.name), text::to_lower(c.host), text::to_lower(c.user),
-                         text::to_lower(c.group), text::to_lower(c.kind.as_str())});
+      lowered.push_back(lowered_search_fields(c));
       row_nodes.emplace_back();
     }
     connections_ = std::move(records);
@@ -78,17 +77,13 @@ void ListCache::refresh(const std::vector<SavedConnection>& connections, std::st
     // What filtered_connections gives, with each text lower-cased once per
     // change of the list rather than once per search.
     const std::string query = prepare_query(search);
-    const auto hit = [&](const std::string& field) { return field.find(query) != std::string::npos; };
     order_.clear();
     for (std::size_t i = 0; i < connections.size(); ++i) {
-      const Lowered& l = lowered_[i];
-      if (query.empty() || hit(l.name) || hit(l.host) || hit(l.user) || hit(l.group) || hit(l.kind)) {
-        order_.push_back(i);
-      }
+      if (lowered_fields_match(lowered_[i], query)) order_.push_back(i);
     }
     std::stable_sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) {
-      return connection_order_is_less({connections[a].favorite, lowered_[a].name},
-                                      {connections[b].favorite, lowered_[b].name});
+      return connection_order_is_less({connections[a].favorite, lowered_[a].front()},
+                                      {connections[b].favorite, lowered_[b].front()});
     });
     order_valid_ = true;
     ++order_computations_;

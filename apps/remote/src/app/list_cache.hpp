@@ -60,12 +60,9 @@ class ListCache {
   bool live_sessions_ = false;
   bool readiness_valid_ = false;
   std::vector<Readiness> readiness_;
-  // Lower-cased name, host, user, group and kind word of each connection,
-  // which the search matches and the order sorts by.
-  struct Lowered {
-    std::string name, host, user, group, kind;
-  };
-  std::vector<Lowered> lowered_;
+  // Lower-cased search fields of each connection, which the search matches
+  // and the order sorts by (the name comes first).
+  std::vector<LoweredSearchFields> lowered_;
   std::vector<std::optional<vesk_ui::access::AccessNode>> row_nodes_;
   std::string counts_;
   std::string search_;

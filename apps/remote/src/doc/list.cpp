@@ -48,12 +48,37 @@ std::size_t count_online(const std::vector<SavedConnection>& list) {
 
 std::string prepare_query(std::string_view query) { return text::to_lower(text::trim(query)); }
 
-bool connection_matches_query(const SavedConnection& entry, std::string_view prepared_query) {
+SearchFields search_fields(const SavedConnection& entry) {
+  return {entry.name, entry.host, entry.user, entry.group, entry.kind.as_str()};
+}
+
+LoweredSearchFields lowered_search_fields(const SavedConnection& entry) {
+  const SearchFields fields = search_fields(entry);
+  LoweredSearchFields lowered;
+  for (std::size_t i = 0; i < kSearchFieldCount; ++i) lowered[i] = text::to_lower(fields[i]);
+  return lowered;
+}
+
+namespace {
+
+// The one matcher: `lowered(field)` gives a field lower-cased, so that the
+// uncached path lower-cases only the fields it gets to.
+template <class Fields, class Lower>
+bool query_in_fields(const Fields& fields, std::string_view prepared_query, Lower lowered) {
   if (prepared_query.empty()) return true;
-  const auto hit = [&](std::string_view field) {
-    return text::to_lower(field).find(prepared_query) != std::string::npos;
-  };
-  return hit(entry.name) || hit(entry.host) || hit(entry.user) || hit(entry.group) || hit(entry.kind.as_str());
+  return std::any_of(fields.begin(), fields.end(), [&](const auto& field) {
+    return std::string_view(lowered(field)).find(prepared_query) != std::string_view::npos;
+  });
+}
+
+}  // namespace
+
+bool connection_matches_query(const SavedConnection& entry, std::string_view prepared_query) {
+  return query_in_fields(search_fields(entry), prepared_query, [](std::string_view f) { return text::to_lower(f); });
+}
+
+bool lowered_fields_match(const LoweredSearchFields& lowered, std::string_view prepared_query) {
+  return query_in_fields(lowered, prepared_query, [](const std::string& f) -> const std::string& { return f; });
 }
 
 bool connection_order_is_less(const ConnectionOrderKey& a, const ConnectionOrderKey& b) {

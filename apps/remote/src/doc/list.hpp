@@ -3,6 +3,7 @@
 // Operations on the in-memory list of saved connections, and the filtered,
 // ordered view of it that every screen uses. The list itself is never sorted.
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -30,9 +31,19 @@ std::size_t count_online(const std::vector<SavedConnection>& list);
 
 // A search query trimmed and lower-cased once per view.
 std::string prepare_query(std::string_view query);
+// The texts the search looks at, in the order it tries them: name, host,
+// user, group and kind word.
+inline constexpr std::size_t kSearchFieldCount = 5;
+using SearchFields = std::array<std::string_view, kSearchFieldCount>;
+SearchFields search_fields(const SavedConnection& entry);
+// The search fields lower-cased, for callers that keep them between searches.
+using LoweredSearchFields = std::array<std::string, kSearchFieldCount>;
+LoweredSearchFields lowered_search_fields(const SavedConnection& entry);
 // Whether the prepared query is a substring of the lower-cased name, host, user,
-// group or kind word. An empty prepared query matches everything.
+// group or kind word; the first hit ends the test. An empty prepared query
+// matches everything.
 bool connection_matches_query(const SavedConnection& entry, std::string_view prepared_query);
+bool lowered_fields_match(const LoweredSearchFields& lowered, std::string_view prepared_query);
 // What an entry sorts by: its favourite flag and its lower-cased name.
 struct ConnectionOrderKey {
   bool favorite = false;

@@ -35,7 +35,6 @@ class Uuid {
   // Hyphenated lower case, 36 characters.
   std::string to_string() const;
   constexpr const Bytes& bytes() const { return bytes_; }
-  constexpr bool is_nil() const { return bytes_ == Bytes{}; }
 
   friend constexpr bool operator==(const Uuid&, const Uuid&) = default;
   friend constexpr auto operator<=>(const Uuid&, const Uuid&) = default;

@@ -68,12 +68,13 @@ std::expected<void, std::string> SshWorkerEnds::queue_input(SshInput item) {
   return std::unexpected(std::string("SSH session input channel is closed"));
 }
 
-std::expected<std::unique_ptr<SshSession>, std::string> SshSession::start(SshSessionParams params) {
+std::expected<std::unique_ptr<SshSession>, std::string> SshSession::start(SshSessionParams params,
+                                                                          PumpTimings timings) {
   std::uint16_t cols = params.cols;
   std::uint16_t rows = params.rows;
   auto ends = SshWorkerEnds::start(std::move(params));
   if (!ends) return std::unexpected(ends.error());
-  return std::unique_ptr<SshSession>(new SshSession(cols, rows, std::move(*ends)));
+  return std::unique_ptr<SshSession>(new SshSession(cols, rows, std::move(*ends), std::move(timings)));
 }
 
 std::expected<void, std::string> SshSession::send_input(std::vector<std::uint8_t> bytes) {
@@ -90,8 +91,9 @@ std::expected<sync::OneshotReceiver<AckResult>, std::string> SshSession::send_in
 }
 
 bool SshSession::pump_output() {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + kPumpBudget;
+  const auto deadline = timings_.now() + timings_.budget;
+  // A zero slice would never finish a chunk.
+  const std::size_t slice = std::max<std::size_t>(timings_.slice_bytes, 1);
   // Chunks the worker adds meanwhile wait for the next frame.
   std::size_t chunks_left = ends_.output.size();
   bool any = false;
@@ -105,11 +107,11 @@ bool SshSession::pump_output() {
       pending_offset_ = 0;
       if (pending_.empty()) continue;
     }
-    const std::size_t n = std::min(kPumpSliceBytes, pending_.size() - pending_offset_);
+    const std::size_t n = std::min(slice, pending_.size() - pending_offset_);
     terminal_.feed(std::span<const std::uint8_t>(pending_.data() + pending_offset_, n));
     pending_offset_ += n;
     any = true;
-    if (Clock::now() >= deadline) break;
+    if (timings_.now() >= deadline) break;
   }
   if (pending_offset_ >= pending_.size()) {
     pending_.clear();

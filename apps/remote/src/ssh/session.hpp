@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -58,9 +59,19 @@ inline constexpr std::chrono::microseconds kPumpBudget{4000};
 // The clock is read after each slice of this many bytes.
 inline constexpr std::size_t kPumpSliceBytes = 256;
 
+// The pump's budget and clock; tests shorten the budget (zero: one slice per
+// call) or step the clock themselves.
+struct PumpTimings {
+  using Clock = std::chrono::steady_clock;
+  std::chrono::microseconds budget = kPumpBudget;
+  std::size_t slice_bytes = kPumpSliceBytes;
+  std::function<Clock::time_point()> now = Clock::now;
+};
+
 class SshSession {
  public:
-  static std::expected<std::unique_ptr<SshSession>, std::string> start(SshSessionParams params);
+  static std::expected<std::unique_ptr<SshSession>, std::string> start(SshSessionParams params,
+                                                                       PumpTimings timings = {});
 
   SshSession(const SshSession&) = delete;
   SshSession& operator=(const SshSession&) = delete;
@@ -75,11 +86,15 @@ class SshSession {
   std::expected<void, std::string> queue_input(SshInput item) { return ends_.queue_input(std::move(item)); }
 
   // Feeds the output waiting now to the terminal, at most the chunks queued
-  // on entry and for about kPumpBudget; true when any byte was applied.
+  // on entry and for about the pump's budget; true when any byte was applied.
   // Split output acts exactly as if it had been applied at once.
   bool pump_output();
   // True while received output waits for a later pump_output().
   bool output_pending() const { return pending_offset_ < pending_.size() || ends_.output.size() > 0; }
+  // Chunks waiting in the output queue; at kOutputQueueCapacity the worker
+  // waits for a pump.
+  std::size_t queued_output_chunks() const { return ends_.output.size(); }
+  void set_pump_timings(PumpTimings timings) { timings_ = std::move(timings); }
 
   SessionStatus status() const { return ends_.current_status(); }
   std::optional<HostKeyObservation> host_key_observation() const { return ends_.host_key_observation(); }
@@ -88,11 +103,12 @@ class SshSession {
   vt::Terminal& terminal() { return terminal_; }
 
  private:
-  SshSession(std::uint16_t cols, std::uint16_t rows, SshWorkerEnds ends)
-      : terminal_(cols, rows), ends_(std::move(ends)) {}
+  SshSession(std::uint16_t cols, std::uint16_t rows, SshWorkerEnds ends, PumpTimings timings)
+      : terminal_(cols, rows), ends_(std::move(ends)), timings_(std::move(timings)) {}
 
   vt::Terminal terminal_;
   SshWorkerEnds ends_;
+  PumpTimings timings_;
   // The part of a chunk not yet applied when the budget ran out.
   OutputChunk pending_;
   std::size_t pending_offset_ = 0;

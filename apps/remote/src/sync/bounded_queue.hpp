@@ -199,12 +199,6 @@ class QueueReceiver {
     [[maybe_unused]] ssize_t n = ::read(state_->wake, &count, sizeof count);
   }
 
-  bool senders_alive() const {
-    if (!state_) return false;
-    std::lock_guard lock(state_->mutex);
-    return state_->senders > 0;
-  }
-
   std::size_t size() const {
     if (!state_) return 0;
     std::lock_guard lock(state_->mutex);

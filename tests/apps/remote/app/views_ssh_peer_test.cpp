@@ -295,6 +295,10 @@ TEST_F(AppViewsSshPeer, OutputLeftWhenTheSessionEndsKeepsFramesComing) {
   ASSERT_TRUE(app().state().confirmation);
   host->key_named(NamedKey::Enter);
   ASSERT_TRUE(paint_until([&] { return app().state().live_session->status().is_connected(); }));
+  // One small slice per frame, so that output is left when the session ends
+  // however fast the machine applies it.
+  ssh::SshSession& session = *app().state_mut().live_session->ssh()->session;
+  session.set_pump_timings({.budget = std::chrono::microseconds(0), .slice_bytes = 1024});
   // Costly output (each sequence erases the whole grid), far more than a
   // frame applies, then the shell ends while the list is shown.
   host->type_text("yes \"$(printf '\\033[2J')\" | head -c 200000; exit");
@@ -304,12 +308,13 @@ TEST_F(AppViewsSshPeer, OutputLeftWhenTheSessionEndsKeepsFramesComing) {
   host->click(rail->center().x, rail->center().y);
   ASSERT_EQ(app().state().screen, Screen::connection_list());
   ASSERT_TRUE(paint_until([&] { return app().state().live_session->status() == SessionStatus::ended(); }));
+  ASSERT_TRUE(session.output_pending());
   // An ended session asks for no animation; what is left still gets frames.
   for (int frame = 0; frame < 100000 && host->wants_frame(); ++frame) {
     host->advance(std::chrono::milliseconds(16));
     host->paint();
   }
-  EXPECT_FALSE(app().state().live_session->ssh()->session->output_pending());
+  EXPECT_FALSE(session.output_pending());
 }
 
 }  // namespace

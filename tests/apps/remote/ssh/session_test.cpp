@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,6 +21,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -83,6 +86,59 @@ int worker_threads() {
   return count;
 }
 
+// True when every "remote-ssh" thread is asleep (waiting, not running or
+// runnable).
+bool workers_asleep() {
+  bool any = false;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    if (slurp(task.path() / "comm") != "remote-ssh\n") continue;
+    const std::string stat = slurp(task.path() / "stat");
+    const auto paren = stat.rfind(')');
+    if (paren == std::string::npos || paren + 2 >= stat.size()) return false;
+    if (stat[paren + 2] != 'S') return false;
+    any = true;
+  }
+  return any;
+}
+
+// Waits until the worker has stopped making progress: asleep, with
+// `progress` unchanged, on three looks in a row. What it waits for then is
+// something only the test (or the server) can give, however slow the machine.
+bool wait_until_stalled(const std::function<std::size_t()>& progress) {
+  std::optional<std::size_t> last;
+  int quiet = 0;
+  return sshtest::wait_until([&] {
+    const bool asleep = workers_asleep();
+    const std::size_t now = progress();
+    quiet = asleep && last == now ? quiet + 1 : 0;
+    last = now;
+    return quiet >= 2;
+  });
+}
+
+// Acknowledgements that have arrived, in order: an item's result arrives
+// only after every earlier item's.
+std::size_t count_acknowledged(std::vector<sync::OneshotReceiver<AckResult>>& acks,
+                               std::vector<std::optional<AckResult>>& results) {
+  results.resize(acks.size());
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < acks.size(); ++i) {
+    if (!results[i]) {
+      if (auto got = acks[i].try_recv()) results[i] = *got;
+    }
+    if (results[i]) ++n;
+  }
+  return n;
+}
+
+// CPU time of the calling thread: unlike the wall clock, a loaded machine
+// does not add to it.
+std::chrono::nanoseconds thread_cpu_time() {
+  timespec t{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+
 // A private pin store and the parameters for one server.
 struct Client {
   sshtest::TempDir tmp;
@@ -107,8 +163,8 @@ struct Client {
   }
 };
 
-std::unique_ptr<SshSession> start(SshSessionParams params) {
-  auto session = SshSession::start(std::move(params));
+std::unique_ptr<SshSession> start(SshSessionParams params, PumpTimings timings = {}) {
+  auto session = SshSession::start(std::move(params), std::move(timings));
   EXPECT_TRUE(session) << session.error();
   return session ? std::move(*session) : nullptr;
 }
@@ -377,8 +433,10 @@ TEST_F(SshPeer, ConnectionBreakingDuringAWriteFailsTheSession) {
     ASSERT_TRUE(ack) << ack.error();
     acks.push_back(std::move(*ack));
   }
-  std::this_thread::sleep_for(std::chrono::seconds(1));
-  ASSERT_EQ(acks.back().try_recv().error(), sync::RecvError::Empty);
+  // The window shuts: the worker waits inside a write.
+  std::vector<std::optional<AckResult>> results;
+  ASSERT_TRUE(wait_until_stalled([&] { return count_acknowledged(acks, results); }));
+  ASSERT_LT(count_acknowledged(acks, results), acks.size());
 
   sshd.kill_sessions();
   auto status = final_status(*session);
@@ -389,8 +447,12 @@ TEST_F(SshPeer, ConnectionBreakingDuringAWriteFailsTheSession) {
   // and the rest closed without a result.
   std::size_t i = 0;
   for (; i < acks.size(); ++i) {
-    auto got = acks[i].try_recv();
-    ASSERT_TRUE(got) << i;
+    auto got = results[i];
+    if (!got) {
+      auto received = acks[i].try_recv();
+      ASSERT_TRUE(received) << i;
+      got = *received;
+    }
     if (!*got) {
       EXPECT_EQ(got->error(), status.message);
       break;
@@ -432,7 +494,7 @@ TEST_F(SshPeer, OutputIsHeldBackNotLostWhileUndrained) {
   auto ends = SshWorkerEnds::start(client.password_params(sshd.port()));
   ASSERT_TRUE(ends);
   ASSERT_TRUE(sshtest::wait_until([&] { return ends->output.size() == kOutputQueueCapacity; }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(wait_until_stalled([&] { return ends->output.size(); }));
   EXPECT_EQ(ends->output.size(), kOutputQueueCapacity);  // the worker waits, nothing is dropped
 
   std::string received;
@@ -470,17 +532,18 @@ TEST_F(SshPeer, AcknowledgedInputCompletesWhileOutputIsDrainedEachFrame) {
   ASSERT_EQ(settle(*session, Kind::Connecting), SessionStatus::connected());
 
   // Undrained, the worker waits on the full output queue and the item stays
-  // queued. (Filling 128 chunks of 32 KiB takes a sanitized worker a while.)
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // queued.
+  const auto queued = [&] { return session->queued_output_chunks(); };
+  ASSERT_TRUE(sshtest::wait_until([&] { return queued() == kOutputQueueCapacity; }, std::chrono::seconds(60)));
   auto ack = session->send_input_acknowledged(bytes_of("typed\n"));
   ASSERT_TRUE(ack);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_TRUE(wait_until_stalled(queued));
+  EXPECT_EQ(queued(), kOutputQueueCapacity);
   EXPECT_EQ(ack->try_recv().error(), sync::RecvError::Empty);
 
-  // Drained once per 60 Hz frame, the acknowledgement arrives.
+  // Drained once per frame (each wait is about one), the acknowledgement arrives.
   std::optional<AckResult> result;
   sshtest::wait_until([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(16));
     session->pump_output();
     if (auto got = ack->try_recv()) result = *got;
     return result.has_value();
@@ -596,49 +659,65 @@ TEST_F(SshPeer, FloodingServerLeavesEveryFrameItsTime) {
   Client client;
   client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
   const int before = worker_threads();
-  auto session = start(client.password_params(sshd.port()));
+  // The pump's clock steps 1 ms at every reading, so what one pump may do
+  // is fixed, however fast the machine: a reading for the deadline, then one
+  // after each slice until the budget is spent.
+  using Clock = PumpTimings::Clock;
+  Clock::time_point fake{};
+  int readings = 0;
+  const auto stepping = [&] {
+    ++readings;
+    return fake += std::chrono::milliseconds(1);
+  };
+  auto session = start(client.password_params(sshd.port()), {.budget = std::chrono::milliseconds(4), .now = stepping});
   ASSERT_TRUE(session);
   ASSERT_EQ(settle(*session, Kind::Connecting), SessionStatus::connected());
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the output queue fills
 
-  // A paint loop at 60 Hz for 1.5 s keeps above 30 frames a second: a pump
-  // takes a few milliseconds, not everything the server sends. (The bounds
-  // are loose: sanitizers and a loaded machine slow everything down.)
-  using Clock = std::chrono::steady_clock;
-  const auto run_until = Clock::now() + std::chrono::milliseconds(1500);
-  std::vector<Clock::duration> pumps;
-  bool left_pending = false;
-  while (Clock::now() < run_until) {
-    const auto t0 = Clock::now();
-    EXPECT_TRUE(session->pump_output());
-    pumps.push_back(Clock::now() - t0);
-    left_pending = left_pending || session->output_pending();
-    std::this_thread::sleep_until(t0 + std::chrono::milliseconds(16));
+  struct Case {
+    std::chrono::microseconds budget;
+    int readings;  // per pump
+  };
+  const Case cases[] = {{std::chrono::milliseconds(4), 5}, {std::chrono::microseconds(0), 2}};
+  for (const Case& c : cases) {
+    session->set_pump_timings({.budget = c.budget, .now = stepping});
+    for (int frame = 0; frame < 30; ++frame) {
+      // The worker has refilled the queue: far more waits than a pump takes.
+      ASSERT_TRUE(sshtest::wait_until([&] { return session->queued_output_chunks() == kOutputQueueCapacity; }))
+          << frame;
+      readings = 0;
+      EXPECT_TRUE(session->pump_output());
+      EXPECT_EQ(readings, c.readings) << frame;
+      EXPECT_TRUE(session->output_pending());
+    }
   }
-  EXPECT_GE(pumps.size(), 45u);
-  std::sort(pumps.begin(), pumps.end());
-  EXPECT_LT(pumps[pumps.size() / 2], std::chrono::milliseconds(16));
-  EXPECT_LT(pumps.back(), std::chrono::milliseconds(250));
-  EXPECT_TRUE(left_pending);
   EXPECT_EQ(session->status(), SessionStatus::connected());
 
-  // Disconnect: the handle goes at once and the worker follows.
+  // Disconnect: the handle goes at once (it waits for nothing, so it costs
+  // little time of this thread and little more on the wall) and the worker
+  // follows.
+  const auto cpu0 = thread_cpu_time();
   const auto t0 = Clock::now();
   session.reset();
-  EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(33));
-  EXPECT_TRUE(sshtest::wait_until([&] { return worker_threads() == before; }, std::chrono::seconds(1)));
+  EXPECT_LT(thread_cpu_time() - cpu0, std::chrono::milliseconds(33));
+  EXPECT_LT(Clock::now() - t0, std::chrono::seconds(1));
+  EXPECT_TRUE(sshtest::wait_until([&] { return worker_threads() == before; }));
 }
 
 TEST_F(SshPeer, OutputSpreadOverFramesBuildsTheSameGrid) {
   sshtest::Sshd sshd({.permit_tty = false, .force_command = "printf '\\033[31m'; seq 1 150000"});
   Client client;
   client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
-  auto session = start(client.password_params(sshd.port()));
+  // One slice per pump, of a size that cuts lines anywhere: the output
+  // needs many pumps however fast the machine.
+  auto session =
+      start(client.password_params(sshd.port()), {.budget = std::chrono::microseconds(0), .slice_bytes = 4093});
   ASSERT_TRUE(session);
   int pumps = 0;
   ASSERT_TRUE(sshtest::wait_until(
       [&] {
-        if (session->pump_output()) ++pumps;
+        for (int frame = 0; frame < 16; ++frame) {
+          if (session->pump_output()) ++pumps;
+        }
         return session->status().kind == Kind::Ended && !session->output_pending();
       },
       std::chrono::seconds(60)));
@@ -648,7 +727,7 @@ TEST_F(SshPeer, OutputSpreadOverFramesBuildsTheSameGrid) {
   whole.feed(*expected);
   EXPECT_EQ(screen(session->terminal()), screen(whole));
   EXPECT_EQ(session->terminal().visible_rows(), whole.visible_rows());
-  EXPECT_GT(pumps, 1);
+  EXPECT_GE(pumps, static_cast<int>(expected->size() / 4093));
 }
 
 TEST_F(SshPeer, DroppedHandleEndsAWorkerWaitingForTheWindow) {
@@ -661,14 +740,21 @@ TEST_F(SshPeer, DroppedHandleEndsAWorkerWaitingForTheWindow) {
   auto session = start(client.password_params(sshd.port()));
   ASSERT_TRUE(session);
   ASSERT_EQ(settle(*session, Kind::Connecting), SessionStatus::connected());
-  for (int i = 0; i < 200; ++i) ASSERT_TRUE(session->send_input(std::vector<std::uint8_t>(65536, 'w'))) << i;
-  std::this_thread::sleep_for(std::chrono::seconds(1));
+  std::vector<sync::OneshotReceiver<AckResult>> acks;
+  for (int i = 0; i < 200; ++i) {
+    auto ack = session->send_input_acknowledged(std::vector<std::uint8_t>(65536, 'w'));
+    ASSERT_TRUE(ack) << i;
+    acks.push_back(std::move(*ack));
+  }
+  std::vector<std::optional<AckResult>> results;
+  ASSERT_TRUE(wait_until_stalled([&] { return count_acknowledged(acks, results); }));
+  ASSERT_LT(count_acknowledged(acks, results), acks.size());
   ASSERT_EQ(worker_threads(), before + 1);
 
   using Clock = std::chrono::steady_clock;
   const auto t0 = Clock::now();
   session.reset();
-  ASSERT_TRUE(sshtest::wait_until([&] { return worker_threads() == before; }, std::chrono::seconds(2)));
+  ASSERT_TRUE(sshtest::wait_until([&] { return worker_threads() == before; }));
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
   EXPECT_LT(took, std::chrono::seconds(1));
   std::cout << "worker ended " << took.count() << " ms after the drop\n";
@@ -690,11 +776,9 @@ TEST_F(SshPeer, NothingQueuedIsWrittenAfterTheDrop) {
     ASSERT_TRUE(ack) << ack.error();
     acks.push_back(std::move(*ack));
   }
-  std::this_thread::sleep_for(std::chrono::seconds(1));
-  std::size_t written = 0;
-  for (auto& ack : acks) {
-    if (ack.try_recv()) ++written;
-  }
+  std::vector<std::optional<AckResult>> results;
+  ASSERT_TRUE(wait_until_stalled([&] { return count_acknowledged(acks, results); }));
+  const std::size_t written = count_acknowledged(acks, results);
   ASSERT_LT(written, acks.size());
   session.reset();
 
