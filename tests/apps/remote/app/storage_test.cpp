@@ -43,7 +43,7 @@ class StorageNotice : public ::testing::Test {
       if (step.report) app.storage_report(*step.report);
       if (step.message) {
         UiMessage m = *step.message;
-        if (m.id() && m.id()->is_nil())
+        if (m.id() && *m.id() == Uuid::nil())
           m = m.tag == UiMessage::Tag::RequestDelete ? UiMessage::request_delete(first)
                                                      : UiMessage::select_connection(first);
         app.apply_message(m, host->document());
