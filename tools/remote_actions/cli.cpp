@@ -120,8 +120,10 @@ std::expected<Command, std::string> parse_command(const std::vector<std::string>
       positional.push_back(a);
     } else {
       const auto eq = a.find('=');
-      if (eq == std::string::npos || eq == 0) return std::unexpected("argument \"" + a + "\" is not NAME=VALUE");
-      if (a[eq - 1] == '@' && eq > 1) {
+      if (eq == std::string::npos || eq == 0 || a.starts_with("@=")) {
+        return std::unexpected("argument \"" + a + "\" is not NAME=VALUE or NAME@=FILE");
+      }
+      if (a[eq - 1] == '@') {
         auto value = read_argument_file(a.substr(eq + 1));
         if (!value) return std::unexpected(std::move(value.error()));
         c.arguments.emplace_back(a.substr(0, eq - 1), std::move(*value));
