@@ -43,9 +43,16 @@ std::optional<std::string> field_length_problem(InputField field, std::string_vi
     case InputField::User: word = "User"; break;
     case InputField::Group: word = "Group"; break;
   }
-  std::string limit = std::to_string(kMaxFieldBytes);
-  for (std::size_t at = limit.size(); at > 3; at -= 3) limit.insert(at - 3, ",");
-  return std::string(word) + " must be at most " + limit + " bytes";
+  // The number as the window writes numbers: "1,024".
+  const std::string digits = std::to_string(kMaxFieldBytes);
+  std::string out(word);
+  out += " must be at most ";
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  out += " bytes";
+  return out;
 }
 
 std::optional<std::string> name_problem(std::string_view name) {
