@@ -9,10 +9,7 @@
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -541,28 +538,18 @@ TEST_F(LiveActionBus, OneEffectAtATimeCancelAndAClientThatLeaves) {
   ASSERT_TRUE(app_.running());
 }
 
-// One SSH profile whose server takes the TCP connection and never speaks:
-// the listener's backlog completes the handshake, nobody reads. A connect
+// One SSH profile whose server takes the TCP connection and never speaks. A connect
 // attempt then stays running until the SSH step limit of 30 s, unless it is
 // cancelled.
 class SilentServerBus : public ActionBus {
  protected:
   void SetUp() override {
     ActionBus::SetUp();
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(listener_, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(listener_, 16), 0);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len), 0);
     remote::SavedConnection c;
     c.id = remote::Uuid::new_v4();
     c.name = "Silent box";
     c.host = "127.0.0.1";
-    c.port = ntohs(addr.sin_port);
+    c.port = listener_.port();
     c.user = "nobody";
     c.kind = remote::ConnectionKind::Ssh;
     c.auth = remote::AuthKind::Password;
@@ -573,11 +560,6 @@ class SilentServerBus : public ActionBus {
     remote::doc::write_connections(opened->document(), {c});
     ASSERT_TRUE(opened->save().has_value());
     app_extra_ = {"REMOTE_LIVE_SESSIONS=1", "REMOTE_SSH_PASSWORD=unused"};
-  }
-
-  void TearDown() override {
-    ActionBus::TearDown();
-    if (listener_ >= 0) ::close(listener_);
   }
 
   // The handle a started invoke printed ("started 7").
@@ -611,7 +593,7 @@ class SilentServerBus : public ActionBus {
     return ok;
   }
 
-  int listener_ = -1;
+  sshtest::SilentListener listener_;
   std::string resource_;
 };
 
