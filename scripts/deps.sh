@@ -10,7 +10,7 @@ PACKAGES=(
   uuid-dev libicu-dev libgmp-dev libsodium-dev libspdlog-dev nlohmann-json3-dev
   libssh-dev libssl-dev nettle-dev libcairo2-dev libpango1.0-dev libsdl2-dev libopenh264-dev
   fonts-dejavu-core libx11-dev
-  libglib2.0-dev libatk1.0-dev libatk-bridge2.0-dev
+  libglib2.0-dev libatk1.0-dev libatk-bridge2.0-dev libatspi2.0-dev libdbus-1-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libvterm-dev libvncserver-dev
   # real peers for the tests

@@ -1,10 +1,14 @@
-// Throughput of the terminal (parser and grid) on 64 MiB of mixed shell-like
-// output, against libvterm's full screen layer on the same bytes.
+// Throughput of the terminal (parser and grid) against libvterm's full screen
+// layer on the same bytes: 64 MiB of mixed shell-like output, and the
+// recordings of real programs (line editing, less, vim, top, nano, man) the
+// differential test replays, repeated to 16 MiB.
 
 #include <benchmark/benchmark.h>
 #include <vterm.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <cstdint>
 #include <random>
 #include <span>
@@ -60,8 +64,34 @@ void feed_chunks(std::span<const std::uint8_t> all, Feed&& feed) {
   }
 }
 
-void BM_TerminalMixedText(benchmark::State& state) {
-  const auto all = input_bytes();
+// The recordings one after another, repeated; a full-screen program's
+// alternate screen is left again at the end of each, so every pass starts
+// from a shell screen.
+const std::string& recorded_programs() {
+  static const std::string text = [] {
+    constexpr std::size_t kRecordedBytes = 16u << 20;
+    std::string once;
+    for (const char* name : {"bash_edit", "bash_wrap", "less", "vim", "top", "nano", "man"}) {
+      std::ifstream in(std::string(REMOTE_VT_RECORDINGS) + "/" + name + ".vt", std::ios::binary);
+      once.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::string out;
+    if (once.empty()) return out;
+    while (out.size() < kRecordedBytes) out += once;
+    return out;
+  }();
+  return text;
+}
+
+std::span<const std::uint8_t> bytes_of(const std::string& s) {
+  return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+void run_terminal(benchmark::State& state, std::span<const std::uint8_t> all) {
+  if (all.empty()) {
+    state.SkipWithError("no input");
+    return;
+  }
   for (auto _ : state) {
     vt::Terminal terminal(kCols, kRows);
     feed_chunks(all, [&](auto chunk) { terminal.feed(chunk); });
@@ -70,6 +100,37 @@ void BM_TerminalMixedText(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(all.size()));
 }
+
+void run_libvterm(benchmark::State& state, std::span<const std::uint8_t> all) {
+  if (all.empty()) {
+    state.SkipWithError("no input");
+    return;
+  }
+  for (auto _ : state) {
+    VTerm* vt = vterm_new(kRows, kCols);
+    vterm_set_utf8(vt, 1);
+    VTermScreen* screen = vterm_obtain_screen(vt);
+    vterm_screen_enable_altscreen(screen, 1);
+    vterm_screen_reset(screen, 1);
+    vterm_output_set_callback(
+        vt, [](const char*, std::size_t, void*) {}, nullptr);
+    feed_chunks(all,
+                [&](auto chunk) { vterm_input_write(vt, reinterpret_cast<const char*>(chunk.data()), chunk.size()); });
+    VTermScreenCell cell;
+    vterm_screen_get_cell(screen, VTermPos{0, 0}, &cell);
+    benchmark::DoNotOptimize(cell.chars[0]);
+    vterm_free(vt);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(all.size()));
+}
+
+void BM_TerminalRecordedPrograms(benchmark::State& state) { run_terminal(state, bytes_of(recorded_programs())); }
+BENCHMARK(BM_TerminalRecordedPrograms)->Unit(benchmark::kMillisecond);
+
+void BM_LibvtermScreenRecordedPrograms(benchmark::State& state) { run_libvterm(state, bytes_of(recorded_programs())); }
+BENCHMARK(BM_LibvtermScreenRecordedPrograms)->Unit(benchmark::kMillisecond);
+
+void BM_TerminalMixedText(benchmark::State& state) { run_terminal(state, input_bytes()); }
 BENCHMARK(BM_TerminalMixedText)->Unit(benchmark::kMillisecond);
 
 // The parser alone, to tell its cost from the grid's.
@@ -92,22 +153,7 @@ void BM_ParserOnlyMixedText(benchmark::State& state) {
 }
 BENCHMARK(BM_ParserOnlyMixedText)->Unit(benchmark::kMillisecond);
 
-void BM_LibvtermScreenMixedText(benchmark::State& state) {
-  const auto all = input_bytes();
-  for (auto _ : state) {
-    VTerm* vt = vterm_new(kRows, kCols);
-    vterm_set_utf8(vt, 1);
-    VTermScreen* screen = vterm_obtain_screen(vt);
-    vterm_screen_reset(screen, 1);
-    feed_chunks(all,
-                [&](auto chunk) { vterm_input_write(vt, reinterpret_cast<const char*>(chunk.data()), chunk.size()); });
-    VTermScreenCell cell;
-    vterm_screen_get_cell(screen, VTermPos{0, 0}, &cell);
-    benchmark::DoNotOptimize(cell.chars[0]);
-    vterm_free(vt);
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(all.size()));
-}
+void BM_LibvtermScreenMixedText(benchmark::State& state) { run_libvterm(state, input_bytes()); }
 BENCHMARK(BM_LibvtermScreenMixedText)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -108,7 +108,9 @@ static gint vesk_node_get_index_in_parent(AtkObject* obj) {
 }
 
 static AtkStateSet* vesk_node_ref_state_set(AtkObject* obj) {
-  AtkStateSet* set = ATK_OBJECT_CLASS(vesk_node_parent_class)->ref_state_set(obj);
+  // Not the parent class's set: it adds "focused" for the object ATK's focus
+  // tracker last heard of, which the node itself may have lost since.
+  AtkStateSet* set = atk_state_set_new();
   const FlatNode* n = node_of(obj);
   if (!n) {
     atk_state_set_add_state(set, ATK_STATE_DEFUNCT);
@@ -457,5 +459,9 @@ std::vector<access::ActionKind> atk_actions_of(const FlatNode& n) {
 }
 
 const std::optional<std::string>& text_of(const FlatNode& n) { return n.role == Role::TextInput ? n.value : n.label; }
+
+const std::optional<std::string>& description_of(const FlatNode& n) {
+  return n.description || n.role == Role::TextInput ? n.description : n.value;
+}
 
 }  // namespace vesk_ui::accessibility

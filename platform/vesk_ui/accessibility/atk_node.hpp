@@ -27,7 +27,7 @@ class NodeSource {
   // The published object of a key (borrowed), or null.
   virtual AtkObject* object(std::uint64_t key) const = 0;
   virtual ScreenGeometry geometry() const = 0;
-  // Queues a semantic action on the node for the UI loop; false when refused.
+  // Performs a semantic action on the node; false when it was not handled.
   virtual bool request(std::uint64_t key, access::SemanticAction action) = 0;
 
  protected:
@@ -48,5 +48,8 @@ std::vector<AtkStateType> states_of(const FlatNode& node);
 std::vector<access::ActionKind> atk_actions_of(const FlatNode& node);
 // What an object's AtkText reads: an input's value, else the label.
 const std::optional<std::string>& text_of(const FlatNode& node);
+// The object's description: the node's own, else the value of a node that is
+// not an input (a row's target), which AT-SPI has no other text field for.
+const std::optional<std::string>& description_of(const FlatNode& node);
 
 }  // namespace vesk_ui::accessibility

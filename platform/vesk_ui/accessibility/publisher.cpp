@@ -29,7 +29,8 @@ void emit_text_replaced(AtkObject* obj, const std::string& before, const std::st
 
 void focus_moved(AtkObject* obj) {
   // atk-bridge turns the focus tracker's call into the "focus:" event that
-  // screen readers follow; ATK marks it deprecated but has no successor.
+  // screen readers follow; ATK marks it deprecated but has no successor. Null
+  // says that nothing of ours has the focus any more.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   atk_focus_tracker_notify(obj);
@@ -77,50 +78,45 @@ AtkObject* Publisher::object(std::uint64_t key) const {
   return it == objects_.end() ? nullptr : it->second;
 }
 
+void Publisher::attach(widget::Widget& widget, doc::Document* document) {
+  widget_ = &widget;
+  document_ = document;
+}
+
+void Publisher::detach() {
+  widget_ = nullptr;
+  document_ = nullptr;
+}
+
 bool Publisher::request(std::uint64_t key, access::SemanticAction action) {
   const FlatNode* n = tree_.find(key);
-  if (!n || !n->action_id || queue_.size() >= kMaxQueuedRequests) {
+  if (!n || !n->action_id || !widget_ || busy_) {
     ++refused_;
     return false;
   }
-  queue_.push_back(Request{key, *n->action_id, std::move(action)});
-  return true;
-}
-
-std::size_t Publisher::run_requests(widget::Widget& widget, doc::Document* document) {
-  // Taken out first: what the widget does may not reach this queue.
-  std::deque<Request> batch;
-  batch.swap(queue_);
-  std::size_t handled = 0;
-  for (Request& r : batch) {
-    const FlatNode* n = tree_.find(r.key);
-    if (!n || n->action_id != r.action_id) {
-      ++refused_;
-      log_line("\"" + r.action_id + "\" is no longer shown; " + std::string(access::action_kind_name(r.action.kind)) +
-               " refused");
-      continue;
-    }
-    if (widget.perform_semantic_action(r.action_id, r.action, document)) {
-      ++handled;
-    } else {
-      ++refused_;
-      log_line("\"" + r.action_id + "\" does not take " + std::string(access::action_kind_name(r.action.kind)));
-    }
+  // Copied: what the widget does may reach the tree before it answers.
+  const std::string action_id = *n->action_id;
+  busy_ = true;
+  const bool handled = widget_->perform_semantic_action(action_id, action, document_);
+  busy_ = false;
+  if (handled) {
+    ++handled_;
+  } else {
+    ++refused_;
+    log_line("\"" + action_id + "\" does not take " + std::string(access::action_kind_name(action.kind)) + " now");
   }
   return handled;
 }
 
-void Publisher::turn(widget::Widget& widget, doc::Document* document, const ScreenGeometry& geometry,
-                     Clock::time_point now) {
+void Publisher::turn(const ScreenGeometry& geometry, Clock::time_point now) {
   // Without the bridge no one reads the tree: the application runs as it
   // would without accessibility.
-  if (!serving_) return;
+  if (!serving_ || !widget_) return;
   geometry_ = geometry;
-  run_requests(widget, document);
   if (stale_ && (publications_ == 0 || now - last_publish_ >= kMinPublishInterval)) {
     stale_ = false;
     last_publish_ = now;
-    publish(widget.accessibility_tree());
+    publish(widget_->accessibility_tree());
   }
   if (bridge_wanted_ && !bridge_connected_ && tree_.root()) {
     bridge_connected_ = start_bridge();
@@ -128,8 +124,18 @@ void Publisher::turn(widget::Widget& widget, doc::Document* document, const Scre
       bridge_wanted_ = false;
       serving_ = false;
       log_line("atk-bridge did not start; not published to assistive technology");
+    } else if (!answer_actions([this](std::uint32_t ref) { return object_by_bridge_reference(ref); })) {
+      log_line("DoAction is answered by atk-bridge, which answers true before it acts");
     }
   }
+}
+
+AtkObject* Publisher::object_by_bridge_reference(std::uint32_t reference) const {
+  // A scan: DoAction is rare, and the bridge numbers only what a client asked for.
+  for (const auto& [key, obj] : objects_) {
+    if (bridge_reference(obj) == reference) return obj;
+  }
+  return nullptr;
 }
 
 AtkObject* Publisher::create_object(const FlatNode& n) {
@@ -137,11 +143,16 @@ AtkObject* Publisher::create_object(const FlatNode& n) {
   // Set in place: a new object has no one to notify yet.
   obj->role = atk_role_for(n.role);
   obj->name = g_strdup(c_str_or_null(n.label));
-  obj->description = g_strdup(c_str_or_null(n.description));
+  obj->description = g_strdup(c_str_or_null(description_of(n)));
   return obj;
 }
 
 void Publisher::publish(AccessNode root) {
+  busy_ = true;
+  struct Done {
+    bool& busy;
+    ~Done() { busy = false; }
+  } done{busy_};
   const TreeDiff d = update(tree_, root);
   ++publications_;
   if (d.empty()) return;
@@ -199,7 +210,16 @@ void Publisher::publish(AccessNode root) {
   for (std::uint64_t key : d.added) {
     if (!tree_.find(key)->focused) continue;
     atk_object_notify_state_change(object(key), ATK_STATE_FOCUSED, TRUE);
-    focus_moved(object(key));
+    announce_focus(*tree_.find(key));
+  }
+  // The focus left without going to another node (Escape, a press outside,
+  // another screen, a dialog): the tracker must not keep the old one.
+  if (focus_key_) {
+    const FlatNode* had = tree_.find(*focus_key_);
+    if (!had || !had->focused) {
+      focus_key_.reset();
+      focus_moved(nullptr);
+    }
   }
 
   for (auto& [key, obj] : dropped) {
@@ -218,7 +238,9 @@ void Publisher::signal_change(const FlatNode& before, const FlatNode& after, std
   AtkObject* obj = object(after.key);
   if (!obj) return;
   if (bits & kChangedName) atk_object_set_name(obj, after.label ? after.label->c_str() : "");
-  if (bits & kChangedDescription) atk_object_set_description(obj, after.description ? after.description->c_str() : "");
+  if ((bits & (kChangedDescription | kChangedValue)) && description_of(before) != description_of(after)) {
+    atk_object_set_description(obj, description_of(after).value_or("").c_str());
+  }
   if ((bits & (kChangedValue | kChangedName)) && text_of(before) != text_of(after)) {
     emit_text_replaced(obj, text_of(before).value_or(""), text_of(after).value_or(""));
   }
@@ -234,8 +256,13 @@ void Publisher::signal_change(const FlatNode& before, const FlatNode& after, std
     for (AtkStateType s : now) {
       if (!has(was, s)) atk_object_notify_state_change(obj, s, TRUE);
     }
-    if (after.focused && !before.focused) focus_moved(obj);
+    if (after.focused && !before.focused) announce_focus(after);
   }
+}
+
+void Publisher::announce_focus(const FlatNode& n) {
+  focus_key_ = n.key;
+  focus_moved(object(n.key));
 }
 
 }  // namespace vesk_ui::accessibility

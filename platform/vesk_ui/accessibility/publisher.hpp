@@ -2,9 +2,11 @@
 // Publishes a widget's accessibility tree as ATK objects (and, through
 // atk-bridge, on the desktop accessibility bus): one object per node, kept by
 // the node's key from frame to frame. After a painted frame the tree is built
-// again and only what differs is published and signalled. Requests from
-// assistive technology are queued and become semantic actions in the UI
-// loop's own turn, never inside a bus callback.
+// again and only what differs is published and signalled. A request from
+// assistive technology becomes the widget's semantic action at once, while
+// the bus call waits, so its answer is whether the widget handled it. Bus
+// calls are dispatched by the UI loop between its turns (as the action bus's
+// are), never while the widget is in the middle of something else.
 //
 // Everything here runs on the UI thread.
 
@@ -12,7 +14,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <unordered_map>
 
@@ -22,8 +23,6 @@
 
 namespace vesk_ui::accessibility {
 
-// Requests waiting for the loop at most; more are refused.
-inline constexpr std::size_t kMaxQueuedRequests = 256;
 // Publications at most this often while frames keep coming, so a tree that is
 // costly to build never takes every frame.
 inline constexpr std::chrono::milliseconds kMinPublishInterval{100};
@@ -49,22 +48,24 @@ class Publisher final : public NodeSource {
   void serve_without_bridge() { serving_ = true; }
   bool bridge_connected() const { return bridge_connected_; }
 
+  // The widget that requests go to; detach() before it goes away.
+  void attach(widget::Widget& widget, doc::Document* document);
+  void detach();
+
   // A frame was painted: the tree may have changed.
   void frame_painted() { stale_ = true; }
   // A painted frame waits for its publication: the loop should turn again soon.
   bool publication_pending() const { return serving_ && stale_; }
-  // One loop turn: runs the queued requests, then publishes when a painted
-  // frame left the tree stale and the last publication is old enough.
-  void turn(widget::Widget& widget, doc::Document* document, const ScreenGeometry& geometry, Clock::time_point now);
+  // One loop turn: publishes the attached widget's tree when a painted frame
+  // left it stale and the last publication is old enough.
+  void turn(const ScreenGeometry& geometry, Clock::time_point now);
 
   // Publishes this tree now.
   void publish(AccessNode tree);
-  // Runs the queued requests; the number that the widget handled.
-  std::size_t run_requests(widget::Widget& widget, doc::Document* document);
 
   AtkObject* application_object() const { return application_; }
   const FlatTree& tree() const { return tree_; }
-  std::size_t queued_requests() const { return queue_.size(); }
+  std::uint64_t handled_requests() const { return handled_; }
   std::uint64_t refused_requests() const { return refused_; }
   std::uint64_t publications() const { return publications_; }
   void set_geometry(const ScreenGeometry& g) { geometry_ = g; }
@@ -77,13 +78,9 @@ class Publisher final : public NodeSource {
   bool request(std::uint64_t key, access::SemanticAction action) override;
 
  private:
-  struct Request {
-    std::uint64_t key = 0;
-    std::string action_id;
-    access::SemanticAction action;
-  };
-
   AtkObject* create_object(const FlatNode& n);
+  AtkObject* object_by_bridge_reference(std::uint32_t reference) const;
+  void announce_focus(const FlatNode& n);
   void signal_children(const FlatNode* before, const FlatNode& after, const FlatTree& old_tree);
   void signal_change(const FlatNode& before, const FlatNode& after, std::uint32_t bits);
 
@@ -91,13 +88,20 @@ class Publisher final : public NodeSource {
   AtkObject* application_ = nullptr;
   FlatTree tree_;
   std::unordered_map<std::uint64_t, AtkObject*> objects_;  // one reference each
-  std::deque<Request> queue_;
+  widget::Widget* widget_ = nullptr;
+  doc::Document* document_ = nullptr;
+  // A request or a publication is under way: a request that arrives now
+  // (from a nested main loop) is refused rather than run inside it.
+  bool busy_ = false;
+  // The node last announced to ATK's focus tracker, while it keeps the focus.
+  std::optional<std::uint64_t> focus_key_;
   ScreenGeometry geometry_;
   bool stale_ = false;
   bool serving_ = false;  // turn() publishes
   bool bridge_wanted_ = false;
   bool bridge_connected_ = false;
   Clock::time_point last_publish_{};
+  std::uint64_t handled_ = 0;
   std::uint64_t refused_ = 0;
   std::uint64_t publications_ = 0;
 };

@@ -1,12 +1,16 @@
 #include "platform/vesk_ui/accessibility/toolkit.hpp"
 
 #include <atk-bridge.h>
+#include <atspi/atspi.h>
+#include <dbus/dbus.h>
 #include <gio/gio.h>
 #include <sys/stat.h>
 
+#include <charconv>
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <string_view>
 
 namespace vesk_ui::accessibility {
 
@@ -67,6 +71,64 @@ std::string session_bus_address() {
   return {};
 }
 
+// How atk-bridge names the objects it publishes, and where it keeps an
+// object's reference number (GObject data of that key).
+constexpr std::string_view kObjectPathPrefix = "/org/a11y/atspi/accessible/";
+constexpr const char* kBridgeReferenceKey = "spi-dbus-id";
+constexpr const char* kActionInterface = "org.a11y.atspi.Action";
+constexpr const char* kApplicationInterface = "org.a11y.atspi.Application";
+
+BridgeObjectLookup& action_lookup() {
+  static BridgeObjectLookup find;
+  return find;
+}
+DBusConnection* g_answering_on = nullptr;
+
+std::optional<std::uint32_t> reference_in_path(std::string_view path) {
+  if (!path.starts_with(kObjectPathPrefix)) return std::nullopt;
+  const std::string_view digits = path.substr(kObjectPathPrefix.size());
+  std::uint32_t ref = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), ref);
+  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return ref;
+}
+
+void reply_with(DBusConnection* bus, DBusMessage* message, int type, const void* value) {
+  if (DBusMessage* reply = dbus_message_new_method_return(message)) {
+    dbus_message_append_args(reply, type, value, DBUS_TYPE_INVALID);
+    dbus_connection_send(bus, reply, nullptr);
+    dbus_message_unref(reply);
+  }
+}
+
+// Runs on the UI thread: the accessibility bus is dispatched from GLib's
+// default main context, which the UI loop iterates.
+DBusHandlerResult answer_do_action(DBusConnection* bus, DBusMessage* message, void*) {
+  // A client asks for a private connection to the application, whose calls
+  // no filter of ours would see: it is told there is none and stays on the
+  // accessibility bus.
+  if (dbus_message_is_method_call(message, kApplicationInterface, "GetApplicationBusAddress")) {
+    const char* none = "";
+    reply_with(bus, message, DBUS_TYPE_STRING, &none);
+    return DBUS_HANDLER_RESULT_HANDLED;
+  }
+  if (!dbus_message_is_method_call(message, kActionInterface, "DoAction")) return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
+  const char* path = dbus_message_get_path(message);
+  const auto ref = path ? reference_in_path(path) : std::nullopt;
+  AtkObject* object = ref && action_lookup() ? action_lookup()(*ref) : nullptr;
+  dbus_int32_t index = 0;
+  // Anything else (a malformed call, an object not ours) is left to the bridge.
+  if (!object || !ATK_IS_ACTION(object) ||
+      !dbus_message_get_args(message, nullptr, DBUS_TYPE_INT32, &index, DBUS_TYPE_INVALID)) {
+    return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
+  }
+  g_object_ref(object);  // the action may drop the publisher's reference
+  const dbus_bool_t done = atk_action_do_action(ATK_ACTION(object), index) ? TRUE : FALSE;
+  g_object_unref(object);
+  reply_with(bus, message, DBUS_TYPE_BOOLEAN, &done);
+  return DBUS_HANDLER_RESULT_HANDLED;
+}
+
 }  // namespace
 
 std::expected<void, std::string> accessibility_bus_reachable() {
@@ -125,6 +187,33 @@ void install_toolkit(AtkObject* application) {
 
 bool start_bridge() { return atk_bridge_adaptor_init(nullptr, nullptr) == 0; }
 
-void stop_bridge() { atk_bridge_adaptor_cleanup(); }
+void stop_bridge() {
+  stop_answering_actions();
+  atk_bridge_adaptor_cleanup();
+}
+
+bool answer_actions(BridgeObjectLookup find) {
+  stop_answering_actions();
+  // The connection atk-bridge itself uses (libatspi keeps one per process).
+  DBusConnection* bus = atspi_get_a11y_bus();
+  if (!bus || !dbus_connection_add_filter(bus, answer_do_action, nullptr, nullptr)) return false;
+  action_lookup() = std::move(find);
+  g_answering_on = bus;
+  return true;
+}
+
+void stop_answering_actions() {
+  if (!g_answering_on) return;
+  dbus_connection_remove_filter(g_answering_on, answer_do_action, nullptr);
+  g_answering_on = nullptr;
+  action_lookup() = nullptr;
+}
+
+std::optional<std::uint32_t> bridge_reference(AtkObject* object) {
+  if (!object) return std::nullopt;
+  const gpointer data = g_object_get_data(G_OBJECT(object), kBridgeReferenceKey);
+  if (!data) return std::nullopt;
+  return GPOINTER_TO_UINT(data);
+}
 
 }  // namespace vesk_ui::accessibility

@@ -4,8 +4,13 @@
 // rename), so a crash leaves the old or the new state. Saves and loads hold an
 // exclusive flock on a lock file next to it, and a save first merges whatever
 // another process wrote since we last looked, so no process loses another's
-// changes. A file that cannot be read is renamed aside, never overwritten, and
-// the handle starts with an empty document (logged as a warning).
+// changes. A damaged file (bad checksum, truncated, empty, another format, or
+// not a regular file at all) is renamed aside, never overwritten, and the
+// handle starts with an empty document (logged as a warning). A regular file
+// that cannot be opened or read (permissions, I/O errors) is left exactly as
+// it is: the handle starts empty and never writes until the file reads again.
+// Nothing here ever blocks on the file: it is opened without waiting and
+// looked at before it is read.
 #pragma once
 
 #include <cstdint>
@@ -47,14 +52,24 @@ class PersistedDocument {
   const std::filesystem::path& directory() const { return dir_; }
   // The document file (directory() / kDocumentFile).
   const std::filesystem::path& file_path() const { return file_; }
-  // Where an unreadable file found at open was moved, if that happened.
+  // Where the last damaged file was moved (at open or later), and why it
+  // could not be used.
   const std::optional<std::filesystem::path>& set_aside_path() const { return set_aside_; }
+  const std::string& set_aside_reason() const { return set_aside_reason_; }
+  // Why the file at the path cannot be read, while it cannot: nothing is
+  // written over it then, and every save and refresh looks at it again.
+  const std::optional<std::string>& unreadable() const { return unreadable_; }
+  // The messages of the changes made since the last save or load that the
+  // file does not hold, in causal order.
+  std::vector<std::string> unsaved_change_messages() const;
 
   // True when the heads differ from those of the last save or load (closes
   // the document's open transaction).
   bool dirty() const;
   // Writes the document when dirty: locks, merges what another process saved
-  // since, replaces the file (mode 0600). True when the file was written.
+  // since, replaces the file (mode 0600). True when the file was written. The
+  // folder is created (mode 0700) when it is missing. Fails without writing
+  // while the file is unreadable.
   Result<bool> save();
   // Merges changes another process saved since we last read or wrote the
   // file. True when the file had changed.
@@ -76,6 +91,8 @@ class PersistedDocument {
   std::filesystem::path file_;
   std::filesystem::path lock_;
   std::optional<std::filesystem::path> set_aside_;
+  std::string set_aside_reason_;
+  std::optional<std::string> unreadable_;
   std::vector<doc::ChangeHash> saved_heads_;
   std::optional<FileStamp> seen_;  // the file as we last read or wrote it
 };
@@ -84,7 +101,9 @@ class PersistedDocument {
 // data directory and loads its document.
 Result<PersistedDocument> open(std::string app_folder);
 // Same, with an explicit folder (tests, tools). The folder is created with
-// mode 0700 when missing; the file is read when present.
+// mode 0700 when missing (an existing one keeps its mode); the file is read
+// when present. A folder that cannot be created, or a file that cannot be
+// read, does not fail the open: saves report it (see unreadable()).
 Result<PersistedDocument> open_directory(const std::filesystem::path& dir);
 
 }  // namespace vesk_ui::persist

@@ -25,13 +25,15 @@ DocumentWatch::DocumentWatch(const std::filesystem::path& directory) {
   }
 }
 
-DocumentWatch::DocumentWatch(DocumentWatch&& o) noexcept : fd_(std::exchange(o.fd_, -1)), next_look_(o.next_look_) {}
+DocumentWatch::DocumentWatch(DocumentWatch&& o) noexcept
+    : fd_(std::exchange(o.fd_, -1)), next_look_(o.next_look_), last_error_(std::move(o.last_error_)) {}
 
 DocumentWatch& DocumentWatch::operator=(DocumentWatch&& o) noexcept {
   if (this != &o) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = std::exchange(o.fd_, -1);
     next_look_ = o.next_look_;
+    last_error_ = std::move(o.last_error_);
   }
   return *this;
 }
@@ -70,9 +72,14 @@ bool DocumentWatch::poll(PersistedDocument& document, Clock::time_point now) {
   // reads nothing.
   auto merged = document.refresh();
   if (!merged) {
-    spdlog::warn("document watch: could not take in {}: {}", document.file_path().string(), merged.error().message);
+    // Said once per problem: the file stays as it is until someone fixes it.
+    if (merged.error().message != last_error_) {
+      spdlog::warn("document watch: could not take in {}: {}", document.file_path().string(), merged.error().message);
+      last_error_ = merged.error().message;
+    }
     return false;
   }
+  last_error_.clear();
   return *merged;
 }
 

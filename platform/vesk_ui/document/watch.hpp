@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <string>
 
 #include "platform/vesk_ui/document/persist.hpp"
 
@@ -27,8 +28,10 @@ class DocumentWatch {
 
   // Never blocks on the folder: merges the file into the document when it was
   // replaced since the last call (reported by inotify, or due by time). True
-  // when the document took in changes; a failed merge is logged and retried
-  // at the next change.
+  // when the document took in changes; a failed merge is logged (once until
+  // the problem changes) and retried at the next change. Something other than
+  // a regular file put at the path never blocks: it is set aside (or, when it
+  // cannot be moved, reported by PersistedDocument::unreadable()).
   bool poll(PersistedDocument& document, Clock::time_point now = Clock::now());
   // Whether inotify watches the folder.
   bool notified() const { return fd_ >= 0; }
@@ -38,6 +41,7 @@ class DocumentWatch {
 
   int fd_ = -1;
   Clock::time_point next_look_{};
+  std::string last_error_;
 };
 
 }  // namespace vesk_ui::persist

@@ -6,7 +6,7 @@ namespace vesk_ui::launch {
 
 std::unique_ptr<ActionBus> ActionBus::start(bool on_ui_thread, const std::string& app_id, host::WidgetHost& host,
                                             const vesk_actions::ActionRegistry& registry, doc::Document* document,
-                                            std::function<void()> save) {
+                                            WidgetActionTarget::Save save) {
   auto warn = [](const std::string& reason) {
     std::fprintf(stderr, "vesk_ui: actions are not published on the session bus: %s\n", reason.c_str());
   };

@@ -18,14 +18,14 @@ class ActionBus {
   // GLib's default context is dispatched by the calling (UI) thread.
   static std::unique_ptr<ActionBus> start(bool on_ui_thread, const std::string& app_id, host::WidgetHost& host,
                                           const vesk_actions::ActionRegistry& registry, doc::Document* document,
-                                          std::function<void()> save);
+                                          WidgetActionTarget::Save save);
 
   // After each painted frame.
   void after_frame() { service_->after_frame(); }
 
  private:
   ActionBus(host::WidgetHost& host, const vesk_actions::ActionRegistry& registry, doc::Document* document,
-            std::function<void()> save)
+            WidgetActionTarget::Save save)
       : target_(host, registry, document, std::move(save)) {}
 
   WidgetActionTarget target_;

@@ -9,9 +9,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/vesk_actions/executor.hpp"
 #include "platform/vesk_ui/accessibility/publisher.hpp"
 #include "platform/vesk_ui/device_link/link.hpp"
 #include "platform/vesk_ui/device_link/simulated_device.hpp"
+#include "platform/vesk_ui/document/autosave.hpp"
 #include "platform/vesk_ui/document/watch.hpp"
 #include "platform/vesk_ui/headless/widget_host.hpp"
 #include "platform/vesk_ui/launch/action_bus.hpp"
@@ -81,6 +83,29 @@ std::optional<double> env_number(const char* name, double lo, double hi) {
   return v;
 }
 
+// The system's own words at the end of a failure ("write {path}: No space
+// left on device" gives "No space left on device"): the window has no use for
+// the temporary file's name, which changes at every attempt. The log has it all.
+std::string system_reason(const std::string& reason) {
+  const std::size_t at = reason.rfind(": ");
+  if (at == std::string::npos || at + 2 >= reason.size()) return reason;
+  return reason.substr(at + 2);
+}
+
+// What the changes were, by the labels their provenance carries.
+std::string change_labels(const std::vector<std::string>& messages) {
+  std::string out;
+  for (const std::string& m : messages) {
+    const auto provenance = vesk_actions::parse_provenance(m);
+    const std::string label = provenance && provenance->context && !provenance->context->label.empty()
+                                  ? provenance->context->label
+                                  : "an unlabelled change";
+    if (!out.empty()) out += ", ";
+    out += label;
+  }
+  return out;
+}
+
 std::optional<double> forced_scale() { return env_number("VESK_UI_SCALE", 0.25, 8.0); }
 
 }  // namespace
@@ -131,6 +156,33 @@ int run_or_exit(const LaunchDescriptor& d) {
   // Another instance's saves are merged in and reach sync_document at the next tick.
   std::optional<persist::DocumentWatch> watch;
   if (persisted) watch.emplace(persisted->directory());
+  std::optional<persist::AutoSave> autosave;
+  if (persisted) autosave.emplace(*persisted, persist::AutoSave::Clock::now());
+  // What the window is told about the file: every failed attempt (so the
+  // notice comes back), the recovery once, and each damaged file set aside.
+  std::optional<std::filesystem::path> reported_set_aside;
+  auto report_set_aside = [&] {
+    if (!persisted || persisted->set_aside_path() == reported_set_aside) return;
+    reported_set_aside = persisted->set_aside_path();
+    widget->storage_report(
+        {widget::StorageReport::Kind::SetAside, persisted->set_aside_reason(), reported_set_aside->string()});
+  };
+  auto report_attempt = [&](const persist::AutoSave::Attempt& a) {
+    using Kind = widget::StorageReport::Kind;
+    switch (a.state) {
+      case persist::AutoSave::State::Stored:
+        if (a.recovered) widget->storage_report({Kind::SavedAgain, {}, {}});
+        break;
+      case persist::AutoSave::State::Failing:
+        widget->storage_report({Kind::SaveFailed, system_reason(a.reason), {}});
+        break;
+      case persist::AutoSave::State::Unreadable: widget->storage_report({Kind::Unreadable, a.reason, {}}); break;
+    }
+  };
+  report_set_aside();
+  if (autosave && autosave->state() == persist::AutoSave::State::Unreadable) {
+    widget->storage_report({widget::StorageReport::Kind::Unreadable, autosave->reason(), {}});
+  }
 
   // The signals are ours; SDL must not turn them into its own quit handling.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -199,17 +251,21 @@ int run_or_exit(const LaunchDescriptor& d) {
   };
   relayout();
 
-  auto save = [&] {
-    if (!persisted || !persisted->dirty()) return;
-    if (auto saved = persisted->save(); !saved) {
-      std::fprintf(stderr, "vesk_ui: could not save the document: %s\n", saved.error().message.c_str());
-    }
+  // A client's change is stored before it is answered.
+  auto save_now = [&]() -> std::optional<std::string> {
+    if (!autosave) return std::nullopt;
+    const persist::AutoSave::Attempt a = autosave->save_now(persist::AutoSave::Clock::now());
+    report_attempt(a);
+    report_set_aside();
+    if (a.state == persist::AutoSave::State::Stored) return std::nullopt;
+    return a.reason;
   };
   std::unique_ptr<ActionBus> action_bus = ActionBus::start(glib.owns_context(), d.app_id, host, app.action_registry(),
-                                                           persisted ? &persisted->document() : nullptr, save);
+                                                           persisted ? &persisted->document() : nullptr, save_now);
 
   // The accessibility tree on the desktop accessibility bus, when there is one.
   accessibility::Publisher a11y(id_text);
+  a11y.attach(*widget, host.document());
   a11y.enable_bridge();
 
   bool quit = false;
@@ -273,16 +329,24 @@ int run_or_exit(const LaunchDescriptor& d) {
     }
     if (quit) break;
 
-    if (watch) watch->poll(*persisted);
+    if (watch) {
+      watch->poll(*persisted);
+      report_set_aside();
+    }
     host.tick();
-    // Accessibility: the wait above dispatched atk-bridge's bus traffic; the
-    // requests it queued run now and a changed tree is published.
+    // Accessibility: the wait above dispatched atk-bridge's bus traffic (and
+    // ran its requests); a changed tree is published.
     if (a11y.bridge_wanted()) {
       int wx = 0, wy = 0;
       SDL_GetWindowPosition(sdl.window, &wx, &wy);
-      a11y.turn(*widget, host.document(), {double(wx), double(wy), scale / physical_per_window}, widget::Clock::now());
+      a11y.turn({double(wx), double(wy), scale / physical_per_window}, widget::Clock::now());
     }
-    save();
+    if (autosave) {
+      if (auto attempt = autosave->turn(persist::AutoSave::Clock::now())) {
+        report_attempt(*attempt);
+        report_set_aside();
+      }
+    }
 
     const bool due = !painted_once || since_present() >= kFrameIntervalMs;
     if (due && (!painted_once || exposed || host.wants_frame())) {
@@ -299,16 +363,29 @@ int run_or_exit(const LaunchDescriptor& d) {
     }
   }
 
-  save();
+  // One last attempt; what it cannot store is named, since it is lost now.
+  if (autosave && (persisted->dirty() || autosave->state() != persist::AutoSave::State::Stored)) {
+    const persist::AutoSave::Attempt last = autosave->save_now(persist::AutoSave::Clock::now());
+    const std::vector<std::string> lost = persisted->unsaved_change_messages();
+    if (last.state != persist::AutoSave::State::Stored && !lost.empty()) {
+      std::fprintf(stderr, "vesk_ui: quitting without saving %zu change(s) to %s (%s): %s\n", lost.size(),
+                   persisted->file_path().c_str(), change_labels(lost).c_str(), last.reason.c_str());
+      std::fflush(stderr);
+    }
+  }
   // The window goes at once; what follows only releases memory and threads.
   SDL_HideWindow(sdl.window);
   SDL_PumpEvents();
   if (const char* dump = std::getenv("VESK_UI_DUMP_SCENE"); dump && *dump) {
+    // What the window shows at the end, also when the last change came after
+    // the last frame.
+    if (host.wants_frame()) host.paint(widget::Clock::now(), scale, focused);
     std::ofstream out(dump, std::ios::binary | std::ios::trunc);
     out << host.scene().dump();
   }
   // The widget goes before the window system it may still refer to.
   action_bus.reset();
+  a11y.detach();
   host.set_device_link(nullptr);
   link.reset();
   widget.reset();

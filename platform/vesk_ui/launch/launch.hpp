@@ -78,8 +78,10 @@ struct LaunchDescriptor {
 // "--". Environment: VESK_UI_SCALE forces the physical/logical scale;
 // VESK_UI_TEXT_SCALE enlarges text (the text renderer's scale factor);
 // VESK_UI_REDUCED_MOTION=1 asks the widget for reduced motion;
-// VESK_UI_DUMP_SCENE names a file that receives the last frame's display list
-// when the loop ends.
+// VESK_UI_DUMP_SCENE names a file that receives the display list of the
+// window's final state (the last frame, painted once more when the widget
+// changed since) when the loop ends. Quitting with changes that cannot be
+// stored prints one line naming them.
 int run_or_exit(const LaunchDescriptor& descriptor);
 
 // The launcher's start-up without a window: builds the application exactly as

@@ -34,7 +34,7 @@ std::string in_quotes(std::string_view s) { return "\"" + std::string(s) + "\"";
 }  // namespace
 
 WidgetActionTarget::WidgetActionTarget(host::WidgetHost& host, const vesk_actions::ActionRegistry& registry,
-                                       doc::Document* document, std::function<void()> save)
+                                       doc::Document* document, Save save)
     : host_(host), registry_(registry), document_(document), save_(std::move(save)) {
   // Handles of different runs differ, so a stale handle of an earlier run is
   // never taken for a new operation.
@@ -134,7 +134,13 @@ InvokeReply WidgetActionTarget::dispatch_document_action(const vesk_actions::Enc
   if (host == &fallback_host_) {
     if (auto own = fallback_host_.take_pending_heads()) heads = std::move(*own);
   }
-  if (!heads.empty() && save_) save_();
+  if (!heads.empty() && save_) {
+    // Applied in memory only: the client must not take it for stored.
+    if (std::optional<std::string> unsaved = save_()) {
+      return failed(host_.widget().unsaved_change_code(),
+                    "the change is kept in memory but could not be saved: " + *unsaved + "; saving is retried");
+    }
+  }
   return {std::string(outcome::kApplied), {}, {}, 0};
 }
 

@@ -20,10 +20,13 @@ namespace vesk_ui::launch {
 
 class WidgetActionTarget final : public vesk_actions::ActionTarget {
  public:
+  // Stores the document now; why it could not, when it could not.
+  using Save = std::function<std::optional<std::string>()>;
   // `document` may be null (an application without one: document actions are
-  // refused). `save` runs after a dispatch left pending heads.
+  // refused). `save` runs after a dispatch left pending heads; a change it
+  // could not store answers failed with the widget's unsaved-change code.
   WidgetActionTarget(host::WidgetHost& host, const vesk_actions::ActionRegistry& registry, doc::Document* document,
-                     std::function<void()> save);
+                     Save save);
   ~WidgetActionTarget() override;
 
   std::vector<vesk_actions::Resource> tree() override;
@@ -51,7 +54,7 @@ class WidgetActionTarget final : public vesk_actions::ActionTarget {
   host::WidgetHost& host_;
   const vesk_actions::ActionRegistry& registry_;
   doc::Document* document_;
-  std::function<void()> save_;
+  Save save_;
   // Used when the widget has no action host of its own.
   vesk_actions::ActionHost fallback_host_;
   std::uint64_t next_handle_ = 1;

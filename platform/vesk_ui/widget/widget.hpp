@@ -88,6 +88,20 @@ struct RunOutcome {
   friend bool operator==(const RunOutcome&, const RunOutcome&) = default;
 };
 
+// What became of the persisted document, as the host tells the widget.
+struct StorageReport {
+  enum class Kind : std::uint8_t {
+    SaveFailed,  // a save failed; the changes are in memory and saving is retried
+    SavedAgain,  // the first save that worked after SaveFailed or Unreadable
+    Unreadable,  // the file cannot be opened or read; nothing is saved meanwhile
+    SetAside,    // a damaged file was moved to `kept_as`; the document starts empty
+  };
+  Kind kind = Kind::SaveFailed;
+  std::string reason;   // SaveFailed, Unreadable, SetAside
+  std::string kept_as;  // SetAside: where the damaged file is now
+  friend bool operator==(const StorageReport&, const StorageReport&) = default;
+};
+
 class Widget {
  public:
   virtual ~Widget() = default;
@@ -104,6 +118,12 @@ class Widget {
   virtual void sync_document(doc::Document& document) { (void)document; }
   // True until the widget has taken in its document.
   virtual bool is_loading() const { return false; }
+  // Told at start and after every save attempt that failed, and once when
+  // saving works again, so the user sees what is and is not stored.
+  virtual void storage_report(const StorageReport& report) { (void)report; }
+  // The result code a client's document action answers with when it was
+  // applied but could not be stored.
+  virtual std::string unsaved_change_code() const { return "document_not_saved"; }
 
   // ---- layout ----
   // Default: one leaf filling the parent, registered as this widget's node.

@@ -44,6 +44,7 @@ struct LimitChecker : vt::NullPerformer {
 void check_terminal(const vt::Terminal& t) {
   require(t.cursor_column() <= t.cols());
   require(t.cursor_row() < t.rows());
+  require(t.scroll_top() <= t.scroll_bottom() && t.scroll_bottom() < t.rows());
 }
 
 // Small deterministic generator for chunk sizes.

@@ -182,6 +182,28 @@ bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds lim
   return done();
 }
 
+std::optional<std::string> start_until_answering(Child& app, const std::vector<std::string>& argv,
+                                                 const std::vector<std::string>& env, const std::string& log,
+                                                 const std::function<bool()>& answers) {
+  app = Child::spawn(argv, env, log);
+  if (!wait_until([&] { return answers() || !app.running(); }, 60s)) {
+    return "the application never answered; log:\n" + slurp(log);
+  }
+  if (!app.running()) return "the application ended; log:\n" + slurp(log);
+  return std::nullopt;
+}
+
+std::optional<std::string> connection_id(const std::string& printed_tree, const std::string& title) {
+  const std::string tail = "  (remote.connection)  \"" + title + "\"";
+  std::istringstream in(printed_tree);
+  for (std::string l; std::getline(in, l);) {
+    constexpr std::string_view kIndent = "  remote.connection:";
+    if (l.rfind(kIndent, 0) != 0 || l.size() != 2 + 18 + 36 + tail.size()) continue;
+    if (l.compare(l.size() - tail.size(), tail.size(), tail) == 0) return l.substr(2, 18 + 36);
+  }
+  return std::nullopt;
+}
+
 Desktop::Desktop(std::filesystem::path dir, bool any_user) : dir_(std::move(dir)) {
   // Both servers pick what is free and say so on a pipe, so parallel tests
   // never race for a display or a bus.

@@ -53,6 +53,15 @@ std::optional<std::string> read_line(int fd, std::chrono::seconds limit);
 
 bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(30));
 
+// Starts the application into `app` and waits up to a minute until
+// `answers` (a client call) succeeds; why not, with the log, when it does not.
+std::optional<std::string> start_until_answering(Child& app, const std::vector<std::string>& argv,
+                                                 const std::vector<std::string>& env, const std::string& log,
+                                                 const std::function<bool()>& answers);
+
+// The resource id of the saved connection with this title in a printed tree.
+std::optional<std::string> connection_id(const std::string& printed_tree, const std::string& title);
+
 // An Xvfb display and a session bus, for one test.
 class Desktop {
  public:

@@ -82,11 +82,9 @@ class ActionBus : public ::testing::Test {
 
   // Starts the application and waits until it answers on the bus.
   void start_app() {
-    app_ = Child::spawn({REMOTE_APP}, app_env(), app_log().string());
-    ASSERT_TRUE(bustest::wait_until([&] { return tree().status == 0 || !app_.running(); }, 60s))
-        << "the application never answered; log:\n"
-        << bustest::slurp(app_log());
-    ASSERT_TRUE(app_.running()) << bustest::slurp(app_log());
+    const auto failed = bustest::start_until_answering(app_, {REMOTE_APP}, app_env(), app_log().string(),
+                                                       [&] { return tree().status == 0; });
+    ASSERT_FALSE(failed) << *failed;
   }
 
   Result cli(std::vector<std::string> args) {
@@ -119,12 +117,7 @@ class ActionBus : public ::testing::Test {
   // The resource id of the saved connection with this title.
   std::string id_of(const std::string& title) {
     const Result t = tree();
-    const std::regex line("^  (remote\\.connection:[0-9a-f-]{36})  \\(remote\\.connection\\)  \"" + title + "\"$");
-    std::istringstream in(t.out);
-    for (std::string l; std::getline(in, l);) {
-      std::smatch m;
-      if (std::regex_search(l, m, line)) return m[1];
-    }
+    if (auto id = bustest::connection_id(t.out, title)) return *id;
     ADD_FAILURE() << "no connection titled " << title << " in\n" << t.out;
     return "remote.connection:missing";
   }

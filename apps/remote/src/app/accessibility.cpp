@@ -84,6 +84,10 @@ std::optional<std::uint64_t> parse_decimal(std::string_view text) {
 }  // namespace
 
 AccessNode RemoteApp::accessibility_tree() const {
+  // While a dialog is open the keys go to it, whichever input keeps its place.
+  const auto has_keyboard_focus = [this](InputField field) {
+    return state_.focused_input == field && !state_.confirmation;
+  };
   const auto button = [this](std::string label, const std::string& action_id, const UiMessage& message) {
     return interactive(Role::Button, std::move(label), action_id, hit_rect(message));
   };
@@ -138,7 +142,7 @@ AccessNode RemoteApp::accessibility_tree() const {
                                     hit_rect(UiMessage::focus_field(InputField::Search)));
     search.description = "Shortcut: slash or Control F";
     search.value = state_.search;
-    search.focused = state_.focused_input == InputField::Search;
+    search.focused = has_keyboard_focus(InputField::Search);
     list_screen.children.push_back(std::move(search));
 
     AccessNode list = group(Role::List, "Saved connections", "remote.list");
@@ -248,7 +252,7 @@ AccessNode RemoteApp::accessibility_tree() const {
       AccessNode node = interactive(Role::TextInput, std::move(label), fill_text("remote.field:{}", field.as_str()),
                                     hit_rect(UiMessage::focus_field(field)));
       node.value = value;
-      node.focused = state_.focused_input == field;
+      node.focused = has_keyboard_focus(field);
       form_screen.children.push_back(std::move(node));
     };
     add_field(InputField::Name, "Connection name", form.name);
@@ -329,7 +333,16 @@ AccessNode RemoteApp::accessibility_tree() const {
                                           "remote.session.fullscreen", UiMessage::toggle_fullscreen()));
       }
     }
-    if (status && status->kind == SessionStatus::Kind::Failed) {
+    // The card's first button: the host-key button whenever the card shows
+    // one (it takes Retry's place), else Retry for a failure.
+    const auto observation = c && c->kind == ConnectionKind::Ssh && !connected ? pending_host_key(id) : std::nullopt;
+    if (observation && observation->unknown()) {
+      session.children.push_back(button("Trust key", fill_text("remote.connection:{}:trust-host-key", id.to_string()),
+                                        UiMessage::request_trust_host_key(id)));
+    } else if (observation && observation->changed()) {
+      session.children.push_back(button("Forget key", fill_text("remote.connection:{}:forget-host-key", id.to_string()),
+                                        UiMessage::request_forget_host_key(id)));
+    } else if (status && status->kind == SessionStatus::Kind::Failed) {
       session.children.push_back(button("Retry connection", fill_text("remote.connection:{}:connect", id.to_string()),
                                         UiMessage::request_connect(id)));
     }
@@ -491,6 +504,8 @@ bool RemoteApp::perform_semantic_action(std::string_view action_id, const vesk_u
     if (verb == "edit") return send(UiMessage::edit_connection(*id));
     if (verb == "connect") return send(UiMessage::request_connect(*id));
     if (verb == "delete") return send(UiMessage::request_delete(*id));
+    if (verb == "trust-host-key") return send(UiMessage::request_trust_host_key(*id));
+    if (verb == "forget-host-key") return send(UiMessage::request_forget_host_key(*id));
     return false;
   }
   if (action_id == "remote.session.scale" && (activate || kind == ActionKind::Toggle)) {

@@ -34,6 +34,7 @@ void RemoteApp::apply_message(const UiMessage& message, Document& document) {
   using Tag = UiMessage::Tag;
   const ReleaseWhenInactive release_after(*this);
   state_.redraw = true;
+  const std::optional<std::string> notice_before = state_.notice;
   switch (message.tag) {
     case Tag::ShowConnections:
     case Tag::CancelForm:
@@ -117,6 +118,7 @@ void RemoteApp::apply_message(const UiMessage& message, Document& document) {
       break;
     }
   }
+  keep_storage_notice(notice_before);
 }
 
 void RemoteApp::request_connect(const Uuid& id) {

@@ -84,7 +84,19 @@ inline constexpr const char* kForgot =
     "Forgot the local SSH host-key pin. Reconnect to review the next key before trusting it.";
 inline constexpr const char* kNoPin = "No local SSH host-key pin was found for this target.";
 inline constexpr const char* kSaveFailed = "Could not save the change: {}";
+// What the framework reports about the stored connections.
+inline constexpr const char* kNotSaved =
+    "Could not save the connections: {}. Your changes are kept in this window and saving is retried.";
+inline constexpr const char* kSavedAgain = "The connections are saved again.";
+inline constexpr const char* kSetAside =
+    "The saved connections could not be read ({}); the damaged file was kept as {}.";
+inline constexpr const char* kUnreadable =
+    "The saved connections could not be opened ({}); nothing is saved until this is fixed.";
 }  // namespace notice
+
+// Result code of a client's document action that was applied in memory but
+// could not be stored.
+inline constexpr std::string_view kDocumentNotSavedCode = "remote.document_not_saved";
 
 // Cached row geometry of the connection list (rewritten by the list painter).
 struct ListMetrics {
@@ -143,6 +155,9 @@ struct AppState {
   std::vector<DeviceLinkCommand> device_commands;
   std::vector<HitRegion> hit_regions;
   std::optional<std::string> notice;
+  // While the connections cannot be stored: the notice that says so. It is
+  // shown again whenever another notice has had its turn or none is shown.
+  std::optional<std::string> storage_problem;
   TooltipHost tooltip{TooltipHost::kDefaultDelay};
   std::optional<Confirmation> confirmation;
   vesk_ui::widget::Instant last_paint;
@@ -274,6 +289,8 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   vesk_ui::device_link::DeviceLinkHost* as_device_link_host() override { return this; }
   void sync_document(Document& document) override;
   bool is_loading() const override { return !state_.loaded; }
+  void storage_report(const vesk_ui::widget::StorageReport& report) override;
+  std::string unsaved_change_code() const override { return std::string(kDocumentNotSavedCode); }
   vesk_ui::widget::NodeId build_layout_node(vesk_ui::widget::LayoutTree& tree,
                                             vesk_ui::widget::WidgetNodeMap& map) override;
   void apply_layout(const vesk_ui::widget::LayoutTree& tree, vesk_ui::widget::NodeId node, double origin_x,
@@ -320,6 +337,9 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   void open_vnc_session(const SavedConnection& profile);
   // A view message applied with a document that is thrown away afterwards.
   void apply_view_message(const UiMessage& message);
+  // After a message: the storage problem's notice comes back when the message
+  // left no notice, or left one that was already showing before it.
+  void keep_storage_notice(const std::optional<std::string>& notice_before);
 
   // ---- painting (paint.cpp and the view_*.cpp files) ----
   void record(const UiMessage& message, const Rect& rect) { state_.hit_regions.push_back({message, rect}); }

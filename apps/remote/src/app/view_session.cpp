@@ -19,6 +19,10 @@ constexpr double kTerminalCellWidth = 8.4;
 constexpr double kTerminalCursorHeight = 16.8;
 constexpr float kTerminalTextSize = 14.0f;
 constexpr double kHeaderHeight = 48.0;
+// Printable ASCII: the monospace face draws each of these exactly one cell
+// wide. Anything else may be wider (CJK), zero-width (combining marks) or come
+// from a fallback face with other advances.
+constexpr bool is_one_cell_glyph(char32_t ch) { return ch >= 0x20 && ch < 0x7F; }
 // The card shows at most this many message lines.
 constexpr std::size_t kMaxCardLines = 4;
 
@@ -273,11 +277,18 @@ void RemoteApp::paint_terminal(PaintBundle& p, const Rect& area, const vt::Termi
   for (std::size_t r = 0; r < rows.size(); ++r) {
     const auto& cells = rows[r];
     const double y = area.y0 + kTerminalInset + kTerminalLineHeight * static_cast<double>(r);
-    double x = area.x0 + kTerminalInset;
     std::size_t i = 0;
     while (i < cells.size()) {
+      // Only glyphs known to be one cell wide share a text: any other one is
+      // drawn alone at its own column, so a wide or combining character never
+      // pushes the cells after it off the grid.
       std::size_t j = i + 1;
-      while (j < cells.size() && cells[j].fg == cells[i].fg && cells[j].bold == cells[i].bold) ++j;
+      if (is_one_cell_glyph(cells[i].ch)) {
+        while (j < cells.size() && cells[j].fg == cells[i].fg && cells[j].bold == cells[i].bold &&
+               is_one_cell_glyph(cells[j].ch)) {
+          ++j;
+        }
+      }
       const std::span<const vt::TerminalCell> span(cells.data() + i, j - i);
       const bool blank =
           std::all_of(span.begin(), span.end(), [](const vt::TerminalCell& cell) { return cell.ch == U' '; });
@@ -290,9 +301,9 @@ void RemoteApp::paint_terminal(PaintBundle& p, const Rect& area, const vt::Termi
         style.size = kTerminalTextSize;
         style.weight = cells[i].bold ? kWeightBold : kWeightNormal;
         style.family = vesk_ui::text::FontFamily::Mono;
+        const double x = area.x0 + kTerminalInset + kTerminalCellWidth * static_cast<double>(i);
         p.text.draw_text_styled(p.scene, run, style, colour, p.base * vesk_ui::scene::Affine::translate(x, y));
       }
-      x += kTerminalCellWidth * static_cast<double>(j - i);
       i = j;
     }
   }

@@ -53,6 +53,20 @@ class Grid {
   // Drops the top row and appends a blank one at the bottom.
   void scroll_up();
 
+  // Rows [top, end) move up by n: the top n of them are lost and n blank rows
+  // enter at the bottom of the range. Rows outside the range stay.
+  void scroll_up(std::size_t top, std::size_t end, std::size_t n);
+  // Rows [top, end) move down by n: the bottom n are lost, n blank rows enter
+  // at the top of the range.
+  void scroll_down(std::size_t top, std::size_t end, std::size_t n);
+
+  // Row `r`: cells from `col` move right by n (those pushed past the right
+  // edge are lost) and n blanks fill the gap.
+  void insert_blanks(std::size_t r, std::size_t col, std::size_t n);
+  // Row `r`: n cells at `col` are removed, the rest of the row moves left and
+  // blanks enter at the right edge.
+  void delete_cells(std::size_t r, std::size_t col, std::size_t n);
+
   // Blanks the cells [from, to) of row `r`; the range is clamped to the row.
   void blank(std::size_t r, std::size_t from, std::size_t to);
   void blank_rows(std::size_t from, std::size_t to);

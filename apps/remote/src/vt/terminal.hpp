@@ -1,6 +1,7 @@
 #pragma once
 // The terminal of an SSH session: received bytes in, grid operations out.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -13,11 +14,13 @@
 
 namespace vt {
 
-// The screen of an SSH session: a fixed grid without scrollback, a pen of 16
-// colours and a bold flag, driven by the bytes the server sends. The parser
-// callbacks (print, execute, csi_dispatch, ...) are the dispatcher from parsed
-// actions to grid operations; everything the parser recognises beyond
-// printing, six C0 controls and the CSI finals A B C D G H f J K m is ignored.
+// The screen of an SSH session as the "xterm-256color" terminal it announces:
+// a fixed grid without scrollback (plus the alternate screen full-screen
+// programs switch to), a pen of 16 colours and a bold flag, a scroll region,
+// a saved cursor, insert mode and the cursor-key mode. The parser callbacks
+// (print, execute, csi_dispatch, esc_dispatch) are the dispatcher from parsed
+// actions to grid operations; what they do not name is ignored. Background
+// colours, reverse video and underline are not kept.
 //
 // Single-threaded: owned by the session handle on the UI thread.
 class Terminal {
@@ -43,6 +46,15 @@ class Terminal {
   std::size_t cursor_row() const { return row_; }
   TerminalColor pen() const { return pen_; }
   bool bold() const { return bold_; }
+  // DECCKM (ESC [ ? 1 h / l): the cursor keys send ESC O forms instead of
+  // ESC [ forms while it is on.
+  bool application_cursor_keys() const { return application_cursor_keys_; }
+  bool insert_mode() const { return insert_mode_; }
+  bool alternate_screen() const { return alternate_screen_; }
+  // The scroll region, rows [top, bottom] inclusive; the whole screen unless
+  // ESC [ t ; b r narrowed it.
+  std::size_t scroll_top() const { return scroll_top_; }
+  std::size_t scroll_bottom() const { return scroll_bottom_; }
 
   // Row `r` (0 = top) with all its cells; empty when r >= rows().
   std::span<const TerminalCell> row(std::size_t r) const {
@@ -54,8 +66,8 @@ class Terminal {
   // Copies of all rows, top to bottom, each as visible_row gives it.
   std::vector<std::vector<TerminalCell>> visible_rows() const;
 
-  // True when both show the same cells, cursor, pen and bold flag (the state
-  // of an unfinished escape sequence is not compared).
+  // True when both show the same cells, cursor, pen, bold flag and modes (the
+  // state of an unfinished escape sequence is not compared).
   bool same_screen(const Terminal& other) const;
 
   // --- Parser callbacks ---
@@ -65,14 +77,49 @@ class Terminal {
   void print_ascii(std::span<const std::uint8_t> run);
   void execute(std::uint8_t byte);
   void csi_dispatch(const Params& params, std::span<const std::uint8_t> intermediates, bool ignore, char final);
-  void esc_dispatch(std::span<const std::uint8_t>, bool, std::uint8_t) {}
+  void esc_dispatch(std::span<const std::uint8_t> intermediates, bool ignore, std::uint8_t final);
   void osc_dispatch(std::span<const std::span<const std::uint8_t>>, bool) {}
 
   // --- Grid operations ---
 
-  // Down one row; on the last row the top row is dropped and a blank row
-  // appended. The column never changes.
+  // Down one row; on the bottom row of the scroll region the region scrolls
+  // up instead (its top row is lost), and on the last row of the screen below
+  // the region nothing happens. The column never changes.
   void line_feed();
+  // ESC M: up one row; on the top row of the scroll region the region scrolls
+  // down instead.
+  void reverse_index();
+  // ESC [ n S / T: the scroll region moves up / down by n rows; the cursor
+  // stays.
+  void scroll_region_up(std::size_t n);
+  void scroll_region_down(std::size_t n);
+  // ESC [ n L / M: n blank rows are inserted at / n rows deleted from the
+  // cursor row, within the scroll region; nothing when the cursor is outside
+  // it. The cursor goes to column 0.
+  void insert_lines(std::size_t n);
+  void delete_lines(std::size_t n);
+  // ESC [ n @ / P / X at the cursor: insert n blanks (the row's end is
+  // pushed off), delete n cells (blanks enter at the right), or blank n cells
+  // without moving the rest. A pending wrap acts on the last column.
+  void insert_characters(std::size_t n);
+  void delete_characters(std::size_t n);
+  void erase_characters(std::size_t n);
+  // ESC [ n b: prints the last printed character n more times (at most a
+  // screenful).
+  void repeat_last_character(std::size_t n);
+  // ESC [ t ; b r: rows t..b (1-based) become the scroll region when t < b;
+  // the cursor goes home. Missing values mean the screen's edges.
+  void set_scroll_region(std::size_t top, std::size_t bottom);
+  // ESC 7 / ESC 8 (and ESC [ s / u): the cursor, pen and bold flag are saved
+  // / restored; restoring with nothing saved goes home with the default pen.
+  void save_cursor();
+  void restore_cursor();
+  // ESC [ ? 1049 / 1047 / 47 h and l.
+  void enter_alternate_screen(bool clear);
+  void leave_alternate_screen(bool clear);
+  // ESC [ ? n h / l and ESC [ n h / l.
+  void set_dec_mode(std::uint16_t mode, bool on);
+  void set_ansi_mode(std::uint16_t mode, bool on);
   // Blanks the cursor row from the cursor to its end (nothing while a wrap
   // is pending).
   void erase_to_end_of_line();
@@ -91,12 +138,39 @@ class Terminal {
       line_feed();
     }
   }
+  // The column an edit at the cursor acts on: a pending wrap counts as the
+  // last column, and is dropped.
+  std::size_t edit_column() {
+    col_ = std::min(col_, grid_.cols() - 1);
+    return col_;
+  }
+  bool cursor_in_scroll_region() const { return row_ >= scroll_top_ && row_ <= scroll_bottom_; }
+  void print_cell(char32_t ch);
+
+  struct SavedCursor {
+    std::size_t col = 0;
+    std::size_t row = 0;
+    TerminalColor pen = TerminalColor::Default;
+    bool bold = false;
+    friend bool operator==(const SavedCursor&, const SavedCursor&) = default;
+  };
 
   TerminalColor pen_ = TerminalColor::Default;
   Grid grid_;
+  // The screen not shown: the alternate one while the main one is shown, and
+  // the main one while the alternate one is.
+  Grid other_grid_;
   std::size_t col_ = 0;
   std::size_t row_ = 0;
+  std::size_t scroll_top_ = 0;
+  std::size_t scroll_bottom_;
+  SavedCursor saved_;
+  // 0 until a character has been printed; what REP repeats.
+  char32_t last_printed_ = 0;
   bool bold_ = false;
+  bool insert_mode_ = false;
+  bool application_cursor_keys_ = false;
+  bool alternate_screen_ = false;
   Parser parser_;
 };
 

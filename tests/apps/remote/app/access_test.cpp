@@ -473,6 +473,67 @@ TEST(AppSemanticActions, OnlyWhatTheCurrentScreenShowsIsActedOn) {
   EXPECT_EQ(a.state().flap.open, flap.open);
 }
 
+// Every way the keyboard focus leaves the search field leaves the tree with
+// it; nothing reads as focused that the keys no longer reach.
+TEST(AppSemanticActions, FocusStatesFollowEveryWayTheFocusLeaves) {
+  const auto focused_ids = [](const AccessNode& root) {
+    std::vector<std::string> out;
+    std::vector<const AccessNode*> todo{&root};
+    while (!todo.empty()) {
+      const AccessNode* n = todo.back();
+      todo.pop_back();
+      if (n->focused) out.push_back(n->action_id.value_or("?"));
+      for (const AccessNode& c : n->children) todo.push_back(&c);
+    }
+    return out;
+  };
+  struct Case {
+    const char* way;
+    std::function<void(vesk_ui::headless::HeadlessHost&, RemoteApp&)> leave;
+    std::vector<std::string> focused_after;
+  };
+  const std::vector<Case> cases = {
+      {"Escape", [](auto& host, auto&) { host.key_named(NamedKey::Escape); }, {}},
+      {"a press outside",
+       [](auto& host, auto& a) {
+         const auto search = a.hit_rect(UiMessage::focus_field(InputField::Search));
+         host.click(search->center().x, search->y0 - 30.0);  // the title above it
+       },
+       {}},
+      {"another screen",
+       [](auto& host, auto&) {
+         host.perform("remote.connection.new", {ActionKind::Activate, {}});
+       },
+       {"remote.field:name"}},
+      {"a dialog",
+       [](auto& host, auto& a) {
+         const Uuid ready = *a.first_connection_of_kind(ConnectionKind::Vesk);
+         host.perform("remote.connection:" + ready.to_string() + ":connect", {ActionKind::Activate, {}});
+         ASSERT_TRUE(a.state().confirmation);
+       },
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.way);
+    auto host = host_for(RemoteApp::with_sample_data());
+    RemoteApp& a = app_of(*host);
+    host->key_char("/");
+    host->paint();
+    ASSERT_EQ(focused_ids(host->accessibility_tree()), std::vector<std::string>{"remote.field:search"});
+    c.leave(*host, a);
+    host->paint();
+    EXPECT_EQ(focused_ids(host->accessibility_tree()), c.focused_after);
+  }
+  // An input that keeps its place behind a dialog has no keys while it is open.
+  auto host = host_for(remote::app::build_sample_app("confirm-ssh-trust"));
+  RemoteApp& a = app_of(*host);
+  a.state_mut().screen = Screen::connection_list();
+  a.state_mut().focused_input = InputField::Search;
+  host->paint();
+  EXPECT_TRUE(focused_ids(host->accessibility_tree()).empty());
+  EXPECT_FALSE(host->perform("remote.connection.new", {ActionKind::Activate, {}}));
+}
+
 // ---- rendered review scenes ----
 
 bool near(vesk_ui::scene::Rgba8 got, const Color& want, int tolerance = 4) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -133,11 +134,23 @@ TEST_F(AppViewsSshHostKeys, TheCardOffersTheKeyButtonOfItsObservation) {
     const char* name;
     Observed observed;
     std::vector<Tag> buttons;  // the card's, in order
+    // The session's buttons in the accessibility tree, as (label, verb of
+    // "remote.connection:{id}:…" or the whole id).
+    std::vector<std::pair<std::string, std::string>> nodes;
   };
   const std::vector<Case> cases = {
-      {"unknown", Observed::Unknown, {Tag::RequestTrustHostKey, Tag::Disconnect}},
-      {"changed", Observed::Changed, {Tag::RequestForgetHostKey, Tag::Disconnect}},
-      {"store unavailable", Observed::StoreUnavailable, {Tag::RequestConnect, Tag::Disconnect}},
+      {"unknown",
+       Observed::Unknown,
+       {Tag::RequestTrustHostKey, Tag::Disconnect},
+       {{"Trust key", "trust-host-key"}, {"Back to list", "remote.session.disconnect"}}},
+      {"changed",
+       Observed::Changed,
+       {Tag::RequestForgetHostKey, Tag::Disconnect},
+       {{"Forget key", "forget-host-key"}, {"Back to list", "remote.session.disconnect"}}},
+      {"store unavailable",
+       Observed::StoreUnavailable,
+       {Tag::RequestConnect, Tag::Disconnect},
+       {{"Retry connection", "connect"}, {"Back to list", "remote.session.disconnect"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -168,7 +181,43 @@ TEST_F(AppViewsSshHostKeys, TheCardOffersTheKeyButtonOfItsObservation) {
         buttons.push_back(r.message.tag);
     }
     EXPECT_EQ(buttons, c.buttons);
+
+    // The tree offers what the card shows, each button with the region the
+    // painter recorded for it.
+    const vesk_ui::access::AccessNode tree = host.accessibility_tree();
+    const vesk_ui::access::AccessNode* session = nullptr;
+    for (const auto& child : tree.children) {
+      if (child.label == "Remote session") session = &child;
+    }
+    ASSERT_NE(session, nullptr);
+    std::vector<std::pair<std::string, std::string>> nodes;
+    const std::string prefix = "remote.connection:" + profile.id.to_string() + ":";
+    for (const auto& node : session->children) {
+      if (node.role != vesk_ui::access::Role::Button) continue;
+      std::string id = node.action_id.value_or("");
+      if (id.starts_with(prefix)) id = id.substr(prefix.size());
+      nodes.emplace_back(node.label.value_or(""), id);
+      ASSERT_TRUE(node.bounds) << id;
+      const auto region = std::find_if(app.state().hit_regions.begin(), app.state().hit_regions.end(),
+                                       [&](const HitRegion& r) { return r.rect == *node.bounds; });
+      ASSERT_NE(region, app.state().hit_regions.end()) << id;
+      EXPECT_EQ(region->message.tag, c.buttons[nodes.size() - 1]) << id;
+    }
+    EXPECT_EQ(nodes, c.nodes);
     if (c.observed == Observed::StoreUnavailable) continue;
+
+    // Through the tree, the key button opens its dialog, which then takes
+    // only its own two actions.
+    const std::string key_id = prefix + c.nodes[0].second;
+    ASSERT_TRUE(host.perform(key_id, {vesk_ui::access::ActionKind::Activate, {}}));
+    ASSERT_TRUE(app.state().confirmation);
+    EXPECT_EQ(app.state().confirmation->kind, c.observed == Observed::Unknown ? Confirmation::Kind::TrustSshHostKey
+                                                                              : Confirmation::Kind::ForgetSshHostKey);
+    host.paint();
+    EXPECT_FALSE(host.perform(key_id, {vesk_ui::access::ActionKind::Activate, {}}));
+    ASSERT_TRUE(host.perform("remote.confirmation.cancel", {vesk_ui::access::ActionKind::Activate, {}}));
+    ASSERT_FALSE(app.state().confirmation);
+    host.paint();
 
     // The key button asks, the dialog's confirm acts.
     const HitRegion key = app.state().hit_regions.front();

@@ -563,6 +563,37 @@ TEST(AppSessionView, TerminalRunsShareStyleAndAdvanceByCells) {
   EXPECT_TRUE(a.hit_rect(UiMessage::disconnect()));
 }
 
+// Wide and combining characters keep one cell each: every one is drawn alone
+// at its own column, so the text after five CJK characters starts at column 5,
+// not where the font's advances would put it.
+TEST(AppSessionView, TerminalCellsStayOnTheirColumnsWhateverTheGlyph) {
+  auto host = host_for(RemoteApp::with_sample_data());
+  RemoteApp& a = app_of(*host);
+  a.show_session_status(ConnectionKind::Ssh, SessionStatus::connected());
+  vt::Terminal terminal(kTerminalColumns, kTerminalRows);
+  terminal.feed(
+      "\u4e2d\u6587\u4e2d\u6587\u4e2d"
+      "ab e\u0301\x1b[31mx\u00e9y");
+  a.state_mut().review_terminal = std::move(terminal);
+  const auto& scene = host->paint();
+  std::vector<std::pair<std::string, double>> runs;
+  for (const auto& command : scene.commands()) {
+    if (const auto* text = std::get_if<vesk_ui::scene::TextCmd>(&command)) {
+      if (text->run.family == vesk_ui::scene::FontFamily::Mono) {
+        runs.emplace_back(text->run.text, (text->run.transform.e - 64 - 16) / 8.4);
+      }
+    }
+  }
+  const std::vector<std::pair<std::string, double>> expected = {
+      {"\u4e2d", 0}, {"\u6587", 1}, {"\u4e2d", 2}, {"\u6587", 3},  {"\u4e2d", 4},
+      {"ab e", 5},   {"\u0301", 9}, {"x", 10},     {"\u00e9", 11}, {"y", 12}};
+  ASSERT_EQ(runs.size(), expected.size());
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_EQ(runs[i].first, expected[i].first) << i;
+    EXPECT_NEAR(runs[i].second, expected[i].second, 1e-9) << i;
+  }
+}
+
 TEST(AppSessionView, LongTextsStayInsideTheirBoxes) {
   // The device's connecting line is wider than a narrow card: it is broken into lines.
   auto host = host_for(remote::app::build_sample_app("session-vesk"), 560, 800);

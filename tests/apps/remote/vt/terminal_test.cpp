@@ -231,6 +231,271 @@ TEST(Terminal, EraseCoversTheRangeItNames) {
   for (const Case& c : cases) check(c);
 }
 
+// Editing inside a row, as line editors use it: kFilled's cursor is on 'h'.
+TEST(Terminal, CharacterEditsShiftTheRestOfTheRow) {
+  const Case cases[] = {
+      {"ICH inserts one blank", 5, 3, kFilled + "\x1b[@", {"abcde", "fg hi", "klmno"}, 2, 1},
+      {"ICH 0 inserts one", 5, 3, kFilled + "\x1b[0@", {"abcde", "fg hi", "klmno"}, 2, 1},
+      {"ICH pushes cells off the edge", 5, 3, kFilled + "\x1b[2@", {"abcde", "fg  h", "klmno"}, 2, 1},
+      {"ICH beyond the row blanks the rest", 5, 3, kFilled + "\x1b[99@", {"abcde", "fg", "klmno"}, 2, 1},
+      {"DCH deletes one", 5, 3, kFilled + "\x1b[P", {"abcde", "fgij", "klmno"}, 2, 1},
+      {"DCH 2", 5, 3, kFilled + "\x1b[2P", {"abcde", "fgj", "klmno"}, 2, 1},
+      {"DCH beyond the row", 5, 3, kFilled + "\x1b[65535P", {"abcde", "fg", "klmno"}, 2, 1},
+      {"ECH blanks without shifting", 5, 3, kFilled + "\x1b[2X", {"abcde", "fg  j", "klmno"}, 2, 1},
+      {"ECH 0 blanks one", 5, 3, kFilled + "\x1b[0X", {"abcde", "fg ij", "klmno"}, 2, 1},
+      {"ECH beyond the row", 5, 3, kFilled + "\x1b[9X", {"abcde", "fg", "klmno"}, 2, 1},
+      {"DCH from a pending wrap acts on the last column", 5, 2, "abcde\x1b[P", {"abcd", ""}, 4, 0},
+      {"ICH from a pending wrap", 5, 2, "abcde\x1b[@x", {"abcdx", ""}, 5, 0},
+      {"ECH from a pending wrap", 5, 2, "abcde\x1b[X", {"abcd", ""}, 4, 0},
+      {"insert mode shifts printed text right", 8, 2, "abcdef\x1b[1;3H\x1b[4hXY\x1b[4lZ", {"abXYZdef", ""}, 5, 0},
+      {"insert mode loses cells at the edge", 5, 2, "abcde\r\x1b[4hxy", {"xyabc", ""}, 2, 0},
+      {"insert mode with a non-ASCII character",
+       5,
+       2,
+       "abc\r\x1b[4h\xC3\xA9",
+       {"\xC3\xA9"
+        "abc",
+        ""},
+       1,
+       0},
+      {"REP repeats the last character", 10, 2, "ab\x1b[3b", {"abbbb", ""}, 5, 0},
+      {"REP 0 repeats once", 10, 2, "a\x1b[0b", {"aa", ""}, 2, 0},
+      {"REP wraps like printing", 4, 2, "xy\x1b[4b", {"xyyy", "yy"}, 2, 1},
+      {"REP is capped at a screenful", 4, 2, "x\x1b[65535b\x1b[Hy", {"yxxx", "x"}, 1, 0},
+      {"REP with nothing printed does nothing", 10, 2, "\x1b[5b", {"", ""}, 0, 0},
+      {"REP of a non-ASCII character",
+       10,
+       2,
+       "\xE2\x82\xAC\x1b[2b",
+       {"\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC", ""},
+       3,
+       0},
+      // The line bash shows after "cho abc", Home, "e", End, "Z", Left Left,
+      // Backspace, Delete: what readline sends for each key.
+      {"readline edit",
+       40,
+       2,
+       "$ cho abc\r\x1b[C\x1b[C\x1b[4he\x1b[4lcho abcZ\b\b\b\x1b[P\x1b[P",
+       {"$ echo aZ", ""},
+       8,
+       0},
+  };
+  for (const Case& c : cases) check(c);
+}
+
+// Rows "1" to "5" on a 3 x 5 screen, cursor on row 2 (the "3").
+const std::string kFive = "1\r\n2\r\n3\r\n4\r\n5\x1b[3;1H";
+
+TEST(Terminal, LinesScrollInsideTheScrollRegion) {
+  const Case cases[] = {
+      {"IL inserts a blank row, the bottom row is lost", 3, 5, kFive + "\x1b[L", {"1", "2", "", "3", "4"}, 0, 2},
+      {"IL 2", 3, 5, kFive + "\x1b[2L", {"1", "2", "", "", "3"}, 0, 2},
+      {"IL beyond the screen", 3, 5, kFive + "\x1b[99L", {"1", "2", "", "", ""}, 0, 2},
+      {"IL returns to column 0", 3, 5, kFive + "\x1b[3;2H\x1b[L", {"1", "2", "", "3", "4"}, 0, 2},
+      {"DL deletes the row, a blank enters at the bottom", 3, 5, kFive + "\x1b[M", {"1", "2", "4", "5", ""}, 0, 2},
+      {"DL 0 deletes one", 3, 5, kFive + "\x1b[0M", {"1", "2", "4", "5", ""}, 0, 2},
+      {"SU scrolls up, the cursor stays", 3, 5, kFive + "\x1b[2S", {"3", "4", "5", "", ""}, 0, 2},
+      {"SD scrolls down", 3, 5, kFive + "\x1b[T", {"", "1", "2", "3", "4"}, 0, 2},
+      {"SU of the whole screen by more than its height", 3, 5, kFive + "\x1b[9S", {"", "", "", "", ""}, 0, 2},
+      {"DECSTBM homes the cursor", 3, 5, kFive + "\x1b[2;4r", {"1", "2", "3", "4", "5"}, 0, 0},
+      {"line feed on the region's bottom scrolls the region",
+       3,
+       5,
+       kFive + "\x1b[2;4r\x1b[4;1H\nx",
+       {"1", "3", "4", "x", "5"},
+       1,
+       3},
+      {"line feed below the region moves down", 3, 5, kFive + "\x1b[1;2r\x1b[3;1H\nx", {"1", "2", "3", "x", "5"}, 1, 3},
+      {"line feed on the last row below the region does nothing",
+       3,
+       5,
+       kFive + "\x1b[1;2r\x1b[5;1H\nx",
+       {"1", "2", "3", "4", "x"},
+       1,
+       4},
+      {"wrapping on the region's bottom scrolls the region",
+       3,
+       5,
+       kFive + "\x1b[2;3r\x1b[3;1Habcd",
+       {"1", "abc", "d", "4", "5"},
+       1,
+       2},
+      {"RI on the region's top scrolls the region down",
+       3,
+       5,
+       kFive + "\x1b[2;4r\x1b[2;1H\x1bMx",
+       {"1", "x", "2", "3", "5"},
+       1,
+       1},
+      {"RI moves up elsewhere", 3, 5, kFive + "\x1bMx", {"1", "x", "3", "4", "5"}, 1, 1},
+      {"RI on row 0 above the region stays", 3, 5, kFive + "\x1b[3;5r\x1b[H\x1bMx", {"x", "2", "3", "4", "5"}, 1, 0},
+      {"RI on the screen's top scrolls", 3, 5, kFive + "\x1b[H\x1bMx", {"x", "1", "2", "3", "4"}, 1, 0},
+      {"IND is a line feed",
+       3,
+       5,
+       kFive + "\x1b[5;2H\x1b"
+               "Dx",
+       {"2", "3", "4", "5", " x"},
+       2,
+       4},
+      {"NEL is CR and line feed",
+       3,
+       5,
+       kFive + "\x1b[2;2H\x1b"
+               "Ex",
+       {"1", "2", "x", "4", "5"},
+       1,
+       2},
+      {"IL inside the region keeps the rows below it",
+       3,
+       5,
+       kFive + "\x1b[2;4r\x1b[2;1H\x1b[L",
+       {"1", "", "2", "3", "5"},
+       0,
+       1},
+      {"DL inside the region", 3, 5, kFive + "\x1b[2;4r\x1b[2;1H\x1b[2M", {"1", "4", "", "", "5"}, 0, 1},
+      {"IL outside the region does nothing", 3, 5, kFive + "\x1b[2;3r\x1b[5;1H\x1b[L", {"1", "2", "3", "4", "5"}, 0, 4},
+      {"SU and SD move only the region", 3, 5, kFive + "\x1b[2;4r\x1b[S", {"1", "3", "4", "", "5"}, 0, 0},
+      {"SD in the region", 3, 5, kFive + "\x1b[2;4r\x1b[2T", {"1", "", "", "2", "5"}, 0, 0},
+      {"a one-row region is refused", 3, 5, kFive + "\x1b[3;3r\x1b[5;1H\nx", {"2", "3", "4", "5", "x"}, 1, 4},
+      {"a reversed region is refused", 3, 5, kFive + "\x1b[4;2r", {"1", "2", "3", "4", "5"}, 0, 2},
+      {"ESC [ r restores the whole screen",
+       3,
+       5,
+       kFive + "\x1b[2;3r\x1b[r\x1b[5;1H\nx",
+       {"2", "3", "4", "5", "x"},
+       1,
+       4},
+      {"the region's bottom is clamped to the screen",
+       3,
+       5,
+       kFive + "\x1b[2;99r\x1b[5;1H\nx",
+       {"1", "3", "4", "5", "x"},
+       1,
+       4},
+  };
+  for (const Case& c : cases) check(c);
+}
+
+TEST(Terminal, CursorMovesByLineAndAbsolutePosition) {
+  const Case cases[] = {
+      {"CNL moves down to column 0", 10, 5, "abc\x1b[2E", {"abc", "", "", "", ""}, 0, 2},
+      {"CNL clamps", 10, 5, "abc\x1b[99E", {"abc", "", "", "", ""}, 0, 4},
+      {"CPL moves up to column 0", 10, 5, "\x1b[4;5H\x1b[F", {"", "", "", "", ""}, 0, 2},
+      {"CPL clamps", 10, 5, "\x1b[2;5H\x1b[9F", {"", "", "", "", ""}, 0, 0},
+      {"VPA keeps the column", 10, 5, "abc\x1b[4d", {"abc", "", "", "", ""}, 3, 3},
+      {"VPA clamps", 10, 5, "\x1b[99d", {"", "", "", "", ""}, 0, 4},
+      {"VPA 0 is row 1", 10, 5, "\x1b[3;3H\x1b[0d", {"", "", "", "", ""}, 2, 0},
+      {"HPA", 10, 5, "abc\x1b[2`", {"abc", "", "", "", ""}, 1, 0},
+      {"HPA clamps", 10, 5, "\x1b[99`", {"", "", "", "", ""}, 9, 0},
+      {"DECSC and DECRC",
+       10,
+       5,
+       "\x1b[3;4H\x1b"
+       "7\x1b[H\x1b"
+       "8x",
+       {"", "", "   x", "", ""},
+       4,
+       2},
+      {"CSI s and u", 10, 5, "\x1b[2;6H\x1b[s\x1b[5;1H\x1b[ux", {"", "     x", "", "", ""}, 6, 1},
+      {"restore with nothing saved goes home",
+       10,
+       5,
+       "\x1b[3;4H\x1b"
+       "8x",
+       {"x", "", "", "", ""},
+       1,
+       0},
+      {"a saved pending wrap wraps after restoring",
+       5,
+       3,
+       "abcde\x1b"
+       "7\x1b[3;1H\x1b"
+       "8x",
+       {"abcde", "x", ""},
+       1,
+       1},
+      {"CSI ? u does not restore", 10, 5, "\x1b[3;4H\x1b[s\x1b[H\x1b[?u", {"", "", "", "", ""}, 0, 0},
+  };
+  for (const Case& c : cases) check(c);
+}
+
+TEST(Terminal, SavedCursorKeepsPenAndBold) {
+  const vt::Terminal t = run(10, 2,
+                             "\x1b[1;32m\x1b"
+                             "7\x1b[m\x1b"
+                             "8x\x1b[0m\x1b[s\x1b[31m\x1b[uy");
+  EXPECT_EQ(t.row(0)[0], (TerminalCell{U'x', TerminalColor::indexed(2), true}));
+  EXPECT_EQ(t.row(0)[1], (TerminalCell{U'y', TerminalColor::Default, false}));
+}
+
+TEST(Terminal, AlternateScreenKeepsTheMainScreen) {
+  const std::string main = "main\r\nscreen\x1b[2;3H";
+  const Case cases[] = {
+      {"1049 clears and keeps the cursor", 10, 3, main + "\x1b[?1049h", {"", "", ""}, 2, 1},
+      {"1049 draws on its own screen", 10, 3, main + "\x1b[?1049h\x1b[Hvim", {"vim", "", ""}, 3, 0},
+      {"leaving 1049 restores the screen and cursor",
+       10,
+       3,
+       main + "\x1b[?1049h\x1b[Hvim\x1b[3;1H\x1b[?1049l",
+       {"main", "screen", ""},
+       2,
+       1},
+      {"1049 twice still clears", 10, 3, main + "\x1b[?1049hx\x1b[?1049h", {"", "", ""}, 3, 1},
+      {"leaving when not on it only restores the cursor", 10, 3, main + "\x1b[?1049l", {"main", "screen", ""}, 0, 0},
+      {"47 keeps the alternate screen's text", 10, 3, main + "\x1b[?47hab\x1b[?47l\x1b[?47h", {"", "  ab", ""}, 4, 1},
+      {"leaving 47 shows the main screen, cursor unchanged",
+       10,
+       3,
+       main + "\x1b[?47h\x1b[Hab\x1b[?47l",
+       {"main", "screen", ""},
+       2,
+       0},
+      {"leaving 1047 clears the alternate screen",
+       10,
+       3,
+       main + "\x1b[?1047hab\x1b[?1047l\x1b[?47h",
+       {"", "", ""},
+       4,
+       1},
+      {"modes in one sequence apply in order", 10, 3, main + "\x1b[?1;1049h", {"", "", ""}, 2, 1},
+      {"scrolling on the alternate screen leaves the main one",
+       10,
+       3,
+       main + "\x1b[?1049h\x1b[3;1H\n\n\nz\x1b[?1049l",
+       {"main", "screen", ""},
+       2,
+       1},
+  };
+  for (const Case& c : cases) check(c);
+  const vt::Terminal t = run(10, 3, main + "\x1b[?1049h");
+  EXPECT_TRUE(t.alternate_screen());
+  EXPECT_FALSE(run(10, 3, main + "\x1b[?1049h\x1b[?1049l").alternate_screen());
+}
+
+TEST(Terminal, ModesAreRemembered) {
+  struct {
+    const char* input;
+    bool cursor_keys, insert;
+  } const cases[] = {
+      {"", false, false},
+      {"\x1b[?1h", true, false},
+      {"\x1b[?1h\x1b[?1l", false, false},
+      {"\x1b[?1;4h", true, false},  // 4 is smooth scroll as a DEC mode
+      {"\x1b[1h", false, false},    // not DECCKM without the marker
+      {"\x1b[4h", false, true},
+      {"\x1b[4h\x1b[4l", false, false},
+      {"\x1b[?4h", false, false},
+      {"\x1b[>1h", false, false},
+      {"\x1b[?1049h\x1b[?1h\x1b[?1049l", true, false},
+  };
+  for (const auto& c : cases) {
+    const vt::Terminal t = run(10, 2, c.input);
+    EXPECT_EQ(t.application_cursor_keys(), c.cursor_keys) << c.input;
+    EXPECT_EQ(t.insert_mode(), c.insert) << c.input;
+  }
+}
+
 TEST(Terminal, ErasedCellsAreBlankWhateverThePen) {
   const vt::Terminal t = run(5, 2, "\x1b[1;31mabcde\x1b[1;3H\x1b[K");
   for (std::size_t c = 2; c < 5; ++c) EXPECT_EQ(t.row(0)[c], vt::kBlankCell) << c;
@@ -277,16 +542,17 @@ TEST(Terminal, UnsupportedSequencesChangeNothing) {
       "\x1b]2;title\x1b\\",
       "\x1b"
       "7",
-      "\x1b"
-      "8",
       "\x1b[?25l",
-      "\x1b[r",
-      "\x1b[2;3r",
       "\x1bPqdata\x1b\\",
       "\x1b_apc\x1b\\",
       "\x1b(0",
-      "\x1b[5@",
       "\x1b[>c",
+      "\x1b[>4;1m",
+      "\x1b[?u",
+      "\x1b[?7l",
+      "\x1b[?1l",
+      "\x1b[4l",
+      "\x1b[1;1r",
       "\x1b[6n",
       "\x1b"
       "c",

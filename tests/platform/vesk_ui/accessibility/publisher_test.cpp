@@ -1,8 +1,9 @@
 // The ATK objects of a published tree, without a bus: what they answer, the
 // signals they give when a frame changes something, and the requests they
-// queue for the UI loop.
+// pass to the widget.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <utility>
 
 #include "platform/vesk_ui/accessibility/publisher.hpp"
@@ -27,8 +28,11 @@ struct Screen {
   std::string name_value = "Box";
   bool name_focused = false;
   bool search_focused = false;
+  bool show_search = true;
   int selected = 0;
   std::string row_word = "Row ";
+  std::optional<std::string> row_value;
+  std::optional<std::string> row_description;
 
   AccessNode tree() const {
     AccessNode root = node(Role::Root, "Remote");
@@ -41,6 +45,8 @@ struct Screen {
       row.bounds = scene::Rect{10, 20.0 + 40 * i, 110, 60.0 + 40 * i};
       row.set_size = static_cast<std::uint32_t>(rows);
       row.position_in_set = static_cast<std::uint32_t>(i + 1);
+      row.value = row_value;
+      row.description = row_description;
       list.children.push_back(std::move(row));
     }
     root.children.push_back(std::move(list));
@@ -51,7 +57,7 @@ struct Screen {
     AccessNode search = node(Role::TextInput, "Search", "field:search");
     search.value = "";
     search.focused = search_focused;
-    root.children.push_back(std::move(search));
+    if (show_search) root.children.push_back(std::move(search));
     AccessNode toggle = node(Role::ToggleButton, "Favourite", "fav");
     toggle.toggled = true;
     root.children.push_back(std::move(toggle));
@@ -65,10 +71,12 @@ class FakeWidget final : public widget::Widget {
   Screen screen;
   bool handles = true;
   std::vector<std::pair<std::string, access::SemanticAction>> performed;
+  std::function<void()> during;  // runs inside each action
 
   access::AccessNode accessibility_tree() const override { return screen.tree(); }
   bool perform_semantic_action(std::string_view id, const access::SemanticAction& action, doc::Document*) override {
     performed.emplace_back(std::string(id), action);
+    if (during) std::exchange(during, nullptr)();
     return handles;
   }
 };
@@ -263,11 +271,14 @@ TEST_F(PublisherTest, ObjectsStayAcrossFramesAndOnlyChangesAreSignalled) {
   EXPECT_TRUE(has_state(row1, ATK_STATE_DEFUNCT));
 }
 
-TEST_F(PublisherTest, RequestsWaitForTheLoopAndStaleOnesAreRefused) {
+TEST_F(PublisherTest, RequestsReachTheWidgetAtOnceAndAnswerWhatItDid) {
   publish();
   AtkObject* row1 = obj("row:1");
   AtkObject* name = obj("field:name");
   AtkObject* fav = obj("fav");
+  // Without a widget to go to, nothing is accepted.
+  EXPECT_FALSE(atk_action_do_action(ATK_ACTION(fav), 0));
+  publisher.attach(widget, nullptr);
   // Actions by index: activate, focus, select for a row.
   ASSERT_EQ(atk_action_get_n_actions(ATK_ACTION(row1)), 3);
   EXPECT_STREQ(atk_action_get_name(ATK_ACTION(row1), 0), "activate");
@@ -285,11 +296,6 @@ TEST_F(PublisherTest, RequestsWaitForTheLoopAndStaleOnesAreRefused) {
   atk_editable_text_insert_text(ATK_EDITABLE_TEXT(name), "ZZ", 2, &at);
   EXPECT_EQ(at, 3);
   atk_editable_text_delete_text(ATK_EDITABLE_TEXT(name), 0, 1);
-  // Nothing reaches the widget from inside the callbacks.
-  EXPECT_TRUE(widget.performed.empty());
-  EXPECT_EQ(publisher.queued_requests(), 6u);
-
-  EXPECT_EQ(publisher.run_requests(widget, nullptr), 6u);
   using K = access::ActionKind;
   const std::vector<std::pair<std::string, access::SemanticAction>> expected = {
       {"row:1", {K::Select, std::nullopt}},
@@ -300,40 +306,108 @@ TEST_F(PublisherTest, RequestsWaitForTheLoopAndStaleOnesAreRefused) {
       {"field:name", {K::SetValue, std::string("ox")}},
   };
   EXPECT_EQ(widget.performed, expected);
-  EXPECT_EQ(publisher.refused_requests(), 0u);
+  EXPECT_EQ(publisher.handled_requests(), 6u);
+  EXPECT_EQ(publisher.refused_requests(), 1u);  // the one before attach
 
-  // Queued, then the node went away before the loop ran it.
+  // The node went away: the object an AT still holds is defunct and refuses everything.
   widget.performed.clear();
-  EXPECT_TRUE(atk_action_do_action(ATK_ACTION(row1), 0));
   g_object_ref(row1);
   widget.screen.rows = 1;
   publish();
-  EXPECT_EQ(publisher.run_requests(widget, nullptr), 0u);
-  EXPECT_TRUE(widget.performed.empty());
-  EXPECT_EQ(publisher.refused_requests(), 1u);
-  // The object an AT still holds is defunct and refuses everything.
   EXPECT_TRUE(has_state(row1, ATK_STATE_DEFUNCT));
   EXPECT_FALSE(atk_action_do_action(ATK_ACTION(row1), 0));
   EXPECT_FALSE(atk_component_grab_focus(ATK_COMPONENT(row1)));
   EXPECT_EQ(atk_object_get_n_accessible_children(row1), 0);
-  EXPECT_EQ(publisher.queued_requests(), 0u);
+  EXPECT_TRUE(widget.performed.empty());
   g_object_unref(row1);
 
-  // The widget refusing is counted, not retried.
+  // The widget not handling it is the answer.
   widget.handles = false;
-  EXPECT_TRUE(atk_action_do_action(ATK_ACTION(fav), 0));
-  EXPECT_EQ(publisher.run_requests(widget, nullptr), 0u);
-  EXPECT_EQ(publisher.refused_requests(), 2u);
-
-  // A flood is cut at the queue's capacity.
-  for (std::size_t i = 0; i < kMaxQueuedRequests; ++i) ASSERT_TRUE(atk_action_do_action(ATK_ACTION(fav), 0));
   EXPECT_FALSE(atk_action_do_action(ATK_ACTION(fav), 0));
-  EXPECT_EQ(publisher.queued_requests(), kMaxQueuedRequests);
+  EXPECT_FALSE(atk_component_grab_focus(ATK_COMPONENT(name)));
+  EXPECT_EQ(widget.performed.size(), 2u);
+  EXPECT_EQ(publisher.refused_requests(), 3u);
+
+  // A request made while the widget performs one (a nested main loop) is
+  // refused, not run inside it.
+  widget.handles = true;
+  widget.performed.clear();
+  std::optional<bool> nested;
+  widget.during = [&] { nested = atk_action_do_action(ATK_ACTION(fav), 0) != FALSE; };
+  EXPECT_TRUE(atk_action_do_action(ATK_ACTION(fav), 0));
+  EXPECT_EQ(nested, false);
+  EXPECT_EQ(widget.performed.size(), 1u);
+  publisher.detach();
+  EXPECT_FALSE(atk_action_do_action(ATK_ACTION(fav), 0));
+}
+
+// The states and texts an AT reads back after a change, through ATK's own
+// calls; a focus tracker stands in for atk-bridge's.
+TEST_F(PublisherTest, FocusAndValueReadBackAsTheTreeSays) {
+  static std::vector<AtkObject*> tracked;
+  tracked.clear();
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  const guint tracker = atk_add_focus_tracker([](AtkObject* o) { tracked.push_back(o); });
+#pragma GCC diagnostic pop
+  widget.screen.search_focused = true;
+  publish();
+  AtkObject* search = obj("field:search");
+  AtkObject* name = obj("field:name");
+  EXPECT_EQ(tracked, std::vector<AtkObject*>{search});
+  EXPECT_TRUE(has_state(search, ATK_STATE_FOCUSED));
+
+  struct Step {
+    const char* what;
+    bool search, name;
+  };
+  // Focus lost with nowhere to go (Escape, a press outside, a dialog), moved,
+  // taken again, lost again.
+  for (const Step& step : {Step{"lost", false, false}, Step{"to name", false, true}, Step{"to search", true, false},
+                           Step{"lost again", false, false}}) {
+    SCOPED_TRACE(step.what);
+    widget.screen.search_focused = step.search;
+    widget.screen.name_focused = step.name;
+    publish();
+    EXPECT_EQ(has_state(search, ATK_STATE_FOCUSED), step.search);
+    EXPECT_EQ(has_state(name, ATK_STATE_FOCUSED), step.name);
+  }
+  EXPECT_EQ(tracked, (std::vector<AtkObject*>{search, name, search}));
+  // The screen goes with the focused field: the tracker lets go of it.
+  widget.screen.search_focused = true;
+  publish();
+  EXPECT_EQ(atk_get_focus_object(), search);
+  g_object_ref(search);
+  widget.screen.show_search = false;
+  publish();
+  EXPECT_EQ(atk_get_focus_object(), nullptr);
+  EXPECT_FALSE(has_state(search, ATK_STATE_FOCUSED));
+  g_object_unref(search);
+  widget.screen.show_search = true;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  atk_remove_focus_tracker(tracker);
+#pragma GCC diagnostic pop
+
+  // A row's value is its description when it has none of its own; an input's
+  // value is its text, and its description stays its own.
+  widget.screen.rows = 2;
+  widget.screen.row_value = "alice@10.0.0.5:2200";
+  publish();
+  EXPECT_STREQ(atk_object_get_description(obj("row:0")), "alice@10.0.0.5:2200");
+  EXPECT_EQ(atk_object_get_description(name), nullptr);
+  widget.screen.row_value = "bob@10.0.0.6";
+  publish();
+  EXPECT_STREQ(atk_object_get_description(obj("row:0")), "bob@10.0.0.6");
+  widget.screen.row_description = "Online";
+  publish();
+  EXPECT_STREQ(atk_object_get_description(obj("row:0")), "Online");
 }
 
 TEST_F(PublisherTest, TurnPublishesOnlyAfterAPaintedFrameAndNotTooOften) {
   const auto t0 = Publisher::Clock::now();
-  auto turn = [&](std::chrono::milliseconds at) { publisher.turn(widget, nullptr, {}, t0 + at); };
+  auto turn = [&](std::chrono::milliseconds at) { publisher.turn({}, t0 + at); };
+  publisher.attach(widget, nullptr);
   // Without a bridge (or a local consumer) the loop's turn does nothing at all.
   publisher.frame_painted();
   turn(std::chrono::milliseconds(0));
@@ -360,9 +434,8 @@ TEST_F(PublisherTest, TurnPublishesOnlyAfterAPaintedFrameAndNotTooOften) {
   turn(std::chrono::milliseconds(950) + kMinPublishInterval);
   EXPECT_EQ(publisher.publications(), 3u);
   EXPECT_NE(obj("row:3"), nullptr);
-  // Requests run in the turn.
+  // Requests do not wait for a turn.
   EXPECT_TRUE(atk_action_do_action(ATK_ACTION(obj("row:3")), 0));
-  turn(std::chrono::milliseconds(2000));
   ASSERT_EQ(widget.performed.size(), 1u);
   EXPECT_EQ(widget.performed[0].first, "row:3");
 }

@@ -129,13 +129,16 @@ TEST(PersistOpen, CreatesPrivateFolderAndFile) {
   EXPECT_FALSE(p->dirty());
   EXPECT_EQ(*p->save(), false);
 
-  // An existing folder that others can read is tightened.
+  // An existing folder keeps the mode its owner gave it, through saves too.
   TempDir other;
   fs::path open_dir = other.path / "app";
   fs::create_directory(open_dir);
   ::chmod(open_dir.c_str(), 0755);
-  ASSERT_TRUE(persist::open_directory(open_dir));
-  EXPECT_EQ(mode_of(open_dir), 0700u);
+  auto shared = persist::open_directory(open_dir);
+  ASSERT_TRUE(shared);
+  ASSERT_TRUE(shared->document().put(ObjId::root(), "k", Scalar::int_(1)));
+  ASSERT_TRUE(shared->save());
+  EXPECT_EQ(mode_of(open_dir), 0755u);
 }
 
 TEST(PersistOpen, ReopenSeesSavedStateAndSavesOnlyChanges) {
