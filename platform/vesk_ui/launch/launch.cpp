@@ -31,8 +31,9 @@ namespace {
 constexpr int kIdleWaitMs = 250;
 // Frame interval while animating.
 constexpr int kFrameIntervalMs = 16;
-// Events taken from SDL per loop turn at most, so painting keeps up.
-constexpr int kMaxEventsPerTurn = 512;
+// Events taken from SDL per loop turn, so painting keeps up; a key press at
+// the limit still brings the text it typed along (poll_batch).
+constexpr std::size_t kMaxEventsPerTurn = 512;
 
 volatile std::sig_atomic_t g_quit_signal = 0;
 extern "C" void on_quit_signal(int) { g_quit_signal = 1; }
@@ -275,8 +276,6 @@ int run_or_exit(const LaunchDescriptor& d) {
   std::vector<SDL_Event> batch;
   widget::Instant last_present = widget::Clock::now();
   while (!quit) {
-    batch.clear();
-    SDL_Event e;
     // Frames are paced to about 60 a second (the window surface has no
     // vsync to do it); input is taken as soon as it comes; with nothing to
     // paint the loop sleeps until something happens. A frame whose display
@@ -292,7 +291,7 @@ int run_or_exit(const LaunchDescriptor& d) {
     }
     if (a11y.publication_pending()) wait_ms = std::min(wait_ms, accessibility::kBridgeIdleWaitMs);
     glib.wait(wait_ms);
-    while (static_cast<int>(batch.size()) < kMaxEventsPerTurn && SDL_PollEvent(&e)) batch.push_back(e);
+    poll_batch(batch, kMaxEventsPerTurn, [](SDL_Event& next) { return SDL_PollEvent(&next) != 0; });
     if (g_quit_signal) quit = true;
 
     const event::Modifiers mods = modifiers_from(static_cast<Uint16>(SDL_GetModState()));

@@ -202,4 +202,13 @@ std::optional<event::Event> translate(const SDL_Event& e, const SDL_Event* next,
   }
 }
 
+void poll_batch(std::vector<SDL_Event>& batch, std::size_t limit, const std::function<bool(SDL_Event&)>& poll) {
+  batch.clear();
+  SDL_Event e;
+  while (batch.size() < limit || (!batch.empty() && batch.back().type == SDL_KEYDOWN)) {
+    if (!poll(e)) break;
+    batch.push_back(e);
+  }
+}
+
 }  // namespace vesk_ui::launch

@@ -3,8 +3,11 @@
 
 #include <SDL.h>
 
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/vesk_ui/widget/event.hpp"
 
@@ -24,5 +27,11 @@ std::uint32_t button_number(Uint8 sdl_button);
 // `physical_per_window` converts SDL's window coordinates to physical pixels.
 std::optional<event::Event> translate(const SDL_Event& e, const SDL_Event* next, bool& consumed_next,
                                       double physical_per_window);
+
+// Replaces `batch` with the next events `poll` gives, at most `limit` of
+// them, except that a batch never ends on a key press: the text the press
+// typed comes right after it and is translated with it (above), so the
+// batch takes events past the limit until its last one is not a key press.
+void poll_batch(std::vector<SDL_Event>& batch, std::size_t limit, const std::function<bool(SDL_Event&)>& poll);
 
 }  // namespace vesk_ui::launch

@@ -62,6 +62,38 @@ void RemoteApp::send_vnc_key_stroke(rfb::VncSession& vnc, std::uint32_t keysym) 
   if (!vnc.send_input(rfb::VncKey{false, keysym})) hold(state_.held.vnc_keys, keysym);
 }
 
+void RemoteApp::press_vnc_modifier(rfb::VncSession& vnc, std::uint32_t keysym) {
+  // Key repeat sends the press again and again; the server saw the first.
+  if (std::find(state_.held.vnc_modifiers.begin(), state_.held.vnc_modifiers.end(), keysym) !=
+      state_.held.vnc_modifiers.end()) {
+    return;
+  }
+  if (vnc.send_input(rfb::VncKey{true, keysym})) state_.held.vnc_modifiers.push_back(keysym);
+}
+
+void RemoteApp::send_vnc_stroke_without_alt(rfb::VncSession& vnc, std::uint32_t keysym) {
+  std::vector<std::uint32_t> lifted;
+  for (std::uint32_t held : state_.held.vnc_modifiers) {
+    const bool alt = held == keysym::kAltLeft || held == keysym::kAltLeft + 1;
+    if (alt && vnc.send_input(rfb::VncKey{false, held})) lifted.push_back(held);
+  }
+  send_vnc_key_stroke(vnc, keysym);
+  for (std::uint32_t held : lifted) {
+    // A press the full queue refused leaves the key up, as the user will soon.
+    if (!vnc.send_input(rfb::VncKey{true, held})) unhold(state_.held.vnc_modifiers, held);
+  }
+}
+
+bool RemoteApp::release_held_vnc_modifier(const vesk_ui::event::Key& key) {
+  if (key.pressed) return false;
+  const auto keysym = vnc_modifier_keysym(key);
+  if (!keysym || !unhold(state_.held.vnc_modifiers, *keysym)) return false;
+  rfb::VncSession* vnc = live_vnc(state_.live_session);
+  // A key-up the full queue refused is retried before the next stroke.
+  if (vnc && !vnc->send_input(rfb::VncKey{false, *keysym})) hold(state_.held.vnc_keys, *keysym);
+  return true;
+}
+
 bool RemoteApp::release_held_button(std::uint32_t button, double x, double y) {
   if (const auto code = device_button_code(button); code && unhold(state_.held.device_buttons, *code)) {
     queue_device_release(DeviceInputEvent::button(false, *code));
@@ -96,12 +128,16 @@ void RemoteApp::release_held_input() {
   rfb::VncSession* vnc = live_vnc(state_.live_session);
   if (vnc) {
     for (std::uint32_t keysym : held.vnc_keys) (void)vnc->send_input(rfb::VncKey{false, keysym});
+    for (auto it = held.vnc_modifiers.rbegin(); it != held.vnc_modifiers.rend(); ++it) {
+      (void)vnc->send_input(rfb::VncKey{false, *it});
+    }
     if (state_.vnc_button_mask != 0 && held.vnc_point) {
       (void)vnc->send_input(rfb::VncPointer{0, held.vnc_point->first, held.vnc_point->second});
     }
     state_.vnc_button_mask = 0;
   }
   held.vnc_keys.clear();
+  held.vnc_modifiers.clear();
   for (std::uint32_t code : held.device_keys) queue_device_release(DeviceInputEvent::key(false, code));
   for (std::uint32_t code : held.device_buttons) queue_device_release(DeviceInputEvent::button(false, code));
   held.device_keys.clear();
@@ -109,7 +145,8 @@ void RemoteApp::release_held_input() {
 }
 
 void RemoteApp::release_held_input_if_inactive() {
-  const bool holding = state_.vnc_button_mask != 0 || !state_.held.vnc_keys.empty() || !state_.held.device_empty();
+  const bool holding = state_.vnc_button_mask != 0 || !state_.held.vnc_keys.empty() ||
+                       !state_.held.vnc_modifiers.empty() || !state_.held.device_empty();
   if (holding && (state_.confirmation || !remote_input_active())) release_held_input();
 }
 

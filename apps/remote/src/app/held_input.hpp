@@ -19,6 +19,8 @@ struct HeldInput {
   std::optional<std::pair<std::uint16_t, std::uint16_t>> vnc_point;
   // Keysyms whose key-down was queued but whose key-up found the queue full.
   std::vector<std::uint32_t> vnc_keys;
+  // Modifier keysyms sent as pressed, in the order they went down.
+  std::vector<std::uint32_t> vnc_modifiers;
   // Linux codes of device buttons and keys queued as pressed.
   std::vector<std::uint32_t> device_buttons;
   std::vector<std::uint32_t> device_keys;

@@ -218,16 +218,27 @@ bool RemoteApp::forward_session_key(const vesk_ui::event::Key& key, const vesk_u
   if (!state_.live_session || !remote_input_active()) return false;
   if (LiveSession::Ssh* ssh = state_.live_session->ssh(); ssh && ssh->session) {
     if (!ssh->session->status().is_connected()) return false;
-    std::vector<std::uint8_t> bytes = ssh_bytes_for_key(key, modifiers.control);
+    std::vector<std::uint8_t> bytes =
+        ssh_bytes_for_key(key, modifiers, ssh->session->terminal().application_cursor_keys());
     if (bytes.empty()) return false;
     (void)ssh->session->send_input(std::move(bytes));  // a full queue drops the key
     state_.redraw = true;
     return true;
   }
   if (rfb::VncSession* vnc = vnc_session()) {
-    auto keysym = vnc_keysym_for_key(key);
+    // Modifiers go as the user holds them, so the server types what was
+    // typed instead of faking Shift (or latching Caps Lock) itself.
+    if (auto modifier = vnc_modifier_keysym(key)) {
+      press_vnc_modifier(*vnc, *modifier);
+      return true;
+    }
+    auto keysym = vnc_keysym_for_key(key, modifiers.control);
     if (!keysym) return false;
-    send_vnc_key_stroke(*vnc, *keysym);
+    if (composed_with_alt(key, modifiers)) {
+      send_vnc_stroke_without_alt(*vnc, *keysym);
+    } else {
+      send_vnc_key_stroke(*vnc, *keysym);
+    }
     state_.redraw = true;
     return true;
   }
@@ -264,7 +275,7 @@ void RemoteApp::escape_chain(vesk_ui::widget::EventContext& context) {
 void RemoteApp::on_key(const vesk_ui::event::Key& key, vesk_ui::widget::EventContext& context) {
   const vesk_ui::event::Event as_event{key};
   const bool escape = key.is(NamedKey::Escape);
-  if (release_held_device_key(key)) {
+  if (release_held_device_key(key) || release_held_vnc_modifier(key)) {
     context.handled = true;
     return;
   }

@@ -59,12 +59,17 @@ StartOutcome RemoteApp::start_operation(const OperationHandle& handle, vesk_acti
         } else if constexpr (std::is_same_v<Op, RemoteOperation::Connect>) {
           const SavedConnection* c = find_connection(state_.connections, op.connection_id);
           if (!c) return StartOutcome::failed(kConnectionGone);
-          const Readiness readiness = c->readiness();
-          if (readiness == Readiness::InvalidProfile) {
-            return StartOutcome::failed(c->validate_target().value_or(std::string(readiness.message(c->kind))));
+          // The connection's own running session is shown again, not
+          // replaced: connected completes at once, connecting is followed
+          // like a new attempt until it settles.
+          if (!return_to_live_session(op.connection_id)) {
+            const Readiness readiness = c->readiness();
+            if (readiness == Readiness::InvalidProfile) {
+              return StartOutcome::failed(c->validate_target().value_or(std::string(readiness.message(c->kind))));
+            }
+            if (readiness != Readiness::Ready) return StartOutcome::failed(std::string(readiness.message(c->kind)));
+            open_session(op.connection_id);
           }
-          if (readiness != Readiness::Ready) return StartOutcome::failed(std::string(readiness.message(c->kind)));
-          open_session(op.connection_id);
           if (!state_.live_session) return StartOutcome::failed(kTransportDidNotStart);
           const SessionStatus status = state_.live_session->status();
           switch (status.kind) {
@@ -174,7 +179,7 @@ RunOutcome RemoteApp::run_operation(vesk_actions::OperationKind kind, const vesk
           return RunOutcome::handled();
         } else if constexpr (std::is_same_v<Op, RemoteOperation::Connect>) {
           if (!find_connection(state_.connections, op.connection_id)) return RunOutcome::failed(kConnectionGone);
-          open_session(op.connection_id);
+          if (!return_to_live_session(op.connection_id)) open_session(op.connection_id);
           return RunOutcome::handled();
         } else if constexpr (std::is_same_v<Op, RemoteOperation::Disconnect>) {
           if (state_.session_connection != op.connection_id) return RunOutcome::failed(kSessionInactive);

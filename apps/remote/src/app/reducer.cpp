@@ -127,6 +127,7 @@ void RemoteApp::request_connect(const Uuid& id) {
     state_.notice = notice::kConnectionGone;
     return;
   }
+  if (return_to_live_session(id)) return;
   if (const Readiness readiness = c->readiness(); readiness != Readiness::Ready) {
     // A running session of another connection is not given up for one that
     // cannot start: the reason becomes the notice instead.
@@ -146,6 +147,20 @@ void RemoteApp::request_connect(const Uuid& id) {
   state_.confirmation = Confirmation::connect(connection_signature(*c), id);
   dismiss_tooltip();
   blur_input();
+}
+
+bool RemoteApp::return_to_live_session(const Uuid& id) {
+  if (!state_.live_session || state_.session_connection != id) return false;
+  const SessionStatus status = state_.live_session->status();
+  if (!status.is_connecting() && !status.is_connected()) return false;
+  // The running session is the one asked for: connecting again would drop
+  // it, and with it whatever the remote program had not saved.
+  state_.screen = Screen::session(id);
+  state_.redraw = true;
+  dismiss_tooltip();
+  blur_input();
+  close_navigation_if_narrow();
+  return true;
 }
 
 void RemoteApp::request_delete(const Uuid& id) {

@@ -232,6 +232,9 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   // ---- reducer ----
   void apply_message(const UiMessage& message, Document& document);
   void request_connect(const Uuid& id);
+  // Shows the session screen again when the live session is this
+  // connection's and still connecting or connected; false otherwise.
+  bool return_to_live_session(const Uuid& id);
   void request_delete(const Uuid& id);
   void close_navigation_if_narrow();
   // A confirmation or fullscreen hides tooltips: a pending one is dropped.
@@ -369,6 +372,13 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   bool release_held_device_key(const vesk_ui::event::Key& key);
   bool queue_device_release(const DeviceInputEvent& event);
   void send_vnc_key_stroke(rfb::VncSession& vnc, std::uint32_t keysym);
+  // A modifier goes down once however long it is held; its release (or the
+  // release of everything held) sends the key-up.
+  void press_vnc_modifier(rfb::VncSession& vnc, std::uint32_t keysym);
+  // The stroke of a character AltGr composed: the held Alt keys come up
+  // around it, so the server types the character rather than Alt with it.
+  void send_vnc_stroke_without_alt(rfb::VncSession& vnc, std::uint32_t keysym);
+  bool release_held_vnc_modifier(const vesk_ui::event::Key& key);
 
   AppState state_;
   // Derived from state_ and the document; refreshed where they are read.

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <string_view>
 #include <variant>
 
 #include "apps/remote/src/ssh/text.hpp"
@@ -88,7 +89,9 @@ class HandedSocket {
   ino_t ino_ = 0;
 };
 
-enum class Wait { Ready, Cancelled, TimedOut };
+// Failed: the descriptor reported an error or is no longer open (or poll
+// itself failed); waiting on it again would only spin.
+enum class Wait { Ready, Cancelled, TimedOut, Failed };
 
 // Waits until `fd` shows one of `events`, `extra_fd` (when >= 0) is readable,
 // the cancel signal fires or `deadline` passes.
@@ -105,16 +108,28 @@ Wait wait_for(int fd, short events, const CancelSignal& cancel, int extra_fd,
     }
     const int rc = ::poll(fds.data(), count, timeout);
     if (rc < 0 && errno == EINTR) continue;
+    if (rc < 0) return Wait::Failed;
     if (rc == 0) return Wait::TimedOut;
-    if (rc > 0 && (fds[1].revents & POLLIN)) return Wait::Cancelled;
-    return Wait::Ready;  // a failed poll too: the next libssh call finds the fault
+    if (fds[1].revents & POLLIN) return Wait::Cancelled;
+    for (nfds_t i = 0; i < count; ++i) {
+      if (fds[i].revents & (POLLNVAL | POLLERR)) return Wait::Failed;
+    }
+    return Wait::Ready;
   }
 }
 
+// libssh closes its socket when the server disconnects or the connection
+// breaks, and marks the session failed; from then on the number may name
+// another thread's descriptor, so it is never waited on again.
+bool session_closed(ssh_session s, int sock) {
+  return ssh_get_fd(s) != sock || (ssh_get_status(s) & (SSH_CLOSED | SSH_CLOSED_ERROR)) != 0;
+}
+
 // The socket as libssh wants it watched: readable, and writable while it
-// holds output.
+// holds output. A session libssh has closed is not waited on at all.
 Wait wait_session(ssh_session s, int sock, const CancelSignal& cancel, int extra_fd,
                   std::optional<Clock::time_point> deadline) {
+  if (session_closed(s, sock)) return Wait::Failed;
   short events = POLLIN;
   if (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) events |= POLLOUT;
   return wait_for(sock, events, cancel, extra_fd, deadline);
@@ -132,13 +147,14 @@ std::expected<Fd, std::string> connect_one(const addrinfo& a, const CancelSignal
   } while (r != 0 && errno == EINTR);
   if (r != 0 && errno != EINPROGRESS && errno != EALREADY) return std::unexpected(std::string(std::strerror(errno)));
   if (r != 0) {
-    if (wait_for(fd.fd, POLLOUT, cancel, -1, std::nullopt) == Wait::Cancelled) {
-      return std::unexpected(std::string(kClosedText));
-    }
+    const Wait waited = wait_for(fd.fd, POLLOUT, cancel, -1, std::nullopt);
+    if (waited == Wait::Cancelled) return std::unexpected(std::string(kClosedText));
+    // A refused connect shows as an error on the socket; its text says why.
     int err = 0;
     socklen_t len = sizeof err;
     if (::getsockopt(fd.fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
     if (err != 0) return std::unexpected(std::string(std::strerror(err)));
+    if (waited == Wait::Failed) return std::unexpected(std::string("the connection failed"));
   }
   const int flags = ::fcntl(fd.fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
@@ -193,6 +209,34 @@ std::string library_error(ssh_session session) {
   if (text == nullptr || *text == '\0') return "SSH session failed";
   // The text may quote a server's disconnect description.
   return to_valid_utf8(text);
+}
+
+// Why a connection libssh gave up on, or whose socket reported an error,
+// ended: libssh's text (which quotes a server's disconnect reason), else the
+// socket's own error.
+std::string broken_connection_error(ssh_session s, int sock) {
+  const char* text = ssh_get_error(s);
+  if (text != nullptr && *text != '\0') return library_error(s);
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (!session_closed(s, sock) && ::getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err != 0) {
+    return std::strerror(err);
+  }
+  return "the connection to the SSH server broke";
+}
+
+// A server that ends the connection instead of answering a credential (as
+// OpenSSH does once MaxAuthTries is used up) has refused it; its reason is
+// kept after the refusal.
+std::string refused_by_disconnect(ssh_session s) {
+  static constexpr std::string_view kDisconnect = "Received SSH_MSG_DISCONNECT: ";
+  std::string text = library_error(s);
+  if (text.starts_with(kDisconnect)) {
+    // "code:description"
+    const auto colon = text.find(':', kDisconnect.size());
+    text = colon == std::string::npos ? text.substr(kDisconnect.size()) : text.substr(colon + 1);
+  }
+  return text.empty() ? std::string("Authentication failed") : "Authentication failed: " + text;
 }
 
 std::expected<void, std::string> configure(ssh_session s, int fd, const std::string& address,
@@ -292,6 +336,8 @@ struct Driver {
         case Wait::TimedOut:
           return std::unexpected(fill("the SSH server did not answer within {} seconds",
                                       {decimal(static_cast<std::uint64_t>(kHandshakeTimeoutSeconds))}));
+        // The server's disconnect reason, or what broke the connection.
+        case Wait::Failed: return std::unexpected(broken_connection_error(s, sock));
         case Wait::Ready: break;
       }
     }
@@ -309,6 +355,8 @@ std::expected<void, std::string> authenticate(const Driver& driver, const SshCre
     // libssh picks the RSA signature hash from the server's server-sig-algs.
     rc = driver.run(SSH_AUTH_AGAIN, [&] { return ssh_userauth_publickey(s, nullptr, key->get()); });
   }
+  if ((!rc || *rc == SSH_AUTH_ERROR) && session_closed(s, driver.sock))
+    return std::unexpected(refused_by_disconnect(s));
   if (!rc) return std::unexpected(rc.error());
   if (*rc == SSH_AUTH_SUCCESS) return {};
   if (*rc == SSH_AUTH_ERROR) return std::unexpected(library_error(s));
@@ -336,6 +384,11 @@ void disconnect(ssh_session s) {
   auto left = [&] {
     return std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count());
   };
+  // A connection libssh already closed takes no goodbye.
+  if (ssh_get_fd(s) < 0 || (ssh_get_status(s) & (SSH_CLOSED | SSH_CLOSED_ERROR)) != 0) {
+    ssh_disconnect(s);
+    return;
+  }
   ssh_event event = ssh_event_new();
   if (event != nullptr && ssh_event_add_session(event, s) == SSH_OK) {
     while (true) {
@@ -487,8 +540,15 @@ std::expected<LoopEnd, std::string> session_loop(const Driver& driver, ssh_chann
 
     if (progressed || signals.activity) continue;
     // The input queue wakes the loop only when it would take an item.
-    if (wait_session(s, driver.sock, driver.cancel, writing ? -1 : input.wake_fd(), std::nullopt) == Wait::Cancelled) {
-      return LoopEnd::Cancelled;
+    switch (wait_session(s, driver.sock, driver.cancel, writing ? -1 : input.wake_fd(), std::nullopt)) {
+      case Wait::Cancelled: return LoopEnd::Cancelled;
+      // The connection is gone: a write under way failed, otherwise the
+      // session just ended.
+      case Wait::Failed:
+        if (writing) return write_failed();
+        return LoopEnd::ChannelDone;
+      case Wait::Ready:
+      case Wait::TimedOut: break;
     }
   }
 }

@@ -36,35 +36,89 @@ const AccessNode* find_id(const AccessNode& root, std::string_view id_text) {
 
 // ---- key maps ----
 
+using vesk_ui::event::Modifiers;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes bytes_of(std::string_view text) { return {text.begin(), text.end()}; }
+Key named(NamedKey key) { return Key{key, {}, {}, true, false}; }
+
 TEST(AppKeyMaps, SshBytes) {
+  const Modifiers none{};
+  const Modifiers control{.control = true};
+  const Modifiers alt{.alt = true};
+  const Modifiers shift{.shift = true};
+  const Modifiers alt_shift{.shift = true, .alt = true};
+  const Modifiers control_alt{.control = true, .alt = true};
   struct Case {
+    const char* label;
     Key key;
-    bool control;
-    std::vector<std::uint8_t> bytes;
+    Modifiers modifiers;
+    Bytes bytes;
   };
   const std::vector<Case> cases = {
-      {Key{NamedKey::Enter, {}, {}, true, false}, false, {0x0D}},
-      {Key{NamedKey::Backspace, {}, {}, true, false}, false, {0x7F}},
-      {Key{NamedKey::ArrowLeft, {}, {}, true, false}, false, {0x1B, 0x5B, 0x44}},
-      {Key{NamedKey::Home, {}, {}, true, false}, false, {0x1B, 0x5B, 0x48}},
-      {Key{NamedKey::Delete, {}, {}, true, false}, false, {0x1B, 0x5B, 0x33, 0x7E}},
-      {Key{NamedKey::F1, {}, {}, true, false}, false, {}},
-      {Key{std::string("c"), {}, {}, true, false}, true, {0x03}},
-      {Key{std::string("Z"), {}, {}, true, false}, true, {26}},
-      {Key{std::string("1"), {}, std::string("1"), true, false}, true, {'1'}},
-      {Key{std::string("e"), {}, std::string("\u00e9"), true, false}, false, {0xC3, 0xA9}},
-      {Key{std::string("q"), {}, {}, true, false}, false, {'q'}},
+      {"Enter", named(NamedKey::Enter), none, {0x0D}},
+      {"Backspace", named(NamedKey::Backspace), none, {0x7F}},
+      {"Left", named(NamedKey::ArrowLeft), none, bytes_of("\x1b[D")},
+      {"Home", named(NamedKey::Home), none, bytes_of("\x1b[H")},
+      {"Delete", named(NamedKey::Delete), none, bytes_of("\x1b[3~")},
+      {"F1", named(NamedKey::F1), none, bytes_of("\x1bOP")},
+      {"Shift+Tab", named(NamedKey::Tab), shift, bytes_of("\x1b[Z")},
+      {"Shift+Enter", named(NamedKey::Enter), shift, {0x0D}},
+      {"Ctrl+c", Key{std::string("c"), {}, {}, true, false}, control, {0x03}},
+      {"Ctrl+Z", Key{std::string("Z"), {}, {}, true, false}, control, {26}},
+      {"Ctrl+1", Key{std::string("1"), {}, std::string("1"), true, false}, control, {'1'}},
+      {"e acute", Key{std::string("e"), {}, std::string("\u00e9"), true, false}, none, {0xC3, 0xA9}},
+      {"no text", Key{std::string("q"), {}, {}, true, false}, none, {'q'}},
+      // Meta: ESC first.
+      {"Alt+x", Key{std::string("x"), {}, std::string("x"), true, false}, alt, bytes_of("\x1bx")},
+      {"Alt+Shift+x", Key{std::string("x"), {}, std::string("X"), true, false}, alt_shift, bytes_of("\x1bX")},
+      {"Alt+.", Key{std::string("."), {}, std::string("."), true, false}, alt, bytes_of("\x1b.")},
+      {"Alt+Backspace", named(NamedKey::Backspace), alt, bytes_of("\x1b\x7f")},
+      {"Alt+Left", named(NamedKey::ArrowLeft), alt, bytes_of("\x1b\x1b[D")},
+      {"Ctrl+Alt+x", Key{std::string("x"), {}, {}, true, false}, control_alt, bytes_of("\x1b\x18")},
+      // AltGr composing a character is not Meta.
+      {"AltGr+q", Key{std::string("q"), {}, std::string("@"), true, false}, alt, bytes_of("@")},
+      {"AltGr+e", Key{std::string("e"), {}, std::string("\u20ac"), true, false}, alt, bytes_of("\u20ac")},
+      {"Alt alone", named(NamedKey::Alt), alt, {}},
+      {"Shift alone", named(NamedKey::Shift), shift, {}},
   };
-  for (const Case& c : cases) EXPECT_EQ(ssh_bytes_for_key(c.key, c.control), c.bytes);
+  for (const Case& c : cases) EXPECT_EQ(ssh_bytes_for_key(c.key, c.modifiers, false), c.bytes) << c.label;
+
+  // Application cursor keys (DECCKM): the arrows, Home and End only.
+  const std::vector<std::pair<NamedKey, Bytes>> application = {
+      {NamedKey::ArrowUp, bytes_of("\x1bOA")},    {NamedKey::ArrowDown, bytes_of("\x1bOB")},
+      {NamedKey::ArrowRight, bytes_of("\x1bOC")}, {NamedKey::ArrowLeft, bytes_of("\x1bOD")},
+      {NamedKey::Home, bytes_of("\x1bOH")},       {NamedKey::End, bytes_of("\x1bOF")},
+      {NamedKey::PageUp, bytes_of("\x1b[5~")},    {NamedKey::Delete, bytes_of("\x1b[3~")},
+      {NamedKey::F5, bytes_of("\x1b[15~")},       {NamedKey::Enter, {0x0D}},
+  };
+  for (const auto& [key, bytes] : application) {
+    EXPECT_EQ(ssh_bytes_for_named_key(key, true, false), bytes) << named_key_name(key);
+    EXPECT_EQ(ssh_bytes_for_key(named(key), none, true), bytes) << named_key_name(key);
+  }
+  EXPECT_EQ(ssh_bytes_for_key(named(NamedKey::ArrowUp), alt, true), bytes_of("\x1b\x1bOA"));
+
+  // What tells AltGr composing from Alt as Meta, for both protocols.
+  EXPECT_TRUE(composed_with_alt(Key{std::string("q"), {}, std::string("@"), true, false}, alt));
+  EXPECT_FALSE(composed_with_alt(Key{std::string("q"), {}, std::string("@"), true, false}, none));
+  EXPECT_FALSE(composed_with_alt(Key{std::string("x"), {}, std::string("X"), true, false}, alt_shift));
+  EXPECT_FALSE(composed_with_alt(Key{std::string("x"), {}, {}, true, false}, alt));
+  EXPECT_FALSE(composed_with_alt(named(NamedKey::Enter), alt));
 }
 
 TEST(AppKeyMaps, VncKeysymsAndDeviceCodes) {
-  EXPECT_EQ(vnc_keysym_for_key(Key{NamedKey::Enter, {}, {}, true, false}), 0xFF0Du);
-  EXPECT_EQ(vnc_keysym_for_key(Key{NamedKey::Space, {}, std::string(" "), true, false}), 0x20u);
-  EXPECT_EQ(vnc_keysym_for_key(Key{NamedKey::Delete, {}, {}, true, false}), 0xFFFFu);
-  EXPECT_EQ(vnc_keysym_for_key(Key{NamedKey::Home, {}, {}, true, false}), std::nullopt);
-  EXPECT_EQ(vnc_keysym_for_key(Key{std::string("a"), {}, std::string("\u00e9x"), true, false}), 0xE9u);
-  EXPECT_EQ(vnc_keysym_for_key(Key{std::string("a"), {}, {}, true, false}), std::nullopt);
+  EXPECT_EQ(vnc_keysym_for_key(named(NamedKey::Enter), false), 0xFF0Du);
+  EXPECT_EQ(vnc_keysym_for_key(Key{NamedKey::Space, {}, std::string(" "), true, false}, false), 0x20u);
+  EXPECT_EQ(vnc_keysym_for_key(named(NamedKey::Delete), false), 0xFFFFu);
+  EXPECT_EQ(vnc_keysym_for_key(named(NamedKey::Home), false), std::nullopt);
+  EXPECT_EQ(vnc_keysym_for_key(Key{std::string("a"), {}, std::string("\u00e9x"), true, false}, false), 0xE9u);
+  EXPECT_EQ(vnc_keysym_for_key(Key{std::string("a"), {}, {}, true, false}, false), std::nullopt);
+  // Typed case is kept: Shift travels as its own key.
+  EXPECT_EQ(vnc_keysym_for_key(Key{std::string("z"), {}, std::string("Z"), true, false}, false), 0x5Au);
+  EXPECT_EQ(vnc_keysym_for_key(Key{std::string("\u0436"), {}, std::string("\u0436"), true, false}, false), 0x01000436u);
+  // With Control no text is typed; the character goes, Control is held.
+  EXPECT_EQ(vnc_keysym_for_key(Key{std::string("c"), {}, {}, true, false}, true), 0x63u);
+  EXPECT_EQ(vnc_keysym_for_key(named(NamedKey::Control), true), std::nullopt);
 
   const std::vector<std::pair<std::string, std::optional<std::uint32_t>>> codes = {
       {"KeyA", 30},
@@ -104,12 +158,29 @@ TEST(AppKeyMaps, WholeTables) {
       {NamedKey::Home, {0x1B, 0x5B, 0x48}},
       {NamedKey::End, {0x1B, 0x5B, 0x46}},
       {NamedKey::Delete, {0x1B, 0x5B, 0x33, 0x7E}},
+      {NamedKey::Insert, {0x1B, 0x5B, 0x32, 0x7E}},
+      {NamedKey::PageUp, {0x1B, 0x5B, 0x35, 0x7E}},
+      {NamedKey::PageDown, {0x1B, 0x5B, 0x36, 0x7E}},
+      {NamedKey::F1, {0x1B, 0x4F, 0x50}},
+      {NamedKey::F2, {0x1B, 0x4F, 0x51}},
+      {NamedKey::F3, {0x1B, 0x4F, 0x52}},
+      {NamedKey::F4, {0x1B, 0x4F, 0x53}},
+      {NamedKey::F5, {0x1B, 0x5B, 0x31, 0x35, 0x7E}},
+      {NamedKey::F6, {0x1B, 0x5B, 0x31, 0x37, 0x7E}},
+      {NamedKey::F7, {0x1B, 0x5B, 0x31, 0x38, 0x7E}},
+      {NamedKey::F8, {0x1B, 0x5B, 0x31, 0x39, 0x7E}},
+      {NamedKey::F9, {0x1B, 0x5B, 0x32, 0x30, 0x7E}},
+      {NamedKey::F10, {0x1B, 0x5B, 0x32, 0x31, 0x7E}},
+      {NamedKey::F11, {0x1B, 0x5B, 0x32, 0x33, 0x7E}},
+      {NamedKey::F12, {0x1B, 0x5B, 0x32, 0x34, 0x7E}},
   };
   for (const auto& [key, bytes] : ssh) {
-    EXPECT_EQ(ssh_bytes_for_named_key(key), bytes) << static_cast<int>(key);
-    EXPECT_EQ(ssh_bytes_for_key(Key{key, {}, {}, true, false}, false), bytes) << static_cast<int>(key);
+    EXPECT_EQ(ssh_bytes_for_named_key(key, false, false), bytes) << named_key_name(key);
+    EXPECT_EQ(ssh_bytes_for_key(Key{key, {}, {}, true, false}, {}, false), bytes) << named_key_name(key);
   }
-  EXPECT_EQ(ssh_bytes_for_named_key(NamedKey::F1), std::nullopt);
+  for (NamedKey key : {NamedKey::Shift, NamedKey::Control, NamedKey::Alt, NamedKey::Super, NamedKey::CapsLock}) {
+    EXPECT_EQ(ssh_bytes_for_named_key(key, false, false), std::nullopt) << named_key_name(key);
+  }
 
   const std::vector<std::pair<NamedKey, std::optional<std::uint32_t>>> vnc = {
       {NamedKey::Enter, 0xFF0D},     {NamedKey::Tab, 0xFF09},        {NamedKey::Space, 0x0020},
@@ -119,9 +190,29 @@ TEST(AppKeyMaps, WholeTables) {
   };
   for (const auto& [key, keysym] : vnc) {
     EXPECT_EQ(vnc_keysym_for_named_key(key), keysym) << static_cast<int>(key);
-    EXPECT_EQ(vnc_keysym_for_key(Key{key, {}, {}, true, false}), keysym) << static_cast<int>(key);
+    EXPECT_EQ(vnc_keysym_for_key(Key{key, {}, {}, true, false}, false), keysym) << static_cast<int>(key);
   }
   EXPECT_EQ(vnc_keysym_for_named_key(NamedKey::F1), std::nullopt);
+
+  // Modifiers, left and right by the physical key.
+  struct Modifier {
+    NamedKey key;
+    std::optional<std::string> code;
+    std::optional<std::uint32_t> keysym;
+  };
+  const std::vector<Modifier> modifiers = {
+      {NamedKey::Shift, "ShiftLeft", 0xFFE1},     {NamedKey::Shift, "ShiftRight", 0xFFE2},
+      {NamedKey::Control, "ControlLeft", 0xFFE3}, {NamedKey::Control, "ControlRight", 0xFFE4},
+      {NamedKey::Alt, "AltLeft", 0xFFE9},         {NamedKey::Alt, "AltRight", 0xFFEA},
+      {NamedKey::Super, "MetaLeft", 0xFFEB},      {NamedKey::Super, "MetaRight", 0xFFEC},
+      {NamedKey::Shift, std::nullopt, 0xFFE1},    {NamedKey::CapsLock, "CapsLock", std::nullopt},
+      {NamedKey::Enter, "Enter", std::nullopt},
+  };
+  for (const auto& m : modifiers) {
+    EXPECT_EQ(vnc_modifier_keysym(Key{m.key, m.code, {}, true, false}), m.keysym) << m.code.value_or("none");
+    EXPECT_EQ(vnc_modifier_keysym(Key{m.key, m.code, {}, false, false}), m.keysym) << m.code.value_or("none");
+  }
+  EXPECT_EQ(vnc_modifier_keysym(Key{std::string("a"), "KeyA", std::string("a"), true, false}), std::nullopt);
 
   std::vector<std::pair<std::string, std::uint32_t>> device;
   for (int d = 1; d <= 9; ++d) device.emplace_back("Digit" + std::to_string(d), static_cast<std::uint32_t>(d + 1));

@@ -140,7 +140,51 @@ TEST_F(AppOperationsFixture, PollSettlesByTheSessionStatus) {
     }
     EXPECT_EQ(poll(5), c.want);
     EXPECT_FALSE(s().pending_operation);
+    // A live session of the same connection would be returned to next time.
+    app->state_mut().live_session.reset();
   }
+}
+
+TEST_F(AppOperationsFixture, ConnectReturnsToTheConnectionsRunningSession) {
+  // The same session throughout: serial, device session and queued commands unchanged.
+  Document doc;
+  app->apply_message(UiMessage::open_session(device.id), doc);
+  const std::uint64_t serial = s().session_serial;
+  const std::uint64_t session_id = s().live_session->device()->id();
+  const std::size_t commands = s().device_commands.size();
+  auto expect_same_session_shown = [&](const char* when) {
+    SCOPED_TRACE(when);
+    EXPECT_EQ(s().screen, Screen::session(device.id));
+    EXPECT_EQ(s().session_serial, serial);
+    ASSERT_TRUE(s().live_session && s().live_session->device());
+    EXPECT_EQ(s().live_session->device()->id(), session_id);
+    EXPECT_EQ(s().device_commands.size(), commands);
+  };
+
+  // Connecting: run shows it; start follows it like a new attempt.
+  ASSERT_EQ(run(RemoteOperation::ShowConnections{}, OperationKind::View), RunOutcome::handled());
+  EXPECT_EQ(run(RemoteOperation::Connect{device.id}), RunOutcome::handled());
+  expect_same_session_shown("run while connecting");
+  ASSERT_EQ(run(RemoteOperation::ShowConnections{}, OperationKind::View), RunOutcome::handled());
+  ASSERT_EQ(start(1, RemoteOperation::Connect{device.id}), StartOutcome::pending());
+  expect_same_session_shown("start while connecting");
+  EXPECT_EQ(poll(1), PollOutcome::no_update());
+  connected();
+  EXPECT_EQ(poll(1), PollOutcome::completed(handle_of(1)));
+
+  // Connected: completed at once.
+  ASSERT_EQ(run(RemoteOperation::ShowConnections{}, OperationKind::View), RunOutcome::handled());
+  EXPECT_EQ(start(2, RemoteOperation::Connect{device.id}), StartOutcome::completed());
+  EXPECT_FALSE(s().pending_operation);
+  expect_same_session_shown("start while connected");
+  ASSERT_EQ(run(RemoteOperation::ShowConnections{}, OperationKind::View), RunOutcome::handled());
+  EXPECT_EQ(run(RemoteOperation::Connect{device.id}), RunOutcome::handled());
+  expect_same_session_shown("run while connected");
+
+  // Another connection still replaces it.
+  ASSERT_EQ(start(3, RemoteOperation::Connect{other.id}), StartOutcome::pending());
+  EXPECT_EQ(s().screen, Screen::session(other.id));
+  EXPECT_NE(s().live_session->device()->id(), session_id);
 }
 
 TEST_F(AppOperationsFixture, ReplacedAndCancelledAttempts) {

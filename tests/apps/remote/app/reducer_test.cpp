@@ -30,6 +30,36 @@ struct AppReducerFixture : ::testing::Test {
   const AppState& s() const { return app->state(); }
   SavedConnection* entry(const Uuid& id) { return find_connection(app->state_mut().connections, id); }
 
+  // The states a running device session can be in, by the event it got after opening.
+  struct SessionState {
+    const char* name;
+    std::optional<vesk_ui::device_link::LinkEvent> event;
+    bool running;  // connecting or connected
+  };
+  static std::vector<SessionState> session_states() {
+    namespace dl = vesk_ui::device_link;
+    return {
+        {"connecting", std::nullopt, true},
+        {"connected", device_event(0, dl::DeviceLinkEvent::Connected{64, 48}), true},
+        {"ended", device_event(0, dl::DeviceLinkEvent::Closed{}), false},
+    };
+  }
+  // Opens a device session of `id` and brings it to the state; its session id.
+  std::uint64_t open_device_session(const Uuid& id, const SessionState& state) {
+    send(UiMessage::open_session(id));
+    if (!s().live_session || !s().live_session->device()) {
+      ADD_FAILURE() << "no device session opened";
+      return 0;
+    }
+    const std::uint64_t session_id = s().live_session->device()->id();
+    if (state.event) {
+      vesk_ui::device_link::LinkEvent event = *state.event;
+      std::get<vesk_ui::device_link::DeviceLinkEvent>(event.value).session_id = session_id;
+      app->on_device_event(event);
+    }
+    return session_id;
+  }
+
   ScopedEnv live;
   SavedConnection ssh, device, vnc;
   std::unique_ptr<RemoteApp> app;
@@ -94,7 +124,9 @@ TEST_F(AppReducerFixture, ConnectConfirmationRechecksTheSignatureOnly) {
   EXPECT_EQ(s().screen, Screen::session(device.id));
   EXPECT_FALSE(s().notice);
 
-  // A changed port does.
+  // A changed port does (once the session is closed: a running one would be
+  // shown again instead).
+  send(UiMessage::disconnect());
   send(UiMessage::request_connect(device.id));
   entry(device.id)->port = 7;
   send(UiMessage::confirm());
@@ -119,32 +151,14 @@ TEST_F(AppReducerFixture, ConnectRequestForAnUnreadyProfileShowsWhyAtOnce) {
 }
 
 TEST_F(AppReducerFixture, AnUnreadyProfileDoesNotReplaceARunningSession) {
-  namespace dl = vesk_ui::device_link;
   const std::string why = "SSH is installed, but this build has not been granted live network access.";
-  struct Case {
-    const char* name;
-    std::optional<dl::LinkEvent> event;  // after the device session opened
-    bool kept;
-  };
-  const std::vector<Case> cases = {
-      {"connecting", std::nullopt, true},
-      {"connected", device_event(0, dl::DeviceLinkEvent::Connected{64, 48}), true},
-      {"ended", device_event(0, dl::DeviceLinkEvent::Closed{}), false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const SessionState& state : session_states()) {
+    SCOPED_TRACE(state.name);
     app->state_mut().notice.reset();
-    send(UiMessage::open_session(device.id));
-    ASSERT_TRUE(s().live_session && s().live_session->device());
-    const std::uint64_t session_id = s().live_session->device()->id();
-    if (c.event) {
-      dl::LinkEvent event = *c.event;
-      std::get<dl::DeviceLinkEvent>(event.value).session_id = session_id;
-      app->on_device_event(event);
-    }
+    const std::uint64_t session_id = open_device_session(device.id, state);
     send(UiMessage::request_connect(ssh.id));
     EXPECT_FALSE(s().confirmation);
-    if (c.kept) {
+    if (state.running) {
       EXPECT_EQ(s().screen, Screen::session(device.id));
       ASSERT_TRUE(s().live_session && s().live_session->device());
       EXPECT_EQ(s().live_session->device()->id(), session_id);
@@ -154,6 +168,43 @@ TEST_F(AppReducerFixture, AnUnreadyProfileDoesNotReplaceARunningSession) {
       EXPECT_EQ(s().live_session->status(), SessionStatus::unavailable(why));
       EXPECT_FALSE(s().notice);
     }
+  }
+}
+
+TEST_F(AppReducerFixture, ConnectingAgainReturnsToTheRunningSession) {
+  const SavedConnection second = device_conn("second", 1);
+  app->state_mut().connections.push_back(second);
+  for (const SessionState& state : session_states()) {
+    SCOPED_TRACE(state.name);
+    const std::uint64_t session_id = open_device_session(device.id, state);
+    const std::uint64_t serial = s().session_serial;
+    // Away from it, as Ctrl+F or Ctrl+N lead, then Enter on its row.
+    send(UiMessage::show_connections());
+    app->state_mut().notice = "kept";
+    const std::size_t commands = s().device_commands.size();
+    send(UiMessage::request_connect(device.id));
+    if (state.running) {
+      EXPECT_FALSE(s().confirmation);
+      EXPECT_EQ(s().screen, Screen::session(device.id));
+      EXPECT_EQ(s().session_serial, serial);
+      ASSERT_TRUE(s().live_session && s().live_session->device());
+      EXPECT_EQ(s().live_session->device()->id(), session_id);
+      EXPECT_EQ(s().device_commands.size(), commands);
+      EXPECT_EQ(s().notice, "kept");
+      // Another connection still asks before replacing it.
+      send(UiMessage::request_connect(second.id));
+      ASSERT_TRUE(s().confirmation);
+      EXPECT_EQ(s().confirmation->id, second.id);
+      send(UiMessage::confirm());
+      EXPECT_EQ(s().screen, Screen::session(second.id));
+      EXPECT_NE(s().live_session->device()->id(), session_id);
+    } else {
+      // An ended session is connected anew, with the confirmation.
+      ASSERT_TRUE(s().confirmation);
+      EXPECT_EQ(s().screen, Screen::connection_list());
+      send(UiMessage::cancel_confirmation());
+    }
+    send(UiMessage::disconnect());
   }
 }
 

@@ -1,9 +1,11 @@
 #pragma once
-// The pointer buttons an X server holds down, as any client on it sees them
-// (kept apart: Xlib's macros clash with the test framework's names).
+// The pointer buttons an X server holds down, and the keys it delivers, as
+// any client on it sees them (kept apart: Xlib's macros clash with the test
+// framework's names).
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace apptest {
 
@@ -23,6 +25,36 @@ class XPointer {
 
  private:
   void* display_ = nullptr;
+};
+
+// A window covering the screen that has the keyboard focus and records each
+// key press as the keysym the server's mapping gives its key (the shifted
+// one with Shift held), with the modifier state of that moment.
+class XTypedKeys {
+ public:
+  static constexpr unsigned kShift = 1, kLock = 2, kControl = 4, kAlt = 8;
+  struct Press {
+    unsigned long keysym = 0;
+    unsigned state = 0;  // kShift, kLock, kControl, kAlt (Mod1) bits
+  };
+
+  explicit XTypedKeys(const std::string& display);
+  ~XTypedKeys();
+  XTypedKeys(const XTypedKeys&) = delete;
+  XTypedKeys& operator=(const XTypedKeys&) = delete;
+
+  bool connected() const { return display_ != nullptr; }
+  // Reads what arrived; presses of modifier keys themselves are left out.
+  void pump();
+  const std::vector<Press>& presses() const { return presses_; }
+  // Whether the server holds any modifier key down now, or has Caps Lock on.
+  bool modifier_held() const;
+  bool caps_lock_on() const;
+
+ private:
+  void* display_ = nullptr;
+  unsigned long window_ = 0;
+  std::vector<Press> presses_;
 };
 
 }  // namespace apptest

@@ -231,6 +231,8 @@ void Sshd::write_config() {
       << "MaxStartups 100\n"
       << "LogLevel DEBUG1\n"
       << "PermitTTY " << (options_.permit_tty ? "yes" : "no") << "\n";
+  if (options_.max_auth_tries > 0) out << "MaxAuthTries " << options_.max_auth_tries << "\n";
+  out << options_.extra_config;
   if (!options_.force_command.empty()) {
     std::string command = options_.force_command;
     for (auto at = command.find("{out}"); at != std::string::npos; at = command.find("{out}")) {

@@ -53,7 +53,9 @@ void make_key(const std::filesystem::path& file, const std::string& type, const 
 struct SshdOptions {
   std::string host_key_type = "ed25519";
   bool permit_tty = true;
-  std::string force_command;  // empty: the account's shell; "{out}" names out_dir()
+  std::string force_command;   // empty: the account's shell; "{out}" names out_dir()
+  int max_auth_tries = 0;      // 0: sshd's default
+  std::string extra_config{};  // further sshd_config lines, as they are
 };
 
 class Sshd {

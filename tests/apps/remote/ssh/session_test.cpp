@@ -490,6 +490,69 @@ TEST_F(SshPeer, AcknowledgedInputCompletesWhileOutputIsDrainedEachFrame) {
   EXPECT_THAT(screen(session->terminal()), HasSubstr("flood"));
 }
 
+// CPU seconds spent so far by the live "remote-ssh" threads (user and system).
+double worker_cpu_seconds() {
+  double ticks = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    if (slurp(task.path() / "comm") != "remote-ssh\n") continue;
+    const std::string stat = slurp(task.path() / "stat");
+    const auto after_name = stat.rfind(')');
+    if (after_name == std::string::npos) continue;
+    std::istringstream fields(stat.substr(after_name + 2));
+    std::string field;
+    // From the state (field 3), utime and stime are fields 14 and 15.
+    for (int i = 3; i < 14 && fields >> field; ++i) {
+    }
+    double utime = 0, stime = 0;
+    if (fields >> utime >> stime) ticks += utime + stime;
+  }
+  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+TEST_F(SshPeer, ServerThatHangsUpDuringTheHandshakeEndsTheSessionAtOnce) {
+  struct Case {
+    const char* label;
+    int max_auth_tries;
+    std::string extra_config;
+    std::string password;
+    std::string failure;  // the status text's beginning
+  };
+  const sshtest::TestUser user = sshtest::ensure_test_user();
+  const std::vector<Case> cases = {
+      // With one try allowed, sshd answers a wrong password by disconnecting.
+      {"wrong password, one try", 1, "", "wrong", "Authentication failed: Too many authentication failures"},
+      {"empty password, one try", 1, "", "", "Authentication failed: Too many authentication failures"},
+      // No key exchange method in common: it ends during the key exchange.
+      {"no common key exchange", 0, "KexAlgorithms diffie-hellman-group1-sha1\n", user.password, "connect: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    sshtest::SshdOptions options;
+    options.max_auth_tries = c.max_auth_tries;
+    options.extra_config = c.extra_config;
+    sshtest::Sshd sshd(options);
+    Client client;
+    client.trust(sshd.port(), "ssh-ed25519", sshd.host_fingerprint());
+    auto session = start(client.params(sshd.port(), PasswordCredentials{c.password}));
+    ASSERT_TRUE(session);
+    // The worker's CPU, read while it runs: a worker spinning on a closed
+    // descriptor burns a whole core until the handshake limit.
+    double cpu = 0;
+    const bool settled = sshtest::wait_until(
+        [&] {
+          cpu = std::max(cpu, worker_cpu_seconds());
+          return session->status().kind != Kind::Connecting;
+        },
+        std::chrono::seconds(kHandshakeTimeoutSeconds / 3));
+    ASSERT_TRUE(settled) << "still connecting after " << kHandshakeTimeoutSeconds / 3 << " s";
+    const auto status = session->status();
+    EXPECT_EQ(status.kind, Kind::Failed);
+    EXPECT_THAT(status.message, StartsWith(c.failure));
+    EXPECT_LT(cpu, 0.1);
+    sshtest::wait_until([] { return worker_threads() == 0; }, std::chrono::seconds(5));
+  }
+}
+
 TEST_F(SshPeer, SilentPeerCannotHoldTheHandshake) {
   // Listens, and the kernel completes the TCP handshake, but nobody ever speaks.
   sshtest::SilentListener listener;

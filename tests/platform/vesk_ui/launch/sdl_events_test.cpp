@@ -55,6 +55,59 @@ TEST(SdlEvents, KeyPressTakesTheTextTypedRightAfterIt) {
   EXPECT_FALSE(std::get<event::Key>(*ev).pressed);
 }
 
+// What the loop dispatches for a stream of SDL events taken in batches of
+// at most `limit` (past it only as poll_batch allows), each translated with
+// its next event within the batch, as the launch loop does.
+std::vector<event::Event> dispatched(const std::vector<SDL_Event>& stream, std::size_t limit) {
+  std::size_t read = 0;
+  auto poll = [&](SDL_Event& e) {
+    if (read == stream.size()) return false;
+    e = stream[read++];
+    return true;
+  };
+  std::vector<event::Event> out;
+  std::vector<SDL_Event> batch;
+  while (true) {
+    launch::poll_batch(batch, limit, poll);
+    if (batch.empty()) break;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+      bool consumed = false;
+      const SDL_Event* next = i + 1 < batch.size() ? &batch[i + 1] : nullptr;
+      if (auto ev = translate(batch[i], next, consumed, 1.0)) out.push_back(*ev);
+      if (consumed) ++i;
+    }
+  }
+  return out;
+}
+
+TEST(SdlEvents, AKeyPressAndItsTextStayTogetherWhereverTheBatchEnds) {
+  SDL_Event up = key_down(SDLK_a, SDL_SCANCODE_A, KMOD_LSHIFT);
+  up.type = SDL_KEYUP;
+  SDL_Event motion{};
+  motion.type = SDL_MOUSEMOTION;
+  const std::vector<SDL_Event> stream = {
+      key_down(SDLK_LSHIFT, SDL_SCANCODE_LSHIFT, KMOD_LSHIFT),
+      key_down(SDLK_a, SDL_SCANCODE_A, KMOD_LSHIFT),
+      text_input("A"),
+      up,
+      key_down(SDLK_LEFT, SDL_SCANCODE_LEFT),  // no text
+      key_down(SDLK_b, SDL_SCANCODE_B),
+      text_input("b"),
+      motion,
+      text_input("\xD0\xB6"),  // an input method's commit, no key
+      key_down(SDLK_c, SDL_SCANCODE_C),
+      text_input("c"),
+  };
+  const std::vector<event::Event> whole = dispatched(stream, stream.size() + 1);
+  ASSERT_EQ(whole.size(), 8u);
+  EXPECT_EQ(std::get<event::Key>(whole[1]).text, "A");
+  EXPECT_EQ(std::get<event::Key>(whole[4]).text, "b");
+  EXPECT_EQ(std::get<event::Key>(whole[7]).text, "c");
+  for (std::size_t limit = 1; limit <= stream.size(); ++limit) {
+    EXPECT_EQ(dispatched(stream, limit), whole) << "batches of " << limit;
+  }
+}
+
 TEST(SdlEvents, TextWithoutAKeyIsACharacterKeyWithoutACode) {
   bool consumed = false;
   const SDL_Event commit = text_input("\xE4\xBD\xA0\xE5\xA5\xBD");
