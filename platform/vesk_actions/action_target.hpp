@@ -55,8 +55,8 @@ class ActionTarget {
   // `caller` is the provenance recorded for document actions.
   virtual InvokeReply invoke(std::string_view resource_id, std::string_view action_id, const ActionArgs& args,
                              const ActionSource& caller) = 0;
-  // Any client may poll or cancel a handle: one that started an operation
-  // and left does not take the operation or its result with it.
+  // Any client may poll or cancel a handle; a settled operation's result
+  // stays for late polls after its client left.
   virtual PollReply poll(std::uint64_t handle) = 0;
   virtual void cancel(std::uint64_t handle) = 0;
 };

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <vector>
 
 #include "platform/vesk_actions/tree_json.hpp"
 
@@ -20,6 +21,9 @@ namespace {
 constexpr std::size_t kMaxKnownCallers = 256;
 // Arguments of one invocation at most.
 constexpr gsize kMaxArguments = 64;
+// Operations followed for one client; older ones are forgotten (the target
+// keeps no more settled ones either).
+constexpr std::size_t kMaxFollowedOperations = 64;
 
 constexpr const char* kErrorAccessDenied = "org.freedesktop.DBus.Error.AccessDenied";
 constexpr const char* kErrorFailed = "org.freedesktop.DBus.Error.Failed";
@@ -44,6 +48,7 @@ std::string introspection_xml(const std::string& interface) {
          "<arg type='s' name='message' direction='out'/>"
          "</method>"
          "<method name='Cancel'><arg type='t' name='handle' direction='in'/></method>"
+         "<method name='Detach'><arg type='t' name='handle' direction='in'/></method>"
          "<signal name='TreeChanged'/>"
          "</interface></node>";
 }
@@ -86,6 +91,14 @@ struct BusService::Impl {
     std::string name;  // the calling program's name, for the provenance of its changes
   };
   std::map<std::string, Caller, std::less<>> callers;
+  // The operations each client started, by its unique name: when it leaves
+  // the bus they are cancelled, so that a client killed while it waits does
+  // not hold the one operation slot until the operation times out.
+  struct Starter {
+    guint subscription = 0;  // its NameOwnerChanged
+    std::vector<std::uint64_t> handles;
+  };
+  std::map<std::string, Starter, std::less<>> starters;
   std::optional<std::uint64_t> last_sent;
   std::function<void(const std::string&)> unavailable;
   bool frame_since_check = false;
@@ -102,6 +115,9 @@ struct BusService::Impl {
 
   ~Impl() {
     if (alive) *alive = nullptr;
+    for (const auto& [name, starter] : starters) {
+      if (connection) g_dbus_connection_signal_unsubscribe(connection.get(), starter.subscription);
+    }
     g_cancellable_cancel(cancellable);
     g_object_unref(cancellable);
     if (check_timer) g_source_remove(check_timer);
@@ -116,6 +132,11 @@ struct BusService::Impl {
   std::expected<void, std::string> serve(GDBusConnection* bus);
   void emit_tree_changed();
   void check_tree();
+  // The operation `handle` was started by `client`.
+  void follow(const std::string& client, std::uint64_t handle);
+  // The client went: its operations are cancelled.
+  void client_left(std::string_view client);
+  void detach(std::string_view client, std::uint64_t handle);
 };
 
 namespace {
@@ -247,6 +268,7 @@ void BusService::Impl::handle(GDBusMethodInvocation* invocation) {
           resource_id, action_id, args,
           ActionSource{sender, program.empty() ? "D-Bus client " + sender : program + " (D-Bus " + sender + ")"});
     }
+    if (reply.outcome == outcome::kStarted && reply.handle != 0) follow(sender, reply.handle);
     g_dbus_method_invocation_return_value(
         invocation, g_variant_new("(ssst)", reply.outcome.c_str(), reply.code.c_str(), reply.message.c_str(),
                                   static_cast<guint64>(reply.handle)));
@@ -267,7 +289,81 @@ void BusService::Impl::handle(GDBusMethodInvocation* invocation) {
     g_dbus_method_invocation_return_value(invocation, nullptr);
     return;
   }
+  if (method == "Detach") {
+    guint64 handle = 0;
+    g_variant_get(params, "(t)", &handle);
+    detach(sender, handle);
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+    return;
+  }
   g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownMethod", "no such method");
+}
+
+namespace {
+
+void on_name_owner_changed(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* params,
+                           gpointer user_data) {
+  const gchar* name = nullptr;
+  const gchar* old_owner = nullptr;
+  const gchar* new_owner = nullptr;
+  g_variant_get(params, "(&s&s&s)", &name, &old_owner, &new_owner);
+  if (*new_owner == '\0') static_cast<BusService::Impl*>(user_data)->client_left(name);
+}
+
+struct OwnerCheck {
+  std::shared_ptr<BusService::Impl*> alive;
+  std::string client;
+};
+
+// The client may have left before the subscription was in place; the bus
+// answers this after it took the subscription, so nothing falls between.
+void on_owner_checked(GObject* source, GAsyncResult* result, gpointer user_data) {
+  std::unique_ptr<OwnerCheck> check(static_cast<OwnerCheck*>(user_data));
+  GError* error = nullptr;
+  GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+  if (reply) {
+    g_variant_unref(reply);
+    return;
+  }
+  const bool gone = g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER);
+  g_error_free(error);
+  if (gone && *check->alive) (*check->alive)->client_left(check->client);
+}
+
+}  // namespace
+
+void BusService::Impl::follow(const std::string& client, std::uint64_t handle) {
+  auto [it, added] = starters.try_emplace(client);
+  Starter& starter = it->second;
+  starter.handles.push_back(handle);
+  if (starter.handles.size() > kMaxFollowedOperations) starter.handles.erase(starter.handles.begin());
+  if (!added) return;
+  starter.subscription = g_dbus_connection_signal_subscribe(
+      connection.get(), "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged", "/org/freedesktop/DBus",
+      client.c_str(), G_DBUS_SIGNAL_FLAGS_NONE, on_name_owner_changed, this, nullptr);
+  g_dbus_connection_call(connection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                         "GetNameOwner", g_variant_new("(s)", client.c_str()), G_VARIANT_TYPE("(s)"),
+                         G_DBUS_CALL_FLAGS_NONE, -1, cancellable, on_owner_checked, new OwnerCheck{alive, client});
+}
+
+void BusService::Impl::client_left(std::string_view client) {
+  callers.erase(std::string(client));  // unique names are never given out again
+  auto it = starters.find(client);
+  if (it == starters.end()) return;
+  const Starter starter = std::move(it->second);
+  starters.erase(it);
+  g_dbus_connection_signal_unsubscribe(connection.get(), starter.subscription);
+  // Settled operations ignore the cancel.
+  for (std::uint64_t handle : starter.handles) target.cancel(handle);
+}
+
+void BusService::Impl::detach(std::string_view client, std::uint64_t handle) {
+  auto it = starters.find(client);
+  if (it == starters.end()) return;
+  std::erase(it->second.handles, handle);
+  if (!it->second.handles.empty()) return;
+  g_dbus_connection_signal_unsubscribe(connection.get(), it->second.subscription);
+  starters.erase(it);
 }
 
 void BusService::Impl::emit_tree_changed() {

@@ -1,8 +1,9 @@
 // The application's actions on the session bus: the well-known name of the
 // application id, one object ("/dev/vesk/remote" for "dev.vesk.remote") with
-// the interface "{app id}.Actions": Tree, Invoke, Poll, Cancel and the signal
-// TreeChanged. Calls are dispatched from GLib's default main context, so they
-// reach the target on the thread that iterates it (the UI thread).
+// the interface "{app id}.Actions": Tree, Invoke, Poll, Cancel, Detach and
+// the signal TreeChanged. An operation is cancelled when the client that
+// started it leaves the bus, unless that client detached it first. Calls are dispatched from GLib's default main
+// context, so they reach the target on the thread that iterates it (the UI thread).
 #pragma once
 
 #include <expected>

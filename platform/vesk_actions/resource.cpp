@@ -106,6 +106,11 @@ ActionSpec& ActionSpec::with_description(std::string text) {
   return *this;
 }
 
+ActionSpec& ActionSpec::with_argument_check(ArgumentCheck check) {
+  argument_check = std::make_shared<const ArgumentCheck>(std::move(check));
+  return *this;
+}
+
 ActionSpec& ActionSpec::destructive() {
   is_destructive = true;
   return *this;

@@ -84,6 +84,9 @@ struct ActionContract {
 };
 
 using ActionHandler = std::function<EncodedAction(const ActionArgs&)>;
+// Refuses arguments an action must not act on (a text over its limit, an
+// empty name) with a code and a sentence; none when they may be used.
+using ArgumentCheck = std::function<std::optional<Unavailability>(const ActionArgs&)>;
 
 // Gives an operation payload the declared operation type name as its kind,
 // so that a handler can never hand out an operation of another type.
@@ -98,6 +101,7 @@ struct ActionSpec {
   std::optional<std::string> operation_type;
   InputDescriptor input;
   std::shared_ptr<const ActionHandler> handler;
+  std::shared_ptr<const ArgumentCheck> argument_check;  // none: every argument is taken
   bool is_destructive = false;
   OperationKind operation_kind = OperationKind::None;
 
@@ -134,6 +138,12 @@ struct ActionSpec {
   ActionSpec& unavailable(std::string reason_code, std::string message);
   ActionSpec& with_description(std::string description);
   ActionSpec& destructive();
+  ActionSpec& with_argument_check(ArgumentCheck check);
+
+  // Callers run this before invoke and refuse the invocation when it gives a reason.
+  std::optional<Unavailability> check_arguments(const ActionArgs& args) const {
+    return argument_check ? (*argument_check)(args) : std::nullopt;
+  }
 
   bool is_available() const { return !contract.unavailable.has_value(); }
   EncodedAction invoke(const ActionArgs& args) const { return (*handler)(args); }

@@ -1,5 +1,10 @@
 #include "tools/remote_actions/cli.hpp"
 
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
 #include <nlohmann/json.hpp>
 
 namespace remote_actions {
@@ -53,9 +58,35 @@ void format_resource(const nlohmann::json& r, int depth, std::string& out) {
 
 std::string usage() {
   return "usage: remote-actions tree\n"
-         "       remote-actions invoke RESOURCE ACTION [NAME=VALUE ...] [--wait]\n"
-         "Values understand \\n, \\t, \\r, \\e and \\\\.\n"
-         "Exit status: 0 applied or completed, 1 failed, 2 refused, 3 no running application.\n";
+         "       remote-actions invoke RESOURCE ACTION [NAME=VALUE | NAME@=FILE ...] [--wait]\n"
+         "       remote-actions cancel HANDLE\n"
+         "Values understand \\n, \\t, \\r, \\e and \\\\; NAME@=FILE takes the value from FILE as it is\n"
+         "(- for standard input). Without --wait a started operation goes on after remote-actions\n"
+         "ends; with --wait, Ctrl+C cancels it.\n"
+         "Exit status: 0 applied, completed or cancelled by cancel, 1 failed, 2 refused,\n"
+         "3 no running application, 128+N a waiting invoke stopped by signal N.\n";
+}
+
+std::expected<std::string, std::string> read_argument_file(const std::string& path) {
+  std::FILE* in = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+  if (!in) return std::unexpected("cannot read \"" + path + "\": " + std::strerror(errno));
+  std::string out;
+  char buffer[65536];
+  bool too_long = false;
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) {
+    if (out.size() + n > kMaxArgumentFileBytes) {
+      too_long = true;
+      break;
+    }
+    out.append(buffer, n);
+  }
+  const bool failed = std::ferror(in) != 0;
+  if (in != stdin) std::fclose(in);
+  if (too_long) {
+    return std::unexpected("\"" + path + "\" is longer than " + std::to_string(kMaxArgumentFileBytes >> 20) + " MiB");
+  }
+  if (failed) return std::unexpected("cannot read \"" + path + "\"");
+  return out;
 }
 
 std::expected<Command, std::string> parse_command(const std::vector<std::string>& args) {
@@ -66,6 +97,16 @@ std::expected<Command, std::string> parse_command(const std::vector<std::string>
   if (verb == "tree") {
     if (args.size() != 1) return std::unexpected("tree takes no arguments");
     c.kind = Command::Kind::Tree;
+    return c;
+  }
+  if (verb == "cancel") {
+    if (args.size() != 2) return std::unexpected("cancel takes one operation handle");
+    const std::string& text = args[1];
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), c.handle);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
+      return std::unexpected("\"" + text + "\" is not an operation handle (a number printed by invoke)");
+    }
+    c.kind = Command::Kind::Cancel;
     return c;
   }
   if (verb != "invoke") return std::unexpected("unknown command \"" + verb + "\"");
@@ -79,7 +120,15 @@ std::expected<Command, std::string> parse_command(const std::vector<std::string>
       positional.push_back(a);
     } else {
       const auto eq = a.find('=');
-      if (eq == std::string::npos || eq == 0) return std::unexpected("argument \"" + a + "\" is not NAME=VALUE");
+      if (eq == std::string::npos || eq == 0 || a.starts_with("@=")) {
+        return std::unexpected("argument \"" + a + "\" is not NAME=VALUE or NAME@=FILE");
+      }
+      if (a[eq - 1] == '@') {
+        auto value = read_argument_file(a.substr(eq + 1));
+        if (!value) return std::unexpected(std::move(value.error()));
+        c.arguments.emplace_back(a.substr(0, eq - 1), std::move(*value));
+        continue;
+      }
       c.arguments.emplace_back(a.substr(0, eq), unescape(std::string_view(a).substr(eq + 1)));
     }
   }

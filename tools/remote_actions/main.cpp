@@ -4,6 +4,7 @@
 #include <gio/gio.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -18,6 +19,26 @@ constexpr const char* kObjectPath = "/dev/vesk/remote";
 constexpr const char* kInterface = "dev.vesk.remote.Actions";
 // How often --wait asks.
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
+
+// The signal that asked a waiting invoke to stop; 0 while none did.
+volatile std::sig_atomic_t g_stop_signal = 0;
+
+void on_stop_signal(int sig) {
+  // A second signal while the cancel is on its way ends the client at once.
+  if (g_stop_signal != 0) {
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+  }
+  g_stop_signal = sig;
+}
+
+void catch_stop_signals() {
+  struct sigaction action = {};
+  action.sa_handler = on_stop_signal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
 
 int report_error(GError* error) {
   int status = remote_actions::kExitFailed;
@@ -62,29 +83,61 @@ int run_tree(GDBusConnection* bus) {
   return remote_actions::kExitDone;
 }
 
+// Polls once and prints a settled state: its exit status, or -1 while the
+// operation runs. `cancelled_status` is the status of a cancelled one.
+int poll_once(GDBusConnection* bus, guint64 handle, int cancelled_status) {
+  int status = 0;
+  GVariant* reply = call(bus, "Poll", g_variant_new("(t)", handle), "(sss)", status);
+  if (!reply) return status;
+  const gchar *state = nullptr, *code = nullptr, *message = nullptr;
+  g_variant_get(reply, "(&s&s&s)", &state, &code, &message);
+  const std::string s = state;
+  int result = -1;
+  if (s == "completed") {
+    std::printf("completed\n");
+    result = remote_actions::kExitDone;
+  } else if (s == "failed") {
+    std::fprintf(stderr, "failed: %s: %s\n", code, message);
+    result = remote_actions::kExitFailed;
+  } else if (s == "cancelled") {
+    std::fprintf(cancelled_status == remote_actions::kExitDone ? stdout : stderr, "cancelled: %s\n", message);
+    result = cancelled_status;
+  }
+  g_variant_unref(reply);
+  return result;
+}
+
+int cancel(GDBusConnection* bus, guint64 handle) {
+  int status = 0;
+  GVariant* reply = call(bus, "Cancel", g_variant_new("(t)", handle), "()", status);
+  if (!reply) return status;
+  g_variant_unref(reply);
+  return remote_actions::kExitDone;
+}
+
 int wait_for(GDBusConnection* bus, guint64 handle) {
+  bool cancel_sent = false;
   for (;;) {
-    int status = 0;
-    GVariant* reply = call(bus, "Poll", g_variant_new("(t)", handle), "(sss)", status);
-    if (!reply) return status;
-    const gchar *state = nullptr, *code = nullptr, *message = nullptr;
-    g_variant_get(reply, "(&s&s&s)", &state, &code, &message);
-    const std::string s = state;
-    int result = -1;
-    if (s == "completed") {
-      std::printf("completed\n");
-      result = remote_actions::kExitDone;
-    } else if (s == "failed") {
-      std::fprintf(stderr, "failed: %s: %s\n", code, message);
-      result = remote_actions::kExitFailed;
-    } else if (s == "cancelled") {
-      std::fprintf(stderr, "cancelled: %s\n", message);
-      result = remote_actions::kExitFailed;
+    if (g_stop_signal != 0 && !cancel_sent) {
+      cancel_sent = true;
+      if (const int sent = cancel(bus, handle); sent != remote_actions::kExitDone) return sent;
     }
-    g_variant_unref(reply);
+    // Cancelled after a signal, the status says which signal; an operation
+    // that cannot be cancelled (a text delivery) is still waited for.
+    const int result = poll_once(
+        bus, handle, cancel_sent ? remote_actions::kExitSignalBase + g_stop_signal : remote_actions::kExitFailed);
     if (result >= 0) return result;
     std::this_thread::sleep_for(kPollInterval);
   }
+}
+
+// remote-actions cancel: asks, then reports where the operation stands.
+int run_cancel(GDBusConnection* bus, guint64 handle) {
+  if (const int sent = cancel(bus, handle); sent != remote_actions::kExitDone) return sent;
+  const int result = poll_once(bus, handle, remote_actions::kExitDone);
+  if (result >= 0) return result;
+  std::fprintf(stderr, "running: the operation cannot be cancelled; it ends by itself\n");
+  return remote_actions::kExitFailed;
 }
 
 int run_invoke(GDBusConnection* bus, const remote_actions::Command& c) {
@@ -121,6 +174,11 @@ int run_invoke(GDBusConnection* bus, const remote_actions::Command& c) {
     std::printf("started %llu\n", static_cast<unsigned long long>(handle));
     std::fflush(stdout);
     result = c.wait ? -1 : remote_actions::kExitDone;
+    // Not waited for: the operation goes on after this client leaves.
+    if (!c.wait) {
+      GVariant* detached = call(bus, "Detach", g_variant_new("(t)", handle), "()", status);
+      if (detached) g_variant_unref(detached);
+    }
   } else if (o == "refused") {
     std::fprintf(stderr, "refused: %s: %s\n", code, message);
     result = remote_actions::kExitRefused;
@@ -151,7 +209,14 @@ int main(int argc, char** argv) {
     g_error_free(error);
     return remote_actions::kExitNoApp;
   }
-  const int status = command->kind == remote_actions::Command::Kind::Tree ? run_tree(bus) : run_invoke(bus, *command);
+  if (command->kind == remote_actions::Command::Kind::Invoke && command->wait) catch_stop_signals();
+  int status = remote_actions::kExitDone;
+  switch (command->kind) {
+    case remote_actions::Command::Kind::Tree: status = run_tree(bus); break;
+    case remote_actions::Command::Kind::Invoke: status = run_invoke(bus, *command); break;
+    case remote_actions::Command::Kind::Cancel: status = run_cancel(bus, command->handle); break;
+    case remote_actions::Command::Kind::Help: break;
+  }
   g_object_unref(bus);
   return status;
 }

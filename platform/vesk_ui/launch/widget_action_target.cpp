@@ -92,6 +92,8 @@ InvokeReply WidgetActionTarget::invoke(std::string_view resource_id, std::string
     }
   }
 
+  if (auto refusal = chosen->check_arguments(args)) return refused(refusal->reason_code, refusal->message);
+
   const vesk_actions::EncodedAction encoded = chosen->invoke(args);
   switch (chosen->operation_kind) {
     case vesk_actions::OperationKind::None: return dispatch_document_action(encoded, caller);

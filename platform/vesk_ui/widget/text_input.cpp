@@ -44,6 +44,11 @@ TextInput TextInput::with_text_size(std::optional<float> size) && {
   return std::move(*this);
 }
 
+TextInput TextInput::with_max_bytes(std::size_t max_bytes) && {
+  max_bytes_ = max_bytes;
+  return std::move(*this);
+}
+
 bool TextInput::set_text(std::string_view raw) {
   std::string next = single_line(raw);
   if (next == text_) return false;
@@ -121,8 +126,10 @@ bool TextInput::delete_selection() {
 }
 
 void TextInput::insert(std::string_view typed) {
-  const std::string clean = single_line(typed);
+  std::string clean = single_line(typed);
   delete_selection();
+  const std::size_t room = text_.size() < max_bytes_ ? max_bytes_ - text_.size() : 0;
+  if (clean.size() > room) clean.resize(text::floor_char_boundary(clean, room));
   if (clean.empty()) return;
   text_.insert(cursor_, clean);
   cursor_ += clean.size();

@@ -29,6 +29,11 @@ class TextInput {
   static TextInput local();
   TextInput with_placeholder(std::string placeholder) &&;
   TextInput with_text_size(std::optional<float> size) &&;
+  // Typing, pasting and input-method commits stop at this many bytes; what
+  // does not fit is dropped at a character boundary. set_text is not held
+  // to it (the caller owns what it puts there).
+  TextInput with_max_bytes(std::size_t max_bytes) &&;
+  std::size_t max_bytes() const { return max_bytes_; }
 
   const std::string& text() const { return text_; }
   // Replaces the text (repaired to valid UTF-8 on one line). Nothing happens
@@ -79,6 +84,7 @@ class TextInput {
   std::string text_;
   std::string placeholder_;
   std::optional<float> text_size_;
+  std::size_t max_bytes_ = static_cast<std::size_t>(-1);
   std::size_t cursor_ = 0;
   std::optional<std::size_t> anchor_;  // the other end of the selection
   bool focused_ = false;

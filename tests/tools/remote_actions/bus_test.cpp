@@ -14,6 +14,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
 #include <regex>
 #include <thread>
 
@@ -322,6 +325,62 @@ TEST_F(ActionBus, BadInputIsRefusedAndTheWindowGoesOn) {
   EXPECT_NE(stop_and_read_scene().find("\"Save\""), std::string::npos);
 }
 
+// Every file under a folder with its bytes: what is on disk, compared whole.
+std::map<std::string, std::string> files_under(const std::filesystem::path& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+    if (entry.is_regular_file()) out[entry.path().string()] = bustest::slurp(entry.path());
+  }
+  return out;
+}
+
+TEST_F(ActionBus, RenamesTheFormCouldNotSaveAreRefusedAndNothingIsStored) {
+  // A first run stores the sample connections; the second starts from them.
+  start_app();
+  const std::string id = id_of("Office NAS");
+  app_.stop();
+  const auto before = files_under(dir_ / "data");
+  ASSERT_FALSE(before.empty());
+  start_app();
+  auto write = [&](const std::string& name, const std::string& bytes) {
+    std::ofstream(dir_ / name, std::ios::binary) << bytes;
+    return "value@=" + (dir_ / name).string();
+  };
+  std::string over_by_a_character;  // 513 two-byte characters: 1,026 bytes
+  for (int i = 0; i < 513; ++i) over_by_a_character += "\u00e9";
+  const std::string too_long = "refused: remote.name_too_long: Name must be at most 1,024 bytes\n";
+  const std::string required = "refused: remote.name_required: Name is required\n";
+  const struct Case {
+    const char* what;
+    std::string argument;
+    std::string err;
+  } cases[] = {
+      {"10 MB", write("huge", std::string(10 << 20, 'x')), too_long},
+      {"one character over", write("over", over_by_a_character), too_long},
+      {"empty", "value=", required},
+      {"only white space", "value=  \\t ", required},
+  };
+  for (const Case& c : cases) {
+    const Result r = cli({"invoke", id, "rename", c.argument});
+    EXPECT_EQ(r.status, 2) << c.what << ": " << r.err;
+    EXPECT_EQ(r.err, c.err) << c.what;
+  }
+  // Straight over the bus, where remote-actions checks nothing.
+  const Result blank = gdbus("Invoke", {id, "rename", "{'value': ''}"});
+  EXPECT_EQ(blank.out, "('refused', 'remote.name_required', 'Name is required', uint64 0)\n") << blank.err;
+
+  EXPECT_NE(tree().out.find(id + "  (remote.connection)  \"Office NAS\""), std::string::npos);
+  app_.stop();  // saves on the way out, if it had anything to save
+  EXPECT_TRUE(files_under(dir_ / "data") == before) << "the stored document changed";
+
+  // At the limit the name is taken.
+  start_app();
+  const std::string at_limit = over_by_a_character.substr(2);
+  const Result applied = cli({"invoke", id, "rename", write("at-limit", at_limit)});
+  EXPECT_EQ(applied.status, 0) << applied.err;
+  EXPECT_NE(tree().out.find(id + "  (remote.connection)  \"" + at_limit + "\""), std::string::npos);
+}
+
 TEST_F(ActionBus, WithoutARunningApplicationTheClientSaysSo) {
   const Result r = cli({"tree"});
   EXPECT_EQ(r.status, 3);
@@ -453,8 +512,8 @@ TEST_F(LiveActionBus, OneEffectAtATimeCancelAndAClientThatLeaves) {
   ASSERT_EQ(gdbus("Cancel", {handle}).status, 0);
   EXPECT_EQ(gdbus("Poll", {handle}).out, "('cancelled', '', 'remote connection attempt cancelled')\n");
 
-  // A client that goes away while it waits: the attempt still ends cleanly
-  // and frees the slot.
+  // A client that goes away while it waits: its attempt is cancelled and the
+  // slot is free for the next connect, which reaches the resumed server.
   Child waiter =
       Child::spawn({REMOTE_ACTIONS, "invoke", resource, "connect", "--wait"}, env(), (dir_ / "waiter.log").string());
   ASSERT_TRUE(
@@ -462,6 +521,7 @@ TEST_F(LiveActionBus, OneEffectAtATimeCancelAndAClientThatLeaves) {
   waiter.signal(SIGKILL);
   waiter.wait_exit(5s);
   sshd_->resume();
+  ASSERT_TRUE(bustest::wait_until([&] { return cli({"invoke", resource, "connect"}).status == 0; }, 20s));
   const std::string session = "remote.session:" + id_;
   ASSERT_TRUE(bustest::wait_until([&] {
     return action_line(session, "send-text").find("  available") != std::string::npos;
@@ -469,6 +529,153 @@ TEST_F(LiveActionBus, OneEffectAtATimeCancelAndAClientThatLeaves) {
   const Result sent = cli({"invoke", session, "send-text", "text=true\\n", "--wait"});
   EXPECT_EQ(sent.status, 0) << sent.err;
   ASSERT_TRUE(app_.running());
+}
+
+// One SSH profile whose server takes the TCP connection and never speaks. A connect
+// attempt then stays running until the SSH step limit of 30 s, unless it is
+// cancelled.
+class SilentServerBus : public ActionBus {
+ protected:
+  void SetUp() override {
+    ActionBus::SetUp();
+    remote::SavedConnection c;
+    c.id = remote::Uuid::new_v4();
+    c.name = "Silent box";
+    c.host = "127.0.0.1";
+    c.port = listener_.port();
+    c.user = "nobody";
+    c.kind = remote::ConnectionKind::Ssh;
+    c.auth = remote::AuthKind::Password;
+    c.last_used = "Never";
+    resource_ = "remote.connection:" + c.id.to_string();
+    auto opened = vesk_ui::persist::open_directory(dir_ / "data" / "vesk" / kBusName);
+    ASSERT_TRUE(opened.has_value());
+    remote::doc::write_connections(opened->document(), {c});
+    ASSERT_TRUE(opened->save().has_value());
+    app_extra_ = {"REMOTE_LIVE_SESSIONS=1", "REMOTE_SSH_PASSWORD=unused"};
+  }
+
+  // The handle a started invoke printed ("started 7").
+  static std::string handle_in(const std::string& out) {
+    const std::size_t at = out.find("started ");
+    if (at == std::string::npos) return {};
+    return out.substr(at + 8, out.find('\n', at) - at - 8);
+  }
+  std::string poll(const std::string& handle) { return gdbus("Poll", {handle}).out; }
+
+  // Starts a waiting connect and returns once it printed its handle.
+  Child start_waiter(const std::string& log, std::string& handle) {
+    Child waiter = Child::spawn({REMOTE_ACTIONS, "invoke", resource_, "connect", "--wait"}, env(), log);
+    EXPECT_TRUE(bustest::wait_until([&] { return !handle_in(bustest::slurp(log)).empty(); })) << bustest::slurp(log);
+    handle = handle_in(bustest::slurp(log));
+    return waiter;
+  }
+
+  // The slot is free when a new connect starts: well before the step limit
+  // would have freed it. The started attempt is cancelled again.
+  bool next_effect_accepted() {
+    std::string started;
+    const bool ok = bustest::wait_until(
+        [&] {
+          const Result r = cli({"invoke", resource_, "connect"});
+          started = handle_in(r.out);
+          return r.status == 0;
+        },
+        15s);
+    if (ok) gdbus("Cancel", {started});
+    return ok;
+  }
+
+  sshtest::SilentListener listener_;
+  std::string resource_;
+};
+
+constexpr const char* kCancelledPoll = "('cancelled', '', 'remote connection attempt cancelled')\n";
+
+TEST_F(SilentServerBus, AClientThatLeavesTheBusHasItsOperationCancelled) {
+  start_app();
+  struct Leaving {
+    const char* what;
+    std::function<std::string()> start_and_leave;  // gives the handle
+  } rows[] = {
+      {"remote-actions --wait, killed",
+       [&] {
+         std::string handle;
+         Child waiter = start_waiter((dir_ / "killed.log").string(), handle);
+         waiter.signal(SIGKILL);
+         waiter.wait_exit(10s);
+         return handle;
+       }},
+      // gdbus starts the operation and ends; it never said to keep it.
+      {"a gdbus call",
+       [&] {
+         const Result r = gdbus("Invoke", {resource_, "connect", "{}"});
+         const std::size_t at = r.out.find("uint64 ");
+         return at == std::string::npos ? std::string() : r.out.substr(at + 7, r.out.find(')', at) - at - 7);
+       }},
+  };
+  for (const Leaving& row : rows) {
+    const std::string handle = row.start_and_leave();
+    ASSERT_FALSE(handle.empty()) << row.what;
+    EXPECT_TRUE(bustest::wait_until([&] { return poll(handle) == kCancelledPoll; }, 15s))
+        << row.what << ": " << poll(handle);
+    EXPECT_TRUE(next_effect_accepted()) << row.what;
+  }
+  ASSERT_TRUE(app_.running());
+}
+
+TEST_F(SilentServerBus, ASignalToAWaitingInvokeCancelsItsOperation) {
+  start_app();
+  const std::pair<int, int> rows[] = {{SIGINT, 130}, {SIGTERM, 143}};
+  for (const auto& [sig, status] : rows) {
+    const std::string log = (dir_ / ("signal-" + std::to_string(sig) + ".log")).string();
+    std::string handle;
+    Child waiter = start_waiter(log, handle);
+    ASSERT_FALSE(handle.empty());
+    EXPECT_EQ(poll(handle), "('running', '', '')\n");
+    waiter.signal(sig);
+    EXPECT_EQ(waiter.wait_exit(20s), status) << sig;
+    EXPECT_NE(bustest::slurp(log).find("cancelled: remote connection attempt cancelled\n"), std::string::npos)
+        << bustest::slurp(log);
+    EXPECT_EQ(poll(handle), kCancelledPoll);
+    EXPECT_TRUE(next_effect_accepted()) << sig;
+  }
+  // The window is back on the list, not on a session still connecting.
+  std::this_thread::sleep_for(300ms);
+  const std::string scene = stop_and_read_scene();
+  EXPECT_NE(scene.find("\"Silent box\""), std::string::npos);
+  EXPECT_EQ(scene.find("Connecting"), std::string::npos) << scene.substr(0, 2000);
+}
+
+TEST_F(SilentServerBus, CancelStopsAnOperationStartedWithoutWaiting) {
+  start_app();
+  // Without --wait the operation outlives remote-actions.
+  const Result started = cli({"invoke", resource_, "connect"});
+  ASSERT_EQ(started.status, 0) << started.err;
+  const std::string handle = handle_in(started.out);
+  ASSERT_FALSE(handle.empty()) << started.out;
+  EXPECT_EQ(poll(handle), "('running', '', '')\n");
+
+  const struct Case {
+    std::string handle;
+    int status;
+    const char* out;
+    const char* err;
+  } cases[] = {
+      {handle, 0, "cancelled: remote connection attempt cancelled\n", ""},
+      // Again: it stays cancelled.
+      {handle, 0, "cancelled: remote connection attempt cancelled\n", ""},
+      {"12345", 1, "", "failed: unknown_operation: There is no operation with handle 12345.\n"},
+      {"twelve", 2, "", "is not an operation handle"},
+  };
+  for (const Case& c : cases) {
+    const Result r = cli({"cancel", c.handle});
+    EXPECT_EQ(r.status, c.status) << c.handle << ": " << r.err;
+    EXPECT_EQ(r.out, c.out) << c.handle;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << c.handle << ": " << r.err;
+  }
+  EXPECT_EQ(poll(handle), kCancelledPoll);
+  EXPECT_TRUE(next_effect_accepted());
 }
 
 }  // namespace

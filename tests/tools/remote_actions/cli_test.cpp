@@ -1,5 +1,11 @@
 // remote-actions' command line, escapes and readable tree, without a bus.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 
 #include "tools/remote_actions/cli.hpp"
 
@@ -45,6 +51,52 @@ TEST(RemoteActionsCli, ParsesCommands) {
     EXPECT_EQ(parsed->arguments, c.arguments);
     EXPECT_EQ(parsed->wait, c.wait);
   }
+}
+
+TEST(RemoteActionsCli, ParsesCancel) {
+  const std::pair<std::vector<std::string>, std::optional<std::uint64_t>> cases[] = {
+      {{"cancel", "42"}, 42},
+      {{"cancel", "18446744073709551615"}, UINT64_MAX},
+      {{"cancel", "18446744073709551616"}, std::nullopt},  // beyond 64 bits
+      {{"cancel", "-1"}, std::nullopt},
+      {{"cancel", "4x"}, std::nullopt},
+      {{"cancel", ""}, std::nullopt},
+      {{"cancel"}, std::nullopt},
+      {{"cancel", "1", "2"}, std::nullopt},
+  };
+  for (const auto& [args, handle] : cases) {
+    auto parsed = remote_actions::parse_command(args);
+    ASSERT_EQ(parsed.has_value(), handle.has_value()) << ::testing::PrintToString(args);
+    if (!handle) continue;
+    EXPECT_EQ(parsed->kind, Command::Kind::Cancel);
+    EXPECT_EQ(parsed->handle, *handle);
+  }
+}
+
+// NAME@=FILE takes the file's bytes as they are: no escapes, line ends kept.
+TEST(RemoteActionsCli, ReadsValuesFromFiles) {
+  const std::filesystem::path dir =
+      std::filesystem::path(::testing::TempDir()) / ("remote_actions_cli_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string big(3 << 20, 'n');
+  {
+    std::ofstream(dir / "name") << "two\\nlines\n";
+    std::ofstream(dir / "big") << big;
+  }
+  auto parsed = remote_actions::parse_command(
+      {"invoke", "r", "rename", "value@=" + (dir / "name").string(), "other@=" + (dir / "big").string()});
+  ASSERT_TRUE(parsed.has_value()) << parsed.error();
+  ASSERT_EQ(parsed->arguments.size(), 2u);
+  EXPECT_EQ(parsed->arguments[0], (std::pair<std::string, std::string>{"value", "two\\nlines\n"}));
+  EXPECT_EQ(parsed->arguments[1].first, "other");
+  EXPECT_EQ(parsed->arguments[1].second.size(), big.size());
+
+  auto missing = remote_actions::parse_command({"invoke", "r", "rename", "value@=" + (dir / "none").string()});
+  ASSERT_FALSE(missing.has_value());
+  EXPECT_NE(missing.error().find("cannot read"), std::string::npos) << missing.error();
+  // "@=" alone names no argument.
+  EXPECT_FALSE(remote_actions::parse_command({"invoke", "r", "rename", "@=x"}).has_value());
+  std::filesystem::remove_all(dir);
 }
 
 TEST(RemoteActionsCli, Unescapes) {

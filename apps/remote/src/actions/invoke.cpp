@@ -44,6 +44,10 @@ std::expected<Invocation, InvocationError> invoke_action(InvocationEnv& env, std
     return refuse(action_spec->contract.unavailable->reason_code, action_spec->contract.unavailable->message);
   }
 
+  if (auto refusal = action_spec->check_arguments(args)) {
+    return refuse(std::move(refusal->reason_code), std::move(refusal->message));
+  }
+
   EncodedAction encoded = action_spec->invoke(args);
 
   if (action_spec->operation_kind == OperationKind::None) {

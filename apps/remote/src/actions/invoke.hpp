@@ -28,7 +28,8 @@ class OperationSink {
 
 struct InvocationError {
   // "invalid_argument", "unknown_resource", "unknown_action", an
-  // unavailability reason code, "decode_failed", "dispatch_failed",
+  // unavailability reason code, an argument check's code
+  // ("remote.name_required"), "decode_failed", "dispatch_failed",
   // "operations_unavailable" or "operation_failed".
   std::string code;
   std::string message;
@@ -54,7 +55,8 @@ struct InvocationEnv {
 };
 
 // Rebuilds the tree, finds the resource (first match) and its action, refuses
-// an unavailable one with its reason, runs the handler and routes the result:
+// an unavailable one with its reason and arguments its check refuses, runs the
+// handler and routes the result:
 // a document action is decoded through the registry and dispatched; an
 // operation goes to the sink. Argument texts must be valid UTF-8.
 std::expected<Invocation, InvocationError> invoke_action(InvocationEnv& env, std::string_view resource_id,

@@ -1,6 +1,7 @@
 #include "apps/remote/src/actions/tree.hpp"
 
 #include "apps/remote/src/actions/fatal.hpp"
+#include "apps/remote/src/doc/form.hpp"
 #include "apps/remote/src/doc/store.hpp"
 #include "apps/remote/src/doc/text.hpp"
 #include "apps/remote/src/json/utf8.hpp"
@@ -19,6 +20,15 @@ ActionContract networked(std::vector<std::string> capabilities, std::array<std::
   c.latency = 8;
   c.settings = settings;
   return c;
+}
+
+// A new name must be one the form could save: not blank, within the field limit.
+std::optional<vesk_actions::Unavailability> refuse_bad_name(const ActionArgs& args) {
+  const std::string name = args.text("value").value_or("");
+  auto problem = name_problem(name);
+  if (!problem) return std::nullopt;
+  const bool blank = text::trim(name).empty();
+  return vesk_actions::Unavailability{blank ? "remote.name_required" : "remote.name_too_long", std::move(*problem)};
 }
 
 // Document actions keep their default contract with the first setting 1.
@@ -148,6 +158,7 @@ Resource connection_resource(const SavedConnection& c) {
 
   ActionSpec rename =
       ActionSpec::text_input("rename", "Rename connection", "New name", "connection name", false, encode_rename(c.id));
+  rename.with_argument_check(refuse_bad_name);
   mark_document_action(rename);
 
   ActionSpec favorite = remote_action_spec("favorite", c.favorite ? "Remove from favourites" : "Add to favourites",

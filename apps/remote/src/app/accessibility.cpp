@@ -433,10 +433,13 @@ bool RemoteApp::perform_semantic_action(std::string_view action_id, const vesk_u
       return true;
     }
     if (kind != ActionKind::SetValue) return false;
-    std::string value = action.value.value_or(std::string());
+    std::string value = vesk_ui::widget::text_input::single_line(action.value.value_or(std::string()));
     if (*field == InputField::Port) {
       std::erase_if(value, [](char ch) { return ch < '0' || ch > '9'; });
     }
+    // A value the input could not hold is refused whole rather than cut: the
+    // client learns it was not taken.
+    if (field_length_problem(*field, value)) return false;
     std::string& target = *field == InputField::Search ? state_.search
                           : *field == InputField::Name ? state_.form.name
                           : *field == InputField::Host ? state_.form.host

@@ -18,7 +18,10 @@ const OperationHandle& PendingOperation::handle() const {
 }
 
 TextInput new_form_input(InputField field) {
-  return TextInput::local().with_placeholder(std::string(field.placeholder())).with_text_size(14.0f);
+  return TextInput::local()
+      .with_placeholder(std::string(field.placeholder()))
+      .with_text_size(14.0f)
+      .with_max_bytes(kMaxFieldBytes);
 }
 
 double flap_target(const FlapState& flap, bool narrow) {

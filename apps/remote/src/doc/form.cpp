@@ -32,6 +32,34 @@ std::string_view InputField::placeholder() const {
 
 std::ostream& operator<<(std::ostream& out, InputField field) { return out << field.as_str(); }
 
+std::optional<std::string> field_length_problem(InputField field, std::string_view text) {
+  if (text.size() <= kMaxFieldBytes) return std::nullopt;
+  std::string_view word;
+  switch (field.value()) {
+    case InputField::Search: word = "Search"; break;
+    case InputField::Name: word = "Name"; break;
+    case InputField::Host: word = "Host"; break;
+    case InputField::Port: word = "Port"; break;
+    case InputField::User: word = "User"; break;
+    case InputField::Group: word = "Group"; break;
+  }
+  // The number as the window writes numbers: "1,024".
+  const std::string digits = std::to_string(kMaxFieldBytes);
+  std::string out(word);
+  out += " must be at most ";
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  out += " bytes";
+  return out;
+}
+
+std::optional<std::string> name_problem(std::string_view name) {
+  if (text::trim(name).empty()) return std::string("Name is required");
+  return field_length_problem(InputField::Name, name);
+}
+
 std::optional<std::uint16_t> parse_port(std::string_view raw) {
   std::string_view digits = text::trim(raw);
   if (digits.starts_with('+')) digits.remove_prefix(1);
@@ -79,12 +107,19 @@ SavedConnection ConnectionForm::to_connection(const Uuid& id) const {
 
 std::vector<std::string> ConnectionForm::problems() const {
   std::vector<std::string> out;
-  if (text::trim(name).empty()) out.emplace_back("Name is required");
+  // Lengths are checked on the texts as saved (trimmed).
+  if (auto problem = name_problem(text::trim(name))) out.push_back(std::move(*problem));
   if (text::trim(host).empty()) out.emplace_back("Host is required");
+  if (auto problem = field_length_problem(InputField::Host, text::trim(host))) out.push_back(std::move(*problem));
   if (kind != ConnectionKind::Vesk) {
     const auto value = parse_port(port);
     if (!value || *value == 0) out.emplace_back("Port must be 1\u201365535");
   }
+  const bool keeps_user = kind == ConnectionKind::Ssh || kind == ConnectionKind::Rdp;
+  if (auto problem = field_length_problem(InputField::User, text::trim(user)); problem && keeps_user) {
+    out.push_back(std::move(*problem));
+  }
+  if (auto problem = field_length_problem(InputField::Group, text::trim(group))) out.push_back(std::move(*problem));
   if (auto target = kind.check_target(host, auth)) out.push_back(std::move(*target));
   return out;
 }

@@ -4,6 +4,7 @@
 // whether a form may be saved.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
@@ -43,6 +44,20 @@ class InputField {
 
 inline constexpr std::array<InputField, 6> InputField::ALL{InputField::Search, InputField::Name, InputField::Host,
                                                            InputField::Port,   InputField::User, InputField::Group};
+
+// Every text input of the window, and the name, host, user and group a
+// profile stores, hold at most this many bytes of UTF-8: the inputs stop
+// taking text there, the form does not save longer texts and the bus
+// refuses them.
+inline constexpr std::size_t kMaxFieldBytes = 1024;
+
+// "Name must be at most 1,024 bytes" (with the field's own word) when the
+// text is longer than kMaxFieldBytes.
+std::optional<std::string> field_length_problem(InputField field, std::string_view text);
+
+// What keeps a name from being stored: "Name is required" when it is only
+// white space, or the length problem.
+std::optional<std::string> name_problem(std::string_view name);
 
 // Placeholder of the host input while the form edits a device.
 inline constexpr std::string_view kVeskHostPlaceholder = "certified Vesk endpoint id";

@@ -7,6 +7,7 @@
 #include "apps/remote/src/actions/dispatch.hpp"
 #include "apps/remote/src/actions/invoke.hpp"
 #include "apps/remote/src/actions/registration.hpp"
+#include "apps/remote/src/doc/form.hpp"
 #include "apps/remote/src/doc/store.hpp"
 
 namespace remote::actions {
@@ -283,7 +284,19 @@ TEST_F(Invoking, Refusals) {
       {resource, "rename", {{"\xff", "x"}}, {"invalid_argument", "argument names must be valid UTF-8 text"}},
       {"remote.connection:nope", "open", {}, {"unknown_resource", "no resource remote.connection:nope"}},
       {resource, "launch", {}, {"unknown_action", "no action launch on " + resource}},
+      // A name the form could not save is not stored either.
+      {resource, "rename", {}, {"remote.name_required", "Name is required"}},
+      {resource, "rename", {{"value", " \t\u3000"}}, {"remote.name_required", "Name is required"}},
+      {resource,
+       "rename",
+       {{"value", std::string(10 << 20, 'x')}},
+       {"remote.name_too_long", "Name must be at most 1,024 bytes"}},
+      {resource,
+       "rename",
+       {{"value", std::string(kMaxFieldBytes - 1, 'x') + "\u00e9"}},
+       {"remote.name_too_long", "Name must be at most 1,024 bytes"}},
   };
+  const auto heads = document.get_heads();
   for (const auto& c : cases) {
     auto result = invoke_action(e, c.resource, c.action, c.args);
     ASSERT_FALSE(result) << c.action;
@@ -291,6 +304,11 @@ TEST_F(Invoking, Refusals) {
   }
   EXPECT_TRUE(sink.runs.empty());
   EXPECT_EQ(doc::load_connections(document)[0].name, "A");
+  EXPECT_EQ(document.get_heads(), heads);
+  // At the limit, to the byte, the name is taken.
+  const std::string at_limit = std::string(kMaxFieldBytes - 2, 'x') + "\u00e9";
+  ASSERT_TRUE(invoke_action(e, resource, "rename", {{"value", at_limit}}));
+  EXPECT_EQ(doc::load_connections(document)[0].name, at_limit);
 }
 
 TEST_F(Invoking, OperationsGoToTheSink) {

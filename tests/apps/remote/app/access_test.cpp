@@ -442,6 +442,62 @@ TEST(AppSemanticActions, FormFieldsKindsAndMethods) {
   }
 }
 
+// Every text input of the form takes at most kMaxFieldBytes, whichever way
+// the text comes: a paste stops there between two characters, a semantic
+// value over it is refused whole, and a form filled to the limit saves.
+TEST(AppSemanticActions, FieldLimitsHoldForPastesAndValues) {
+  auto host = host_for(RemoteApp::with_sample_data());
+  RemoteApp& a = app_of(*host);
+  ASSERT_TRUE(host->perform("remote.connection.new", {ActionKind::Activate, {}}));
+  auto repeat = [](std::string_view unit, std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += unit;
+    return out;
+  };
+  struct Case {
+    InputField field;
+    std::string pasted;
+    std::string kept;
+  } cases[] = {
+      {InputField::Name, std::string(1 << 20, 'n'), std::string(kMaxFieldBytes, 'n')},
+      // 1,024 is not a multiple of 3: the character that would cross it is left out.
+      {InputField::Host, repeat("\u20ac", 400), repeat("\u20ac", 341)},
+      {InputField::User, repeat("\U0001F600", 300), repeat("\U0001F600", 256)},
+      {InputField::Group, "line\n" + std::string(2000, 'g'), "line " + std::string(kMaxFieldBytes - 5, 'g')},
+  };
+  const std::string word_of[] = {"search", "name", "host", "port", "user", "group"};
+  for (const Case& c : cases) {
+    const std::string id = "remote.field:" + word_of[c.field.number()];
+    ASSERT_TRUE(host->perform(id, {ActionKind::Focus, {}})) << id;
+    host->clipboard().set_text(c.pasted);
+    host->set_modifiers({false, true, false, false});
+    host->key_char("v");
+    host->set_modifiers({});
+    // Compared whole, reported by size: the texts are long.
+    EXPECT_EQ(a.input(c.field).text().size(), c.kept.size()) << id;
+    EXPECT_TRUE(a.input(c.field).text() == c.kept) << id;
+    // No room for a two-byte character now.
+    host->type_text("\u00e9");
+    EXPECT_TRUE(a.input(c.field).text() == c.kept) << id;
+  }
+  EXPECT_TRUE(a.state().form.name == std::string(kMaxFieldBytes, 'n'));
+  EXPECT_TRUE(a.state().form.host == repeat("\u20ac", 341));
+
+  // Set-value: over the limit refused with nothing changed, at it taken.
+  EXPECT_FALSE(host->perform("remote.field:name", {ActionKind::SetValue, std::string(kMaxFieldBytes + 1, 'v')}));
+  EXPECT_TRUE(a.state().form.name == std::string(kMaxFieldBytes, 'n'));
+  ASSERT_TRUE(host->perform("remote.field:name", {ActionKind::SetValue, std::string(kMaxFieldBytes, 'v')}));
+  EXPECT_TRUE(a.state().form.name == std::string(kMaxFieldBytes, 'v'));
+
+  // The form at the limit is saved as it is.
+  const std::size_t before = a.state().connections.size();
+  ASSERT_TRUE(host->perform("remote.form.save", {ActionKind::Activate, {}}));
+  ASSERT_EQ(a.state().connections.size(), before + 1);
+  const auto stored = remote::doc::load_connections(host->document());
+  EXPECT_TRUE(std::any_of(stored.begin(), stored.end(),
+                          [](const SavedConnection& c) { return c.name == std::string(kMaxFieldBytes, 'v'); }));
+}
+
 TEST(AppSemanticActions, RowsAndConfirmations) {
   auto host = host_for(RemoteApp::with_sample_data());
   RemoteApp& a = app_of(*host);

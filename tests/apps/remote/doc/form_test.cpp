@@ -97,6 +97,57 @@ TEST(DocFormProblems, MessagesAndTheirOrder) {
   for (const auto& r : rows) EXPECT_EQ(r.form.problems(), r.problems) << r.what;
 }
 
+// Texts of a stored profile over the field limit (an older document, another
+// device) keep the form from saving them; lengths count the saved, trimmed
+// text in bytes, not characters.
+TEST(DocFormProblems, FieldLimits) {
+  using K = ConnectionKind;
+  using A = AuthKind;
+  const std::string at_limit(kMaxFieldBytes, 'x');
+  const std::string over = at_limit + "x";
+  // 341 three-byte characters are 1,023 bytes; one more is over.
+  std::string euros;
+  for (int i = 0; i < 341; ++i) euros += "\u20ac";
+  struct Row {
+    const char* what;
+    ConnectionForm form;
+    std::vector<std::string> problems;
+  };
+  auto with_group = [](ConnectionForm f, std::string group) {
+    f.group = std::move(group);
+    return f;
+  };
+  const Row rows[] = {
+      {"everything at the limit",
+       with_group(form(at_limit, at_limit, "22", K::Ssh, A::Password, at_limit), at_limit),
+       {}},
+      {"spaces around a name at the limit are trimmed",
+       form("  " + at_limit + " ", "h", "22", K::Ssh, A::Password),
+       {}},
+      {"multi-byte name just under", form(euros, "h", "22", K::Ssh, A::Password), {}},
+      {"multi-byte name one character over",
+       form(euros + "\u20ac", "h", "22", K::Ssh, A::Password),
+       {"Name must be at most 1,024 bytes"}},
+      {"every field over, in field order",
+       with_group(form(over, over, "0", K::Ssh, A::Password, over), over),
+       {"Name must be at most 1,024 bytes", "Host must be at most 1,024 bytes", std::string(kPortProblem),
+        "User must be at most 1,024 bytes", "Group must be at most 1,024 bytes"}},
+      {"a VNC form drops its user, so its length does not matter",
+       form("V", "v", "5900", K::Vnc, A::Password, over),
+       {}},
+  };
+  for (const auto& r : rows) EXPECT_EQ(r.form.problems(), r.problems) << r.what;
+
+  const std::pair<std::string, std::optional<std::string>> names[] = {
+      {"", "Name is required"},
+      {" \u3000\t", "Name is required"},
+      {over, "Name must be at most 1,024 bytes"},
+      {at_limit, std::nullopt},
+      {" a ", std::nullopt},
+  };
+  for (const auto& [name, problem] : names) EXPECT_EQ(name_problem(name), problem) << name.size();
+}
+
 TEST(DocFormConversion, ToConnection) {
   using K = ConnectionKind;
   using A = AuthKind;

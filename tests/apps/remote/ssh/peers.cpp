@@ -49,6 +49,27 @@ std::uint16_t free_port() {
   return ntohs(addr.sin_port);
 }
 
+}  // namespace
+
+SilentListener::SilentListener(bool nonblocking) {
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonblocking ? SOCK_NONBLOCK : 0), 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd_, 16) != 0 ||
+      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    throw std::runtime_error("cannot listen on 127.0.0.1");
+  }
+  port_ = ntohs(addr.sin_port);
+}
+
+SilentListener::~SilentListener() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+namespace {
+
 bool port_accepts(std::uint16_t port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};

@@ -119,6 +119,23 @@ class Dropbear {
 };
 
 // Polls `done` every 20 ms until it holds or `limit` passes.
+// A TCP listener on 127.0.0.1 that never accepts: the kernel completes the
+// handshake from its backlog and nobody ever speaks. Closed at destruction.
+class SilentListener {
+ public:
+  // `nonblocking`: accept on fd() answers at once.
+  explicit SilentListener(bool nonblocking = false);
+  ~SilentListener();
+  SilentListener(const SilentListener&) = delete;
+  SilentListener& operator=(const SilentListener&) = delete;
+  int fd() const { return fd_; }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  std::uint16_t port_ = 0;
+};
+
 bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 }  // namespace sshtest

@@ -618,16 +618,9 @@ TEST_F(SshPeer, ServerThatHangsUpDuringTheHandshakeEndsTheSessionAtOnce) {
 
 TEST_F(SshPeer, SilentPeerCannotHoldTheHandshake) {
   // Listens, and the kernel completes the TCP handshake, but nobody ever speaks.
-  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(listener, 4), 0);
-  socklen_t len = sizeof addr;
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  sshtest::SilentListener listener;
   Client client;
-  auto session = start(client.password_params(ntohs(addr.sin_port)));
+  auto session = start(client.password_params(listener.port()));
   ASSERT_TRUE(session);
   std::this_thread::sleep_for(std::chrono::seconds(1));
   EXPECT_EQ(session->status(), SessionStatus::connecting());
@@ -636,7 +629,6 @@ TEST_F(SshPeer, SilentPeerCannotHoldTheHandshake) {
   auto status = session->status();
   EXPECT_EQ(status.kind, Kind::Failed);
   EXPECT_THAT(status.message, StartsWith("connect: "));
-  ::close(listener);
 }
 
 TEST_F(SshPeer, DropbearConnectAndRun) {
@@ -839,17 +831,9 @@ void run_with_eventfd_refused(int error, F&& body) {
 
 // Needs no server: both refusals come before any connection.
 TEST(SshSessionStart, RefusalsBeforeConnecting) {
-  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(listener, 4), 0);
-  socklen_t len = sizeof addr;
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  sshtest::SilentListener listener(/*nonblocking=*/true);
   sshtest::TempDir tmp;
-  SshSessionParams params{"127.0.0.1", "", tmp.path() / "pins.json", PasswordCredentials{"x"}, ntohs(addr.sin_port),
-                          80,          24};
+  SshSessionParams params{"127.0.0.1", "", tmp.path() / "pins.json", PasswordCredentials{"x"}, listener.port(), 80, 24};
 
   // USER set to the empty text: a sentence that names the problem.
   auto session = SshSession::start(params);
@@ -857,7 +841,7 @@ TEST(SshSessionStart, RefusalsBeforeConnecting) {
   sshtest::wait_until([&] { return (*session)->status().kind != Kind::Connecting; });
   EXPECT_EQ((*session)->status(),
             SessionStatus::failed("No user name for the SSH login: the profile names none and USER is empty"));
-  EXPECT_LT(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC), 0) << "the worker connected";
+  EXPECT_LT(::accept4(listener.fd(), nullptr, nullptr, SOCK_CLOEXEC), 0) << "the worker connected";
 
   // The system refuses the input queue's wake-up eventfd: the start fails
   // with its message instead of starting a worker that would never wake.
@@ -877,8 +861,7 @@ TEST(SshSessionStart, RefusalsBeforeConnecting) {
   EXPECT_EQ(queue.error(), std::strerror(EMFILE));
   ASSERT_FALSE(starved);
   EXPECT_EQ(starved.error(), std::strerror(EMFILE));
-  EXPECT_LT(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC), 0) << "the worker connected";
-  ::close(listener);
+  EXPECT_LT(::accept4(listener.fd(), nullptr, nullptr, SOCK_CLOEXEC), 0) << "the worker connected";
 }
 
 }  // namespace

@@ -132,6 +132,59 @@ TEST_F(TextInputTest, ClipboardCopyCutPaste) {
   EXPECT_EQ(input.text(), "line one line two");
 }
 
+// A field of 8 bytes: what is typed, pasted or committed stops there, cut
+// between characters, never inside one.
+TEST_F(TextInputTest, StopsTakingTextAtItsLimit) {
+  const event::Modifiers ctrl{false, true, false, false};
+  struct Case {
+    const char* what;
+    std::string before;
+    std::size_t cursor;
+    bool select_all;
+    std::string clipboard;  // pasted when not empty
+    std::optional<event::Event> ev;
+    std::string after;
+    std::size_t cursor_after;
+  } cases[] = {
+      {"a paste longer than the field", "", 0, false, "abcdefghijkl", std::nullopt, "abcdefgh", 8},
+      {"a paste into the middle fills the room left", "abcd", 2, false, "123456", std::nullopt, "ab1234cd", 6},
+      {"typing at the limit", "abcdefgh", 8, false, "", typed("z"), "abcdefgh", 8},
+      {"a two-byte character with one byte of room", "abcdefg", 7, false, "", typed("\xC3\xA9"), "abcdefg", 7},
+      {"two-byte characters cut before the one that does not fit", "abc", 3, false, "\xC3\xA9\xC3\xA9\xC3\xA9",
+       std::nullopt, "abc\xC3\xA9\xC3\xA9", 7},
+      {"a four-byte character with three bytes of room", "abcde", 5, false, "\xF0\x9F\x98\x80", std::nullopt, "abcde",
+       5},
+      {"a replaced selection frees its room", "abcdefgh", 0, true, "0123456789", std::nullopt, "01234567", 8},
+      {"an input-method commit", "abcdef", 6, false, "", event::ImeCommit{"\xE4\xBD\xA0\xE5\xA5\xBD"}, "abcdef", 6},
+      {"an input-method commit that fits", "abcde", 5, false, "", event::ImeCommit{"\xE4\xBD\xA0"}, "abcde\xE4\xBD\xA0",
+       8},
+      {"a space at the limit", "abcdefgh", 8, false, "", named(NamedKey::Space), "abcdefgh", 8},
+  };
+  for (const Case& c : cases) {
+    input = TextInput::local().with_max_bytes(8);
+    input.apply_layout_external(scene::Rect{100, 10, 200, 40});
+    input.set_focused(true);
+    input.set_text(c.before);
+    input.set_cursor_pos(c.cursor);
+    if (c.select_all) input.select_all();
+    if (!c.clipboard.empty()) {
+      clipboard.set_text(c.clipboard);
+      EXPECT_TRUE(send(typed("v"), ctrl)) << c.what;
+    } else {
+      send(*c.ev);
+    }
+    EXPECT_EQ(input.text(), c.after) << c.what;
+    EXPECT_EQ(input.cursor_pos(), c.cursor_after) << c.what;
+  }
+  // What the caller puts there itself is kept whole; typing then adds nothing.
+  input.set_text("0123456789");
+  input.set_cursor_pos(10);
+  send(typed("x"));
+  EXPECT_EQ(input.text(), "0123456789");
+  send(named(NamedKey::Backspace));
+  EXPECT_EQ(input.text(), "012345678");
+}
+
 TEST_F(TextInputTest, ScrollsToKeepTheCaretVisible) {
   tokens::Tokens tokens;
   widget::PaintContext paint;
