@@ -34,6 +34,8 @@ void RemoteApp::open_session(const Uuid& id) {
   const SavedConnection* found = find_connection(state_.connections, id);
   if (!found) return;
   const SavedConnection profile = *found;
+  // Its row is the selection, so that Enter on the list leads back to it.
+  state_.selection = id;
   if (state_.session_serial == kSerialMax) {
     state_.session_connection = id;
     drop_live_session();

@@ -178,6 +178,8 @@ TEST_F(AppReducerFixture, ConnectingAgainReturnsToTheRunningSession) {
     SCOPED_TRACE(state.name);
     const std::uint64_t session_id = open_device_session(device.id, state);
     const std::uint64_t serial = s().session_serial;
+    // The session's row is the selection, so Enter on the list leads back.
+    EXPECT_EQ(s().selection, device.id);
     // Away from it, as Ctrl+F or Ctrl+N lead, then Enter on its row.
     send(UiMessage::show_connections());
     app->state_mut().notice = "kept";
