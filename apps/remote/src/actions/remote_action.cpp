@@ -205,8 +205,8 @@ std::string RemoteAction::fmt() const {
 }
 
 std::expected<void, vesk_actions::ActionError> RemoteAction::apply(vesk_ui::doc::Document& document) {
-  std::visit(
-      [&](const auto& v) {
+  const doc::Result<void> applied = std::visit(
+      [&](const auto& v) -> doc::Result<void> {
         using T = std::decay_t<decltype(v)>;
         if constexpr (std::is_same_v<T, UpsertConnection>) {
           // Favourite, presence and last use are the document's; the
@@ -224,16 +224,19 @@ std::expected<void, vesk_actions::ActionError> RemoteAction::apply(vesk_ui::doc:
           record.last_used = existing ? existing->last_used : "Never";
           record.presence = existing ? existing->presence : Presence(Presence::Unknown);
           record.favorite = existing ? existing->favorite : false;
-          doc::write_connection(document, record);
+          return doc::write_connection(document, record);
         } else if constexpr (std::is_same_v<T, RenameConnection>) {
-          doc::rename_connection(document, v.id, v.name);
+          return doc::rename_connection(document, v.id, v.name);
         } else if constexpr (std::is_same_v<T, SetFavorite>) {
           doc::set_favorite(document, v.id, v.favorite);
+          return {};
         } else {
           doc::delete_connection(document, v.id);
+          return {};
         }
       },
       value_);
+  if (!applied) return std::unexpected(vesk_actions::ActionError::apply(applied.error().message));
   return {};
 }
 

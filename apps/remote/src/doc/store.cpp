@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <algorithm>
 #include <span>
+#include <type_traits>
+#include <utility>
 
 namespace remote::doc {
 namespace {
@@ -15,6 +17,31 @@ namespace vdoc = vesk_ui::doc;
   std::fputs(message, stderr);
   std::fputc('\n', stderr);
   std::abort();
+}
+
+// For a write that fails only through a fault in this file; each caller says
+// why it cannot fail.
+template <class T>
+T must(Result<T> done, const char* message) {
+  if (!done) fatal(message);
+  if constexpr (!std::is_void_v<T>) return std::move(*done);
+}
+
+Result<void> not_utf8(std::string_view field) {
+  return std::unexpected(vdoc::Error{std::string(field) + " is not valid UTF-8"});
+}
+
+// The document takes only UTF-8 texts; checking them all first lets a refused
+// record leave the document as it was.
+Result<void> check_texts(const SavedConnection& record) {
+  const std::pair<std::string_view, std::string_view> texts[] = {
+      {"name", record.name},           {"host", record.host},   {"user", record.user},
+      {"last_used", record.last_used}, {"group", record.group},
+  };
+  for (const auto& [field, text] : texts) {
+    if (!vdoc::valid_utf8(text)) return not_utf8(field);
+  }
+  return {};
 }
 
 // The value at a map key; a failed read counts as absent.
@@ -31,11 +58,12 @@ std::optional<ObjId> object_at(const Document& doc, const ObjId& map, std::strin
 }
 
 // Reuses an object of the expected type at the key, else puts a new one there.
+// The put cannot fail: it fails only for a key that is not UTF-8 (the keys are
+// fixed words or UUID text) or a map that does not exist (the map was just
+// looked up or made).
 ObjId get_or_create(Document& doc, const ObjId& map, std::string_view key, vdoc::ObjType type, const char* message) {
   if (auto existing = object_at(doc, map, key, type)) return *existing;
-  auto created = doc.put_object(map, key, type);
-  if (!created) fatal(message);
-  return *created;
+  return must(doc.put_object(map, key, type), message);
 }
 
 // Keys of the map, other than the canonical one, that name the id. Every
@@ -71,24 +99,39 @@ std::vector<ObjId> entries_of(const Document& doc, const ObjId& map, const Uuid&
   return out;
 }
 
-void write_fields(Document& doc, const ObjId& entry, const SavedConnection& record) {
-  const ObjId name = get_or_create(doc, entry, "name", vdoc::ObjType::Text, "put_object name never fails");
-  (void)vdoc::splice_text_diffed(doc, name, record.name);
-  put_str_if_changed(doc, entry, "host", record.host);
-  put_int_if_changed(doc, entry, "port", static_cast<std::int64_t>(record.port));
-  put_str_if_changed(doc, entry, "user", record.user);
-  put_str_if_changed(doc, entry, "kind", record.kind.as_str());
-  put_str_if_changed(doc, entry, "auth", record.auth.as_str());
-  put_str_if_changed(doc, entry, "last_used", record.last_used);
-  put_str_if_changed(doc, entry, "presence", record.presence.as_str());
-  put_str_if_changed(doc, entry, "group", record.group);
-  put_bool_if_changed(doc, entry, "favorite", record.favorite);
+// Keys just read from the map: deleting them cannot fail (a delete fails only
+// when the map does not exist).
+void delete_keys(Document& doc, const ObjId& map, const std::vector<std::string>& keys) {
+  for (const auto& key : keys) must(doc.delete_key(map, key), "delete_key connection never fails");
 }
 
-ObjId write_entry(Document& doc, const ObjId& map, const std::string& canonical, const SavedConnection& record) {
-  const ObjId entry = get_or_create(doc, map, canonical, vdoc::ObjType::Map, "put_object connection map never fails");
-  write_fields(doc, entry, record);
-  return entry;
+Result<void> write_fields(Document& doc, const ObjId& entry, const SavedConnection& record) {
+  const ObjId name = get_or_create(doc, entry, "name", vdoc::ObjType::Text, "put_object name never fails");
+  if (auto spliced = vdoc::splice_text_diffed(doc, name, record.name); !spliced) {
+    return std::unexpected(spliced.error());
+  }
+  // Every field the document takes is written; the first refusal is reported.
+  const Result<bool> puts[] = {
+      put_str_if_changed(doc, entry, "host", record.host),
+      put_int_if_changed(doc, entry, "port", static_cast<std::int64_t>(record.port)),
+      put_str_if_changed(doc, entry, "user", record.user),
+      put_str_if_changed(doc, entry, "kind", record.kind.as_str()),
+      put_str_if_changed(doc, entry, "auth", record.auth.as_str()),
+      put_str_if_changed(doc, entry, "last_used", record.last_used),
+      put_str_if_changed(doc, entry, "presence", record.presence.as_str()),
+      put_str_if_changed(doc, entry, "group", record.group),
+      put_bool_if_changed(doc, entry, "favorite", record.favorite),
+  };
+  for (const auto& put : puts) {
+    if (!put) return std::unexpected(put.error());
+  }
+  return {};
+}
+
+// The shared tail of the put_*_if_changed writers.
+Result<bool> put_scalar(Document& doc, const ObjId& map, std::string_view key, vdoc::Scalar value) {
+  if (auto put = doc.put(map, key, std::move(value)); !put) return std::unexpected(put.error());
+  return true;
 }
 
 // Rust's float-to-integer cast: toward zero, saturating, NaN to 0.
@@ -195,11 +238,12 @@ const std::vector<std::uint8_t>& connections_root_change() {
 }  // namespace
 
 ObjId connections_map(Document& doc) {
-  if (!find_connections_map(doc)) {
-    // Applying it again is a no-op; when another value won the key over it
-    // the put below replaces that value.
-    (void)doc.apply_changes(std::span(&connections_root_change(), 1));
+  if (auto map = find_connections_map(doc)) return *map;
+  if (doc.apply_changes(std::span(&connections_root_change(), 1))) {
+    if (auto map = find_connections_map(doc)) return *map;
   }
+  // Another value won the key over the fixed change, or the document refused
+  // it (it holds another first change of the fixed actor): a new map then.
   return get_or_create(doc, ObjId::root(), kConnectionsKey, vdoc::ObjType::Map,
                        "put_object connections on root never fails");
 }
@@ -208,43 +252,51 @@ std::optional<ObjId> find_connections_map(const Document& doc) {
   return object_at(doc, ObjId::root(), kConnectionsKey, vdoc::ObjType::Map);
 }
 
-void write_connection(Document& doc, const SavedConnection& record) {
+Result<void> write_connection(Document& doc, const SavedConnection& record) {
+  if (auto texts = check_texts(record); !texts) return texts;
   const ObjId map = connections_map(doc);
   const std::string canonical = record.id.to_string();
-  write_entry(doc, map, canonical, record);
-  for (const auto& key : alias_keys(doc, map, record.id, canonical)) (void)doc.delete_key(map, key);
+  const ObjId entry = get_or_create(doc, map, canonical, vdoc::ObjType::Map, "put_object connection map never fails");
+  if (auto written = write_fields(doc, entry, record); !written) return written;
+  delete_keys(doc, map, alias_keys(doc, map, record.id, canonical));
+  return {};
 }
 
-void write_connections(Document& doc, const std::vector<SavedConnection>& records) {
-  const ObjId map = connections_map(doc);
+Result<void> write_connections(Document& doc, const std::vector<SavedConnection>& records) {
+  Result<void> first;
   for (const auto& record : records) {
-    const std::string canonical = record.id.to_string();
-    write_entry(doc, map, canonical, record);
-    for (const auto& key : alias_keys(doc, map, record.id, canonical)) (void)doc.delete_key(map, key);
+    if (auto written = write_connection(doc, record); !written && first) first = std::move(written);
   }
+  return first;
 }
 
-void rename_connection(Document& doc, const Uuid& id, std::string_view name) {
+Result<void> rename_connection(Document& doc, const Uuid& id, std::string_view name) {
+  if (!vdoc::valid_utf8(name)) return not_utf8("name");
   const auto map = find_connections_map(doc);
-  if (!map) return;
+  if (!map) return {};
   for (const ObjId& entry : entries_of(doc, *map, id)) {
     const ObjId text = get_or_create(doc, entry, "name", vdoc::ObjType::Text, "put_object name never fails");
-    (void)vdoc::splice_text_diffed(doc, text, name);
+    if (auto spliced = vdoc::splice_text_diffed(doc, text, name); !spliced) return std::unexpected(spliced.error());
   }
+  return {};
 }
 
 void set_favorite(Document& doc, const Uuid& id, bool favorite) {
   const auto map = find_connections_map(doc);
   if (!map) return;
-  for (const ObjId& entry : entries_of(doc, *map, id)) put_bool_if_changed(doc, entry, "favorite", favorite);
+  // A boolean under a fixed key of an entry map just read: the put cannot fail.
+  for (const ObjId& entry : entries_of(doc, *map, id)) {
+    must(put_bool_if_changed(doc, entry, "favorite", favorite), "put favorite never fails");
+  }
 }
 
 void delete_connection(Document& doc, const Uuid& id) {
   const auto map = find_connections_map(doc);
   if (!map) return;
   const std::string canonical = id.to_string();
-  (void)doc.delete_key(*map, canonical);
-  for (const auto& key : alias_keys(doc, *map, id, canonical)) (void)doc.delete_key(*map, key);
+  // Deleting an absent key succeeds, so this one cannot fail either.
+  must(doc.delete_key(*map, canonical), "delete_key connection never fails");
+  delete_keys(doc, *map, alias_keys(doc, *map, id, canonical));
 }
 
 std::vector<SavedConnection> load_connections(const Document& doc) {
@@ -271,28 +323,25 @@ std::string read_string(const Document& doc, const ObjId& map, std::string_view 
   return text ? std::string(*text) : std::string();
 }
 
-bool put_str_if_changed(Document& doc, const ObjId& map, std::string_view key, std::string_view value) {
+Result<bool> put_str_if_changed(Document& doc, const ObjId& map, std::string_view key, std::string_view value) {
   const auto current = read(doc, map, key);
   const vdoc::Scalar* s = current ? current->as_scalar() : nullptr;
   if (s != nullptr && s->as_str() == value) return false;
-  (void)doc.put(map, key, vdoc::Scalar::str(value));
-  return true;
+  return put_scalar(doc, map, key, vdoc::Scalar::str(value));
 }
 
-bool put_bool_if_changed(Document& doc, const ObjId& map, std::string_view key, bool value) {
+Result<bool> put_bool_if_changed(Document& doc, const ObjId& map, std::string_view key, bool value) {
   const auto current = read(doc, map, key);
   const vdoc::Scalar* s = current ? current->as_scalar() : nullptr;
   if (s != nullptr && s->as_bool() == value) return false;
-  (void)doc.put(map, key, vdoc::Scalar::boolean(value));
-  return true;
+  return put_scalar(doc, map, key, vdoc::Scalar::boolean(value));
 }
 
-bool put_int_if_changed(Document& doc, const ObjId& map, std::string_view key, std::int64_t value) {
+Result<bool> put_int_if_changed(Document& doc, const ObjId& map, std::string_view key, std::int64_t value) {
   const auto current = read(doc, map, key);
   const vdoc::Scalar* s = current ? current->as_scalar() : nullptr;
   if (s != nullptr && s->as_int() == value) return false;
-  (void)doc.put(map, key, vdoc::Scalar::int_(value));
-  return true;
+  return put_scalar(doc, map, key, vdoc::Scalar::int_(value));
 }
 
 }  // namespace remote::doc

@@ -26,6 +26,8 @@ namespace remote::doc {
 
 using Document = vesk_ui::doc::Document;
 using ObjId = vesk_ui::doc::ObjId;
+template <class T>
+using Result = vesk_ui::doc::Result<T>;
 
 // Root key of the connections map.
 inline constexpr std::string_view kConnectionsKey = "connections";
@@ -40,14 +42,17 @@ std::optional<ObjId> find_connections_map(const Document& doc);
 // Creates the entry when needed and brings every field to the record's values.
 // The entry ends up under the canonical key alone: other keys that name the
 // same id are removed. Those are found by case-blind key lookups, so a write
-// costs the same whatever the number of entries.
-void write_connection(Document& doc, const SavedConnection& record);
-// Writes several records; same result as writing them one by one.
-void write_connections(Document& doc, const std::vector<SavedConnection>& records);
+// costs the same whatever the number of entries. A record with a text the
+// document refuses (not valid UTF-8) is an error and changes nothing.
+Result<void> write_connection(Document& doc, const SavedConnection& record);
+// Writes several records; same result as writing them one by one: every record
+// the document takes is written, and the first error is returned.
+Result<void> write_connections(Document& doc, const std::vector<SavedConnection>& records);
 
 // These three act on every entry whose key names the id, and leave the document
 // untouched when it has no "connections" map (absent, or another kind of value).
-void rename_connection(Document& doc, const Uuid& id, std::string_view name);
+// A name that is not valid UTF-8 is an error and changes nothing.
+Result<void> rename_connection(Document& doc, const Uuid& id, std::string_view name);
 void set_favorite(Document& doc, const Uuid& id, bool favorite);
 void delete_connection(Document& doc, const Uuid& id);
 
@@ -59,9 +64,12 @@ std::vector<SavedConnection> load_connections(const Document& doc);
 std::string read_string(const Document& doc, const ObjId& map, std::string_view key);
 
 // Write the scalar unless an equal one (same kind and value) is stored. True when
-// a write was attempted; a failing write is ignored.
-bool put_str_if_changed(Document& doc, const ObjId& map, std::string_view key, std::string_view value);
-bool put_bool_if_changed(Document& doc, const ObjId& map, std::string_view key, bool value);
-bool put_int_if_changed(Document& doc, const ObjId& map, std::string_view key, std::int64_t value);
+// it was written, false when it was already there; the document's error when it
+// refuses the write (nothing written).
+[[nodiscard]] Result<bool> put_str_if_changed(Document& doc, const ObjId& map, std::string_view key,
+                                              std::string_view value);
+[[nodiscard]] Result<bool> put_bool_if_changed(Document& doc, const ObjId& map, std::string_view key, bool value);
+[[nodiscard]] Result<bool> put_int_if_changed(Document& doc, const ObjId& map, std::string_view key,
+                                              std::int64_t value);
 
 }  // namespace remote::doc

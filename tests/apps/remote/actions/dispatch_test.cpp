@@ -121,6 +121,45 @@ TEST(RemoteActionApply, ChangesOfOneField) {
   EXPECT_TRUE(doc::load_connections(doc).empty());
 }
 
+// Actions the document refuses fail as apply errors and leave it as it was.
+TEST(RemoteActionApply, RefusedWritesAreErrors) {
+  struct Row {
+    const char* what;
+    RemoteAction action;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"upsert, name",
+       RemoteAction::UpsertConnection{kA, "\xff", "h", 22, "", ConnectionKind::Ssh, AuthKind::Password, ""},
+       "name is not valid UTF-8"},
+      {"upsert, host",
+       RemoteAction::UpsertConnection{kA, "A", "h\xc3", 22, "", ConnectionKind::Ssh, AuthKind::Password, ""},
+       "host is not valid UTF-8"},
+      {"upsert, user",
+       RemoteAction::UpsertConnection{kA, "A", "h", 22, "\xed\xa0\x80", ConnectionKind::Ssh, AuthKind::Password, ""},
+       "user is not valid UTF-8"},
+      {"upsert of a new id, group",
+       RemoteAction::UpsertConnection{kB, "B", "h", 22, "", ConnectionKind::Ssh, AuthKind::Password, "\xc0\x80"},
+       "group is not valid UTF-8"},
+      {"rename", RemoteAction::rename(kA, "\xfe"), "name is not valid UTF-8"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Document doc;
+    doc::write_connection(doc, stored(kA, "Old"));
+    doc.commit();
+    const auto heads = doc.get_heads();
+    RemoteAction action = row.action;
+    const auto applied = action.apply(doc);
+    ASSERT_FALSE(applied);
+    EXPECT_EQ(applied.error().kind, ActionError::Kind::Apply);
+    EXPECT_EQ(applied.error().message, row.message);
+    EXPECT_EQ(doc.pending_ops(), 0u);
+    EXPECT_EQ(doc.get_heads(), heads);
+    EXPECT_EQ(doc::load_connections(doc), std::vector<SavedConnection>{stored(kA, "Old")});
+  }
+}
+
 TEST(RemoteActionRegistration, DecoderIsRegisteredAndReplaced) {
   ActionRegistry registry;
   register_actions(registry);

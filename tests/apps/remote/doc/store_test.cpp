@@ -524,26 +524,126 @@ TEST_F(DocStoreTest, PutIfChanged) {
   ASSERT_TRUE(doc_.put_object(map, "o", ObjType::Map));
   doc_.commit();
 
-  EXPECT_FALSE(put_str_if_changed(doc_, map, "s", "a"));
-  EXPECT_FALSE(put_int_if_changed(doc_, map, "i", 22));
-  EXPECT_FALSE(put_bool_if_changed(doc_, map, "b", true));
+  EXPECT_EQ(put_str_if_changed(doc_, map, "s", "a"), false);
+  EXPECT_EQ(put_int_if_changed(doc_, map, "i", 22), false);
+  EXPECT_EQ(put_bool_if_changed(doc_, map, "b", true), false);
   EXPECT_EQ(doc_.pending_ops(), 0u);
 
-  EXPECT_TRUE(put_str_if_changed(doc_, map, "s", "b"));
-  EXPECT_TRUE(put_int_if_changed(doc_, map, "u", 22));    // unsigned 22 is not signed 22
-  EXPECT_TRUE(put_str_if_changed(doc_, map, "i", "22"));  // nor is a string
-  EXPECT_TRUE(put_bool_if_changed(doc_, map, "o", false));
-  EXPECT_TRUE(put_int_if_changed(doc_, map, "absent", 0));
+  EXPECT_EQ(put_str_if_changed(doc_, map, "s", "b"), true);
+  EXPECT_EQ(put_int_if_changed(doc_, map, "u", 22), true);    // unsigned 22 is not signed 22
+  EXPECT_EQ(put_str_if_changed(doc_, map, "i", "22"), true);  // nor is a string
+  EXPECT_EQ(put_bool_if_changed(doc_, map, "o", false), true);
+  EXPECT_EQ(put_int_if_changed(doc_, map, "absent", 0), true);
   EXPECT_EQ(*at(map, "u")->as_scalar(), Scalar::int_(22));
   EXPECT_EQ(*at(map, "o")->as_scalar(), Scalar::boolean(false));
 
-  // A write that the document refuses is attempted and ignored.
-  EXPECT_TRUE(put_str_if_changed(doc_, map, "s", "\xff"));
   EXPECT_EQ(read_string(doc_, map, "s"), "b");
   EXPECT_EQ(read_string(doc_, map, "i"), "22");
   EXPECT_EQ(read_string(doc_, map, "u"), "");
   EXPECT_EQ(read_string(doc_, map, "missing"), "");
   EXPECT_EQ(read_string(doc_, ObjId(99, {}), "s"), "");  // no such object
+}
+
+// A write the document refuses is an error, never a reported change, and
+// writes nothing.
+TEST_F(DocStoreTest, PutIfChangedReportsRefusedWrites) {
+  const ObjId map = raw_map();
+  ASSERT_TRUE(doc_.put(map, "s", Scalar::str("a")));
+  const ObjId text = *doc_.put_object(map, "t", ObjType::Text);
+  doc_.commit();
+  const ObjId missing(99, {});
+  struct Row {
+    const char* what;
+    Result<bool> put;
+  };
+  const Row rows[] = {
+      {"string not UTF-8", put_str_if_changed(doc_, map, "s", "\xff")},
+      {"overlong string", put_str_if_changed(doc_, map, "s", "\xc0\x80")},
+      {"surrogate string", put_str_if_changed(doc_, map, "s", "\xed\xa0\x80")},
+      {"key not UTF-8", put_str_if_changed(doc_, map, "\xfe", "a")},
+      {"bool key not UTF-8", put_bool_if_changed(doc_, map, "\xfe", true)},
+      {"int key not UTF-8", put_int_if_changed(doc_, map, "\xfe", 1)},
+      {"string into no object", put_str_if_changed(doc_, missing, "s", "b")},
+      {"bool into no object", put_bool_if_changed(doc_, missing, "b", true)},
+      {"int into no object", put_int_if_changed(doc_, missing, "i", 1)},
+      {"bool into a text", put_bool_if_changed(doc_, text, "b", true)},
+      {"int into a text", put_int_if_changed(doc_, text, "i", 1)},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_FALSE(row.put.has_value());
+    EXPECT_NE(row.put, true);
+  }
+  EXPECT_EQ(doc_.pending_ops(), 0u);
+  EXPECT_EQ(read_string(doc_, map, "s"), "a");
+}
+
+// Texts the document refuses, each in every text field of a record.
+constexpr std::string_view kNotUtf8[] = {"\xff", "ok\xc3", "\xc0\x80", "\xed\xa0\x80", "\xf4\x90\x80\x80"};
+
+TEST_F(DocStoreTest, RefusedRecordLeavesTheDocumentAsItWas) {
+  struct Field {
+    const char* name;
+    std::string SavedConnection::*member;
+  };
+  const Field fields[] = {{"name", &SavedConnection::name},
+                          {"host", &SavedConnection::host},
+                          {"user", &SavedConnection::user},
+                          {"last_used", &SavedConnection::last_used},
+                          {"group", &SavedConnection::group}};
+  const SavedConnection kept = record();
+  const SavedConnection fresh = record("44444444-4444-4444-8444-444444444444");
+  for (bool stored_before : {false, true}) {
+    Document doc;
+    if (stored_before) {
+      ASSERT_TRUE(write_connection(doc, kept));
+    }
+    doc.commit();
+    const auto heads = doc.get_heads();
+    const auto before = load_connections(doc);
+    for (const Field& field : fields) {
+      for (std::string_view bad : kNotUtf8) {
+        SCOPED_TRACE(std::string(field.name) + (stored_before ? " over a stored record" : " into an empty document"));
+        for (SavedConnection target : {kept, fresh}) {
+          target.*field.member = std::string(bad);
+          const auto written = write_connection(doc, target);
+          ASSERT_FALSE(written);
+          EXPECT_EQ(written.error().message, std::string(field.name) + " is not valid UTF-8");
+          const auto several = write_connections(doc, {target});
+          ASSERT_FALSE(several);
+          EXPECT_EQ(several.error().message, written.error().message);
+        }
+        EXPECT_EQ(doc.pending_ops(), 0u);
+        EXPECT_EQ(doc.get_heads(), heads);
+        EXPECT_EQ(load_connections(doc), before);
+      }
+    }
+    for (std::string_view bad : kNotUtf8) {
+      const auto renamed = rename_connection(doc, kept.id, bad);
+      ASSERT_FALSE(renamed);
+      EXPECT_EQ(renamed.error().message, "name is not valid UTF-8");
+      EXPECT_EQ(doc.pending_ops(), 0u);
+      EXPECT_EQ(load_connections(doc), before);
+    }
+  }
+}
+
+TEST_F(DocStoreTest, WriteConnectionsWritesEveryRecordTheDocumentTakes) {
+  SavedConnection bad = record("44444444-4444-4444-8444-444444444444");
+  bad.group = "\xff";
+  SavedConnection also_bad = record("55555555-5555-4555-8555-555555555555");
+  also_bad.host = "\xff";
+  const SavedConnection good = record();
+  SavedConnection other = record("66666666-6666-4666-8666-666666666666");
+  other.name = "Other";
+
+  const auto written = write_connections(doc_, {bad, good, also_bad, other});
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().message, "group is not valid UTF-8");  // the first refusal
+  auto loaded = load_connections(doc_);
+  std::sort(loaded.begin(), loaded.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
+  EXPECT_EQ(loaded, (std::vector<SavedConnection>{other, good}));  // in id order
+  EXPECT_TRUE(write_connections(doc_, {good, other}));
 }
 
 }  // namespace
