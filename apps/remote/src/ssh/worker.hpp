@@ -17,10 +17,10 @@
 #include "apps/remote/src/sync/cancel_signal.hpp"
 #include "apps/remote/src/ssh/credentials.hpp"
 #include "apps/remote/src/ssh/known_hosts.hpp"
-#include "apps/remote/src/ssh/session_status.hpp"
 #include "apps/remote/src/sync/bounded_queue.hpp"
 #include "apps/remote/src/sync/latest_slot.hpp"
 #include "apps/remote/src/sync/oneshot.hpp"
+#include "apps/remote/src/sync/session_status.hpp"
 
 namespace remote::ssh {
 
@@ -37,6 +37,7 @@ struct SshSessionParams {
 // Bytes received from the server, one chunk per read of the channel.
 using sync::CancelOnDrop;
 using sync::CancelSignal;
+using sync::SessionStatus;
 
 using OutputChunk = std::vector<std::uint8_t>;
 // Success once the bytes were written to the channel, or the write error.
