@@ -21,6 +21,7 @@
 #include <variant>
 
 #include "apps/remote/src/ssh/text.hpp"
+#include "apps/remote/src/sync/tcp_connect.hpp"
 
 namespace remote::ssh {
 
@@ -135,60 +136,23 @@ Wait wait_session(ssh_session s, int sock, const CancelSignal& cancel, int extra
   return wait_for(sock, events, cancel, extra_fd, deadline);
 }
 
-// One address: a non-blocking connect watched together with the cancel
-// signal; no time limit of its own, as with a blocking connect. The socket is
-// handed back blocking, as libssh expects a descriptor it is given.
-std::expected<Fd, std::string> connect_one(const addrinfo& a, const CancelSignal& cancel) {
-  Fd fd(::socket(a.ai_family, a.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a.ai_protocol));
-  if (fd.fd < 0) return std::unexpected(std::string(std::strerror(errno)));
-  int r;
-  do {
-    r = ::connect(fd.fd, a.ai_addr, a.ai_addrlen);
-  } while (r != 0 && errno == EINTR);
-  if (r != 0 && errno != EINPROGRESS && errno != EALREADY) return std::unexpected(std::string(std::strerror(errno)));
-  if (r != 0) {
-    const Wait waited = wait_for(fd.fd, POLLOUT, cancel, -1, std::nullopt);
-    if (waited == Wait::Cancelled) return std::unexpected(std::string(kClosedText));
-    // A refused connect shows as an error on the socket; its text says why.
-    int err = 0;
-    socklen_t len = sizeof err;
-    if (::getsockopt(fd.fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
-    if (err != 0) return std::unexpected(std::string(std::strerror(err)));
-    if (waited == Wait::Failed) return std::unexpected(std::string("the connection failed"));
+// The shared connect, with no time limit of its own, as with a blocking
+// connect. The socket is handed back blocking, as libssh expects a
+// descriptor it is given.
+std::expected<Fd, std::string> connect_tcp(const std::string& host, std::uint16_t port, const CancelSignal& cancel) {
+  auto connected = sync::connect_tcp(host, port, cancel, std::nullopt);
+  if (!connected) {
+    if (connected.error().kind == sync::TcpConnectError::Kind::Cancelled) {
+      return std::unexpected(std::string(kClosedText));
+    }
+    return std::unexpected(std::move(connected.error().message));
   }
+  Fd fd(*connected);
   const int flags = ::fcntl(fd.fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     return std::unexpected(std::string(std::strerror(errno)));
   }
   return fd;
-}
-
-// Our own resolution and connect, so every address is tried in order and the
-// last failure is the one reported. libssh is handed the descriptor.
-std::expected<Fd, std::string> connect_tcp(const std::string& host, std::uint16_t port, const CancelSignal& cancel) {
-  const std::string no_address = "could not resolve to any address";
-  if (host.find('\0') != std::string::npos) return std::unexpected(no_address);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  addrinfo* found = nullptr;
-  std::string service = std::to_string(port);
-  int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-  if (rc != 0) {
-    if (rc == EAI_NONAME || rc == EAI_NODATA || rc == EAI_FAMILY) return std::unexpected(no_address);
-    if (rc == EAI_SYSTEM) return std::unexpected(std::string(std::strerror(errno)));
-    return std::unexpected(std::string(::gai_strerror(rc)));
-  }
-  std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
-  std::string last = no_address;
-  for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
-    auto fd = connect_one(*a, cancel);
-    if (fd) return fd;
-    if (fd.error() == kClosedText) return fd;
-    last = fd.error();
-  }
-  return std::unexpected(last);
 }
 
 // The numeric address of the peer: libssh wants a host name for its own
