@@ -135,9 +135,9 @@ SessionStatus LiveSession::status() const {
       [](const auto& v) -> SessionStatus {
         using V = std::decay_t<decltype(v)>;
         if constexpr (std::is_same_v<V, Ssh>) {
-          return v.session ? SessionStatus::from(v.session->status()) : SessionStatus::ended();
+          return v.session ? v.session->status() : SessionStatus::ended();
         } else if constexpr (std::is_same_v<V, Vnc>) {
-          return v.session ? SessionStatus::from(v.session->status()) : SessionStatus::ended();
+          return v.session ? v.session->status() : SessionStatus::ended();
         } else if constexpr (std::is_same_v<V, Device>) {
           return v.session.status();
         } else if constexpr (std::is_same_v<V, Failed>) {

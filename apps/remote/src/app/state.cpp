@@ -14,30 +14,6 @@ std::optional<T> payload_as(const UiMessage::Payload& payload) {
 
 }  // namespace
 
-SessionStatus SessionStatus::from(const ssh::SessionStatus& s) {
-  using K = ssh::SessionStatus::Kind;
-  switch (s.kind) {
-    case K::Connecting: return connecting();
-    case K::Connected: return connected();
-    case K::Ended: return ended();
-    case K::Unavailable: return unavailable(s.message);
-    case K::Failed: return failed(s.message);
-  }
-  return failed(s.message);
-}
-
-SessionStatus SessionStatus::from(const rfb::SessionStatus& s) {
-  using K = rfb::SessionStatus::Kind;
-  switch (s.kind) {
-    case K::Connecting: return connecting();
-    case K::Connected: return connected();
-    case K::Ended: return ended();
-    case K::Unavailable: return unavailable(s.message);
-    case K::Failed: return failed(s.message);
-  }
-  return failed(s.message);
-}
-
 Screen::Normalized Screen::normalized() const {
   switch (kind) {
     case Kind::NewConnectionForm: return {Normalized::Kind::Form, std::nullopt};

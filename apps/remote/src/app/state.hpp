@@ -12,36 +12,15 @@
 #include "apps/remote/src/doc/form.hpp"
 #include "apps/remote/src/doc/model.hpp"
 #include "apps/remote/src/doc/uuid.hpp"
-#include "apps/remote/src/rfb/session_status.hpp"
 #include "apps/remote/src/ssh/known_hosts.hpp"
-#include "apps/remote/src/ssh/session_status.hpp"
+#include "apps/remote/src/sync/session_status.hpp"
 #include "platform/vesk_ui/scene/geometry.hpp"
 
 namespace remote::app {
 
 using Rect = vesk_ui::scene::Rect;
 
-// The status every kind of session reports. Copies carry the text with them.
-struct SessionStatus {
-  enum class Kind : std::uint8_t { Connecting, Connected, Ended, Unavailable, Failed };
-
-  Kind kind = Kind::Connecting;
-  std::string message;  // Unavailable and Failed only
-
-  static SessionStatus connecting() { return {Kind::Connecting, {}}; }
-  static SessionStatus connected() { return {Kind::Connected, {}}; }
-  static SessionStatus ended() { return {Kind::Ended, {}}; }
-  static SessionStatus unavailable(std::string text) { return {Kind::Unavailable, std::move(text)}; }
-  static SessionStatus failed(std::string text) { return {Kind::Failed, std::move(text)}; }
-
-  static SessionStatus from(const ssh::SessionStatus& status);
-  static SessionStatus from(const rfb::SessionStatus& status);
-
-  bool is_connecting() const { return kind == Kind::Connecting; }
-  bool is_connected() const { return kind == Kind::Connected; }
-
-  friend bool operator==(const SessionStatus&, const SessionStatus&) = default;
-};
+using sync::SessionStatus;  // the one the ssh and rfb workers publish
 
 // The current view.
 struct Screen {

@@ -13,12 +13,14 @@
 #include <vector>
 
 #include "apps/remote/src/rfb/framebuffer.hpp"
-#include "apps/remote/src/rfb/session_status.hpp"
 #include "apps/remote/src/rfb/socket.hpp"
 #include "apps/remote/src/sync/bounded_queue.hpp"
 #include "apps/remote/src/sync/latest_slot.hpp"
+#include "apps/remote/src/sync/session_status.hpp"
 
 namespace rfb {
+
+using remote::sync::SessionStatus;
 
 inline constexpr std::size_t kInputQueueCapacity = 256;
 // Waiting for the next server message in slices of this length...

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "apps/remote/src/sync/tcp_connect.hpp"
+
 namespace rfb {
 namespace {
 
@@ -55,65 +57,20 @@ Socket::~Socket() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-namespace {
-
-// One address: a non-blocking connect watched together with the cancel signal.
-Result<Socket> connect_one(const addrinfo& ai, const CancelSignal& cancel, std::chrono::milliseconds stall) {
-  Socket sock(::socket(ai.ai_family, ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai.ai_protocol));
-  if (sock.fd() < 0) return std::unexpected(os_error(errno));
-  int rc;
-  do {
-    rc = ::connect(sock.fd(), ai.ai_addr, ai.ai_addrlen);
-  } while (rc < 0 && errno == EINTR);
-  if (rc == 0 || errno == EISCONN) return sock;
-  // After an interrupted call the connect carries on in the background.
-  if (errno != EINPROGRESS && errno != EALREADY) return std::unexpected(os_error(errno));
-  pollfd fds[2] = {{sock.fd(), POLLOUT, 0}, {cancel.fd(), POLLIN, 0}};
-  for (;;) {
-    rc = ::poll(fds, 2, static_cast<int>(stall.count()));
-    if (rc < 0 && errno == EINTR) continue;
-    if (rc < 0) return std::unexpected(os_error(errno));
-    if (rc == 0) return std::unexpected(os_error(ETIMEDOUT));
-    break;
-  }
-  if (fds[1].revents & POLLIN) return std::unexpected(cancelled());
-  int err = 0;
-  socklen_t len = sizeof err;
-  if (::getsockopt(sock.fd(), SOL_SOCKET, SO_ERROR, &err, &len) < 0) return std::unexpected(os_error(errno));
-  if (err != 0) return std::unexpected(os_error(err));
-  return sock;
-}
-
-}  // namespace
-
 Result<Socket> connect_tcp(const std::string& host, std::uint16_t port, const CancelSignal& cancel,
                            std::chrono::milliseconds stall) {
-  // The resolver would stop at a NUL and reach a host the text does not name.
-  if (host.find('\0') != std::string::npos) return fail(ErrorKind::Os, "could not resolve to any addresses");
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* list = nullptr;
-  const std::string service = std::to_string(port);
-  const int gai = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-  if (gai != 0) {
-    if (gai == EAI_NONAME || gai == EAI_NODATA || gai == EAI_ADDRFAMILY) {
-      return fail(ErrorKind::Os, "could not resolve to any addresses");
-    }
-    const std::string text = gai == EAI_SYSTEM ? std::system_category().message(errno) : ::gai_strerror(gai);
-    return fail(ErrorKind::Os, "failed to look up address information: " + text);
+  auto connected = remote::sync::connect_tcp(host, port, cancel, stall);
+  if (connected) return Socket(*connected);
+  const remote::sync::TcpConnectError& e = connected.error();
+  using Kind = remote::sync::TcpConnectError::Kind;
+  switch (e.kind) {
+    case Kind::Cancelled: return std::unexpected(cancelled());
+    case Kind::Lookup: return fail(ErrorKind::Os, "failed to look up address information: " + e.message);
+    case Kind::NoAddress: return fail(ErrorKind::Os, e.message);
+    case Kind::Os: break;
   }
-  std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owned(list, &::freeaddrinfo);
-  std::optional<Error> last;
-  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-    auto sock = connect_one(*ai, cancel, stall);
-    if (sock) return sock;
-    if (sock.error().kind == ErrorKind::Cancelled) return sock;
-    last = sock.error();
-  }
-  if (!last) return fail(ErrorKind::Os, "could not resolve to any addresses");
-  return std::unexpected(*last);
+  if (e.code != 0) return std::unexpected(os_error(e.code));
+  return fail(ErrorKind::Os, e.message);
 }
 
 SocketStream::SocketStream(int fd, const CancelSignal& cancel) : fd_(fd), cancel_(cancel), buf_(kReadBuffer) {}

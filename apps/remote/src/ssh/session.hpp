@@ -24,7 +24,6 @@
 
 #include "apps/remote/src/sync/cancel_signal.hpp"
 #include "apps/remote/src/ssh/known_hosts.hpp"
-#include "apps/remote/src/ssh/session_status.hpp"
 #include "apps/remote/src/ssh/worker.hpp"
 #include "apps/remote/src/sync/bounded_queue.hpp"
 #include "apps/remote/src/sync/oneshot.hpp"

@@ -21,6 +21,7 @@
 #include <variant>
 
 #include "apps/remote/src/ssh/text.hpp"
+#include "apps/remote/src/sync/tcp_connect.hpp"
 
 namespace remote::ssh {
 
@@ -40,9 +41,6 @@ using ChannelPtr = std::unique_ptr<ssh_channel_struct, ChannelDeleter>;
 using KeyPtr = std::unique_ptr<ssh_key_struct, KeyDeleter>;
 
 using Clock = std::chrono::steady_clock;
-
-// The error of a session whose handle was dropped; nobody reads it.
-constexpr const char* kClosedText = "SSH session closed";
 
 struct Fd {
   int fd = -1;
@@ -135,60 +133,21 @@ Wait wait_session(ssh_session s, int sock, const CancelSignal& cancel, int extra
   return wait_for(sock, events, cancel, extra_fd, deadline);
 }
 
-// One address: a non-blocking connect watched together with the cancel
-// signal; no time limit of its own, as with a blocking connect. The socket is
-// handed back blocking, as libssh expects a descriptor it is given.
-std::expected<Fd, std::string> connect_one(const addrinfo& a, const CancelSignal& cancel) {
-  Fd fd(::socket(a.ai_family, a.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a.ai_protocol));
-  if (fd.fd < 0) return std::unexpected(std::string(std::strerror(errno)));
-  int r;
-  do {
-    r = ::connect(fd.fd, a.ai_addr, a.ai_addrlen);
-  } while (r != 0 && errno == EINTR);
-  if (r != 0 && errno != EINPROGRESS && errno != EALREADY) return std::unexpected(std::string(std::strerror(errno)));
-  if (r != 0) {
-    const Wait waited = wait_for(fd.fd, POLLOUT, cancel, -1, std::nullopt);
-    if (waited == Wait::Cancelled) return std::unexpected(std::string(kClosedText));
-    // A refused connect shows as an error on the socket; its text says why.
-    int err = 0;
-    socklen_t len = sizeof err;
-    if (::getsockopt(fd.fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
-    if (err != 0) return std::unexpected(std::string(std::strerror(err)));
-    if (waited == Wait::Failed) return std::unexpected(std::string("the connection failed"));
+// The shared connect, with no time limit of its own, as with a blocking
+// connect. The socket is handed back blocking, as libssh expects a
+// descriptor it is given.
+Result<Fd> connect_tcp(const std::string& host, std::uint16_t port, const CancelSignal& cancel) {
+  auto connected = sync::connect_tcp(host, port, cancel, std::nullopt);
+  if (!connected) {
+    if (connected.error().kind == sync::TcpConnectError::Kind::Cancelled) return cancelled();
+    return failure("connect: " + connected.error().message);
   }
+  Fd fd(*connected);
   const int flags = ::fcntl(fd.fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    return std::unexpected(std::string(std::strerror(errno)));
+    return failure(std::string("connect: ") + std::strerror(errno));
   }
   return fd;
-}
-
-// Our own resolution and connect, so every address is tried in order and the
-// last failure is the one reported. libssh is handed the descriptor.
-std::expected<Fd, std::string> connect_tcp(const std::string& host, std::uint16_t port, const CancelSignal& cancel) {
-  const std::string no_address = "could not resolve to any address";
-  if (host.find('\0') != std::string::npos) return std::unexpected(no_address);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  addrinfo* found = nullptr;
-  std::string service = std::to_string(port);
-  int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-  if (rc != 0) {
-    if (rc == EAI_NONAME || rc == EAI_NODATA || rc == EAI_FAMILY) return std::unexpected(no_address);
-    if (rc == EAI_SYSTEM) return std::unexpected(std::string(std::strerror(errno)));
-    return std::unexpected(std::string(::gai_strerror(rc)));
-  }
-  std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
-  std::string last = no_address;
-  for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
-    auto fd = connect_one(*a, cancel);
-    if (fd) return fd;
-    if (fd.error() == kClosedText) return fd;
-    last = fd.error();
-  }
-  return std::unexpected(last);
 }
 
 // The numeric address of the peer: libssh wants a host name for its own
@@ -326,50 +285,49 @@ struct Driver {
 
   // Repeats `call` while it answers `again`, for at most kHandshakeTimeoutSeconds.
   template <class Call>
-  std::expected<int, std::string> run(int again, Call&& call) const {
+  Result<int> run(int again, Call&& call) const {
     const auto deadline = Clock::now() + std::chrono::seconds(kHandshakeTimeoutSeconds);
     while (true) {
       const int rc = call();
       if (rc != again) return rc;
       switch (wait_session(s, sock, cancel, -1, deadline)) {
-        case Wait::Cancelled: return std::unexpected(std::string(kClosedText));
+        case Wait::Cancelled: return cancelled();
         case Wait::TimedOut:
-          return std::unexpected(fill("the SSH server did not answer within {} seconds",
-                                      {decimal(static_cast<std::uint64_t>(kHandshakeTimeoutSeconds))}));
+          return failure(fill("the SSH server did not answer within {} seconds",
+                              {decimal(static_cast<std::uint64_t>(kHandshakeTimeoutSeconds))}));
         // The server's disconnect reason, or what broke the connection.
-        case Wait::Failed: return std::unexpected(broken_connection_error(s, sock));
+        case Wait::Failed: return failure(broken_connection_error(s, sock));
         case Wait::Ready: break;
       }
     }
   }
 };
 
-std::expected<void, std::string> authenticate(const Driver& driver, const SshCredentials& credentials) {
+Result<void> authenticate(const Driver& driver, const SshCredentials& credentials) {
   ssh_session s = driver.s;
-  std::expected<int, std::string> rc;
+  Result<int> rc;
   if (const auto* password = std::get_if<PasswordCredentials>(&credentials)) {
     rc = driver.run(SSH_AUTH_AGAIN, [&] { return ssh_userauth_password(s, nullptr, password->password.c_str()); });
   } else {
     auto key = load_private_key(std::get<KeyCredentials>(credentials));
-    if (!key) return std::unexpected(key.error());
+    if (!key) return failure(std::move(key.error()));
     // libssh picks the RSA signature hash from the server's server-sig-algs.
     rc = driver.run(SSH_AUTH_AGAIN, [&] { return ssh_userauth_publickey(s, nullptr, key->get()); });
   }
-  if ((!rc || *rc == SSH_AUTH_ERROR) && session_closed(s, driver.sock))
-    return std::unexpected(refused_by_disconnect(s));
-  if (!rc) return std::unexpected(rc.error());
+  if ((!rc || *rc == SSH_AUTH_ERROR) && session_closed(s, driver.sock)) return failure(refused_by_disconnect(s));
+  if (!rc) return std::unexpected(std::move(rc.error()));
   if (*rc == SSH_AUTH_SUCCESS) return {};
-  if (*rc == SSH_AUTH_ERROR) return std::unexpected(library_error(s));
-  return std::unexpected(std::string("Authentication failed"));
+  if (*rc == SSH_AUTH_ERROR) return failure(library_error(s));
+  return failure("Authentication failed");
 }
 
 // A refused request (SSH_REQUEST_DENIED) is not fatal: the server says no,
 // the session goes on and ends when the server closes the channel.
-std::expected<void, std::string> request_result(ssh_session s, std::expected<int, std::string> rc) {
-  if (!rc) return std::unexpected(rc.error());
+Result<void> request_result(ssh_session s, Result<int> rc) {
+  if (!rc) return std::unexpected(std::move(rc.error()));
   if (*rc == SSH_OK) return {};
   if (ssh_get_error_code(s) == SSH_REQUEST_DENIED) return {};
-  return std::unexpected(library_error(s));
+  return failure(library_error(s));
 }
 
 // libssh 0.10 queues the disconnect message and closes the socket at once, so
@@ -585,54 +543,50 @@ HostKeyIdentity HostKeyIdentity::from_public_key(ssh_key_struct* key) {
   return identity;
 }
 
-std::expected<void, std::string> run_session(SshSessionParams params, const std::shared_ptr<StatusSlot>& status,
-                                             const std::shared_ptr<ObservationSlot>& observation,
-                                             sync::QueueSender<OutputChunk> output, sync::QueueReceiver<SshInput> input,
-                                             const CancelSignal& cancel) {
+Result<void> run_session(SshSessionParams params, const std::shared_ptr<StatusSlot>& status,
+                         const std::shared_ptr<ObservationSlot>& observation, sync::QueueSender<OutputChunk> output,
+                         sync::QueueReceiver<SshInput> input, const CancelSignal& cancel) {
   // libssh would refuse an empty user with a bare "Invalid argument".
   if (params.user.empty()) {
-    return std::unexpected(std::string("No user name for the SSH login: the profile names none and USER is empty"));
+    return failure("No user name for the SSH login: the profile names none and USER is empty");
   }
   auto connected = connect_tcp(params.host, params.port, cancel);
-  if (!connected) {
-    if (connected.error() == kClosedText) return std::unexpected(connected.error());
-    return std::unexpected("connect: " + connected.error());
-  }
+  if (!connected) return std::unexpected(std::move(connected.error()));
   const std::string address = peer_address(connected->fd);
   // Declared before the session, so it is looked at after ssh_free.
   HandedSocket sock(std::move(*connected));
   SessionPtr session(ssh_new());
-  if (!session) return std::unexpected(std::string("connect: cannot create an SSH session"));
+  if (!session) return failure("connect: cannot create an SSH session");
   ssh_session s = session.get();
-  if (auto ok = configure(s, sock.fd(), address, params); !ok) return ok;
+  if (auto ok = configure(s, sock.fd(), address, params); !ok) return failure(std::move(ok.error()));
   ssh_set_blocking(s, 0);
   const Driver driver{s, sock.fd(), cancel};
 
   if (auto rc = driver.run(SSH_AGAIN, [&] { return ssh_connect(s); }); !rc || *rc != SSH_OK) {
-    if (!rc && rc.error() == kClosedText) return std::unexpected(rc.error());
-    return std::unexpected("connect: " + (rc ? library_error(s) : rc.error()));
+    if (!rc && rc.error().kind == ErrorKind::Cancelled) return std::unexpected(std::move(rc.error()));
+    return failure("connect: " + (rc ? library_error(s) : rc.error().message));
   }
 
   // The server's key is judged before any credential leaves.
   {
     ssh_key raw = nullptr;
     if (ssh_get_server_publickey(s, &raw) != SSH_OK || raw == nullptr) {
-      return std::unexpected("connect: " + library_error(s));
+      return failure("connect: " + library_error(s));
     }
     KeyPtr server_key(raw);
     RemoteSshHandler handler{params.host, params.known_hosts, observation, params.port};
     if (!handler.check_server_key(HostKeyIdentity::from_public_key(server_key.get()))) {
       disconnect(s);
       auto verdict = observation->get();
-      if (verdict) return std::unexpected(verdict->message(params.host, params.port));
-      return std::unexpected(std::string("connect: the server's host key was refused"));
+      if (verdict) return failure(verdict->message(params.host, params.port));
+      return failure("connect: the server's host key was refused");
     }
   }
 
   if (auto ok = authenticate(driver, params.credentials); !ok) return ok;
 
   ChannelPtr channel(ssh_channel_new(s));
-  if (!channel) return std::unexpected(library_error(s));
+  if (!channel) return failure(library_error(s));
   if (auto ok = request_result(s, driver.run(SSH_AGAIN, [&] { return ssh_channel_open_session(channel.get()); }));
       !ok) {
     return ok;
@@ -653,7 +607,7 @@ std::expected<void, std::string> run_session(SshSessionParams params, const std:
   status->set(SessionStatus::connected());
 
   auto end = session_loop(driver, channel.get(), output, input);
-  if (!end) return std::unexpected(end.error());  // a failed write: no disconnect, no Ended
+  if (!end) return failure(std::move(end.error()));  // a failed write: no disconnect, no Ended
   if (*end == LoopEnd::Cancelled) ssh_channel_send_eof(channel.get());
 
   // ssh_disconnect frees every channel of the session, so ours goes first.
@@ -687,7 +641,7 @@ void run_session_thread(SshSessionParams params, std::shared_ptr<StatusSlot> sta
   pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
   try {
     auto result = run_session(std::move(params), status, observation, std::move(output), std::move(input), *cancel);
-    if (!result) fail(std::move(result.error()));
+    if (!result) fail(std::move(result.error().message));
   } catch (const std::exception& e) {
     fail(std::string("SSH worker stopped: ") + e.what());
   } catch (...) {

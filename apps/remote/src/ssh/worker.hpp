@@ -16,11 +16,12 @@
 
 #include "apps/remote/src/sync/cancel_signal.hpp"
 #include "apps/remote/src/ssh/credentials.hpp"
+#include "apps/remote/src/ssh/error.hpp"
 #include "apps/remote/src/ssh/known_hosts.hpp"
-#include "apps/remote/src/ssh/session_status.hpp"
 #include "apps/remote/src/sync/bounded_queue.hpp"
 #include "apps/remote/src/sync/latest_slot.hpp"
 #include "apps/remote/src/sync/oneshot.hpp"
+#include "apps/remote/src/sync/session_status.hpp"
 
 namespace remote::ssh {
 
@@ -37,6 +38,7 @@ struct SshSessionParams {
 // Bytes received from the server, one chunk per read of the channel.
 using sync::CancelOnDrop;
 using sync::CancelSignal;
+using sync::SessionStatus;
 
 using OutputChunk = std::vector<std::uint8_t>;
 // Success once the bytes were written to the channel, or the write error.
@@ -91,12 +93,11 @@ void run_session_thread(SshSessionParams params, std::shared_ptr<StatusSlot> sta
                         std::shared_ptr<ObservationSlot> observation, sync::QueueSender<OutputChunk> output,
                         sync::QueueReceiver<SshInput> input, std::shared_ptr<CancelSignal> cancel);
 
-// The session itself; an error is the text the status fails with. Once
-// `cancel` fires it writes nothing more of the input, says goodbye to the
-// server and returns.
-std::expected<void, std::string> run_session(SshSessionParams params, const std::shared_ptr<StatusSlot>& status,
-                                             const std::shared_ptr<ObservationSlot>& observation,
-                                             sync::QueueSender<OutputChunk> output, sync::QueueReceiver<SshInput> input,
-                                             const CancelSignal& cancel);
+// The session itself; a Failed error's text is what the status fails with.
+// Once `cancel` fires it writes nothing more of the input, says goodbye to
+// the server and returns.
+Result<void> run_session(SshSessionParams params, const std::shared_ptr<StatusSlot>& status,
+                         const std::shared_ptr<ObservationSlot>& observation, sync::QueueSender<OutputChunk> output,
+                         sync::QueueReceiver<SshInput> input, const CancelSignal& cancel);
 
 }  // namespace remote::ssh

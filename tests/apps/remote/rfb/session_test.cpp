@@ -445,7 +445,7 @@ TEST(RfbSession, ConnectFailures) {
   auto with_nul = VncSession::spawn({std::string("127.0.0.1\0.evil", 15), std::nullopt, ntohs(addr.sin_port)});
   ASSERT_TRUE(with_nul);
   ASSERT_TRUE(eventually([&] { return settled(*with_nul); }));
-  EXPECT_EQ(with_nul->status(), SessionStatus::failed("could not resolve to any addresses"));
+  EXPECT_EQ(with_nul->status(), SessionStatus::failed("could not resolve to any address"));
 
   auto unresolvable = VncSession::spawn({"no-such-host.invalid", std::nullopt, 5900});
   ASSERT_TRUE(unresolvable);

@@ -1,16 +1,20 @@
 #pragma once
-// The status every session kind reports through its shared slot.
+// The status every kind of session reports: SSH and VNC workers publish it
+// through their shared slot, device sessions keep it in their record, and the
+// app reads it as is. Connecting, Connected and Ended carry no text;
+// Unavailable and Failed carry the sentence shown. Copies carry the text.
 
+#include <cstdint>
 #include <string>
 #include <utility>
 
-namespace remote::ssh {
+namespace remote::sync {
 
 struct SessionStatus {
-  enum class Kind { Connecting, Connected, Ended, Unavailable, Failed };
+  enum class Kind : std::uint8_t { Connecting, Connected, Ended, Unavailable, Failed };
 
   Kind kind = Kind::Connecting;
-  std::string message;  // only for Unavailable and Failed
+  std::string message;  // Unavailable and Failed only
 
   static SessionStatus connecting() { return {Kind::Connecting, {}}; }
   static SessionStatus connected() { return {Kind::Connected, {}}; }
@@ -18,10 +22,11 @@ struct SessionStatus {
   static SessionStatus unavailable(std::string text) { return {Kind::Unavailable, std::move(text)}; }
   static SessionStatus failed(std::string text) { return {Kind::Failed, std::move(text)}; }
 
+  bool is_connecting() const { return kind == Kind::Connecting; }
   bool is_connected() const { return kind == Kind::Connected; }
   bool is_failed() const { return kind == Kind::Failed; }
 
   friend bool operator==(const SessionStatus&, const SessionStatus&) = default;
 };
 
-}  // namespace remote::ssh
+}  // namespace remote::sync
