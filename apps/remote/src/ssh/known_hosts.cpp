@@ -118,7 +118,8 @@ std::expected<std::optional<std::string>, std::string> read_store_file(const std
   if (!S_ISREG(st.st_mode)) return std::unexpected(std::string("SSH host-key store must be a regular file"));
   if (auto ok = ensure_private_mode(st, "SSH host-key store"); !ok) return std::unexpected(ok.error());
   if (static_cast<std::uint64_t>(st.st_size) > kMaxKnownHostsBytes) {
-    return std::unexpected(fill("SSH host-key store is larger than {} MiB", {decimal(kMaxKnownHostsBytes >> 20)}));
+    return std::unexpected(
+        text::fill("SSH host-key store is larger than {} MiB", {decimal(kMaxKnownHostsBytes >> 20)}));
   }
   std::string bytes;
   char buffer[16384];
@@ -130,7 +131,8 @@ std::expected<std::optional<std::string>, std::string> read_store_file(const std
     }
     if (n == 0) break;
     if (bytes.size() + static_cast<std::uint64_t>(n) > kMaxKnownHostsBytes) {
-      return std::unexpected(fill("SSH host-key store is larger than {} MiB", {decimal(kMaxKnownHostsBytes >> 20)}));
+      return std::unexpected(
+          text::fill("SSH host-key store is larger than {} MiB", {decimal(kMaxKnownHostsBytes >> 20)}));
     }
     bytes.append(buffer, static_cast<std::size_t>(n));
   }
@@ -141,20 +143,20 @@ std::expected<std::optional<std::string>, std::string> read_store_file(const std
 
 std::string HostKeyObservation::message(std::string_view host, std::uint16_t port) const {
   if (const auto* u = unknown()) {
-    return fill("SSH host key for {}:{} needs explicit trust: {} {}",
-                {host, decimal(port), u->presented.algorithm, u->presented.fingerprint});
+    return text::fill("SSH host key for {}:{} needs explicit trust: {} {}",
+                      {host, decimal(port), u->presented.algorithm, u->presented.fingerprint});
   }
   if (const auto* c = changed()) {
-    return fill("SSH host key changed for {}:{}. Expected {} {}; received {} {}. Connection blocked.",
-                {host, decimal(port), c->pinned.algorithm, c->pinned.fingerprint, c->presented.algorithm,
-                 c->presented.fingerprint});
+    return text::fill("SSH host key changed for {}:{}. Expected {} {}; received {} {}. Connection blocked.",
+                      {host, decimal(port), c->pinned.algorithm, c->pinned.fingerprint, c->presented.algorithm,
+                       c->presented.fingerprint});
   }
-  return fill("SSH host-key store is unavailable: {}", {store_unavailable()->message});
+  return text::fill("SSH host-key store is unavailable: {}", {store_unavailable()->message});
 }
 
 std::expected<void, std::string> ensure_private_mode(const struct stat& st, std::string_view name) {
   if ((st.st_mode & 0077) != 0)
-    return std::unexpected(fill("{} must not be accessible to group or other users", {name}));
+    return std::unexpected(text::fill("{} must not be accessible to group or other users", {name}));
   return {};
 }
 
