@@ -8,12 +8,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <nlohmann/json.hpp>
 #include <span>
 #include <spdlog/spdlog.h>
 #include <system_error>
 
 #include "apps/remote/src/json/reader.hpp"
+#include "apps/remote/src/json/writer.hpp"
 #include "apps/remote/src/ssh/text.hpp"
 #include "platform/atomic_file/atomic_file.hpp"
 
@@ -210,24 +210,28 @@ std::expected<std::filesystem::path, std::string> known_hosts_path() {
 }
 
 std::expected<std::string, std::string> KnownHosts::to_json(const KnownHosts& store) {
-  try {
-    nlohmann::ordered_json entries = nlohmann::ordered_json::array();
-    for (const auto& entry : store.entries) {
-      nlohmann::ordered_json identity;
-      identity["algorithm"] = entry.identity.algorithm;
-      identity["fingerprint"] = entry.identity.fingerprint;
-      nlohmann::ordered_json pin;
-      pin["host"] = entry.host;
-      pin["port"] = entry.port;
-      pin["identity"] = std::move(identity);
-      entries.push_back(std::move(pin));
-    }
-    nlohmann::ordered_json root;
-    root["entries"] = std::move(entries);
-    return root.dump(2, ' ', false);
-  } catch (const std::exception& e) {
-    return std::unexpected(std::string(e.what()));
+  json::Writer w(2);
+  w.begin_object();
+  w.key("entries");
+  w.begin_array();
+  for (const auto& entry : store.entries) {
+    w.begin_object();
+    w.key("host");
+    w.string(entry.host);
+    w.key("port");
+    w.unsigned_integer(entry.port);
+    w.key("identity");
+    w.begin_object();
+    w.key("algorithm");
+    w.string(entry.identity.algorithm);
+    w.key("fingerprint");
+    w.string(entry.identity.fingerprint);
+    w.end_object();
+    w.end_object();
   }
+  w.end_array();
+  w.end_object();
+  return std::move(w).finish();
 }
 
 std::expected<KnownHosts, std::string> KnownHosts::from_json(std::string_view text) {
