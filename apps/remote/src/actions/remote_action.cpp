@@ -150,28 +150,14 @@ std::expected<std::string, std::string> RemoteAction::serialize() const {
 }
 
 nlohmann::ordered_json RemoteAction::to_json_value() const {
-  nlohmann::ordered_json body = nlohmann::ordered_json::object();
-  body["id"] = id().to_string();
-  std::visit(
-      [&](const auto& v) {
-        using T = std::decay_t<decltype(v)>;
-        if constexpr (std::is_same_v<T, UpsertConnection>) {
-          body["name"] = v.name;
-          body["host"] = v.host;
-          body["port"] = v.port;
-          body["user"] = v.user;
-          body["kind"] = std::string(v.kind.json_name());
-          body["auth"] = std::string(v.auth.json_name());
-          body["group"] = v.group;
-        } else if constexpr (std::is_same_v<T, RenameConnection>) {
-          body["name"] = v.name;
-        } else if constexpr (std::is_same_v<T, SetFavorite>) {
-          body["favorite"] = v.favorite;
-        }
-      },
-      value_);
+  // The action framework takes its value from the one serialised form; text
+  // that cannot be written still names the action, with an empty body.
+  if (auto text = serialize()) {
+    auto value = nlohmann::ordered_json::parse(*text, nullptr, false);
+    if (!value.is_discarded()) return value;
+  }
   nlohmann::ordered_json out = nlohmann::ordered_json::object();
-  out[std::string(variant_name())] = std::move(body);
+  out[std::string(variant_name())] = nlohmann::ordered_json::object();
   return out;
 }
 

@@ -64,7 +64,8 @@ class RemoteAction final : public vesk_actions::DocumentAction {
   // Compact JSON: {"Variant":{fields in declaration order}}. Fails only for
   // a text that is not valid UTF-8.
   std::expected<std::string, std::string> serialize() const;
-  // The same structure as a JSON value.
+  // The same structure as a JSON value for the action framework, parsed
+  // from serialize(); a text that cannot be written leaves an empty body.
   nlohmann::ordered_json to_json_value() const;
   // Strict reader; the error is the complete message with its position.
   static std::expected<RemoteAction, std::string> deserialize(std::string_view text);

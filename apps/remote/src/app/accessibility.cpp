@@ -7,6 +7,7 @@
 #include "apps/remote/src/app/paint.hpp"
 #include "apps/remote/src/app/remote_app.hpp"
 #include "apps/remote/src/doc/list.hpp"
+#include "apps/remote/src/doc/text.hpp"
 
 namespace remote::app {
 
@@ -169,20 +170,21 @@ AccessNode RemoteApp::accessibility_tree() const {
         // The texts and ids of a row change only with its record: made once.
         AccessNode row = list_cache_.row_node(rows[i], [&] {
           const std::string id = c.id.to_string();
-          AccessNode made = interactive(Role::ListItem,
-                                        fill_text("{}, {}, {}, {}, last used {}", c.name, c.kind.label(),
-                                                  presence_word(c.presence), readiness_text(c, readiness), c.last_used),
-                                        fill_text("remote.connection:{}:select", id), std::nullopt);
+          AccessNode made = interactive(
+              Role::ListItem,
+              remote::text::fill("{}, {}, {}, {}, last used {}", {c.name, c.kind.label(), presence_word(c.presence),
+                                                                  readiness_text(c, readiness), c.last_used}),
+              remote::text::fill("remote.connection:{}:select", {id}), std::nullopt);
           made.value = c.target_label();
           AccessNode star = interactive(Role::ToggleButton, c.favorite ? "Remove from favourites" : "Add to favourites",
-                                        fill_text("remote.connection:{}:favorite", id), std::nullopt);
+                                        remote::text::fill("remote.connection:{}:favorite", {id}), std::nullopt);
           star.toggled = c.favorite;
           made.children.push_back(std::move(star));
-          made.children.push_back(
-              interactive(Role::Button, "Edit connection", fill_text("remote.connection:{}:edit", id), std::nullopt));
+          made.children.push_back(interactive(Role::Button, "Edit connection",
+                                              remote::text::fill("remote.connection:{}:edit", {id}), std::nullopt));
           if (readiness == Readiness::Ready) {
-            made.children.push_back(
-                interactive(Role::Button, "Connect", fill_text("remote.connection:{}:connect", id), std::nullopt));
+            made.children.push_back(interactive(
+                Role::Button, "Connect", remote::text::fill("remote.connection:{}:connect", {id}), std::nullopt));
           }
           return made;
         });
@@ -218,8 +220,9 @@ AccessNode RemoteApp::accessibility_tree() const {
 
     AccessNode protocol = group(Role::Group, "Protocol", "remote.form.protocol");
     for (ConnectionKind kind : {ConnectionKind::Ssh, ConnectionKind::Vnc, ConnectionKind::Vesk}) {
-      AccessNode option = interactive(Role::Option, std::string(kind.label()),
-                                      fill_text("remote.kind:{}", kind.as_str()), hit_rect(UiMessage::set_kind(kind)));
+      AccessNode option =
+          interactive(Role::Option, std::string(kind.label()), remote::text::fill("remote.kind:{}", {kind.as_str()}),
+                      hit_rect(UiMessage::set_kind(kind)));
       option.toggled = form.kind == kind;
       protocol.children.push_back(std::move(option));
     }
@@ -236,8 +239,9 @@ AccessNode RemoteApp::accessibility_tree() const {
       AccessNode devices = group(Role::List, "Discovered Vesk devices", "remote.form.devices");
       for (std::size_t k = 0; k < state_.discovered_devices.size(); ++k) {
         const DiscoveredDevice& d = state_.discovered_devices[k];
-        AccessNode item = interactive(Role::ListItem, d.display_name, fill_text("remote.device:{}", k),
-                                      hit_rect(UiMessage::choose_discovered_device(k)));
+        AccessNode item =
+            interactive(Role::ListItem, d.display_name, remote::text::fill("remote.device:{}", {std::to_string(k)}),
+                        hit_rect(UiMessage::choose_discovered_device(k)));
         item.value = d.endpoint_id;
         item.description = d.online ? "Online" : "Offline";
         item.selected = form.host == d.endpoint_id;
@@ -249,8 +253,9 @@ AccessNode RemoteApp::accessibility_tree() const {
                   "remote.form.vesk-authentication", vesk_ui::access::kTextMarkerDefault));
     }
     const auto add_field = [&](InputField field, std::string label, const std::string& value) {
-      AccessNode node = interactive(Role::TextInput, std::move(label), fill_text("remote.field:{}", field.as_str()),
-                                    hit_rect(UiMessage::focus_field(field)));
+      AccessNode node =
+          interactive(Role::TextInput, std::move(label), remote::text::fill("remote.field:{}", {field.as_str()}),
+                      hit_rect(UiMessage::focus_field(field)));
       node.value = value;
       node.focused = has_keyboard_focus(field);
       form_screen.children.push_back(std::move(node));
@@ -265,9 +270,9 @@ AccessNode RemoteApp::accessibility_tree() const {
     if (!vesk) {
       AccessNode auth = group(Role::Group, "Authentication", "remote.form.authentication");
       for (AuthKind method : form.kind.allowed_auths()) {
-        AccessNode option =
-            interactive(Role::Option, std::string(method.label()), fill_text("remote.auth:{}", method.id_word()),
-                        hit_rect(UiMessage::set_auth(method)));
+        AccessNode option = interactive(Role::Option, std::string(method.label()),
+                                        remote::text::fill("remote.auth:{}", {method.id_word()}),
+                                        hit_rect(UiMessage::set_auth(method)));
         option.toggled = form.auth == method;
         auth.children.push_back(std::move(option));
       }
@@ -287,9 +292,9 @@ AccessNode RemoteApp::accessibility_tree() const {
     actions.children.push_back(button("Cancel", "remote.form.cancel", UiMessage::cancel_form()));
     actions.children.push_back(button("Save connection", "remote.form.save", UiMessage::save_form()));
     if (edit) {
-      actions.children.push_back(button("Delete connection",
-                                        fill_text("remote.connection:{}:delete", state_.screen.id.to_string()),
-                                        UiMessage::request_delete(state_.screen.id)));
+      actions.children.push_back(
+          button("Delete connection", remote::text::fill("remote.connection:{}:delete", {state_.screen.id.to_string()}),
+                 UiMessage::request_delete(state_.screen.id)));
     }
     form_screen.children.push_back(std::move(actions));
     root.children.push_back(std::move(form_screen));
@@ -307,8 +312,12 @@ AccessNode RemoteApp::accessibility_tree() const {
         case SessionStatus::Kind::Connecting: status_text = "Connecting"; break;
         case SessionStatus::Kind::Connected: status_text = "Connected"; break;
         case SessionStatus::Kind::Ended: status_text = "Session ended"; break;
-        case SessionStatus::Kind::Unavailable: status_text = fill_text("Not available: {}", status->message); break;
-        case SessionStatus::Kind::Failed: status_text = fill_text("Connection failed: {}", status->message); break;
+        case SessionStatus::Kind::Unavailable:
+          status_text = remote::text::fill("Not available: {}", {status->message});
+          break;
+        case SessionStatus::Kind::Failed:
+          status_text = remote::text::fill("Connection failed: {}", {status->message});
+          break;
       }
     }
     AccessNode status_node =
@@ -337,17 +346,21 @@ AccessNode RemoteApp::accessibility_tree() const {
     // one (it takes Retry's place), else Retry for a failure.
     const auto observation = c && c->kind == ConnectionKind::Ssh && !connected ? pending_host_key(id) : std::nullopt;
     if (observation && observation->unknown()) {
-      session.children.push_back(button("Trust key", fill_text("remote.connection:{}:trust-host-key", id.to_string()),
+      session.children.push_back(button("Trust key",
+                                        remote::text::fill("remote.connection:{}:trust-host-key", {id.to_string()}),
                                         UiMessage::request_trust_host_key(id)));
     } else if (observation && observation->changed()) {
-      session.children.push_back(button("Forget key", fill_text("remote.connection:{}:forget-host-key", id.to_string()),
+      session.children.push_back(button("Forget key",
+                                        remote::text::fill("remote.connection:{}:forget-host-key", {id.to_string()}),
                                         UiMessage::request_forget_host_key(id)));
     } else if (status && status->kind == SessionStatus::Kind::Failed) {
-      session.children.push_back(button("Retry connection", fill_text("remote.connection:{}:connect", id.to_string()),
+      session.children.push_back(button("Retry connection",
+                                        remote::text::fill("remote.connection:{}:connect", {id.to_string()}),
                                         UiMessage::request_connect(id)));
     }
     if (status && status->kind == SessionStatus::Kind::Unavailable) {
-      session.children.push_back(button("Edit connection", fill_text("remote.connection:{}:edit", id.to_string()),
+      session.children.push_back(button("Edit connection",
+                                        remote::text::fill("remote.connection:{}:edit", {id.to_string()}),
                                         UiMessage::edit_connection(id)));
     }
     session.children.push_back(
@@ -366,25 +379,25 @@ AccessNode RemoteApp::accessibility_tree() const {
     std::string confirm_label;
     switch (confirmation.kind) {
       case Confirmation::Kind::Connect:
-        dialog.label = fill_text("Connect to {}?", name);
+        dialog.label = remote::text::fill("Connect to {}?", {name});
         dialog.description = "The target and access are rechecked before a remote session opens.";
         confirm_label = "Connect";
         break;
       case Confirmation::Kind::Delete:
-        dialog.label = fill_text("Delete {}?", name);
+        dialog.label = remote::text::fill("Delete {}?", {name});
         dialog.description = "This removes the shared saved profile, not the remote machine.";
         confirm_label = "Delete";
         break;
       case Confirmation::Kind::TrustSshHostKey:
-        dialog.label = fill_text("Trust SSH key for {}?", name);
-        dialog.description =
-            fill_text("Verify {} {} out of band. This device-private trust is checked again before connecting.",
-                      confirmation.identity ? confirmation.identity->algorithm : std::string(),
-                      confirmation.identity ? confirmation.identity->fingerprint : std::string());
+        dialog.label = remote::text::fill("Trust SSH key for {}?", {name});
+        dialog.description = remote::text::fill(
+            "Verify {} {} out of band. This device-private trust is checked again before connecting.",
+            {confirmation.identity ? confirmation.identity->algorithm : std::string(),
+             confirmation.identity ? confirmation.identity->fingerprint : std::string()});
         confirm_label = "Trust key";
         break;
       case Confirmation::Kind::ForgetSshHostKey:
-        dialog.label = fill_text("Forget SSH key for {}?", name);
+        dialog.label = remote::text::fill("Forget SSH key for {}?", {name});
         dialog.description =
             "Remove this device-private pin, then reconnect to inspect a replacement key before trusting it.";
         confirm_label = "Forget key";

@@ -13,9 +13,11 @@ std::string list_counts_text(const std::vector<SavedConnection>& connections, co
   const std::size_t total = connections.size();
   const std::size_t online = count_online(connections);
   const auto connectable = static_cast<std::size_t>(std::count(readiness.begin(), readiness.end(), Readiness::Ready));
+  const std::string saved = std::to_string(total), live = std::to_string(online);
   if (connectable < total)
-    return fill_text("{} saved \u00b7 {} online \u00b7 {} connectable here", total, online, connectable);
-  return fill_text("{} saved \u00b7 {} online", total, online);
+    return remote::text::fill("{} saved \u00b7 {} online \u00b7 {} connectable here",
+                              {saved, live, std::to_string(connectable)});
+  return remote::text::fill("{} saved \u00b7 {} online", {saved, live});
 }
 
 void ListCache::refresh(const std::vector<SavedConnection>& connections, std::string_view search) {

@@ -69,30 +69,6 @@ struct PaintBundle {
   }
 };
 
-// The pattern with each "{}" replaced by the next argument, in order.
-namespace detail {
-inline void fill_next(std::string& out, std::string_view& pattern, std::string_view value) {
-  const auto at = pattern.find("{}");
-  if (at == std::string_view::npos) return;
-  out.append(pattern.substr(0, at));
-  out.append(value);
-  pattern.remove_prefix(at + 2);
-}
-inline std::string_view as_text(std::string_view s) { return s; }
-inline std::string_view as_text(const std::string& s) { return s; }
-inline std::string_view as_text(const char* s) { return s; }
-template <class T>
-requires std::is_integral_v<T> std::string as_text(T value) { return std::to_string(value); }
-}  // namespace detail
-
-template <class... Args>
-std::string fill_text(std::string_view pattern, const Args&... args) {
-  std::string out;
-  (detail::fill_next(out, pattern, detail::as_text(args)), ...);
-  out.append(pattern);
-  return out;
-}
-
 // min(half the shorter side, cap): the radius of a rounded rectangle.
 double corner_radius(const Rect& r, double cap);
 vesk_ui::scene::RoundedRect rounded(const Rect& r, double cap);

@@ -11,17 +11,6 @@
 
 namespace remote::app {
 
-namespace {
-
-// The pattern with its one "{}" replaced by the text.
-std::string fill(std::string_view pattern, const std::string& text) {
-  std::string out(pattern);
-  if (auto at = out.find("{}"); at != std::string::npos) out.replace(at, 2, text);
-  return out;
-}
-
-}  // namespace
-
 void RemoteApp::close_navigation_if_narrow() {
   if (state_.narrow && state_.flap.open == FlapOpen::Open) state_.flap.open = FlapOpen::Closed;
 }
@@ -238,11 +227,11 @@ void RemoteApp::confirm_trust(const Confirmation& confirmation, const SavedConne
   }
   auto path = ssh::known_hosts_path();
   if (!path) {
-    state_.notice = fill(notice::kStorageUnavailable, path.error());
+    state_.notice = remote::text::fill(notice::kStorageUnavailable, {path.error()});
     return;
   }
   if (auto trusted = ssh::KnownHosts::trust(*path, at->host, at->port, unknown->presented); !trusted) {
-    state_.notice = fill(notice::kTrustFailed, trusted.error());
+    state_.notice = remote::text::fill(notice::kTrustFailed, {trusted.error()});
     return;
   }
   open_session(profile.id);
@@ -256,12 +245,12 @@ void RemoteApp::confirm_forget(const SavedConnection& profile) {
   }
   auto path = ssh::known_hosts_path();
   if (!path) {
-    state_.notice = fill(notice::kStorageUnavailable, path.error());
+    state_.notice = remote::text::fill(notice::kStorageUnavailable, {path.error()});
     return;
   }
   auto forgot = ssh::KnownHosts::forget(*path, at->host, at->port);
   if (!forgot) {
-    state_.notice = fill(notice::kForgetFailed, forgot.error());
+    state_.notice = remote::text::fill(notice::kForgetFailed, {forgot.error()});
     return;
   }
   if (*forgot) {
@@ -335,7 +324,7 @@ void RemoteApp::dispatch_action(Document& document, RemoteAction action) {
       actions::dispatch_with_context(action_host_, document, kRemoteActionKind, action, std::move(context));
   // The in-memory change stays; the next synchronisation brings the list back
   // in line with the document. The user must know the change was not stored.
-  if (!dispatched) state_.notice = fill(notice::kSaveFailed, dispatched.error().to_string());
+  if (!dispatched) state_.notice = remote::text::fill(notice::kSaveFailed, {dispatched.error().to_string()});
 }
 
 void RemoteApp::apply_view_message(const UiMessage& message) {

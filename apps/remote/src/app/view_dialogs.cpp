@@ -4,6 +4,7 @@
 #include "apps/remote/src/app/layout_geometry.hpp"
 #include "apps/remote/src/app/paint.hpp"
 #include "apps/remote/src/doc/list.hpp"
+#include "apps/remote/src/doc/text.hpp"
 #include "platform/vesk_ui/theme/surface.hpp"
 #include "platform/vesk_ui/widget/controls.hpp"
 
@@ -78,28 +79,28 @@ void RemoteApp::paint_confirmation(PaintBundle& p) {
   std::uint8_t confirm_style = vesk_ui::widget::button::kPrimary;
   switch (confirmation.kind) {
     case Confirmation::Kind::Connect:
-      title = fill_text("Connect to {}?", name);
+      title = remote::text::fill("Connect to {}?", {name});
       body =
           "This opens a live remote session. Remote will recheck the saved target and access before anything is sent.";
       confirm_label = "Connect";
       break;
     case Confirmation::Kind::Delete:
-      title = fill_text("Delete {}?", name);
+      title = remote::text::fill("Delete {}?", {name});
       body = "This removes the shared saved profile from Remote. It does not modify the remote machine.";
       confirm_label = "Delete";
       confirm_style = vesk_ui::widget::button::kDestructive;
       break;
     case Confirmation::Kind::TrustSshHostKey: {
-      title = fill_text("Trust SSH key for {}?", name);
+      title = remote::text::fill("Trust SSH key for {}?", {name});
       const std::string algorithm = confirmation.identity ? confirmation.identity->algorithm : std::string();
       const std::string fingerprint = confirmation.identity ? confirmation.identity->fingerprint : std::string();
-      body = fill_text("Verify this out of band before trusting: {} {}. This pin is private to this device.", algorithm,
-                       fingerprint);
+      body = remote::text::fill("Verify this out of band before trusting: {} {}. This pin is private to this device.",
+                                {algorithm, fingerprint});
       confirm_label = "Trust key";
       break;
     }
     case Confirmation::Kind::ForgetSshHostKey:
-      title = fill_text("Forget SSH key for {}?", name);
+      title = remote::text::fill("Forget SSH key for {}?", {name});
       body =
           "This removes only this device's saved host-key pin. Reconnect to inspect and explicitly trust a "
           "replacement key.";

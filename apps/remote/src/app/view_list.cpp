@@ -8,6 +8,7 @@
 #include "apps/remote/src/app/list_cache.hpp"
 #include "apps/remote/src/app/paint.hpp"
 #include "apps/remote/src/doc/list.hpp"
+#include "apps/remote/src/doc/text.hpp"
 #include "platform/vesk_ui/theme/surface.hpp"
 #include "platform/vesk_ui/widget/controls.hpp"
 
@@ -153,7 +154,7 @@ ListRowGeometry list_row_geometry(vesk_ui::text::TextRenderer& text, const ListM
   if (!stacked && !connection.group.empty()) {
     g.group_x = g.target_x + target.size.width + 14.0;
     const double group_room = g.text_right - g.group_x;
-    FittedText group = fit_text(text, fill_text("\u00b7 {}", connection.group), 12.0f, group_room);
+    FittedText group = fit_text(text, remote::text::fill("\u00b7 {}", {connection.group}), 12.0f, group_room);
     // Not even "· …" fits: the group is left out rather than drawn over Edit.
     if (group.text.size() > 2 && group.size.width <= group_room) g.group = std::move(group.text);
   }

@@ -5,6 +5,7 @@
 #include "apps/remote/src/app/layout_geometry.hpp"
 #include "apps/remote/src/app/paint.hpp"
 #include "apps/remote/src/doc/list.hpp"
+#include "apps/remote/src/doc/text.hpp"
 #include "platform/vesk_ui/theme/surface.hpp"
 #include "platform/vesk_ui/widget/controls.hpp"
 
@@ -222,8 +223,8 @@ void RemoteApp::paint_session(PaintBundle& p, const Rect& content) {
           SessionCardButton{"Retry", {}, vesk_ui::widget::button::kNeutral, UiMessage::request_connect(connection->id)};
     }
     const SessionCardLines lines = session_card_lines(
-        p.text, content, fill_text("{} \u00b7 {}", connection->target_label(), connection->kind.label()), text.lines,
-        keep);
+        p.text, content, remote::text::fill("{} \u00b7 {}", {connection->target_label(), connection->kind.label()}),
+        text.lines, keep);
     const double extra = lines.extra;
     const SessionCardGeometry g =
         session_card_geometry(content, lines.lines.size(), extra, std::move(first),
@@ -284,7 +285,7 @@ void RemoteApp::paint_session(PaintBundle& p, const Rect& content) {
     const char* what = connection->kind == ConnectionKind::Ssh    ? "shell"
                        : connection->kind == ConnectionKind::Vesk ? "workspace stream"
                                                                   : "framebuffer";
-    const std::string subtitle = fill_text("\u00b7 {} \u00b7 {}", connection->target_label(), what);
+    const std::string subtitle = remote::text::fill("\u00b7 {} \u00b7 {}", {connection->target_label(), what});
     const double subtitle_w = p.measure(subtitle, 12.0f).width;
     const std::string name = fit_with_ellipsis(p.text, connection->name, 14.0f,
                                                std::max(room - 8.0 - subtitle_w, room / 2.0), kWeightSemibold);

@@ -21,6 +21,21 @@ constexpr std::size_t kIcuMaxLength = INT32_MAX;
 
 bool is_valid_utf8(std::string_view bytes) { return json::is_valid_utf8(bytes); }
 
+std::string fill(std::string_view pattern, std::initializer_list<std::string_view> texts) {
+  std::string out;
+  out.reserve(pattern.size() + 32);
+  auto next = texts.begin();
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '{' && i + 1 < pattern.size() && pattern[i + 1] == '}' && next != texts.end()) {
+      out.append(*next++);
+      ++i;
+    } else {
+      out.push_back(pattern[i]);
+    }
+  }
+  return out;
+}
+
 std::string_view trim(std::string_view text) {
   const auto* s = reinterpret_cast<const uint8_t*>(text.data());
   // Trimming only ever looks at the ends, so a length past ICU's range is fine

@@ -4,6 +4,7 @@
 // trimming, full locale-independent lower-casing, counting in code points.
 
 #include <cstddef>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,10 @@ std::string to_lower(std::string_view text);
 std::size_t char_count(std::string_view text);
 // The first `count` code points (all of the text when it is shorter).
 std::string_view first_chars(std::string_view text, std::size_t count);
+
+// Replaces each "{}" of `pattern`, in order, with the next text; holes past
+// the last text stay as they are, and the texts are not scanned again.
+std::string fill(std::string_view pattern, std::initializer_list<std::string_view> texts);
 
 // The value of an environment variable; unset when the value is not valid UTF-8.
 std::optional<std::string> env_var(const char* name);

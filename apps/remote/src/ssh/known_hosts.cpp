@@ -8,12 +8,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <nlohmann/json.hpp>
 #include <span>
 #include <spdlog/spdlog.h>
 #include <system_error>
 
 #include "apps/remote/src/json/reader.hpp"
+#include "apps/remote/src/json/writer.hpp"
 #include "apps/remote/src/ssh/text.hpp"
 #include "platform/atomic_file/atomic_file.hpp"
 
@@ -118,7 +118,8 @@ std::expected<std::optional<std::string>, std::string> read_store_file(const std
   if (!S_ISREG(st.st_mode)) return std::unexpected(std::string("SSH host-key store must be a regular file"));
   if (auto ok = ensure_private_mode(st, "SSH host-key store"); !ok) return std::unexpected(ok.error());
   if (static_cast<std::uint64_t>(st.st_size) > kMaxKnownHostsBytes) {
-    return std::unexpected(fill("SSH host-key store is larger than {} MiB", {decimal(kMaxKnownHostsBytes >> 20)}));
+    return std::unexpected(
+        text::fill("SSH host-key store is larger than {} MiB", {decimal(kMaxKnownHostsBytes >> 20)}));
   }
   std::string bytes;
   char buffer[16384];
@@ -130,7 +131,8 @@ std::expected<std::optional<std::string>, std::string> read_store_file(const std
     }
     if (n == 0) break;
     if (bytes.size() + static_cast<std::uint64_t>(n) > kMaxKnownHostsBytes) {
-      return std::unexpected(fill("SSH host-key store is larger than {} MiB", {decimal(kMaxKnownHostsBytes >> 20)}));
+      return std::unexpected(
+          text::fill("SSH host-key store is larger than {} MiB", {decimal(kMaxKnownHostsBytes >> 20)}));
     }
     bytes.append(buffer, static_cast<std::size_t>(n));
   }
@@ -141,20 +143,20 @@ std::expected<std::optional<std::string>, std::string> read_store_file(const std
 
 std::string HostKeyObservation::message(std::string_view host, std::uint16_t port) const {
   if (const auto* u = unknown()) {
-    return fill("SSH host key for {}:{} needs explicit trust: {} {}",
-                {host, decimal(port), u->presented.algorithm, u->presented.fingerprint});
+    return text::fill("SSH host key for {}:{} needs explicit trust: {} {}",
+                      {host, decimal(port), u->presented.algorithm, u->presented.fingerprint});
   }
   if (const auto* c = changed()) {
-    return fill("SSH host key changed for {}:{}. Expected {} {}; received {} {}. Connection blocked.",
-                {host, decimal(port), c->pinned.algorithm, c->pinned.fingerprint, c->presented.algorithm,
-                 c->presented.fingerprint});
+    return text::fill("SSH host key changed for {}:{}. Expected {} {}; received {} {}. Connection blocked.",
+                      {host, decimal(port), c->pinned.algorithm, c->pinned.fingerprint, c->presented.algorithm,
+                       c->presented.fingerprint});
   }
-  return fill("SSH host-key store is unavailable: {}", {store_unavailable()->message});
+  return text::fill("SSH host-key store is unavailable: {}", {store_unavailable()->message});
 }
 
 std::expected<void, std::string> ensure_private_mode(const struct stat& st, std::string_view name) {
   if ((st.st_mode & 0077) != 0)
-    return std::unexpected(fill("{} must not be accessible to group or other users", {name}));
+    return std::unexpected(text::fill("{} must not be accessible to group or other users", {name}));
   return {};
 }
 
@@ -208,24 +210,28 @@ std::expected<std::filesystem::path, std::string> known_hosts_path() {
 }
 
 std::expected<std::string, std::string> KnownHosts::to_json(const KnownHosts& store) {
-  try {
-    nlohmann::ordered_json entries = nlohmann::ordered_json::array();
-    for (const auto& entry : store.entries) {
-      nlohmann::ordered_json identity;
-      identity["algorithm"] = entry.identity.algorithm;
-      identity["fingerprint"] = entry.identity.fingerprint;
-      nlohmann::ordered_json pin;
-      pin["host"] = entry.host;
-      pin["port"] = entry.port;
-      pin["identity"] = std::move(identity);
-      entries.push_back(std::move(pin));
-    }
-    nlohmann::ordered_json root;
-    root["entries"] = std::move(entries);
-    return root.dump(2, ' ', false);
-  } catch (const std::exception& e) {
-    return std::unexpected(std::string(e.what()));
+  json::Writer w(2);
+  w.begin_object();
+  w.key("entries");
+  w.begin_array();
+  for (const auto& entry : store.entries) {
+    w.begin_object();
+    w.key("host");
+    w.string(entry.host);
+    w.key("port");
+    w.unsigned_integer(entry.port);
+    w.key("identity");
+    w.begin_object();
+    w.key("algorithm");
+    w.string(entry.identity.algorithm);
+    w.key("fingerprint");
+    w.string(entry.identity.fingerprint);
+    w.end_object();
+    w.end_object();
   }
+  w.end_array();
+  w.end_object();
+  return std::move(w).finish();
 }
 
 std::expected<KnownHosts, std::string> KnownHosts::from_json(std::string_view text) {

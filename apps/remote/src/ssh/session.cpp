@@ -58,7 +58,8 @@ std::optional<HostKeyObservation> SshWorkerEnds::host_key_observation() const { 
 std::expected<void, std::string> SshWorkerEnds::queue_input(SshInput item) {
   if (item.bytes.empty()) return std::unexpected(std::string("SSH input cannot be empty"));
   if (item.bytes.size() > kMaxInputBytes) {
-    return std::unexpected(fill("SSH input exceeds the {} KiB per-operation limit", {decimal(kMaxInputBytes / 1024)}));
+    return std::unexpected(
+        text::fill("SSH input exceeds the {} KiB per-operation limit", {decimal(kMaxInputBytes / 1024)}));
   }
   auto sent = input.try_send(std::move(item));
   if (sent) return {};

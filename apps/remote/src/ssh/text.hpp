@@ -1,12 +1,12 @@
 #pragma once
 // Small text helpers: a strict UTF-8 check for text that enters from the
-// environment or a peer, and "{}" placeholder filling.
+// environment or a peer, and numbers for messages.
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 
+#include "apps/remote/src/doc/text.hpp"
 #include "apps/remote/src/json/utf8.hpp"
 
 namespace remote::ssh {
@@ -15,9 +15,6 @@ namespace remote::ssh {
 // shared helpers.
 using json::is_valid_utf8;
 using json::to_valid_utf8;
-
-// Replaces each "{}" of `pattern`, in order, with the next argument.
-std::string fill(std::string_view pattern, std::initializer_list<std::string_view> args);
 
 inline std::string decimal(std::uint64_t value) { return std::to_string(value); }
 

@@ -246,7 +246,7 @@ int refuse_prompt(const char*, char*, size_t, int, int, void*) { return SSH_ERRO
 
 std::expected<KeyPtr, std::string> load_private_key(const KeyCredentials& key) {
   const std::string shown = key.path.string();
-  auto fail = [&](std::string why) { return std::unexpected(fill("load key {}: {}", {shown, why})); };
+  auto fail = [&](std::string why) { return std::unexpected(text::fill("load key {}: {}", {shown, why})); };
   Fd fd(::open(key.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.fd < 0) return fail(std::strerror(errno));
   struct stat st {};
@@ -293,8 +293,8 @@ struct Driver {
       switch (wait_session(s, sock, cancel, -1, deadline)) {
         case Wait::Cancelled: return cancelled();
         case Wait::TimedOut:
-          return failure(fill("the SSH server did not answer within {} seconds",
-                              {decimal(static_cast<std::uint64_t>(kHandshakeTimeoutSeconds))}));
+          return failure(text::fill("the SSH server did not answer within {} seconds",
+                                    {decimal(static_cast<std::uint64_t>(kHandshakeTimeoutSeconds))}));
         // The server's disconnect reason, or what broke the connection.
         case Wait::Failed: return failure(broken_connection_error(s, sock));
         case Wait::Ready: break;

@@ -90,6 +90,10 @@ TEST(RemoteActionJson, EveryKindAndMethodThroughWriteThenRead) {
       EXPECT_EQ(*back, action);
     }
   }
+  // Text that cannot be written still names the action for the framework.
+  const RemoteAction unwritable = RemoteAction::rename(kUuid, "\xff");
+  EXPECT_FALSE(unwritable.serialize());
+  EXPECT_EQ(unwritable.to_json_value().dump(), R"({"RenameConnection":{}})");
 }
 
 TEST(RemoteActionJson, DebugForm) {

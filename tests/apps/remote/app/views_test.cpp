@@ -11,6 +11,7 @@
 #include "apps/remote/src/app/paint.hpp"
 #include "apps/remote/src/doc/list.hpp"
 #include "apps/remote/src/doc/store.hpp"
+#include "apps/remote/src/doc/text.hpp"
 #include "platform/vesk_ui/headless/headless_host.hpp"
 #include "tests/apps/remote/app/app_test_util.hpp"
 #include "tests/apps/remote/app/headless_util.hpp"
@@ -879,7 +880,7 @@ TEST(AppPaintHelpers, AlphaAndShortLabels) {
   EXPECT_EQ(shorten_label("abcdefghijklm"), "abcdefghijkl\u2026");
   EXPECT_EQ(shorten_label("\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9"),
             "\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u2026");
-  EXPECT_EQ(fill_text("{} of {}", 3, std::string("x")), "3 of x");
+  EXPECT_EQ(remote::text::fill("{} of {}", {std::to_string(3), std::string("x")}), "3 of x");
 }
 
 }  // namespace

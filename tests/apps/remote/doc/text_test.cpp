@@ -85,6 +85,13 @@ TEST(DocTextChars, CountsAndPrefixesInCodePoints) {
   EXPECT_EQ(first_chars("ab", 0), "");
 }
 
+TEST(DocTextFill, FillsPlaceholdersInOrder) {
+  EXPECT_EQ(fill("load key {}: {}", {"/k", "gone"}), "load key /k: gone");
+  EXPECT_EQ(fill("{} and {}", {"only"}), "only and {}");
+  EXPECT_EQ(fill("no holes", {"x"}), "no holes");
+  EXPECT_EQ(fill("{}{}", {"{}", "b"}), "{}b");  // arguments are not rescanned
+}
+
 TEST(DocTextEnv, InvalidUtf8CountsAsUnset) {
   ScopedEnv env("REMOTE_DOC_TEXT_TEST");
   env.unset();

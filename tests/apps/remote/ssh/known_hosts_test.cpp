@@ -213,6 +213,39 @@ TEST(KnownHosts, WritesExactJson) {
   ASSERT_TRUE(text);
   EXPECT_THAT(*text, HasSubstr("\"host\": \"h\xc3\xa9\\u0001\\\"\\n\",\n"));
   EXPECT_EQ(KnownHosts::from_json(*text), (KnownHosts{{{"h\xc3\xa9\x01\"\n", 65535, kEd}}}));
+  // The whole file, byte for byte: two-space indentation, members in this
+  // order, every character from U+0000 to U+001F and the two that JSON
+  // always escapes, DEL and non-ASCII raw.
+  std::string every_control;
+  for (char c = 0; c < 0x20; ++c) every_control.push_back(c);
+  const KnownHosts two{{{"a\\b\x7f\xe2\x82\xac", 0, {"ssh-rsa", every_control}}, {"b", 22, kEd}}};
+  EXPECT_EQ(KnownHosts::to_json(two),
+            "{\n"
+            "  \"entries\": [\n"
+            "    {\n"
+            "      \"host\": \"a\\\\b\x7f\xe2\x82\xac\",\n"
+            "      \"port\": 0,\n"
+            "      \"identity\": {\n"
+            "        \"algorithm\": \"ssh-rsa\",\n"
+            "        \"fingerprint\": "
+            "\"\\u0000\\u0001\\u0002\\u0003\\u0004\\u0005\\u0006\\u0007\\b\\t\\n\\u000b\\f\\r\\u000e\\u000f"
+            "\\u0010\\u0011\\u0012\\u0013\\u0014\\u0015\\u0016\\u0017\\u0018\\u0019\\u001a\\u001b\\u001c\\u001d"
+            "\\u001e\\u001f\"\n"
+            "      }\n"
+            "    },\n"
+            "    {\n"
+            "      \"host\": \"b\",\n"
+            "      \"port\": 22,\n"
+            "      \"identity\": {\n"
+            "        \"algorithm\": \"ssh-ed25519\",\n"
+            "        \"fingerprint\": \"SHA256:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\"\n"
+            "      }\n"
+            "    }\n"
+            "  ]\n"
+            "}");
+  EXPECT_EQ(KnownHosts::from_json(*KnownHosts::to_json(two)), two);
+  // Text that is not UTF-8 is refused rather than written.
+  EXPECT_FALSE(KnownHosts::to_json(KnownHosts{{{"\xff", 22, kEd}}}));
 }
 
 TEST(KnownHosts, ReadsStrictly) {

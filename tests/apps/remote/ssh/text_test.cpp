@@ -4,7 +4,6 @@
 
 namespace {
 
-using remote::ssh::fill;
 using remote::ssh::is_valid_utf8;
 using remote::ssh::to_valid_utf8;
 
@@ -27,13 +26,6 @@ TEST(SshText, Utf8FromPeersIsRepaired) {
     EXPECT_EQ(is_valid_utf8(c.in), c.valid) << c.in;
     EXPECT_EQ(to_valid_utf8(c.in), c.repaired) << c.in;
   }
-}
-
-TEST(SshText, FillsPlaceholdersInOrder) {
-  EXPECT_EQ(fill("load key {}: {}", {"/k", "gone"}), "load key /k: gone");
-  EXPECT_EQ(fill("{} and {}", {"only"}), "only and {}");
-  EXPECT_EQ(fill("no holes", {"x"}), "no holes");
-  EXPECT_EQ(fill("{}{}", {"{}", "b"}), "{}b");  // arguments are not rescanned
 }
 
 }  // namespace
