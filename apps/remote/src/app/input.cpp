@@ -9,6 +9,7 @@
 #include "apps/remote/src/app/key_maps.hpp"
 #include "apps/remote/src/app/layout_geometry.hpp"
 #include "apps/remote/src/app/paint.hpp"
+#include "apps/remote/src/app/pointer_map.hpp"
 #include "apps/remote/src/doc/list.hpp"
 #include "apps/remote/src/rfb/input_map.hpp"
 
@@ -395,6 +396,42 @@ void RemoteApp::on_key(const vesk_ui::event::Key& key, vesk_ui::widget::EventCon
     }
   }
   if (route_input_event(as_event, context)) context.handled = true;
+}
+
+// ---- pointer mapping ----
+
+std::optional<std::pair<std::uint16_t, std::uint16_t>> RemoteApp::vnc_pointer_position(double x, double y) const {
+  if (!state_.live_session || !remote_input_active()) return std::nullopt;
+  const LiveSession::Vnc* vnc = state_.live_session->vnc();
+  if (!vnc || !vnc->session || vnc->session->status().kind != rfb::SessionStatus::Kind::Connected) {
+    return std::nullopt;
+  }
+  auto size = vnc->session->frame_size();
+  if (!size || !state_.session_surface) return std::nullopt;
+  // VNC positions are whole pixels.
+  const auto p = map_to_remote(*state_.session_surface, x, y, size->width, size->height);
+  if (!p) return std::nullopt;
+  return std::pair{static_cast<std::uint16_t>(p->x), static_cast<std::uint16_t>(p->y)};
+}
+
+void RemoteApp::send_vnc_pointer(double x, double y) {
+  rfb::VncSession* vnc = vnc_session();
+  if (!vnc) return;
+  auto p = vnc_pointer_position(x, y);
+  if (!p) return;
+  (void)vnc->send_input(rfb::VncPointer{state_.vnc_button_mask, p->first, p->second});  // busy: dropped
+  state_.held.vnc_point = p;
+}
+
+std::optional<std::pair<double, double>> RemoteApp::device_pointer_position(double x, double y) const {
+  if (!state_.live_session || !remote_input_active()) return std::nullopt;
+  const DeviceSession* device = state_.live_session->device();
+  if (!device || !device->status().is_connected() || !device->remote_size()) return std::nullopt;
+  if (!state_.session_surface) return std::nullopt;
+  const auto p =
+      map_to_remote(*state_.session_surface, x, y, device->remote_size()->width, device->remote_size()->height);
+  if (!p) return std::nullopt;
+  return std::pair{p->x, p->y};
 }
 
 }  // namespace remote::app

@@ -6,6 +6,8 @@
 #include <cmath>
 
 #include "apps/remote/src/app/remote_app.hpp"
+#include "apps/remote/src/app/views.hpp"
+#include "apps/remote/src/doc/list.hpp"
 #include "platform/vesk_ui/theme/surface.hpp"
 #include "platform/vesk_ui/widget/controls.hpp"
 #include "platform/vesk_ui/widget/tooltip.hpp"
@@ -264,12 +266,16 @@ Rect paint_rail_button(PaintBundle& p, std::string_view glyph, double rail_x0, d
   return r;
 }
 
-void paint_form_field(PaintBundle& p, vesk_ui::widget::PaintContext& paint, const Rect& rect,
-                      vesk_ui::widget::text_input::TextInput& input, bool focused) {
+vesk_ui::widget::text_input::TextInput paint_form_field(PaintBundle& p, const vesk_ui::widget::PaintContext& paint,
+                                                        const Rect& rect,
+                                                        const vesk_ui::widget::text_input::TextInput& input,
+                                                        bool focused) {
   vesk_ui::surface::card(p.scene, p.base, rect, p.colors().background, 8.0);
   if (focused) p.stroke(rounded(rect, 8.0), p.colors().focus, 2.0);
-  input.apply_layout_external(Rect{rect.x0 + 12.0, rect.y0, rect.x1 - 12.0, rect.y1});
-  input.draw(p.scene, p.base, p.text, p.tokens, paint);
+  vesk_ui::widget::text_input::TextInput placed = input;
+  placed.apply_layout_external(Rect{rect.x0 + 12.0, rect.y0, rect.x1 - 12.0, rect.y1});
+  placed.draw(p.scene, p.base, p.text, p.tokens, paint);
+  return placed;
 }
 
 // ---- the pass ----
@@ -285,71 +291,106 @@ bool RemoteApp::tooltips_painted() const {
   return !state_.confirmation && !fullscreen;
 }
 
+void RemoteApp::draw_entry(vesk_ui::scene::Scene& scene, const vesk_ui::scene::Affine& base,
+                           vesk_ui::text::TextRenderer& text, const vesk_ui::tokens::Tokens& tokens,
+                           vesk_ui::widget::PaintContext& paint) {
+  advance_frame(paint.now);
+  draw(scene, base, text, tokens, paint);
+}
+
 void RemoteApp::draw(vesk_ui::scene::Scene& scene, const vesk_ui::scene::Affine& base,
                      vesk_ui::text::TextRenderer& text, const vesk_ui::tokens::Tokens& tokens,
                      vesk_ui::widget::PaintContext& paint) {
-  // Hit regions emptied, inputs refreshed, flap stepped, session content taken in.
-  begin_paint(paint.now);
-  PaintBundle p{scene, base, text, tokens, Point{state_.pointer_x, state_.pointer_y}};
-  const Rect window = bounds_;
+  const Screen::Normalized screen = state_.screen.normalized();
+  AppView view{state_, bounds_, navigation_open(), nullptr, std::nullopt};
+  if (screen.kind == Screen::Normalized::Kind::List) view.list = &list_results();
+  // The status card offers to trust or forget the key the session saw.
+  const bool connected = state_.live_session && state_.live_session->status().is_connected();
+  if (screen.kind == Screen::Normalized::Kind::Session && !connected) {
+    const SavedConnection* c = find_connection(state_.connections, state_.screen.id);
+    if (c && c->kind == ConnectionKind::Ssh) view.host_key = pending_host_key(c->id);
+  }
+  PaintRecorder out;
+  paint_frame(scene, base, text, tokens, paint, view, out);
+  keep_painted(std::move(out));
+}
+
+void RemoteApp::keep_painted(PaintRecorder&& painted) {
+  state_.hit_regions = std::move(painted.hit_regions);
+  if (painted.list) {
+    state_.list_metrics = painted.list->metrics;
+    state_.list_scroll = painted.list->scroll;
+    state_.list_scroll_max = painted.list->scroll_max;
+    if (painted.list->stacked_rows) state_.stacked_rows = *painted.list->stacked_rows;
+  }
+  if (painted.session_surface) state_.session_surface = painted.session_surface;
+  for (PlacedInput& placed : painted.inputs) state_.inputs[placed.field.number()] = std::move(placed.input);
+}
+
+void paint_frame(vesk_ui::scene::Scene& scene, const vesk_ui::scene::Affine& base, vesk_ui::text::TextRenderer& text,
+                 const vesk_ui::tokens::Tokens& tokens, const vesk_ui::widget::PaintContext& paint, const AppView& view,
+                 PaintRecorder& out) {
+  const AppState& state = view.state;
+  PaintBundle p{scene, base, text, tokens, Point{state.pointer_x, state.pointer_y}};
+  const Rect window = view.window;
   p.fill(window, tokens.colors.background);
 
-  const Screen::Normalized screen = state_.screen.normalized();
-  const bool fullscreen = screen.kind == Screen::Normalized::Kind::Session && state_.fullscreen;
-  const double reveal = state_.flap.reveal();
+  const Screen::Normalized screen = state.screen.normalized();
+  const bool fullscreen = screen.kind == Screen::Normalized::Kind::Session && state.fullscreen;
+  const double reveal = state.flap.reveal();
   Rect content = window;
-  if (!fullscreen) content.x0 = window.x0 + (state_.narrow ? kRailWidth : reveal * kRailWidth);
+  if (!fullscreen) content.x0 = window.x0 + (state.narrow ? kRailWidth : reveal * kRailWidth);
 
   switch (screen.kind) {
-    case Screen::Normalized::Kind::Form: paint_form(p, paint, content); break;
-    case Screen::Normalized::Kind::List: paint_list(p, paint, content); break;
-    case Screen::Normalized::Kind::Session: paint_session(p, content); break;
+    case Screen::Normalized::Kind::Form: paint_form(p, paint, view, content, out); break;
+    case Screen::Normalized::Kind::List: paint_list(p, paint, view, content, out); break;
+    case Screen::Normalized::Kind::Session: paint_session(p, view, content, out); break;
   }
-  if (state_.notice) paint_notice(p);
-  if (state_.confirmation) {
-    paint_confirmation(p);
+  if (state.notice) paint_notice(p, view);
+  if (state.confirmation) {
+    paint_confirmation(p, view, out);
     return;  // nothing is painted over a dialog
   }
   if (fullscreen) return;
-  paint_navigation(p, reveal);
+  paint_navigation(p, view, reveal, out);
 
-  if (state_.tooltip.tick(paint.now)) state_.redraw = true;
-  if (state_.tooltip.shown() && state_.tooltip.request()) {
-    const auto& request = *state_.tooltip.request();
+  if (state.tooltip.shown() && state.tooltip.request()) {
+    const auto& request = *state.tooltip.request();
     vesk_ui::widget::tooltip::draw_hover_tooltip(scene, base, text, tokens, request.anchor, request.text, window);
   }
 }
 
-void RemoteApp::paint_navigation(PaintBundle& p, double reveal) {
-  const Rect window = bounds_;
+void paint_navigation(PaintBundle& p, const AppView& view, double reveal, PaintRecorder& out) {
+  const AppState& state = view.state;
+  const Rect window = view.window;
   const auto& c = p.colors();
   constexpr double kVisible = 0.001;
-  if (state_.narrow && reveal > kVisible) {
+  if (state.narrow && reveal > kVisible) {
     p.fill(window, colour_with_alpha(Color::black(), static_cast<float>(0.26 * reveal)));
   }
   if (reveal > kVisible) {
-    const double x0 = window.x0 - (1.0 - state_.flap.slide()) * kRailWidth;
+    const double x0 = window.x0 - (1.0 - state.flap.slide()) * kRailWidth;
     const double x1 = x0 + kRailWidth;
     p.fill(Rect{x0, window.y0, x1, window.y1}, c.surface);
     p.fill(Rect{x1 - 1.0, window.y0, x1, window.y1}, vesk_ui::chrome::shell::chrome_hairline(p.tokens));
     // The mark (a small screen on its stand). In narrow layout the toggle
     // sits where the mark would, so the mark is left out there.
-    if (!state_.narrow) {
+    if (!state.narrow) {
       p.fill(RoundedRect{Rect{x0 + 16.0, window.y0 + 18.0, x0 + 48.0, window.y0 + 44.0}, 5.0}, c.accent);
       p.fill(Rect{x0 + 26.0, window.y0 + 44.0, x0 + 38.0, window.y0 + 49.0}, c.accent);
     }
-    const bool list = state_.screen.kind == Screen::Kind::ConnectionList;
-    record(UiMessage::show_connections(), paint_rail_button(p, "\u2261", x0, x1, window.y0, 0, list));
-    record(UiMessage::new_connection(), paint_rail_button(p, "+", x0, x1, window.y0, 1, false));
+    const bool list = state.screen.kind == Screen::Kind::ConnectionList;
+    out.record(UiMessage::show_connections(), paint_rail_button(p, "\u2261", x0, x1, window.y0, 0, list));
+    out.record(UiMessage::new_connection(), paint_rail_button(p, "+", x0, x1, window.y0, 1, false));
   }
-  if (!state_.narrow) return;
+  if (!state.narrow) return;
   // The toggle goes on top of the rail so it stays visible while the flap is open.
   const Rect t{window.x0 + 12.0, window.y0 + 12.0, window.x0 + 52.0, window.y0 + 52.0};
   vesk_ui::surface::card(p.scene, p.base, t, c.surface, 8.0);
   if (p.hovered(t))
     p.stroke(vesk_ui::surface::edge_outline(t, 8.0), vesk_ui::surface::edge_on_with(c.surface, 92), 1.0);
   const Point centre = t.center();
-  if (navigation_open()) {
+  if (view.navigation_open) {
     const auto m = p.measure("\u2039", 22.0f, kWeightBold);
     p.text_at("\u2039", 22.0f, c.text_primary, centre.x - m.width / 2.0, t.y0 + 6.0, kWeightBold);
   } else {
@@ -358,7 +399,7 @@ void RemoteApp::paint_navigation(PaintBundle& p, double reveal) {
       p.fill(RoundedRect{Rect{centre.x - 9.0, top, centre.x + 9.0, top + 2.0}, 1.0}, c.text_primary);
     }
   }
-  record(UiMessage::toggle_navigation(), t);
+  out.record(UiMessage::toggle_navigation(), t);
 }
 
 }  // namespace remote::app

@@ -6,7 +6,6 @@
 #include "apps/remote/src/app/remote_app.hpp"
 #include "apps/remote/src/doc/list.hpp"
 #include "apps/remote/src/doc/text.hpp"
-#include "apps/remote/src/rfb/input_map.hpp"
 #include "apps/remote/src/ssh/known_hosts.hpp"
 
 namespace remote::app {
@@ -421,56 +420,6 @@ bool RemoteApp::route_input_event(const vesk_ui::event::Event& event, vesk_ui::w
 
 std::vector<std::string> RemoteApp::shown_form_problems() const {
   return visible_form_problems(state_.form.problems(), state_.form_visibility);
-}
-
-// ---- pointer mapping ----
-
-namespace {
-
-// The point's place in a w by h device picture painted over `surface`, kept
-// fractional (VNC positions are whole pixels: rfb::map_to_frame).
-std::optional<std::pair<double, double>> map_point(const std::optional<Rect>& surface, double x, double y, double w,
-                                                   double h) {
-  if (!surface) return std::nullopt;
-  const Rect& r = *surface;
-  const double sw = r.x1 - r.x0;
-  const double sh = r.y1 - r.y0;
-  if (!(sw > 0) || !(sh > 0) || !r.contains(x, y)) return std::nullopt;
-  const double px = std::clamp((x - r.x0) / sw * w, 0.0, std::max(w - 1.0, 0.0));
-  const double py = std::clamp((y - r.y0) / sh * h, 0.0, std::max(h - 1.0, 0.0));
-  return std::pair{px, py};
-}
-
-}  // namespace
-
-std::optional<std::pair<std::uint16_t, std::uint16_t>> RemoteApp::vnc_pointer_position(double x, double y) const {
-  if (!state_.live_session || !remote_input_active()) return std::nullopt;
-  const LiveSession::Vnc* vnc = state_.live_session->vnc();
-  if (!vnc || !vnc->session || vnc->session->status().kind != rfb::SessionStatus::Kind::Connected) {
-    return std::nullopt;
-  }
-  auto size = vnc->session->frame_size();
-  if (!size || !state_.session_surface) return std::nullopt;
-  const Rect& r = *state_.session_surface;
-  auto p = rfb::map_to_frame(x, y, rfb::SurfaceRect{r.x0, r.y0, r.x1, r.y1}, *size);
-  if (!p) return std::nullopt;
-  return std::pair{p->x, p->y};
-}
-
-void RemoteApp::send_vnc_pointer(double x, double y) {
-  rfb::VncSession* vnc = vnc_session();
-  if (!vnc) return;
-  auto p = vnc_pointer_position(x, y);
-  if (!p) return;
-  (void)vnc->send_input(rfb::VncPointer{state_.vnc_button_mask, p->first, p->second});  // busy: dropped
-  state_.held.vnc_point = p;
-}
-
-std::optional<std::pair<double, double>> RemoteApp::device_pointer_position(double x, double y) const {
-  if (!state_.live_session || !remote_input_active()) return std::nullopt;
-  const DeviceSession* device = state_.live_session->device();
-  if (!device || !device->status().is_connected() || !device->remote_size()) return std::nullopt;
-  return map_point(state_.session_surface, x, y, device->remote_size()->width, device->remote_size()->height);
 }
 
 }  // namespace remote::app

@@ -286,7 +286,7 @@ bool RemoteApp::take_session_picture() {
   return false;
 }
 
-// ---- the paint pass's own state changes ----
+// ---- the frame's own state changes ----
 
 void RemoteApp::step_navigation_flap(vesk_ui::widget::Instant now) {
   const double dt = std::min(std::chrono::duration<double>(now - state_.last_paint).count(), kMaxFlapStepSeconds);
@@ -306,8 +306,7 @@ void RemoteApp::step_navigation_flap(vesk_ui::widget::Instant now) {
   }
 }
 
-void RemoteApp::begin_paint(vesk_ui::widget::Instant now) {
-  state_.hit_regions.clear();
+void RemoteApp::advance_frame(vesk_ui::widget::Instant now) {
   sync_inputs();
   step_navigation_flap(now);
   state_.painted_session = session_snapshot();
@@ -318,6 +317,11 @@ void RemoteApp::begin_paint(vesk_ui::widget::Instant now) {
     state_.tooltip.dismiss();
     state_.painted_view = std::move(view);
   }
+  take_session_updates();
+  if (tooltips_painted() && state_.tooltip.tick(now)) state_.redraw = true;
+}
+
+void RemoteApp::take_session_updates() {
   if (!state_.live_session) return;
   // SSH output is drained on every frame, whatever the screen: an undrained
   // session stops reading, and queued input (acknowledged text included)

@@ -33,7 +33,7 @@
 #include "platform/vesk_ui/widget/widget.hpp"
 
 namespace remote::app {
-struct PaintBundle;
+struct PaintRecorder;
 }
 
 namespace remote::app {
@@ -203,6 +203,8 @@ struct AppState {
   // Review scenes only: the terminal a connected review session of an SSH
   // profile shows (no worker feeds it).
   std::optional<vt::Terminal> review_terminal;
+
+  const TextInput& input(InputField field) const { return inputs[field.number()]; }
 };
 
 // A text input that keeps its own text, with the field's placeholder and size 14.
@@ -280,13 +282,16 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   // The same when input no longer goes to the session (another screen shown
   // or a dialog open over it).
   void release_held_input_if_inactive();
-  // The paint pass's intake: the newest decoded device picture (or VNC frame)
-  // becomes the session picture. True when a new picture arrived.
+  // The newest decoded device picture (or VNC frame) becomes the session
+  // picture. True when a new picture arrived.
   bool take_session_picture();
-  // The start of every paint pass: hit regions emptied, inputs refreshed, the
-  // flap stepped, the live session's new content taken in, a connected
-  // profile marked online in memory.
-  void begin_paint(vesk_ui::widget::Instant now);
+  // The frame's own state changes, made before anything is painted: inputs
+  // refreshed, the flap stepped, the tooltip dismissed or ticked, the live
+  // session's news taken in.
+  void advance_frame(vesk_ui::widget::Instant now);
+  // SSH output drained (on every screen), and on the session screen the new
+  // picture taken and a connected profile marked online in memory.
+  void take_session_updates();
   void step_navigation_flap(vesk_ui::widget::Instant now);
   // How device sessions start their decoder (tests slow it down or refuse the thread).
   void set_device_session_options(DeviceSessionOptions options) { device_options_ = std::move(options); }
@@ -314,6 +319,10 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   void apply_layout(const vesk_ui::widget::LayoutTree& tree, vesk_ui::widget::NodeId node, double origin_x,
                     double origin_y) override;
   Rect bounds() const override { return bounds_; }
+  // A frame: advance_frame, then draw.
+  void draw_entry(vesk_ui::scene::Scene& scene, const vesk_ui::scene::Affine& base, vesk_ui::text::TextRenderer& text,
+                  const vesk_ui::tokens::Tokens& tokens, vesk_ui::widget::PaintContext& paint) override;
+  // Paints the state as it is and keeps what the painters recorded.
   void draw(vesk_ui::scene::Scene& scene, const vesk_ui::scene::Affine& base, vesk_ui::text::TextRenderer& text,
             const vesk_ui::tokens::Tokens& tokens, vesk_ui::widget::PaintContext& paint) override;
   void handle_event(const vesk_ui::event::Event& event, vesk_ui::widget::EventContext& context) override;
@@ -359,16 +368,9 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
   // left no notice, or left one that was already showing before it.
   void keep_storage_notice(const std::optional<std::string>& notice_before);
 
-  // ---- painting (paint.cpp and the view_*.cpp files) ----
-  void record(const UiMessage& message, const Rect& rect) { state_.hit_regions.push_back({message, rect}); }
-  void paint_navigation(PaintBundle& p, double reveal);
-  void paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint, const Rect& content);
-  void paint_form(PaintBundle& p, vesk_ui::widget::PaintContext& paint, const Rect& content);
-  void paint_session(PaintBundle& p, const Rect& content);
-  void paint_terminal(PaintBundle& p, const Rect& area, const vt::Terminal* terminal);
-  void paint_picture(PaintBundle& p, const Rect& area);
-  void paint_notice(PaintBundle& p);
-  void paint_confirmation(PaintBundle& p);
+  // ---- painting (the painters are in views.hpp) ----
+  // What a paint pass recorded becomes the state input and accessibility read.
+  void keep_painted(PaintRecorder&& painted);
 
   // ---- input (input.cpp) ----
   void on_pointer_moved(const vesk_ui::event::PointerMoved& moved, vesk_ui::widget::EventContext& context);

@@ -3,6 +3,7 @@
 
 #include "apps/remote/src/app/layout_geometry.hpp"
 #include "apps/remote/src/app/paint.hpp"
+#include "apps/remote/src/app/views.hpp"
 #include "apps/remote/src/doc/list.hpp"
 #include "apps/remote/src/doc/text.hpp"
 #include "platform/vesk_ui/theme/surface.hpp"
@@ -52,14 +53,14 @@ std::string fit_height(vesk_ui::text::TextRenderer& text, const std::string& s, 
 
 }  // namespace
 
-void RemoteApp::paint_notice(PaintBundle& p) {
+void paint_notice(PaintBundle& p, const AppView& view) {
   const auto& c = p.colors();
-  const Rect window = bounds_;
+  const Rect window = view.window;
   const double wrap = notice_rect(window).width() - 24.0;
   // The toast may grow up to the window's top margin; a text taller than
   // that is cut there.
   const double room = window.height() - 2.0 * kOverlayMargin - 27.0 - 12.0;
-  const std::string shown = fit_height(p.text, *state_.notice, 12.0f, std::nullopt, wrap, room);
+  const std::string shown = fit_height(p.text, *view.state.notice, 12.0f, std::nullopt, wrap, room);
   const Rect r = notice_rect(window, p.measure(shown, 12.0f, std::nullopt, wrap).height);
   // An opaque ground first, so the list below does not show through the tint.
   p.fill(rounded(r, 10.0), vesk_ui::chrome::shell::panel_ground(p.tokens));
@@ -70,10 +71,10 @@ void RemoteApp::paint_notice(PaintBundle& p) {
   p.text_at(shown, 12.0f, c.text_secondary, r.x0 + 12.0, r.y0 + 27.0, std::nullopt, wrap);
 }
 
-void RemoteApp::paint_confirmation(PaintBundle& p) {
+void paint_confirmation(PaintBundle& p, const AppView& view, PaintRecorder& out) {
   const auto& c = p.colors();
-  const Confirmation& confirmation = *state_.confirmation;
-  const SavedConnection* connection = find_connection(state_.connections, confirmation.id);
+  const Confirmation& confirmation = *view.state.confirmation;
+  const SavedConnection* connection = find_connection(view.state.connections, confirmation.id);
   const std::string name = connection ? connection->name : "this saved connection";
   std::string title, body, confirm_label;
   std::uint8_t confirm_style = vesk_ui::widget::button::kPrimary;
@@ -108,7 +109,7 @@ void RemoteApp::paint_confirmation(PaintBundle& p) {
       break;
   }
 
-  const Rect window = bounds_;
+  const Rect window = view.window;
   p.fill(window, colour_with_alpha(c.scrim, 0.62f));
   // Title, target and body wrap at the panel's width (a word wider than it
   // is broken, not cut), and the panel grows to hold them. Only the title
@@ -142,8 +143,8 @@ void RemoteApp::paint_confirmation(PaintBundle& p) {
             g.panel.y0 + 92.0 + title_extra + std::max(target_h - target_line, 0.0), std::nullopt, wrap);
   paint_button(p, "Cancel", g.cancel, vesk_ui::widget::button::kNeutral);
   paint_button(p, confirm_label, g.confirm, confirm_style);
-  record(UiMessage::cancel_confirmation(), g.cancel);
-  record(UiMessage::confirm(), g.confirm);
+  out.record(UiMessage::cancel_confirmation(), g.cancel);
+  out.record(UiMessage::confirm(), g.confirm);
 }
 
 }  // namespace remote::app

@@ -5,6 +5,7 @@
 
 #include "apps/remote/src/app/layout_geometry.hpp"
 #include "apps/remote/src/app/paint.hpp"
+#include "apps/remote/src/app/views.hpp"
 #include "platform/vesk_ui/theme/surface.hpp"
 #include "platform/vesk_ui/widget/controls.hpp"
 
@@ -134,11 +135,13 @@ FormGeometry form_geometry(vesk_ui::text::TextRenderer& text, const Rect& conten
   return g;
 }
 
-void RemoteApp::paint_form(PaintBundle& p, vesk_ui::widget::PaintContext& paint, const Rect& content) {
+void paint_form(PaintBundle& p, const vesk_ui::widget::PaintContext& paint, const AppView& view, const Rect& content,
+                PaintRecorder& out) {
+  const AppState& state = view.state;
   const auto& c = p.colors();
-  const ConnectionForm& form = state_.form;
-  const bool edit = state_.screen.kind == Screen::Kind::EditConnectionForm;
-  const std::vector<std::string> problems = shown_form_problems();
+  const ConnectionForm& form = state.form;
+  const bool edit = state.screen.kind == Screen::Kind::EditConnectionForm;
+  const std::vector<std::string> problems = visible_form_problems(form.problems(), state.form_visibility);
   std::string problems_text = "Enter a name and target to save this connection.";
   if (!problems.empty()) {
     problems_text.clear();
@@ -147,7 +150,7 @@ void RemoteApp::paint_form(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
       problems_text += problem;
     }
   }
-  const FormGeometry g = form_geometry(p.text, content, form, state_.discovered_devices.size(), edit, problems_text);
+  const FormGeometry g = form_geometry(p.text, content, form, state.discovered_devices.size(), edit, problems_text);
   using vesk_ui::widget::button::kDestructiveOutline;
   using vesk_ui::widget::button::kNeutral;
   using vesk_ui::widget::button::kPrimary;
@@ -160,7 +163,7 @@ void RemoteApp::paint_form(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
   std::optional<std::size_t> selected_kind;
   std::vector<std::string> kind_labels;
   for (std::size_t i = 0; i < kOffered.size(); ++i) {
-    record(UiMessage::set_kind(kOffered[i]), g.protocol_segments[i]);
+    out.record(UiMessage::set_kind(kOffered[i]), g.protocol_segments[i]);
     kind_labels.emplace_back(kOffered[i].as_str());
     if (form.kind == kOffered[i]) selected_kind = i;
   }
@@ -178,7 +181,7 @@ void RemoteApp::paint_form(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
   if (g.devices_caption_y) {
     for (std::size_t k = 0; k < g.device_rows.size(); ++k) {
       const Rect& r = g.device_rows[k];
-      const DiscoveredDevice& device = state_.discovered_devices[k];
+      const DiscoveredDevice& device = state.discovered_devices[k];
       if (form.host == device.endpoint_id) {
         vesk_ui::surface::card(p.scene, p.base, r, c.surface, 8.0);
         p.stroke(vesk_ui::surface::edge_outline(r, 8.0), vesk_ui::surface::edge_on_with(c.surface, 92), 1.0);
@@ -193,13 +196,13 @@ void RemoteApp::paint_form(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
                 13.0f, c.text_primary, r.x0 + 30.0, cy - 8.0, kWeightMedium);
       p.text_at(fit_with_ellipsis(p.text, shorten_label(device.endpoint_id), 12.0f, r.x1 - 12.0 - id_x), 12.0f,
                 c.text_secondary, id_x, cy - 7.0);
-      record(UiMessage::choose_discovered_device(k), r);
+      out.record(UiMessage::choose_discovered_device(k), r);
     }
   }
 
   for (const auto& [field, rect] : g.fields) {
-    paint_form_field(p, paint, rect, input_mut(field), state_.focused_input == field);
-    record(UiMessage::focus_field(field), rect);
+    out.inputs.push_back({field, paint_form_field(p, paint, rect, state.input(field), state.focused_input == field)});
+    out.record(UiMessage::focus_field(field), rect);
   }
 
   if (g.vesk_card) {
@@ -215,7 +218,7 @@ void RemoteApp::paint_form(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
     std::optional<std::size_t> selected_auth;
     std::vector<std::string> auth_labels;
     for (std::size_t i = 0; i < g.auth_segments.size(); ++i) {
-      record(UiMessage::set_auth(g.auth_kinds[i]), g.auth_segments[i]);
+      out.record(UiMessage::set_auth(g.auth_kinds[i]), g.auth_segments[i]);
       auth_labels.emplace_back(g.auth_kinds[i].label());
       if (form.auth == g.auth_kinds[i]) selected_auth = i;
     }
@@ -226,12 +229,12 @@ void RemoteApp::paint_form(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
             std::nullopt, g.w);
 
   paint_button(p, "Save", g.save, kPrimary);
-  record(UiMessage::save_form(), g.save);
+  out.record(UiMessage::save_form(), g.save);
   paint_button(p, "Cancel", g.cancel, kNeutral);
-  record(UiMessage::cancel_form(), g.cancel);
+  out.record(UiMessage::cancel_form(), g.cancel);
   if (g.remove) {
     paint_button(p, "Delete", *g.remove, kDestructiveOutline);
-    record(UiMessage::request_delete(state_.screen.id), *g.remove);
+    out.record(UiMessage::request_delete(state.screen.id), *g.remove);
   }
 }
 

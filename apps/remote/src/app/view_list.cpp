@@ -7,6 +7,7 @@
 #include "apps/remote/src/app/layout_geometry.hpp"
 #include "apps/remote/src/app/list_cache.hpp"
 #include "apps/remote/src/app/paint.hpp"
+#include "apps/remote/src/app/views.hpp"
 #include "apps/remote/src/doc/list.hpp"
 #include "apps/remote/src/doc/text.hpp"
 #include "platform/vesk_ui/theme/surface.hpp"
@@ -161,30 +162,34 @@ ListRowGeometry list_row_geometry(vesk_ui::text::TextRenderer& text, const ListM
   return g;
 }
 
-void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint, const Rect& content) {
-  const Rect window = bounds_;
+void paint_list(PaintBundle& p, const vesk_ui::widget::PaintContext& paint, const AppView& view, const Rect& content,
+                PaintRecorder& out) {
+  const AppState& state = view.state;
+  const Rect window = view.window;
   const auto& c = p.colors();
-  const ListCache& cached = list_results();
+  const ListCache& cached = *view.list;
   const ListHeaderGeometry header = list_header_geometry(p.text, content, cached.counts_text());
 
   p.text_at(header.title, 22.0f, c.text_primary, content.x0 + 24.0, content.y0 + 16.0, kWeightBold);
   p.text_at(fit_with_ellipsis(p.text, header.counts, 13.0f, content.width() - 48.0), 13.0f, c.text_secondary,
             content.x0 + 24.0, content.y0 + 16.0 + header.title_height + 4.0);
   paint_button(p, header.new_label, header.new_button, vesk_ui::widget::button::kPrimary);
-  record(UiMessage::new_connection(), header.new_button);
-  paint_form_field(p, paint, header.search, input_mut(InputField::Search), state_.focused_input == InputField::Search);
-  record(UiMessage::focus_field(InputField::Search), header.search);
+  out.record(UiMessage::new_connection(), header.new_button);
+  out.inputs.push_back({InputField::Search, paint_form_field(p, paint, header.search, state.input(InputField::Search),
+                                                             state.focused_input == InputField::Search)});
+  out.record(UiMessage::focus_field(InputField::Search), header.search);
 
   const double list_top = header.list_top;
-  state_.list_metrics.list_top = list_top - window.y0;
+  ListLayout& layout = out.list.emplace(ListLayout{state.list_metrics, state.list_scroll, state.list_scroll_max, {}});
+  layout.metrics.list_top = list_top - window.y0;
   const std::vector<std::size_t>& rows = cached.order();
   const double cx = (content.x0 + content.x1) / 2.0;
   const double w = content.width();
 
   if (rows.empty()) {
-    state_.list_scroll = 0;
-    state_.list_scroll_max = 0;
-    if (!state_.connections.empty()) {
+    layout.scroll = 0;
+    layout.scroll_max = 0;
+    if (!state.connections.empty()) {
       p.text_centred("No machines match your search.", 14.0f, c.text_secondary, cx, list_top + 48.0);
       return;
     }
@@ -205,23 +210,23 @@ void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
     const double btop = body_top + body_size.height + 16.0;
     const Rect button{cx - bw / 2.0, btop, cx + bw / 2.0, btop + 40.0};
     paint_button(p, "+ New connection", button, vesk_ui::widget::button::kPrimary);
-    record(UiMessage::new_connection(), button);
+    out.record(UiMessage::new_connection(), button);
     return;
   }
 
-  ListMetrics& metrics = state_.list_metrics;
+  ListMetrics& metrics = layout.metrics;
   if (!metrics.cache_key || *metrics.cache_key != p.text.scale_factor()) {
     const double top = metrics.list_top;
     metrics = compute_list_metrics(p.text);
     metrics.list_top = top;
   }
   const bool stacked = w < metrics.scale * kStackedRowsWidth;
-  state_.stacked_rows = stacked;
+  layout.stacked_rows = stacked;
   const double h = stacked ? metrics.stacked_row_height : metrics.wide_row_height;
   const double pitch = h + kRowGap;
   const double count = static_cast<double>(rows.size());
-  state_.list_scroll_max = std::max(pitch * count - kRowGap - (window.y1 - list_top), 0.0);
-  state_.list_scroll = std::clamp(state_.list_scroll, 0.0, state_.list_scroll_max);
+  layout.scroll_max = std::max(pitch * count - kRowGap - (window.y1 - list_top), 0.0);
+  layout.scroll = std::clamp(layout.scroll, 0.0, layout.scroll_max);
 
   const Rect list_area{content.x0, list_top, content.x1, window.y1};
   p.scene.push_layer(vesk_ui::scene::BlendMode::Normal, 1.0f, p.base, list_area);
@@ -229,19 +234,19 @@ void RemoteApp::paint_list(PaintBundle& p, vesk_ui::widget::PaintContext& paint,
   const auto record_in_list = [&](const UiMessage& message, const Rect& rect) {
     const Rect clipped{std::max(rect.x0, list_area.x0), std::max(rect.y0, list_area.y0),
                        std::min(rect.x1, list_area.x1), std::min(rect.y1, list_area.y1)};
-    if (!clipped.is_empty()) record(message, clipped);
+    if (!clipped.is_empty()) out.record(message, clipped);
   };
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    const double top = list_top - state_.list_scroll + static_cast<double>(i) * pitch;
+    const double top = list_top - layout.scroll + static_cast<double>(i) * pitch;
     const double bottom = top + h;
     if (top > window.y1 || bottom < list_top) continue;
-    const SavedConnection& row = state_.connections[rows[i]];
+    const SavedConnection& row = state.connections[rows[i]];
     const Rect card{content.x0 + 24.0, top, content.x1 - 24.0, bottom};
     const ListRowGeometry g = list_row_geometry(p.text, metrics, card, stacked, row);
     const double cy = (top + bottom) / 2.0;
 
     vesk_ui::surface::card(p.scene, p.base, card, c.surface, 12.0);
-    const bool selected = state_.selection == row.id;
+    const bool selected = state.selection == row.id;
     const auto [selected_fill, selected_edge] = edge_colours(c.surface);
     if (selected) p.fill(rounded(card, 12.0), selected_fill);
     if (selected || p.hovered(card)) p.stroke(vesk_ui::surface::edge_outline(card, 12.0), selected_edge, 1.0);

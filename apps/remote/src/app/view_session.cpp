@@ -4,6 +4,7 @@
 
 #include "apps/remote/src/app/layout_geometry.hpp"
 #include "apps/remote/src/app/paint.hpp"
+#include "apps/remote/src/app/views.hpp"
 #include "apps/remote/src/doc/list.hpp"
 #include "apps/remote/src/doc/text.hpp"
 #include "platform/vesk_ui/theme/surface.hpp"
@@ -80,6 +81,10 @@ CardText card_text(const std::optional<SessionStatus>& status, ConnectionKind ki
   }
   return {};
 }
+
+// The remote picture (VNC or device) and the terminal, below the header.
+void paint_picture(PaintBundle& p, const AppState& state, const Rect& area, PaintRecorder& out);
+void paint_terminal(PaintBundle& p, const Rect& area, const vt::Terminal* shown);
 
 }  // namespace
 
@@ -192,22 +197,23 @@ Rect picture_rect(const Rect& area, std::uint32_t width, std::uint32_t height, b
   return Rect{x0, y0, x0 + sw, y0 + sh};
 }
 
-void RemoteApp::paint_session(PaintBundle& p, const Rect& content) {
+void paint_session(PaintBundle& p, const AppView& view, const Rect& content, PaintRecorder& out) {
+  const AppState& state = view.state;
   const auto& c = p.colors();
-  const SavedConnection* connection = find_connection(state_.connections, state_.screen.id);
+  const SavedConnection* connection = find_connection(state.connections, state.screen.id);
   if (!connection) {
     p.text_at("Connection no longer exists.", 14.0f, c.text_secondary, content.x0 + 24.0, content.y0 + 24.0);
     return;
   }
   std::optional<SessionStatus> status;
-  if (state_.live_session) status = state_.live_session->status();
+  if (state.live_session) status = state.live_session->status();
 
   if (!status || !status->is_connected()) {
     const CardText text = card_text(status, connection->kind);
     std::optional<SessionCardButton> first;
     // What must survive a cut: the host and, for a refused key, the keys.
     std::vector<std::string_view> keep{connection->host};
-    const auto observation = connection->kind == ConnectionKind::Ssh ? pending_host_key(connection->id) : std::nullopt;
+    const auto& observation = view.host_key;
     if (const auto* unknown = observation ? observation->unknown() : nullptr) {
       first = SessionCardButton{
           "Trust key", {}, vesk_ui::widget::button::kNeutral, UiMessage::request_trust_host_key(connection->id)};
@@ -257,14 +263,14 @@ void RemoteApp::paint_session(PaintBundle& p, const Rect& content) {
     }
     for (const SessionCardButton& button : g.buttons) {
       paint_button(p, button.label, button.rect, button.style);
-      record(button.message, button.rect);
+      out.record(button.message, button.rect);
     }
     return;
   }
 
   Rect area = content;
-  if (!state_.fullscreen) {
-    const std::string scale_label = state_.scale_to_fit ? "Scale: Fit" : "Scale: 1:1";
+  if (!state.fullscreen) {
+    const std::string scale_label = state.scale_to_fit ? "Scale: Fit" : "Scale: 1:1";
     const bool picture_controls = connection->kind != ConnectionKind::Ssh;
     const SessionHeaderGeometry h =
         session_header_geometry(p.text, content, picture_controls ? std::optional(scale_label) : std::nullopt);
@@ -298,35 +304,37 @@ void RemoteApp::paint_session(PaintBundle& p, const Rect& content) {
     p.scene.pop_layer();
 
     paint_button(p, "Disconnect", disconnect, vesk_ui::widget::button::kDestructiveOutline);
-    record(UiMessage::disconnect(), disconnect);
+    out.record(UiMessage::disconnect(), disconnect);
     if (h.fullscreen && h.scale) {
       paint_button(p, "Fullscreen", *h.fullscreen, vesk_ui::widget::button::kNeutral);
-      record(UiMessage::toggle_fullscreen(), *h.fullscreen);
+      out.record(UiMessage::toggle_fullscreen(), *h.fullscreen);
       paint_button(p, scale_label, *h.scale, vesk_ui::widget::button::kNeutral);
-      record(UiMessage::toggle_scale(), *h.scale);
+      out.record(UiMessage::toggle_scale(), *h.scale);
     }
     area.y0 = header.y1;
   }
-  const LiveSession::Ssh* ssh = state_.live_session ? state_.live_session->ssh() : nullptr;
+  const LiveSession::Ssh* ssh = state.live_session ? state.live_session->ssh() : nullptr;
   if (ssh) {
     paint_terminal(p, area, ssh->session ? &ssh->session->terminal() : nullptr);
-  } else if (connection->kind == ConnectionKind::Ssh && state_.review_terminal) {
-    paint_terminal(p, area, &*state_.review_terminal);
+  } else if (connection->kind == ConnectionKind::Ssh && state.review_terminal) {
+    paint_terminal(p, area, &*state.review_terminal);
   } else {
-    paint_picture(p, area);
+    paint_picture(p, state, area, out);
   }
 }
 
-void RemoteApp::paint_picture(PaintBundle& p, const Rect& area) {
+namespace {
+
+void paint_picture(PaintBundle& p, const AppState& state, const Rect& area, PaintRecorder& out) {
   const auto& c = p.colors();
   p.fill(area, Color::black());
-  const auto& picture = state_.session_picture;
+  const auto& picture = state.session_picture;
   if (!picture) {
     p.text_at("Connected \u2014 waiting for the first framebuffer update\u2026", 13.0f, c.text_secondary,
               area.x0 + 24.0, area.y0 + 24.0);
   } else {
-    const Rect shown = picture_rect(area, picture->width, picture->height, state_.scale_to_fit);
-    state_.session_surface = shown;
+    const Rect shown = picture_rect(area, picture->width, picture->height, state.scale_to_fit);
+    out.session_surface = shown;
     const double w = std::max<std::uint32_t>(picture->width, 1);
     const double h = std::max<std::uint32_t>(picture->height, 1);
     vesk_ui::scene::ImageBrush brush;
@@ -339,12 +347,12 @@ void RemoteApp::paint_picture(PaintBundle& p, const Rect& area) {
     brush.alpha = 1.0f;
     p.fill(shown, brush);
   }
-  if (state_.fullscreen) {
+  if (state.fullscreen) {
     p.text_at("Esc to exit fullscreen", 12.0f, c.text_secondary, area.x1 - 170.0, area.y0 + 12.0);
   }
 }
 
-void RemoteApp::paint_terminal(PaintBundle& p, const Rect& area, const vt::Terminal* shown) {
+void paint_terminal(PaintBundle& p, const Rect& area, const vt::Terminal* shown) {
   const auto palette = vesk_ui::tokens::TerminalPalette::dark();
   p.fill(area, palette.background);
   if (!shown) return;
@@ -391,5 +399,7 @@ void RemoteApp::paint_terminal(PaintBundle& p, const Rect& area, const vt::Termi
          colour_with_alpha(palette.foreground, 0.6f));
   p.scene.pop_layer();
 }
+
+}  // namespace
 
 }  // namespace remote::app

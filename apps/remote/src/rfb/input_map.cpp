@@ -1,8 +1,5 @@
 #include "apps/remote/src/rfb/input_map.hpp"
 
-#include <algorithm>
-#include <cmath>
-
 #include "apps/remote/src/rfb/text.hpp"
 
 namespace rfb {
@@ -38,17 +35,6 @@ std::uint8_t button_bit(PointerButton button) {
 std::uint8_t update_button_mask(std::uint8_t mask, PointerButton button, bool pressed) {
   const std::uint8_t bit = button_bit(button);
   return static_cast<std::uint8_t>(pressed ? mask | bit : mask & ~bit);
-}
-
-std::optional<FramePoint> map_to_frame(double x, double y, const SurfaceRect& s, FrameSize frame) {
-  const double sw = s.x1 - s.x0, sh = s.y1 - s.y0;
-  if (!(sw > 0) || !(sh > 0) || frame.width == 0 || frame.height == 0) return std::nullopt;
-  if (!(x >= s.x0 && x < s.x1 && y >= s.y0 && y < s.y1)) return std::nullopt;
-  auto axis = [](double v, double origin, double extent, std::uint16_t size) {
-    const double scaled = std::clamp((v - origin) / extent * size, 0.0, static_cast<double>(size - 1));
-    return static_cast<std::uint16_t>(scaled);
-  };
-  return FramePoint{axis(x, s.x0, sw, frame.width), axis(y, s.y0, sh, frame.height)};
 }
 
 bool send_key_stroke(VncSession& session, std::uint32_t keysym) {

@@ -1,8 +1,7 @@
 #pragma once
 // How window input becomes VNC input on the wire: text to keysym, button
-// bits, key strokes and the mapping of a window point into the framebuffer.
-// Pure functions; the application's event handling calls them (its key maps
-// hold the named-key table).
+// bits and key strokes. Pure functions; the application's event handling
+// calls them (its key maps hold the named-key table).
 
 #include <cstdint>
 #include <optional>
@@ -25,20 +24,6 @@ enum class PointerButton { Left, Middle, Right, Other };
 std::uint8_t button_bit(PointerButton button);
 // The held mask after a press or release.
 std::uint8_t update_button_mask(std::uint8_t mask, PointerButton button, bool pressed);
-
-struct SurfaceRect {
-  double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-};
-struct FramePoint {
-  std::uint16_t x = 0;
-  std::uint16_t y = 0;
-  bool operator==(const FramePoint&) const = default;
-};
-
-// A window point inside the painted surface (x0 ≤ x < x1, y0 ≤ y < y1, both
-// extents positive) mapped into a frame of the given size (both above 0):
-// clamp((x − x0) / (x1 − x0) × w, 0, w − 1), truncated; likewise y.
-std::optional<FramePoint> map_to_frame(double x, double y, const SurfaceRect& surface, FrameSize frame);
 
 // A key as the remote side sees it: press then release; the texts of a full
 // or closed queue are dropped, as input never reports.

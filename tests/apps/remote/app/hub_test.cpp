@@ -240,7 +240,7 @@ TEST(AppLayout, AnimationFollowsTooltipsAndLiveSessions) {
   EXPECT_TRUE(app->wants_animation_frame());  // connecting
   app->state_mut().live_session = LiveSession{LiveSession::Review{SessionStatus::failed("x")}};
   EXPECT_TRUE(app->wants_animation_frame());  // the failure is not painted yet
-  app->begin_paint(vesk_ui::widget::Clock::now());
+  app->advance_frame(vesk_ui::widget::Clock::now());
   EXPECT_FALSE(app->wants_animation_frame());
 
   std::vector<Rect> damage;
@@ -263,53 +263,50 @@ TEST(AppWidget, NamesAndLoading) {
   EXPECT_FALSE(app->is_loading());
 }
 
-TEST(AppPaintPass, TheFlapEasesTowardItsTargetAndSettlesExactly) {
+TEST(AppFrame, TheFlapEasesTowardItsTargetAndSettlesExactly) {
   auto app = RemoteApp::empty();
   layout(*app, 1000, 800);
   layout(*app, 600, 800);  // target 0, position 1
   auto now = app->state().last_paint;
   app->clear_redraw();
   now += std::chrono::milliseconds(50);
-  app->begin_paint(now);
+  app->advance_frame(now);
   EXPECT_NEAR(app->state().flap.position, std::exp(-0.7), 1e-9);
   EXPECT_TRUE(app->state().redraw);
   // A long pause counts as 0.1 s.
   const double before = app->state().flap.position;
   now += std::chrono::seconds(10);
-  app->begin_paint(now);
+  app->advance_frame(now);
   EXPECT_NEAR(app->state().flap.position, before * std::exp(-1.4), 1e-9);
   for (int i = 0; i < 100 && app->state().flap.position != 0.0; ++i) {
     now += std::chrono::milliseconds(100);
-    app->begin_paint(now);
+    app->advance_frame(now);
   }
   EXPECT_EQ(app->state().flap.position, 0.0);
   app->clear_redraw();
   now += std::chrono::milliseconds(16);
-  app->begin_paint(now);
+  app->advance_frame(now);
   EXPECT_FALSE(app->state().redraw);
   EXPECT_FALSE(app->wants_animation_frame());
 }
 
-TEST(AppPaintPass, ConnectedProfilesShowOnlineWhileTheirSessionScreenIsShown) {
+TEST(AppFrame, ConnectedProfilesShowOnlineWhileTheirSessionScreenIsShown) {
   SavedConnection d = device_conn("d");
   d.presence = Presence::Offline;
   auto app = std::make_unique<RemoteApp>(std::vector{d}, std::vector<DiscoveredDevice>{});
   app->open_session(d.id);
   const auto id = app->state().live_session->device()->id();
-  app->begin_paint(vesk_ui::widget::Clock::now());
+  app->advance_frame(vesk_ui::widget::Clock::now());
   EXPECT_EQ(app->state().connections[0].presence, Presence::Offline);  // still connecting
   app->on_device_event(device_event(id, vesk_ui::device_link::DeviceLinkEvent::Connected{8, 8}));
   app->state_mut().screen = Screen::connection_list();
-  app->begin_paint(vesk_ui::widget::Clock::now());
+  app->advance_frame(vesk_ui::widget::Clock::now());
   EXPECT_EQ(app->state().connections[0].presence, Presence::Offline);
   app->state_mut().screen = Screen::session(d.id);
   app->clear_redraw();
-  app->begin_paint(vesk_ui::widget::Clock::now());
+  app->advance_frame(vesk_ui::widget::Clock::now());
   EXPECT_EQ(app->state().connections[0].presence, Presence::Online);
   EXPECT_TRUE(app->state().redraw);
-  app->state_mut().hit_regions.push_back({UiMessage::confirm(), Rect{}});
-  app->begin_paint(vesk_ui::widget::Clock::now());
-  EXPECT_TRUE(app->state().hit_regions.empty());
 }
 
 // ---- document synchronisation ----

@@ -787,6 +787,33 @@ TEST(AppOverlays, LongTextsGrowOrMoveTheirBoxes) {
   }
 }
 
+// The painters only read; the frame keeps what they recorded.
+TEST(AppFrame, AFrameKeepsWhatItsPaintersRecorded) {
+  auto host = host_for(RemoteApp::with_sample_data(), 560, 800);
+  RemoteApp& a = app_of(*host);
+  a.state_mut().hit_regions.push_back({UiMessage::confirm(), Rect{}});
+  host->paint();
+  EXPECT_EQ(count_tag(a.state().hit_regions, UiMessage::confirm().tag), 0u);  // the frame before's are gone
+
+  // A focused field too short for its text keeps its place and the scroll
+  // that shows the caret, for the next frame and for presses.
+  Document scratch;
+  a.apply_message(UiMessage::new_connection(), scratch);
+  a.apply_message(UiMessage::set_kind(ConnectionKind::Vesk), scratch);
+  a.apply_message(UiMessage::choose_discovered_device(0), scratch);  // a long endpoint id
+  a.focus_input(InputField::Host);
+  a.input_mut(InputField::Host).set_cursor_pos(a.state().form.host.size());
+  host->paint();
+  const auto field = a.hit_rect(UiMessage::focus_field(InputField::Host));
+  ASSERT_TRUE(field);
+  const Rect placed = a.input(InputField::Host).rect();
+  EXPECT_DOUBLE_EQ(placed.x0, field->x0 + 12.0);
+  EXPECT_DOUBLE_EQ(placed.x1, field->x1 - 12.0);
+  EXPECT_DOUBLE_EQ(placed.y0, field->y0);
+  EXPECT_DOUBLE_EQ(placed.y1, field->y1);
+  EXPECT_GT(a.input(InputField::Host).scroll_x(), 0.0);
+}
+
 TEST(AppSessionView, PictureRectangles) {
   struct Case {
     Rect area;

@@ -36,7 +36,7 @@ TEST(AppVncPeer, ConnectOperationPictureAndPointerMapping) {
   ASSERT_NE(app.vnc_session(), nullptr);
 
   ASSERT_TRUE(eventually([&] {
-    app.begin_paint(vesk_ui::widget::Clock::now());
+    app.advance_frame(vesk_ui::widget::Clock::now());
     return app.state().session_picture.has_value();
   }));
   EXPECT_EQ(app.state().session_picture->width, 320u);

@@ -4,7 +4,6 @@
 
 namespace {
 
-using rfb::FramePoint;
 using rfb::PointerButton;
 
 // The named-key table is in the application's key maps, tested whole there.
@@ -39,26 +38,6 @@ TEST(RfbInputMap, ButtonMask) {
   EXPECT_EQ(mask, 5);
   mask = rfb::update_button_mask(mask, PointerButton::Left, false);
   EXPECT_EQ(mask, 4);
-}
-
-TEST(RfbInputMap, PointerMapping) {
-  const rfb::SurfaceRect s{100, 50, 201, 150};  // 101 wide, 100 high
-  struct Case {
-    double x, y;
-    rfb::FrameSize frame;
-    std::optional<FramePoint> expected;
-  } cases[] = {
-      {100, 50, {101, 100}, FramePoint{0, 0}},
-      {150.5, 100, {101, 100}, FramePoint{50, 50}},         // halfway across 101 pixels
-      {200.999, 149.999, {101, 100}, FramePoint{100, 99}},  // just inside the edge: w − 1
-      {201, 100, {101, 100}, std::nullopt},                 // on the right edge
-      {150, 150, {101, 100}, std::nullopt},                 // on the bottom edge
-      {99.9, 100, {101, 100}, std::nullopt},
-      {150, 100, {0, 100}, std::nullopt},
-      {150, 100, {65535, 65535}, FramePoint{32443, 32767}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(rfb::map_to_frame(c.x, c.y, s, c.frame), c.expected) << c.x << "," << c.y;
-  EXPECT_EQ(rfb::map_to_frame(5, 5, {10, 10, 10, 20}, {10, 10}), std::nullopt);  // empty surface
 }
 
 }  // namespace
