@@ -311,6 +311,9 @@ void RemoteApp::draw(vesk_ui::scene::Scene& scene, const vesk_ui::scene::Affine&
     if (c && c->kind == ConnectionKind::Ssh) view.host_key = pending_host_key(c->id);
   }
   PaintRecorder out;
+  // The last frame's regions give up their storage to this frame's.
+  out.hit_regions = std::move(state_.hit_regions);
+  out.hit_regions.clear();
   paint_frame(scene, base, text, tokens, paint, view, out);
   keep_painted(std::move(out));
 }
