@@ -98,7 +98,8 @@ inline constexpr const char* kUnreadable =
 // could not be stored.
 inline constexpr std::string_view kDocumentNotSavedCode = "remote.document_not_saved";
 
-// Cached row geometry of the connection list (rewritten by the list painter).
+// Cached row geometry of the connection list (recorded by the list painter,
+// kept by the frame).
 struct ListMetrics {
   std::optional<double> cache_key;
   double list_top = 124;
@@ -226,7 +227,7 @@ class RemoteApp final : public vesk_ui::widget::Widget, public vesk_ui::device_l
 
   // ---- queries ----
   TextInput& input_mut(InputField field) { return state_.inputs[field.number()]; }
-  const TextInput& input(InputField field) const { return state_.inputs[field.number()]; }
+  const TextInput& input(InputField field) const { return state_.input(field); }
   std::optional<Rect> hit_rect(const UiMessage& message) const;
   std::optional<Uuid> first_connection_of_kind(ConnectionKind kind) const;
   // The VNC session while it is Connected.
