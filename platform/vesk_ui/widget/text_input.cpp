@@ -259,11 +259,18 @@ bool TextInput::handle_event(const event::Event& ev, EventContext& context) {
 
 void TextInput::draw(scene::Scene& scene, const Affine& transform, text::TextRenderer& text,
                      const tokens::Tokens& tokens, const PaintContext& paint) {
+  scroll_x_ = draw_at(rect_, scene, transform, text, tokens, paint);
+}
+
+double TextInput::draw_at(const scene::Rect& placed, scene::Scene& scene, const Affine& transform,
+                          text::TextRenderer& text, const tokens::Tokens& tokens, const PaintContext& paint) const {
   (void)paint;
+  const scene::Rect rect = placed.normalized();
+  double scroll = scroll_x_;
   const tokens::Colors& c = tokens.colors;
   const text::TextStyle st = style();
   const double line_h = text.measure_styled("Hg", st).height;
-  const double y = rect_.y0 + (rect_.height() - line_h) / 2.0;
+  const double y = rect.y0 + (rect.height() - line_h) / 2.0;
 
   // What is shown: the text with the composition inserted at the caret.
   const bool composing = focused_ && !preedit_.empty();
@@ -271,18 +278,18 @@ void TextInput::draw(scene::Scene& scene, const Affine& transform, text::TextRen
   const std::size_t caret_index = composing ? cursor_ + preedit_cursor_.value_or(preedit_.size()) : cursor_;
   const double caret = text.caret_x(shown, st, caret_index);
   const double total = text.measure_styled(shown, st).width;
-  const double visible = std::max(0.0, rect_.width());
+  const double visible = std::max(0.0, rect.width());
   if (!focused_) {
-    scroll_x_ = 0.0;  // an unfocused field shows the start of its text
+    scroll = 0.0;  // an unfocused field shows the start of its text
   } else {
-    if (caret - scroll_x_ > visible - kScrollMargin) scroll_x_ = caret - visible + kScrollMargin;
-    if (caret - scroll_x_ < 0.0) scroll_x_ = caret;
+    if (caret - scroll > visible - kScrollMargin) scroll = caret - visible + kScrollMargin;
+    if (caret - scroll < 0.0) scroll = caret;
   }
-  scroll_x_ = std::clamp(scroll_x_, 0.0, std::max(0.0, total - visible + kScrollMargin));
-  if (!std::isfinite(scroll_x_)) scroll_x_ = 0.0;
+  scroll = std::clamp(scroll, 0.0, std::max(0.0, total - visible + kScrollMargin));
+  if (!std::isfinite(scroll)) scroll = 0.0;
 
-  const double x0 = rect_.x0 - scroll_x_;
-  scene.push_layer(scene::BlendMode::Normal, 1.0f, transform, rect_);
+  const double x0 = rect.x0 - scroll;
+  scene.push_layer(scene::BlendMode::Normal, 1.0f, transform, rect);
   if (const auto sel = selection(); sel && focused_ && !composing) {
     const double a = text.caret_x(text_, st, sel->first);
     const double b = text.caret_x(text_, st, sel->second);
@@ -290,7 +297,7 @@ void TextInput::draw(scene::Scene& scene, const Affine& transform, text::TextRen
   }
   if (shown.empty()) {
     if (!placeholder_.empty())
-      text.draw_text_styled(scene, placeholder_, st, c.text_secondary, transform * Affine::translate(rect_.x0, y));
+      text.draw_text_styled(scene, placeholder_, st, c.text_secondary, transform * Affine::translate(rect.x0, y));
   } else {
     text.draw_text_styled(scene, shown, st, c.text_primary, transform * Affine::translate(x0, y));
   }
@@ -301,6 +308,7 @@ void TextInput::draw(scene::Scene& scene, const Affine& transform, text::TextRen
   }
   if (focused_) scene.fill(transform, c.text_primary, Rect{x0 + caret, y, x0 + caret + kCaretWidth, y + line_h});
   scene.pop_layer();
+  return scroll;
 }
 
 }  // namespace vesk_ui::widget::text_input

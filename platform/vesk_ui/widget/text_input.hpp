@@ -64,8 +64,18 @@ class TextInput {
   const scene::Rect& rect() const { return rect_; }
   double scroll_x() const { return scroll_x_; }
 
+  // Draws the field in its rectangle, scrolled to show the caret.
   void draw(scene::Scene& scene, const scene::Affine& transform, text::TextRenderer& text, const tokens::Tokens& tokens,
             const PaintContext& paint);
+  // The same as if placed at `rect`, changing nothing: answers the scroll the
+  // field had there, for place() (a painter that only reads its state).
+  double draw_at(const scene::Rect& rect, scene::Scene& scene, const scene::Affine& transform, text::TextRenderer& text,
+                 const tokens::Tokens& tokens, const PaintContext& paint) const;
+  // Placed at `rect` with the scroll draw_at answered there.
+  void place(const scene::Rect& rect, double scroll_x) {
+    rect_ = rect.normalized();
+    scroll_x_ = scroll_x;
+  }
 
   // True (and context.handled set) when the field consumed the event.
   bool handle_event(const event::Event& event, EventContext& context);

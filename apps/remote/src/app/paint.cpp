@@ -266,16 +266,12 @@ Rect paint_rail_button(PaintBundle& p, std::string_view glyph, double rail_x0, d
   return r;
 }
 
-vesk_ui::widget::text_input::TextInput paint_form_field(PaintBundle& p, const vesk_ui::widget::PaintContext& paint,
-                                                        const Rect& rect,
-                                                        const vesk_ui::widget::text_input::TextInput& input,
-                                                        bool focused) {
+InputPlacement paint_form_field(PaintBundle& p, const vesk_ui::widget::PaintContext& paint, const Rect& rect,
+                                const vesk_ui::widget::text_input::TextInput& input, bool focused) {
   vesk_ui::surface::card(p.scene, p.base, rect, p.colors().background, 8.0);
   if (focused) p.stroke(rounded(rect, 8.0), p.colors().focus, 2.0);
-  vesk_ui::widget::text_input::TextInput placed = input;
-  placed.apply_layout_external(Rect{rect.x0 + 12.0, rect.y0, rect.x1 - 12.0, rect.y1});
-  placed.draw(p.scene, p.base, p.text, p.tokens, paint);
-  return placed;
+  const Rect inside{rect.x0 + 12.0, rect.y0, rect.x1 - 12.0, rect.y1};
+  return {inside, input.draw_at(inside, p.scene, p.base, p.text, p.tokens, paint)};
 }
 
 // ---- the pass ----
@@ -314,6 +310,7 @@ void RemoteApp::draw(vesk_ui::scene::Scene& scene, const vesk_ui::scene::Affine&
   // The last frame's regions give up their storage to this frame's.
   out.hit_regions = std::move(state_.hit_regions);
   out.hit_regions.clear();
+  out.inputs.reserve(state_.inputs.size());
   paint_frame(scene, base, text, tokens, paint, view, out);
   keep_painted(std::move(out));
 }
@@ -327,7 +324,9 @@ void RemoteApp::keep_painted(PaintRecorder&& painted) {
     if (painted.list->stacked_rows) state_.stacked_rows = *painted.list->stacked_rows;
   }
   if (painted.session_surface) state_.session_surface = painted.session_surface;
-  for (PlacedInput& placed : painted.inputs) state_.inputs[placed.field.number()] = std::move(placed.input);
+  for (const PlacedInput& placed : painted.inputs) {
+    state_.inputs[placed.field.number()].place(placed.at.rect, placed.at.scroll_x);
+  }
 }
 
 void paint_frame(vesk_ui::scene::Scene& scene, const vesk_ui::scene::Affine& base, vesk_ui::text::TextRenderer& text,

@@ -127,12 +127,14 @@ double paint_field_label(PaintBundle& p, std::string_view caption, double x, dou
 // One rail button; answers its rectangle.
 Rect paint_rail_button(PaintBundle& p, std::string_view glyph, double rail_x0, double rail_x1, double rail_y0,
                        int index, bool active);
-// The field's card, focus ring, and a copy of the text input laid out 12
-// inside it and drawn; answers the copy, scrolled to its caret, for the frame
-// to keep.
-vesk_ui::widget::text_input::TextInput paint_form_field(PaintBundle& p, const vesk_ui::widget::PaintContext& paint,
-                                                        const Rect& rect,
-                                                        const vesk_ui::widget::text_input::TextInput& input,
-                                                        bool focused);
+// Where a painted text input went, and the scroll that showed its caret there.
+struct InputPlacement {
+  Rect rect;
+  double scroll_x = 0;
+};
+// The field's card, focus ring, and the text input drawn as if laid out 12
+// inside it; answers that placement for the frame to keep.
+InputPlacement paint_form_field(PaintBundle& p, const vesk_ui::widget::PaintContext& paint, const Rect& rect,
+                                const vesk_ui::widget::text_input::TextInput& input, bool focused);
 
 }  // namespace remote::app

@@ -17,7 +17,6 @@
 #include "platform/vesk_ui/text/text_renderer.hpp"
 #include "platform/vesk_ui/theme/tokens.hpp"
 #include "platform/vesk_ui/widget/context.hpp"
-#include "platform/vesk_ui/widget/text_input.hpp"
 
 namespace remote::app {
 
@@ -39,10 +38,10 @@ struct ListLayout {
   std::optional<bool> stacked_rows;  // known once a row is laid out
 };
 
-// A text input as painted: placed in its field, scrolled to show the caret.
+// A text input as painted: where it went and how far it was scrolled.
 struct PlacedInput {
   InputField field;
-  TextInput input;
+  InputPlacement at;
 };
 
 // Collects what one paint pass produces for input, scrolling and accessibility.

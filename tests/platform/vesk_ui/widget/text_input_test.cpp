@@ -201,6 +201,35 @@ TEST_F(TextInputTest, ScrollsToKeepTheCaretVisible) {
   EXPECT_TRUE(s.balanced());
 }
 
+// A painter that only reads draws the field where it goes and keeps the
+// answer; placing it afterwards leaves it as drawing it there would have.
+TEST_F(TextInputTest, DrawingAtARectangleChangesNothingUntilPlaced) {
+  tokens::Tokens tokens;
+  widget::PaintContext paint;
+  input.set_text(std::string(40, 'w'));  // 280 px in a 100 px field
+  input.set_cursor_pos(40);
+  const scene::Rect where{50, 10, 150, 40};
+  const scene::Rect before = input.rect();
+  scene::Scene read_only, placed;
+  const double scroll = input.draw_at(where, read_only, scene::Affine::identity(), stub, tokens, paint);
+  EXPECT_EQ(input.rect().x0, before.x0);
+  EXPECT_EQ(input.scroll_x(), 0.0);
+
+  TextInput laid_out = input;
+  laid_out.apply_layout_external(where);
+  laid_out.draw(placed, scene::Affine::identity(), stub, tokens, paint);
+  read_only.finish();
+  placed.finish();
+  EXPECT_EQ(read_only.dump(), placed.dump());
+  EXPECT_GT(scroll, 0.0);
+  EXPECT_EQ(scroll, laid_out.scroll_x());
+
+  input.place(where, scroll);
+  EXPECT_EQ(input.rect().x0, where.x0);
+  EXPECT_EQ(input.rect().x1, where.x1);
+  EXPECT_EQ(input.scroll_x(), laid_out.scroll_x());
+}
+
 TEST_F(TextInputTest, AnUnfocusedFieldShowsTheStartOfItsText) {
   tokens::Tokens tokens;
   widget::PaintContext paint;
