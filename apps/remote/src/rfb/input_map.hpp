@@ -10,7 +10,7 @@
 
 #include "apps/remote/src/rfb/session.hpp"
 
-namespace rfb {
+namespace remote::rfb {
 
 inline constexpr std::uint32_t kUnicodeKeysymBase = 0x01000000;
 
@@ -44,4 +44,4 @@ std::optional<FramePoint> map_to_frame(double x, double y, const SurfaceRect& su
 // or closed queue are dropped, as input never reports.
 bool send_key_stroke(VncSession& session, std::uint32_t keysym);
 
-}  // namespace rfb
+}  // namespace remote::rfb

@@ -4,8 +4,8 @@
 
 namespace {
 
-using rfb::FramePoint;
-using rfb::PointerButton;
+using remote::rfb::FramePoint;
+using remote::rfb::PointerButton;
 
 // The named-key table is in the application's key maps, tested whole there.
 TEST(RfbInputMap, Text) {
@@ -25,27 +25,27 @@ TEST(RfbInputMap, Text) {
                {"", std::nullopt},
                {"\xC3", std::nullopt},
                {"\xFF", std::nullopt}};
-  for (const auto& c : texts) EXPECT_EQ(rfb::keysym_for_text(c.text), c.keysym) << c.text;
+  for (const auto& c : texts) EXPECT_EQ(remote::rfb::keysym_for_text(c.text), c.keysym) << c.text;
 }
 
 TEST(RfbInputMap, ButtonMask) {
-  EXPECT_EQ(rfb::button_bit(PointerButton::Left), 1);
-  EXPECT_EQ(rfb::button_bit(PointerButton::Middle), 2);
-  EXPECT_EQ(rfb::button_bit(PointerButton::Right), 4);
-  EXPECT_EQ(rfb::button_bit(PointerButton::Other), 0);
+  EXPECT_EQ(remote::rfb::button_bit(PointerButton::Left), 1);
+  EXPECT_EQ(remote::rfb::button_bit(PointerButton::Middle), 2);
+  EXPECT_EQ(remote::rfb::button_bit(PointerButton::Right), 4);
+  EXPECT_EQ(remote::rfb::button_bit(PointerButton::Other), 0);
   std::uint8_t mask = 0;
-  mask = rfb::update_button_mask(mask, PointerButton::Left, true);
-  mask = rfb::update_button_mask(mask, PointerButton::Right, true);
+  mask = remote::rfb::update_button_mask(mask, PointerButton::Left, true);
+  mask = remote::rfb::update_button_mask(mask, PointerButton::Right, true);
   EXPECT_EQ(mask, 5);
-  mask = rfb::update_button_mask(mask, PointerButton::Left, false);
+  mask = remote::rfb::update_button_mask(mask, PointerButton::Left, false);
   EXPECT_EQ(mask, 4);
 }
 
 TEST(RfbInputMap, PointerMapping) {
-  const rfb::SurfaceRect s{100, 50, 201, 150};  // 101 wide, 100 high
+  const remote::rfb::SurfaceRect s{100, 50, 201, 150};  // 101 wide, 100 high
   struct Case {
     double x, y;
-    rfb::FrameSize frame;
+    remote::rfb::FrameSize frame;
     std::optional<FramePoint> expected;
   } cases[] = {
       {100, 50, {101, 100}, FramePoint{0, 0}},
@@ -57,8 +57,9 @@ TEST(RfbInputMap, PointerMapping) {
       {150, 100, {0, 100}, std::nullopt},
       {150, 100, {65535, 65535}, FramePoint{32443, 32767}},
   };
-  for (const auto& c : cases) EXPECT_EQ(rfb::map_to_frame(c.x, c.y, s, c.frame), c.expected) << c.x << "," << c.y;
-  EXPECT_EQ(rfb::map_to_frame(5, 5, {10, 10, 10, 20}, {10, 10}), std::nullopt);  // empty surface
+  for (const auto& c : cases)
+    EXPECT_EQ(remote::rfb::map_to_frame(c.x, c.y, s, c.frame), c.expected) << c.x << "," << c.y;
+  EXPECT_EQ(remote::rfb::map_to_frame(5, 5, {10, 10, 10, 20}, {10, 10}), std::nullopt);  // empty surface
 }
 
 }  // namespace
