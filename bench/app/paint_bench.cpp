@@ -163,7 +163,7 @@ std::unique_ptr<RemoteApp> build(Screen screen, int count) {
     case Screen::SshLine:
     case Screen::SshScreen: {
       app->show_session_status(ConnectionKind::Ssh, SessionStatus::connected());
-      vt::Terminal terminal(remote::app::kTerminalColumns, remote::app::kTerminalRows);
+      remote::vt::Terminal terminal(remote::app::kTerminalColumns, remote::app::kTerminalRows);
       for (std::uint64_t i = 0; i < remote::app::kTerminalRows; ++i) terminal.feed(coloured_line(i) + "\r\n");
       state.review_terminal = std::move(terminal);
       break;

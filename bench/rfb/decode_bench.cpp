@@ -19,13 +19,13 @@ using namespace rfb_bench;
 // the slot let go of is brought up to date instead, again only where the
 // update does not overwrite it.
 void run_updates(benchmark::State& state, const Bytes& update, std::size_t payload, std::int64_t mode) {
-  rfb::Framebuffer fb(kWidth, kHeight);
+  remote::rfb::Framebuffer fb(kWidth, kHeight);
   if (mode == 2) fb.enable_recycling();
   for (auto _ : state) {
-    std::optional<rfb::Framebuffer> slot;
+    std::optional<remote::rfb::Framebuffer> slot;
     if (mode != 0) slot = fb;
-    rfb::MemoryStream in(update.v);
-    auto n = rfb::read_framebuffer_update(in, fb, rfb::kClientPixelFormat);
+    remote::rfb::MemoryStream in(update.v);
+    auto n = remote::rfb::read_framebuffer_update(in, fb, remote::rfb::kClientPixelFormat);
     if (!n) state.SkipWithError(n.error().message.c_str());
     benchmark::DoNotOptimize(fb.pixels().data());
   }

@@ -68,7 +68,7 @@ class ReplayServer {
       for (char c : std::string("RFB 003.008\n")) hs.u8(static_cast<std::uint8_t>(c));
       hs.u8(1), hs.u8(1), hs.u32(0);
       hs.u16(kWidth), hs.u16(kHeight);
-      for (std::uint8_t b : rfb::kClientPixelFormat.to_wire()) hs.u8(b);
+      for (std::uint8_t b : remote::rfb::kClientPixelFormat.to_wire()) hs.u8(b);
       hs.u32(6);
       for (char c : std::string("replay")) hs.u8(static_cast<std::uint8_t>(c));
       std::thread drain([this, fd] { drain_client(fd); });
@@ -177,19 +177,19 @@ struct Run {
 Run run_ours(const std::vector<std::uint8_t>& stream, std::size_t first_end, int updates) {
   Run run;
   ReplayServer server(stream, first_end, this_thread_clock());
-  auto cancel = rfb::CancelSignal::create().value();
-  auto sock = rfb::connect_tcp("127.0.0.1", server.port(), *cancel, std::chrono::seconds(10));
+  auto cancel = remote::rfb::CancelSignal::create().value();
+  auto sock = remote::rfb::connect_tcp("127.0.0.1", server.port(), *cancel, std::chrono::seconds(10));
   if (!sock) return run;
-  rfb::SocketStream s(sock->fd(), *cancel);
-  auto init = rfb::run_handshake(s, s, std::nullopt);
+  remote::rfb::SocketStream s(sock->fd(), *cancel);
+  auto init = remote::rfb::run_handshake(s, s, std::nullopt);
   if (!init) return run;
-  rfb::Framebuffer fb(init->width, init->height);
-  if (!rfb::request_update(s, false, fb)) return run;
+  remote::rfb::Framebuffer fb(init->width, init->height);
+  if (!remote::rfb::request_update(s, false, fb)) return run;
   for (int i = 0; i < updates; ++i) {
     auto type = s.read_u8();
     if (!type || *type != 0) return run;
-    if (!rfb::read_framebuffer_update(s, fb, rfb::kClientPixelFormat)) return run;
-    if (!rfb::request_update(s, true, fb)) return run;
+    if (!remote::rfb::read_framebuffer_update(s, fb, remote::rfb::kClientPixelFormat)) return run;
+    if (!remote::rfb::request_update(s, true, fb)) return run;
   }
   const double end = thread_cpu_seconds();
   if (!s.read_u8()) {  // the end of the stream: the mark is set
@@ -206,11 +206,12 @@ Run run_ours(const std::vector<std::uint8_t>& stream, std::size_t first_end, int
 // end of the stream (which frees its buffers). Gives the CPU time per update.
 double worker_cpu(const std::vector<std::uint8_t>& stream, std::size_t first_end, int updates) {
   ReplayServer server(stream, first_end, this_thread_clock());
-  auto status = std::make_shared<sync::LatestSlot<rfb::SessionStatus>>(rfb::SessionStatus::connecting());
-  auto frames = std::make_shared<sync::LatestSlot<rfb::Framebuffer>>();
-  auto [tx, rx] = sync::bounded_queue<rfb::VncInput>(rfb::kInputQueueCapacity);
-  rfb::run_vnc_session({"127.0.0.1", std::nullopt, server.port()}, status, frames, std::move(rx),
-                       rfb::CancelSignal::create().value());
+  auto status =
+      std::make_shared<sync::LatestSlot<remote::rfb::SessionStatus>>(remote::rfb::SessionStatus::connecting());
+  auto frames = std::make_shared<sync::LatestSlot<remote::rfb::Framebuffer>>();
+  auto [tx, rx] = sync::bounded_queue<remote::rfb::VncInput>(remote::rfb::kInputQueueCapacity);
+  remote::rfb::run_vnc_session({"127.0.0.1", std::nullopt, server.port()}, status, frames, std::move(rx),
+                               remote::rfb::CancelSignal::create().value());
   const double end = thread_cpu_seconds();
   const auto frame = frames->get();
   if (!frame || frame->generation() != static_cast<std::uint64_t>(updates)) return 1;
@@ -281,17 +282,17 @@ Recording generate(int updates, AddUpdate add_update) {
 }
 
 // Keeps a copy of every byte read through it.
-class RecordingStream final : public rfb::InputStream {
+class RecordingStream final : public remote::rfb::InputStream {
  public:
-  RecordingStream(rfb::InputStream& inner, std::vector<std::uint8_t>& out) : inner_(inner), out_(out) {}
-  rfb::Result<std::span<const std::uint8_t>> read_view(std::size_t n) override {
+  RecordingStream(remote::rfb::InputStream& inner, std::vector<std::uint8_t>& out) : inner_(inner), out_(out) {}
+  remote::rfb::Result<std::span<const std::uint8_t>> read_view(std::size_t n) override {
     auto v = inner_.read_view(n);
     if (v) out_.insert(out_.end(), v->begin(), v->end());
     return v;
   }
 
  private:
-  rfb::InputStream& inner_;
+  remote::rfb::InputStream& inner_;
   std::vector<std::uint8_t>& out_;
 };
 
@@ -302,14 +303,14 @@ Recording record_xvnc() {
   if (!server) return rec;
   auto painter = server->draw_pattern();
   if (!painter) return rec;
-  auto cancel = rfb::CancelSignal::create().value();
-  auto sock = rfb::connect_tcp("127.0.0.1", server->port, *cancel, std::chrono::seconds(10));
+  auto cancel = remote::rfb::CancelSignal::create().value();
+  auto sock = remote::rfb::connect_tcp("127.0.0.1", server->port, *cancel, std::chrono::seconds(10));
   if (!sock) return rec;
-  rfb::SocketStream s(sock->fd(), *cancel);
-  auto init = rfb::run_handshake(s, s, std::nullopt);
+  remote::rfb::SocketStream s(sock->fd(), *cancel);
+  auto init = remote::rfb::run_handshake(s, s, std::nullopt);
   if (!init || init->width != kWidth || init->height != kHeight) return rec;
-  rfb::Framebuffer fb(init->width, init->height);
-  if (!rfb::request_update(s, false, fb)) return rec;
+  remote::rfb::Framebuffer fb(init->width, init->height);
+  if (!remote::rfb::request_update(s, false, fb)) return rec;
   RecordingStream recorder(s, rec.bytes);
   auto pump = [&] {
     for (;;) {
@@ -318,9 +319,9 @@ Recording record_xvnc() {
       if (!ready->socket) return true;
       auto type = recorder.read_u8();
       if (!type || *type != 0) return false;
-      if (!rfb::read_framebuffer_update(recorder, fb, rfb::kClientPixelFormat)) return false;
+      if (!remote::rfb::read_framebuffer_update(recorder, fb, remote::rfb::kClientPixelFormat)) return false;
       if (++rec.updates == 1) rec.first_end = rec.bytes.size();
-      if (!rfb::request_update(s, true, fb)) return false;
+      if (!remote::rfb::request_update(s, true, fb)) return false;
     }
   };
   if (!pump()) return {};

@@ -116,7 +116,7 @@ void session_cat(benchmark::State& state, Rig& r, std::chrono::microseconds fram
     if (!check_last_row) continue;  // without a tty layer LF does not return the carriage
     // The last line is on the screen, one row above the cursor.
     std::string row;
-    vt::push_cell_chars(row, s.terminal().visible_row(s.terminal().cursor_row() - 1));
+    remote::vt::push_cell_chars(row, s.terminal().visible_row(s.terminal().cursor_row() - 1));
     if (row != r.last_line.substr(0, std::min<std::size_t>(80, r.last_line.size()))) {
       state.SkipWithError(("unexpected last row: " + row).c_str());
       return;

@@ -93,7 +93,7 @@ void run_terminal(benchmark::State& state, std::span<const std::uint8_t> all) {
     return;
   }
   for (auto _ : state) {
-    vt::Terminal terminal(kCols, kRows);
+    remote::vt::Terminal terminal(kCols, kRows);
     feed_chunks(all, [&](auto chunk) { terminal.feed(chunk); });
     benchmark::DoNotOptimize(terminal.row(0).data());
     benchmark::ClobberMemory();
@@ -135,16 +135,16 @@ BENCHMARK(BM_TerminalMixedText)->Unit(benchmark::kMillisecond);
 
 // The parser alone, to tell its cost from the grid's.
 void BM_ParserOnlyMixedText(benchmark::State& state) {
-  struct Count : vt::NullPerformer {
+  struct Count : remote::vt::NullPerformer {
     std::size_t n = 0;
     void print(char32_t) { ++n; }
     void print_ascii(std::span<const std::uint8_t> run) { n += run.size(); }
     void execute(std::uint8_t) { ++n; }
-    void csi_dispatch(const vt::Params& p, std::span<const std::uint8_t>, bool, char) { n += p.size(); }
+    void csi_dispatch(const remote::vt::Params& p, std::span<const std::uint8_t>, bool, char) { n += p.size(); }
   };
   const auto all = input_bytes();
   for (auto _ : state) {
-    vt::Parser parser;
+    remote::vt::Parser parser;
     Count count;
     feed_chunks(all, [&](auto chunk) { parser.advance(count, chunk); });
     benchmark::DoNotOptimize(count.n);

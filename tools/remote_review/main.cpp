@@ -164,7 +164,7 @@ std::unique_ptr<RemoteApp> build(const std::string& word) {
     app->apply_message(UiMessage::save_form(), scratch);
   } else if (word == "live-ssh") {
     app->show_session_status(ConnectionKind::Ssh, SessionStatus::connected());
-    vt::Terminal terminal(remote::app::kTerminalColumns, remote::app::kTerminalRows);
+    remote::vt::Terminal terminal(remote::app::kTerminalColumns, remote::app::kTerminalRows);
     terminal.feed(
         "\x1b[1;32mdev@build\x1b[0m:\x1b[1;34m~\x1b[0m$ uname -a\r\n"
         "Linux build 6.1.0-18-amd64 #1 SMP PREEMPT_DYNAMIC x86_64 GNU/Linux\r\n"

@@ -20,7 +20,7 @@ std::uint64_t mix(std::uint64_t h, std::uint64_t v) {
 // Stored text is valid UTF-8; new text is checked only when it differs.
 bool same_text(const std::optional<std::string>& stored, const std::optional<std::string>& raw) {
   if (stored == raw) return true;
-  if (!stored || !raw || text::is_valid_utf8(*raw)) return false;
+  if (!stored || !raw || text::is_nul_free_utf8(*raw)) return false;
   return *stored == text::sanitize_utf8(*raw);
 }
 
@@ -46,7 +46,7 @@ std::uint32_t field_changes(const FlatNode& old, const AccessNode& n) {
 
 // Text goes to the bus as UTF-8; whatever is not becomes replacement characters.
 std::optional<std::string> valid(const std::optional<std::string>& s) {
-  if (s && !text::is_valid_utf8(*s)) return text::sanitize_utf8(*s);
+  if (s && !text::is_nul_free_utf8(*s)) return text::sanitize_utf8(*s);
   return s;
 }
 

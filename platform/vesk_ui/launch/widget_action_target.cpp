@@ -27,7 +27,7 @@ InvokeReply failed(std::string code, std::string message) {
   return {std::string(outcome::kFailed), std::move(code), std::move(message), 0};
 }
 
-bool valid_utf8(std::string_view s) { return text::is_valid_utf8(s); }
+bool valid_utf8(std::string_view s) { return text::is_nul_free_utf8(s); }
 
 std::string in_quotes(std::string_view s) { return "\"" + std::string(s) + "\""; }
 

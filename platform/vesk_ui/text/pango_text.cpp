@@ -177,7 +177,7 @@ void PangoTextRenderer::render_run(cairo_t* cr, const scene::TextRun& run) {
   // Runs come from the scene, which only the text layer fills, but a scene
   // can be built by hand: repair and clamp again rather than trust it.
   const TextStyle s = normalize_style(TextStyle{run.size, run.weight, run.family, run.max_width});
-  const std::string text = is_valid_utf8(run.text) ? run.text : sanitize_utf8(run.text);
+  const std::string text = is_nul_free_utf8(run.text) ? run.text : sanitize_utf8(run.text);
   Impl::Entry& e = impl_->entry(text, s);
   cairo_set_source_rgba(cr, run.color.r, run.color.g, run.color.b, run.color.a);
   pango_cairo_show_layout(cr, e.layout.get());
@@ -185,7 +185,7 @@ void PangoTextRenderer::render_run(cairo_t* cr, const scene::TextRun& run) {
 
 scene::Rect PangoTextRenderer::run_bounds(const scene::TextRun& run) {
   const TextStyle s = normalize_style(TextStyle{run.size, run.weight, run.family, run.max_width});
-  const std::string text = is_valid_utf8(run.text) ? run.text : sanitize_utf8(run.text);
+  const std::string text = is_nul_free_utf8(run.text) ? run.text : sanitize_utf8(run.text);
   Impl::Entry& e = impl_->entry(text, s);
   if (!e.bounds) {
     PangoRectangle ink;

@@ -14,10 +14,12 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 }  // namespace
 
 // Text here also refuses NUL, which the shared checker accepts.
-bool is_valid_utf8(std::string_view text) { return text.find('\0') == std::string_view::npos && utf8::is_valid(text); }
+bool is_nul_free_utf8(std::string_view text) {
+  return text.find('\0') == std::string_view::npos && utf8::is_valid(text);
+}
 
 std::string sanitize_utf8(std::string_view text) {
-  if (is_valid_utf8(text)) return std::string(text);
+  if (is_nul_free_utf8(text)) return std::string(text);
   std::string out = utf8::repair(text);
   for (std::size_t at = out.find('\0'); at != std::string::npos; at = out.find('\0', at)) {
     out.replace(at, 1, kReplacement);

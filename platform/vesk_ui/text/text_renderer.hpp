@@ -44,7 +44,7 @@ inline constexpr float kMaxTextSize = 512.0f;
 // surrogates and NUL bytes each become U+FFFD.
 std::string sanitize_utf8(std::string_view text);
 // True when `text` is valid UTF-8 without NUL bytes.
-bool is_valid_utf8(std::string_view text);
+bool is_nul_free_utf8(std::string_view text);
 
 class TextRenderer {
  public:

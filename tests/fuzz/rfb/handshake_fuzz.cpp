@@ -6,9 +6,9 @@
 #include "apps/remote/src/rfb/handshake.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  rfb::MemoryStream in({data, size});
-  rfb::MemorySink out;
+  remote::rfb::MemoryStream in({data, size});
+  remote::rfb::MemorySink out;
   const std::optional<std::string> password = size % 2 ? std::optional<std::string>("secret") : std::nullopt;
-  (void)rfb::run_handshake(in, out, password);
+  (void)remote::rfb::run_handshake(in, out, password);
   return 0;
 }

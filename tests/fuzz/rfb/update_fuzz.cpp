@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 3) return 0;
   const std::uint16_t width = static_cast<std::uint16_t>(1 + data[0] % 64);
   const std::uint16_t height = static_cast<std::uint16_t>(1 + data[1] % 64);
-  rfb::PixelFormat format = rfb::kClientPixelFormat;
+  remote::rfb::PixelFormat format = remote::rfb::kClientPixelFormat;
   if (data[2] & 1) {
     // Another wire format, to reach the general pixel path and odd sizes.
     format.bits_per_pixel = static_cast<std::uint8_t>(8 * (1 + (data[2] >> 1) % 5));  // 8 .. 40
@@ -26,10 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     format.red_max = static_cast<std::uint16_t>(data[2] * 3);
   }
   const std::span<const std::uint8_t> body(data + 3, size - 3);
-  rfb::Framebuffer recycled(width, height), plain(width, height);
+  remote::rfb::Framebuffer recycled(width, height), plain(width, height);
   recycled.enable_recycling();
-  rfb::MemoryStream in(body), in_plain(body);
-  std::optional<rfb::Framebuffer> slot, held;
+  remote::rfb::MemoryStream in(body), in_plain(body);
+  std::optional<remote::rfb::Framebuffer> slot, held;
   std::vector<std::uint8_t> held_pixels;
   for (int updates = 0; updates < 64; ++updates) {
     const std::uint64_t before = recycled.generation();
@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       held = slot;
       held_pixels.assign(held->pixels().begin(), held->pixels().end());
     }
-    auto n = rfb::read_framebuffer_update(in, recycled, format);
-    auto m = rfb::read_framebuffer_update(in_plain, plain, format);
+    auto n = remote::rfb::read_framebuffer_update(in, recycled, format);
+    auto m = remote::rfb::read_framebuffer_update(in_plain, plain, format);
     if (n.has_value() != m.has_value()) std::abort();
     if (!n) {
       if (recycled.generation() != before) std::abort();

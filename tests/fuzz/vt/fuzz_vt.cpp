@@ -18,30 +18,30 @@ void require(bool ok) {
   if (!ok) std::abort();
 }
 
-struct LimitChecker : vt::NullPerformer {
+struct LimitChecker : remote::vt::NullPerformer {
   void print(char32_t c) { require(c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)); }
-  void csi_dispatch(const vt::Params& params, std::span<const std::uint8_t> ints, bool, char final) {
-    require(ints.size() <= vt::kMaxIntermediates);
+  void csi_dispatch(const remote::vt::Params& params, std::span<const std::uint8_t> ints, bool, char final) {
+    require(ints.size() <= remote::vt::kMaxIntermediates);
     require(final >= 0x40 && final <= 0x7E);
     std::size_t values = 0;
     for (std::size_t g = 0; g < params.size(); ++g) {
       require(!params[g].empty());
       values += params[g].size();
     }
-    require(values <= vt::kMaxParams);
+    require(values <= remote::vt::kMaxParams);
   }
   void esc_dispatch(std::span<const std::uint8_t> ints, bool, std::uint8_t) {
-    require(ints.size() <= vt::kMaxIntermediates);
+    require(ints.size() <= remote::vt::kMaxIntermediates);
   }
   void osc_dispatch(std::span<const std::span<const std::uint8_t>> params, bool) {
-    require(params.size() <= vt::kMaxOscParams);
+    require(params.size() <= remote::vt::kMaxOscParams);
     std::size_t bytes = 0;
     for (auto p : params) bytes += p.size();
-    require(bytes <= vt::kOscBufferSize);
+    require(bytes <= remote::vt::kOscBufferSize);
   }
 };
 
-void check_terminal(const vt::Terminal& t) {
+void check_terminal(const remote::vt::Terminal& t) {
   require(t.cursor_column() <= t.cols());
   require(t.cursor_row() < t.rows());
   require(t.scroll_top() <= t.scroll_bottom() && t.scroll_bottom() < t.rows());
@@ -67,15 +67,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   XorShift rng{0x9E3779B9u ^ data[2]};
   const std::span<const std::uint8_t> input(data + 3, size - 3);
 
-  vt::Parser parser;
+  remote::vt::Parser parser;
   LimitChecker checker;
   parser.advance(checker, input);
 
-  vt::Terminal whole(cols, rows);
+  remote::vt::Terminal whole(cols, rows);
   whole.feed(input);
   check_terminal(whole);
 
-  vt::Terminal chunked(cols, rows);
+  remote::vt::Terminal chunked(cols, rows);
   for (std::size_t at = 0; at < input.size();) {
     const std::size_t n = std::min<std::size_t>(1 + rng.next() % 16, input.size() - at);
     chunked.feed(input.subspan(at, n));
@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(a.size() == whole.cols() && b.size() == a.size());
     for (std::size_t c = 0; c < a.size(); ++c) require(a[c] == b[c]);
     require(whole.visible_row(r).size() <= whole.cols());
-    vt::push_cell_chars(text, whole.visible_row(r));
+    remote::vt::push_cell_chars(text, whole.visible_row(r));
   }
   return 0;
 }

@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes to the decoder as a short sequence of packets: the
-// first byte says how many (1 to 8), the rest is cut into that many chunks.
+// Feeds arbitrary bytes to the decoder as a short sequence of packets (see
+// fuzz_decoder.hpp), reusing one decoder restarted before each input.
 
 #include <cstddef>
 #include <cstdint>
@@ -7,28 +7,26 @@
 
 #include "platform/vesk_callstream/annexb.hpp"
 #include "platform/vesk_callstream/decoder.hpp"
+#include "tests/platform/vesk_callstream/fuzz_decoder.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) {
     return 0;
   }
-  const std::span<const std::uint8_t> input(data + 1, size - 1);
-  for (const auto& nal : vesk_callstream::annexb::split_nal_units(input)) {
+  const std::span<const std::uint8_t> bytes(data, size);
+  for (const auto& nal : vesk_callstream::annexb::split_nal_units(bytes.subspan(1))) {
     (void)vesk_callstream::annexb::parse_sps_size(nal.bytes);
   }
-  // A small cap keeps the codec's allocations within the fuzzer's memory limit.
-  vesk_callstream::decoder::H264Decoder decoder({1024, 1024, std::size_t{1} << 20});
-  const std::size_t packets = 1 + data[0] % 8;
-  const std::size_t chunk = input.size() / packets;
-  for (std::size_t i = 0; i < packets; ++i) {
-    const std::size_t len = i + 1 == packets ? input.size() - i * chunk : chunk;
-    auto result = decoder.decode(input.subspan(i * chunk, len));
+  static vesk_callstream::testing::FuzzDecoder decoder;
+  const auto limits = vesk_callstream::testing::kFuzzLimits;
+  vesk_callstream::testing::decode_fuzz_input(decoder.restart(), bytes, [&limits](const auto& result) {
     if (result && *result) {
       const auto& f = **result;
-      if (f.width > 1024 || f.height > 1024 || f.pixels.size() != std::size_t{f.width} * f.height * 4) {
+      if (f.width > limits.max_width || f.height > limits.max_height ||
+          f.pixels.size() != std::size_t{f.width} * f.height * 4) {
         __builtin_trap();
       }
     }
-  }
+  });
   return 0;
 }

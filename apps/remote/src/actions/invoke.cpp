@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "apps/remote/src/actions/dispatch.hpp"
-#include "apps/remote/src/json/utf8.hpp"
+#include "platform/vesk_ui/utf8/utf8.hpp"
 
 namespace remote::actions {
 
@@ -21,12 +21,12 @@ std::expected<Invocation, InvocationError> invoke_action(InvocationEnv& env, std
   // Argument texts end up in JSON payloads and in the document; anything
   // that is not UTF-8 is refused here, before any handler sees it.
   for (const auto& [name, value] : args.entries()) {
-    if (!json::is_valid_utf8(name)) return refuse("invalid_argument", "argument names must be valid UTF-8 text");
-    if (!json::is_valid_utf8(value)) {
+    if (!vesk_ui::utf8::is_valid(name)) return refuse("invalid_argument", "argument names must be valid UTF-8 text");
+    if (!vesk_ui::utf8::is_valid(value)) {
       return refuse("invalid_argument", "argument \"" + name + "\" is not valid UTF-8 text");
     }
   }
-  if (!json::is_valid_utf8(resource_id) || !json::is_valid_utf8(action_id)) {
+  if (!vesk_ui::utf8::is_valid(resource_id) || !vesk_ui::utf8::is_valid(action_id)) {
     return refuse("invalid_argument", "action ids must be valid UTF-8 text");
   }
 

@@ -4,7 +4,7 @@
 #include "apps/remote/src/doc/form.hpp"
 #include "apps/remote/src/doc/store.hpp"
 #include "apps/remote/src/doc/text.hpp"
-#include "apps/remote/src/json/utf8.hpp"
+#include "platform/vesk_ui/utf8/utf8.hpp"
 
 namespace remote::actions {
 
@@ -103,7 +103,7 @@ std::function<EncodedAction(std::string)> encode_rename(Uuid connection_id) {
   // Arguments are checked where they enter; should one arrive unchecked,
   // it is repaired rather than allowed to stop the program.
   return [connection_id](std::string name) {
-    return encode_action(RemoteAction::rename(connection_id, json::to_valid_utf8(name)));
+    return encode_action(RemoteAction::rename(connection_id, vesk_ui::utf8::repair(name)));
   };
 }
 

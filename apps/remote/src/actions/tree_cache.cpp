@@ -13,7 +13,7 @@ std::vector<Resource> TreeCache::connections_resource(const vesk_ui::doc::Docume
   // one is read as changed instead.
   std::optional<std::vector<vesk_ui::doc::ChangeHash>> heads;
   if (document.pending_ops() == 0) heads = document.get_heads();
-  const bool live = app::live_sessions_enabled();
+  const bool live = live_sessions_enabled();
   if (!tree_.empty() && heads && heads == heads_ && live == live_sessions_) return tree_;
 
   std::vector<SavedConnection> stored =

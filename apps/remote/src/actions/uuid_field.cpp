@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 
-#include "apps/remote/src/json/utf8.hpp"
+#include "platform/vesk_ui/utf8/utf8.hpp"
 
 namespace remote::actions {
 
@@ -24,7 +24,7 @@ std::size_t utf8_length(unsigned char lead) {
 // character (1-based position), then the length of a text without hyphens,
 // then the number of groups, then the first group of the wrong length.
 std::string describe_uuid_error(std::string_view input) {
-  if (!json::is_valid_utf8(input)) return "non-UTF8 input";
+  if (!vesk_ui::utf8::is_valid(input)) return "non-UTF8 input";
   std::string_view body = input;
   std::size_t offset = 0;
   bool simple = false;

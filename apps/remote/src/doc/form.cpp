@@ -130,9 +130,6 @@ std::ostream& operator<<(std::ostream& out, const ConnectionForm& f) {
              << "}";
 }
 
-namespace app {
-
 bool live_sessions_enabled() { return text::env_var("REMOTE_LIVE_SESSIONS").has_value(); }
 
-}  // namespace app
 }  // namespace remote

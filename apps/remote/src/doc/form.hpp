@@ -87,11 +87,8 @@ struct ConnectionForm {
   friend std::ostream& operator<<(std::ostream& out, const ConnectionForm& form);
 };
 
-namespace app {
-
 // True while REMOTE_LIVE_SESSIONS is set to any valid UTF-8 value (empty included).
 // Read on every call.
 bool live_sessions_enabled();
 
-}  // namespace app
 }  // namespace remote

@@ -116,7 +116,7 @@ std::optional<std::string> ConnectionKind::check_target(std::string_view host, A
 Readiness ConnectionKind::readiness() const {
   switch (value_) {
     case Ssh:
-    case Vnc: return app::live_sessions_enabled() ? Readiness::Ready : Readiness::CapabilityRequired;
+    case Vnc: return live_sessions_enabled() ? Readiness::Ready : Readiness::CapabilityRequired;
     case Rdp: return Readiness::BackendUnavailable;
     case Vesk: return Readiness::Ready;
   }

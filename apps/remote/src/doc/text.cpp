@@ -1,6 +1,6 @@
 #include "apps/remote/src/doc/text.hpp"
 
-#include "apps/remote/src/json/utf8.hpp"
+#include "platform/vesk_ui/utf8/utf8.hpp"
 
 #include <unicode/bytestream.h>
 #include <unicode/casemap.h>
@@ -18,8 +18,6 @@ namespace {
 constexpr std::size_t kIcuMaxLength = INT32_MAX;
 
 }  // namespace
-
-bool is_valid_utf8(std::string_view bytes) { return json::is_valid_utf8(bytes); }
 
 std::string fill(std::string_view pattern, std::initializer_list<std::string_view> texts) {
   std::string out;
@@ -108,7 +106,7 @@ std::optional<std::string> env_var(const char* name) {
   const char* value = std::getenv(name);
   if (value == nullptr) return std::nullopt;
   std::string_view view(value);
-  if (!is_valid_utf8(view)) return std::nullopt;
+  if (!vesk_ui::utf8::is_valid(view)) return std::nullopt;
   return std::string(view);
 }
 

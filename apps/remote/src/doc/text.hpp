@@ -11,9 +11,6 @@
 
 namespace remote::text {
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool is_valid_utf8(std::string_view bytes);
-
 // Strips Unicode White_Space (ASCII spaces, NBSP, U+0085, U+3000, ...) at both ends.
 // U+FEFF is not white space and stays.
 std::string_view trim(std::string_view text);

@@ -8,7 +8,7 @@
 #include <locale.h>
 #include <stdlib.h>
 
-#include "apps/remote/src/json/utf8.hpp"
+#include "platform/vesk_ui/utf8/utf8.hpp"
 
 namespace remote::json {
 
@@ -243,7 +243,7 @@ Status Reader::parse_escape(std::string& out) {
   if (!n1) return std::unexpected(n1.error());
   if (*n1 >= 0xDC00 && *n1 <= 0xDFFF) return std::unexpected(error("lone leading surrogate in hex escape"));
   if (*n1 < 0xD800 || *n1 > 0xDBFF) {
-    append_utf8(out, static_cast<char32_t>(*n1));
+    vesk_ui::utf8::append(out, static_cast<char32_t>(*n1));
     return {};
   }
   // A leading surrogate must be followed by "\u" and a trailing one.
@@ -259,7 +259,7 @@ Status Reader::parse_escape(std::string& out) {
   if (!n2) return std::unexpected(n2.error());
   if (*n2 < 0xDC00 || *n2 > 0xDFFF) return std::unexpected(error("lone leading surrogate in hex escape"));
   std::uint32_t cp = ((static_cast<std::uint32_t>(*n1 - 0xD800) << 10) | (*n2 - 0xDC00)) + 0x10000;
-  append_utf8(out, static_cast<char32_t>(cp));
+  vesk_ui::utf8::append(out, static_cast<char32_t>(cp));
   return {};
 }
 
@@ -298,7 +298,7 @@ Result<std::string> Reader::parse_string_body() {
     if (c == '"') {
       out.append(input_.substr(start, index_ - start));
       ++index_;
-      if (!is_valid_utf8(out)) return std::unexpected(error("invalid unicode code point"));
+      if (!vesk_ui::utf8::is_valid(out)) return std::unexpected(error("invalid unicode code point"));
       return out;
     }
     if (c == '\\') {
@@ -329,7 +329,7 @@ Status Reader::ignore_string_body() {
       std::string_view raw = input_.substr(start, index_ - start);
       ++index_;
       // Escapes are ASCII, so the raw bytes show any invalid UTF-8.
-      if (!is_valid_utf8(raw)) return std::unexpected(error("invalid unicode code point"));
+      if (!vesk_ui::utf8::is_valid(raw)) return std::unexpected(error("invalid unicode code point"));
       return {};
     }
     if (c == '\\') {

@@ -1,6 +1,6 @@
 #include "apps/remote/src/json/writer.hpp"
 
-#include "apps/remote/src/json/utf8.hpp"
+#include "platform/vesk_ui/utf8/utf8.hpp"
 
 namespace remote::json {
 
@@ -76,7 +76,7 @@ void Writer::end_array() {
 
 void Writer::key(std::string_view name) {
   before_value();
-  if (!is_valid_utf8(name) && error_.empty()) error_ = "key is not valid UTF-8";
+  if (!vesk_ui::utf8::is_valid(name) && error_.empty()) error_ = "key is not valid UTF-8";
   append_quoted(out_, name);
   out_ += indent_ > 0 ? ": " : ":";
   after_key_ = true;
@@ -84,7 +84,7 @@ void Writer::key(std::string_view name) {
 
 void Writer::string(std::string_view text) {
   before_value();
-  if (!is_valid_utf8(text) && error_.empty()) error_ = "string is not valid UTF-8";
+  if (!vesk_ui::utf8::is_valid(text) && error_.empty()) error_ = "string is not valid UTF-8";
   append_quoted(out_, text);
 }
 

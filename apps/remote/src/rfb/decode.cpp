@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace rfb {
+namespace remote::rfb {
 namespace {
 
 static_assert(std::endian::native == std::endian::little,
@@ -208,4 +208,4 @@ Result<std::uint16_t> read_framebuffer_update(InputStream& in, Framebuffer& fb, 
   return count;
 }
 
-}  // namespace rfb
+}  // namespace remote::rfb

@@ -14,7 +14,7 @@
 #include "apps/remote/src/rfb/stream.hpp"
 #include "apps/remote/src/rfb/wire.hpp"
 
-namespace rfb {
+namespace remote::rfb {
 
 inline constexpr std::uint64_t kMaxGenerationBeforeUpdate = std::numeric_limits<std::uint64_t>::max() - 1;
 inline constexpr std::uint32_t kMaxRectsPerUpdate = 4096;
@@ -52,4 +52,4 @@ struct UpdateStats {
 Result<std::uint16_t> read_framebuffer_update(InputStream& in, Framebuffer& fb, const PixelFormat& format,
                                               UpdateStats* stats = nullptr);
 
-}  // namespace rfb
+}  // namespace remote::rfb

@@ -5,7 +5,7 @@
 #include <expected>
 #include <string>
 
-namespace rfb {
+namespace remote::rfb {
 
 enum class ErrorKind {
   InvalidData,
@@ -37,4 +37,4 @@ inline std::unexpected<Error> invalid_data(std::string message) {
 // The system's text for an errno value, with the kinds the worker maps itself.
 Error os_error(int errno_value);
 
-}  // namespace rfb
+}  // namespace remote::rfb

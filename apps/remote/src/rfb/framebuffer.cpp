@@ -11,7 +11,7 @@
 #include <deque>
 #include <utility>
 
-namespace rfb {
+namespace remote::rfb {
 namespace {
 
 using Box = Area;
@@ -421,4 +421,4 @@ void Framebuffer::copy_rect(std::uint64_t x, std::uint64_t y, std::uint64_t sx, 
   if (behind_) drop_behind(dst.x, dst.y, dst.w, dst.h);
 }
 
-}  // namespace rfb
+}  // namespace remote::rfb

@@ -30,7 +30,7 @@
 #include <span>
 #include <vector>
 
-namespace rfb {
+namespace remote::rfb {
 
 // The largest framebuffer, in pixels (4096 × 4096).
 inline constexpr std::uint64_t kMaxFramebufferPixels = 16'777'216;
@@ -162,4 +162,4 @@ class Framebuffer {
   std::uint16_t height_;
 };
 
-}  // namespace rfb
+}  // namespace remote::rfb

@@ -7,8 +7,9 @@
 
 #include "apps/remote/src/rfb/messages.hpp"
 #include "apps/remote/src/rfb/text.hpp"
+#include "platform/vesk_ui/utf8/utf8.hpp"
 
-namespace rfb {
+namespace remote::rfb {
 namespace {
 
 // Unicode White_Space, the set trimmed from the end of a version text.
@@ -74,8 +75,8 @@ Result<void> fail_with_reason(InputStream& in, std::string fallback) {
 }  // namespace
 
 std::optional<ProtocolVersion> parse_protocol_version(std::span<const std::uint8_t> bytes) {
-  if (!is_valid_utf8(bytes)) return std::nullopt;
-  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  const std::string_view text = as_text(bytes);
+  if (!vesk_ui::utf8::is_valid(text)) return std::nullopt;
   if (!text.starts_with("RFB ")) return std::nullopt;
   const std::string_view rest = trim_end_white_space(text.substr(4));
   const std::size_t dot = rest.find('.');
@@ -161,7 +162,7 @@ Result<ServerInit> read_server_init(InputStream& in) {
   if (auto ok = check_framebuffer_size(init.width, init.height); !ok) return std::unexpected(ok.error());
   auto name = in.read_view(name_len);
   if (!name) return std::unexpected(name.error());
-  init.name = utf8_lossy(*name);
+  init.name = vesk_ui::utf8::repair(as_text(*name));
   return init;
 }
 
@@ -225,4 +226,4 @@ Result<ServerInit> run_handshake(InputStream& in, OutputSink& out, const std::op
   return init;
 }
 
-}  // namespace rfb
+}  // namespace remote::rfb

@@ -14,7 +14,7 @@
 #include "apps/remote/src/rfb/stream.hpp"
 #include "apps/remote/src/rfb/wire.hpp"
 
-namespace rfb {
+namespace remote::rfb {
 
 inline constexpr std::uint32_t kMaxServerNameBytes = 16'384;
 // Reasons become status text: only their first 4 KiB is kept.
@@ -55,4 +55,4 @@ Result<ServerInit> read_server_init(InputStream& in);
 // Version, security, ClientInit, ServerInit, SetPixelFormat and SetEncodings.
 Result<ServerInit> run_handshake(InputStream& in, OutputSink& out, const std::optional<std::string>& password);
 
-}  // namespace rfb
+}  // namespace remote::rfb

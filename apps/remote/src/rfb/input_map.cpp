@@ -1,22 +1,15 @@
 #include "apps/remote/src/rfb/input_map.hpp"
 
-#include "apps/remote/src/rfb/text.hpp"
+#include "platform/vesk_ui/utf8/utf8.hpp"
 
-namespace rfb {
+namespace remote::rfb {
 
 std::optional<std::uint32_t> keysym_for_text(std::string_view text) {
   if (text.empty()) return std::nullopt;
-  const auto* b = reinterpret_cast<const std::uint8_t*>(text.data());
-  std::size_t len = 1;
-  if (b[0] >= 0xF0)
-    len = 4;
-  else if (b[0] >= 0xE0)
-    len = 3;
-  else if (b[0] >= 0xC0)
-    len = 2;
-  if (len > text.size() || !is_valid_utf8({b, len})) return std::nullopt;
-  std::uint32_t cp = len == 1 ? b[0] : b[0] & (0x7F >> len);
-  for (std::size_t i = 1; i < len; ++i) cp = (cp << 6) | (b[i] & 0x3F);
+  std::size_t at = 0;
+  bool ok = true;
+  const std::uint32_t cp = vesk_ui::utf8::decode_at(text, at, ok);
+  if (!ok) return std::nullopt;
   // Latin-1 keysyms are the code points themselves; X11 gives every other
   // character the keysym 0x01000000 | code point.
   return cp <= 0xFF ? cp : kUnicodeKeysymBase | cp;
@@ -43,4 +36,4 @@ bool send_key_stroke(VncSession& session, std::uint32_t keysym) {
   return down && up;
 }
 
-}  // namespace rfb
+}  // namespace remote::rfb

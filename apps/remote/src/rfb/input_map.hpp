@@ -9,7 +9,7 @@
 
 #include "apps/remote/src/rfb/session.hpp"
 
-namespace rfb {
+namespace remote::rfb {
 
 inline constexpr std::uint32_t kUnicodeKeysymBase = 0x01000000;
 
@@ -29,4 +29,4 @@ std::uint8_t update_button_mask(std::uint8_t mask, PointerButton button, bool pr
 // or closed queue are dropped, as input never reports.
 bool send_key_stroke(VncSession& session, std::uint32_t keysym);
 
-}  // namespace rfb
+}  // namespace remote::rfb

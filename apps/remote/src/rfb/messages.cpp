@@ -1,6 +1,6 @@
 #include "apps/remote/src/rfb/messages.hpp"
 
-namespace rfb {
+namespace remote::rfb {
 namespace {
 
 void put16(std::uint8_t* at, std::uint16_t v) {
@@ -68,4 +68,4 @@ Result<void> request_update(OutputSink& out, bool incremental, const Framebuffer
   return out.write_all(m);
 }
 
-}  // namespace rfb
+}  // namespace remote::rfb

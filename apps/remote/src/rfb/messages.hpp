@@ -12,7 +12,7 @@
 #include "apps/remote/src/rfb/stream.hpp"
 #include "apps/remote/src/rfb/wire.hpp"
 
-namespace rfb {
+namespace remote::rfb {
 
 // Raw, CopyRect and RRE, in order of preference.
 inline constexpr std::array<std::int32_t, 3> kClientEncodings{kEncodingRaw, kEncodingCopyRect, kEncodingRre};
@@ -27,4 +27,4 @@ std::array<std::uint8_t, 6> encode_pointer_event(std::uint8_t buttons, std::uint
 // A request for the whole framebuffer.
 Result<void> request_update(OutputSink& out, bool incremental, const Framebuffer& fb);
 
-}  // namespace rfb
+}  // namespace remote::rfb

@@ -1,6 +1,6 @@
 #include "apps/remote/src/rfb/pixel_format.hpp"
 
-namespace rfb {
+namespace remote::rfb {
 namespace {
 
 std::uint16_t be16(std::span<const std::uint8_t, PixelFormat::kWireSize> b, std::size_t at) {
@@ -67,4 +67,4 @@ std::uint32_t PixelFormat::decode_pixel(std::span<const std::uint8_t> bytes) con
   return 0xFF000000u | (b << 16) | (g << 8) | r;
 }
 
-}  // namespace rfb
+}  // namespace remote::rfb

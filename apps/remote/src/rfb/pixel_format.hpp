@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-namespace rfb {
+namespace remote::rfb {
 
 struct PixelFormat {
   std::uint8_t bits_per_pixel = 32;
@@ -36,4 +36,4 @@ struct PixelFormat {
 // The only format the client decodes: 32 bits, little-endian, blue in the low byte.
 inline constexpr PixelFormat kClientPixelFormat{};
 
-}  // namespace rfb
+}  // namespace remote::rfb

@@ -10,11 +10,11 @@
 #include "apps/remote/src/rfb/decode.hpp"
 #include "apps/remote/src/rfb/handshake.hpp"
 #include "apps/remote/src/rfb/messages.hpp"
-#include "apps/remote/src/rfb/text.hpp"
 #include "apps/remote/src/rfb/wire.hpp"
 #include "apps/remote/src/sync/named_thread.hpp"
+#include "platform/vesk_ui/utf8/utf8.hpp"
 
-namespace rfb {
+namespace remote::rfb {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -159,7 +159,7 @@ std::optional<std::string> vnc_password_from_env() {
   const char* value = std::getenv("REMOTE_VNC_PASSWORD");
   if (value == nullptr) return std::nullopt;
   const std::string_view text(value);
-  if (!is_valid_utf8({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()})) return std::nullopt;
+  if (!vesk_ui::utf8::is_valid(text)) return std::nullopt;
   return std::string(text);
 }
 
@@ -243,4 +243,4 @@ SessionStatus VncSession::status() const {
   return status_->get().value_or(SessionStatus::ended());
 }
 
-}  // namespace rfb
+}  // namespace remote::rfb

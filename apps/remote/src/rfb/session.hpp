@@ -18,7 +18,7 @@
 #include "apps/remote/src/sync/latest_slot.hpp"
 #include "apps/remote/src/sync/session_status.hpp"
 
-namespace rfb {
+namespace remote::rfb {
 
 using remote::sync::SessionStatus;
 
@@ -124,4 +124,4 @@ class VncSession {
   std::shared_ptr<CancelSignal> cancel_;
 };
 
-}  // namespace rfb
+}  // namespace remote::rfb

@@ -15,7 +15,7 @@
 
 #include "apps/remote/src/sync/tcp_connect.hpp"
 
-namespace rfb {
+namespace remote::rfb {
 namespace {
 
 // Socket reads go through a buffer of at least this size.
@@ -150,4 +150,4 @@ Result<SocketStream::Ready> SocketStream::wait_readable(std::chrono::millisecond
   return ready;
 }
 
-}  // namespace rfb
+}  // namespace remote::rfb

@@ -14,7 +14,7 @@
 #include "apps/remote/src/rfb/stream.hpp"
 #include "apps/remote/src/sync/cancel_signal.hpp"
 
-namespace rfb {
+namespace remote::rfb {
 
 using CancelSignal = remote::sync::CancelSignal;
 
@@ -74,4 +74,4 @@ class SocketStream final : public InputStream, public OutputSink {
   std::size_t end_ = 0;
 };
 
-}  // namespace rfb
+}  // namespace remote::rfb

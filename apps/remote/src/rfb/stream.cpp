@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace rfb {
+namespace remote::rfb {
 
 namespace {
 // Large skips (cut text, reasons, colour maps) go in chunks of this size.
@@ -73,4 +73,4 @@ Result<void> MemoryStream::skip(std::uint64_t n) {
   return {};
 }
 
-}  // namespace rfb
+}  // namespace remote::rfb

@@ -10,7 +10,7 @@
 
 #include "apps/remote/src/rfb/error.hpp"
 
-namespace rfb {
+namespace remote::rfb {
 
 class InputStream {
  public:
@@ -62,4 +62,4 @@ class MemorySink final : public OutputSink {
 
 Error end_of_stream();
 
-}  // namespace rfb
+}  // namespace remote::rfb

@@ -1,19 +1,20 @@
 #pragma once
-// UTF-8 handling of text a server sends.
+// Text a server sends; checking and repair are the shared UTF-8 module's.
 
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
-namespace rfb {
+namespace remote::rfb {
 
-bool is_valid_utf8(std::span<const std::uint8_t> bytes);
-
-// Invalid sequences become U+FFFD, one per maximal ill-formed subpart.
-std::string utf8_lossy(std::span<const std::uint8_t> bytes);
+// The bytes of a message seen as text, not yet checked.
+inline std::string_view as_text(std::span<const std::uint8_t> bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
 
 // Lossy decoding with control characters (C0, DEL, C1) removed, for text that
 // ends up on screen.
 std::string printable_utf8(std::span<const std::uint8_t> bytes);
 
-}  // namespace rfb
+}  // namespace remote::rfb

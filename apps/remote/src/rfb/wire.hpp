@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace rfb {
+namespace remote::rfb {
 
 // Message types the client writes (first byte of each message).
 namespace client_message {
@@ -33,4 +33,4 @@ inline constexpr std::int32_t kEncodingRre = 2;
 inline constexpr std::uint8_t kSecurityNone = 1;
 inline constexpr std::uint8_t kSecurityVncAuth = 2;
 
-}  // namespace rfb
+}  // namespace remote::rfb

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "apps/remote/src/ssh/text.hpp"
+#include "platform/vesk_ui/utf8/utf8.hpp"
 
 namespace remote::ssh {
 
@@ -12,7 +12,7 @@ std::optional<std::string> env_text(const char* name) {
   const char* value = std::getenv(name);
   if (value == nullptr) return std::nullopt;
   std::string text(value);
-  if (!is_valid_utf8(text)) return std::nullopt;
+  if (!vesk_ui::utf8::is_valid(text)) return std::nullopt;
   return text;
 }
 

@@ -1,3 +1,4 @@
+#include "apps/remote/src/doc/text.hpp"
 #include "apps/remote/src/ssh/known_hosts.hpp"
 
 #include <fcntl.h>
@@ -14,7 +15,6 @@
 
 #include "apps/remote/src/json/reader.hpp"
 #include "apps/remote/src/json/writer.hpp"
-#include "apps/remote/src/ssh/text.hpp"
 #include "platform/atomic_file/atomic_file.hpp"
 
 namespace remote::ssh {
@@ -119,7 +119,7 @@ std::expected<std::optional<std::string>, std::string> read_store_file(const std
   if (auto ok = ensure_private_mode(st, "SSH host-key store"); !ok) return std::unexpected(ok.error());
   if (static_cast<std::uint64_t>(st.st_size) > kMaxKnownHostsBytes) {
     return std::unexpected(
-        text::fill("SSH host-key store is larger than {} MiB", {decimal(kMaxKnownHostsBytes >> 20)}));
+        text::fill("SSH host-key store is larger than {} MiB", {std::to_string(kMaxKnownHostsBytes >> 20)}));
   }
   std::string bytes;
   char buffer[16384];
@@ -132,7 +132,7 @@ std::expected<std::optional<std::string>, std::string> read_store_file(const std
     if (n == 0) break;
     if (bytes.size() + static_cast<std::uint64_t>(n) > kMaxKnownHostsBytes) {
       return std::unexpected(
-          text::fill("SSH host-key store is larger than {} MiB", {decimal(kMaxKnownHostsBytes >> 20)}));
+          text::fill("SSH host-key store is larger than {} MiB", {std::to_string(kMaxKnownHostsBytes >> 20)}));
     }
     bytes.append(buffer, static_cast<std::size_t>(n));
   }
@@ -144,11 +144,11 @@ std::expected<std::optional<std::string>, std::string> read_store_file(const std
 std::string HostKeyObservation::message(std::string_view host, std::uint16_t port) const {
   if (const auto* u = unknown()) {
     return text::fill("SSH host key for {}:{} needs explicit trust: {} {}",
-                      {host, decimal(port), u->presented.algorithm, u->presented.fingerprint});
+                      {host, std::to_string(port), u->presented.algorithm, u->presented.fingerprint});
   }
   if (const auto* c = changed()) {
     return text::fill("SSH host key changed for {}:{}. Expected {} {}; received {} {}. Connection blocked.",
-                      {host, decimal(port), c->pinned.algorithm, c->pinned.fingerprint, c->presented.algorithm,
+                      {host, std::to_string(port), c->pinned.algorithm, c->pinned.fingerprint, c->presented.algorithm,
                        c->presented.fingerprint});
   }
   return text::fill("SSH host-key store is unavailable: {}", {store_unavailable()->message});

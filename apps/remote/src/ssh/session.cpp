@@ -1,3 +1,4 @@
+#include "apps/remote/src/doc/text.hpp"
 #include "apps/remote/src/ssh/session.hpp"
 
 #include <openssl/crypto.h>
@@ -5,8 +6,6 @@
 #include <algorithm>
 
 #include "apps/remote/src/sync/named_thread.hpp"
-
-#include "apps/remote/src/ssh/text.hpp"
 
 namespace remote::ssh {
 
@@ -59,7 +58,7 @@ std::expected<void, std::string> SshWorkerEnds::queue_input(SshInput item) {
   if (item.bytes.empty()) return std::unexpected(std::string("SSH input cannot be empty"));
   if (item.bytes.size() > kMaxInputBytes) {
     return std::unexpected(
-        text::fill("SSH input exceeds the {} KiB per-operation limit", {decimal(kMaxInputBytes / 1024)}));
+        text::fill("SSH input exceeds the {} KiB per-operation limit", {std::to_string(kMaxInputBytes / 1024)}));
   }
   auto sent = input.try_send(std::move(item));
   if (sent) return {};

@@ -1,3 +1,4 @@
+#include "apps/remote/src/doc/text.hpp"
 #include "apps/remote/src/ssh/worker.hpp"
 
 #include <fcntl.h>
@@ -20,7 +21,7 @@
 #include <string_view>
 #include <variant>
 
-#include "apps/remote/src/ssh/text.hpp"
+#include "platform/vesk_ui/utf8/utf8.hpp"
 #include "apps/remote/src/sync/tcp_connect.hpp"
 
 namespace remote::ssh {
@@ -167,7 +168,7 @@ std::string library_error(ssh_session session) {
   const char* text = ssh_get_error(session);
   if (text == nullptr || *text == '\0') return "SSH session failed";
   // The text may quote a server's disconnect description.
-  return to_valid_utf8(text);
+  return vesk_ui::utf8::repair(text);
 }
 
 // Why a connection libssh gave up on, or whose socket reported an error,
@@ -294,7 +295,7 @@ struct Driver {
         case Wait::Cancelled: return cancelled();
         case Wait::TimedOut:
           return failure(text::fill("the SSH server did not answer within {} seconds",
-                                    {decimal(static_cast<std::uint64_t>(kHandshakeTimeoutSeconds))}));
+                                    {std::to_string(kHandshakeTimeoutSeconds)}));
         // The server's disconnect reason, or what broke the connection.
         case Wait::Failed: return failure(broken_connection_error(s, sock));
         case Wait::Ready: break;

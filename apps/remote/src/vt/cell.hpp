@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-namespace vt {
+namespace remote::vt {
 
 // Foreground colour of a cell: the palette's default, or one of the 16
 // indexed colours. One byte so that a cell stays eight bytes wide.
@@ -61,4 +61,4 @@ void push_cell_chars(std::string& out, std::span<const TerminalCell> cells);
 // U+10FFFF).
 void push_utf8(std::string& out, char32_t ch);
 
-}  // namespace vt
+}  // namespace remote::vt

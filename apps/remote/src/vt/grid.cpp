@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace vt {
+namespace remote::vt {
 
 Grid::Grid(std::size_t cols, std::size_t rows) : cols_(cols), rows_(rows), cells_(cols * rows, kBlankCell) {}
 
@@ -66,4 +66,4 @@ void Grid::blank_rows(std::size_t from, std::size_t to) {
 
 void Grid::blank_all() { fill_cells(cells_.data(), cells_.size(), kBlankBits); }
 
-}  // namespace vt
+}  // namespace remote::vt

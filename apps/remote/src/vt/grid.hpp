@@ -12,7 +12,7 @@
 
 #include "apps/remote/src/vt/cell.hpp"
 
-namespace vt {
+namespace remote::vt {
 
 // A cell as one 64-bit word with zeroed padding, so that rows are filled with
 // plain word stores (which the compiler vectorises) instead of field stores.
@@ -85,4 +85,4 @@ class Grid {
   std::vector<TerminalCell> cells_;
 };
 
-}  // namespace vt
+}  // namespace remote::vt

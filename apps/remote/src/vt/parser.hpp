@@ -17,7 +17,7 @@
 
 #include "apps/remote/src/vt/utf8.hpp"
 
-namespace vt {
+namespace remote::vt {
 
 // Parameter values across all groups of one CSI sequence; the rest are dropped
 // and the sequence is flagged ignored.
@@ -516,4 +516,4 @@ void Parser::osc_end(P& performer, bool bell) {
   performer.osc_dispatch(std::span<const std::span<const std::uint8_t>>(slices.data(), osc_params_), bell);
 }
 
-}  // namespace vt
+}  // namespace remote::vt

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
-namespace vt {
+namespace remote::vt {
 
 namespace {
 
@@ -357,4 +357,4 @@ void Terminal::select_graphic_rendition(const Params& params) {
   }
 }
 
-}  // namespace vt
+}  // namespace remote::vt

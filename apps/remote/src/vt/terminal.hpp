@@ -12,7 +12,7 @@
 #include "apps/remote/src/vt/grid.hpp"
 #include "apps/remote/src/vt/parser.hpp"
 
-namespace vt {
+namespace remote::vt {
 
 // The screen of an SSH session as the "xterm-256color" terminal it announces:
 // a fixed grid without scrollback (plus the alternate screen full-screen
@@ -178,4 +178,4 @@ class Terminal {
 // missing, empty or 0.
 std::uint16_t csi_count_param(const Params& params);
 
-}  // namespace vt
+}  // namespace remote::vt

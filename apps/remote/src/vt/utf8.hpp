@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace vt {
+namespace remote::vt {
 
 inline constexpr char32_t kReplacementChar = U'\uFFFD';
 
@@ -78,4 +78,4 @@ class Utf8Decoder {
   std::uint8_t upper_ = 0xBF;
 };
 
-}  // namespace vt
+}  // namespace remote::vt

@@ -21,10 +21,10 @@ namespace {
 using namespace apptest;
 using vesk_ui::event::NamedKey;
 
-std::string screen_text(const vt::Terminal& terminal) {
+std::string screen_text(const remote::vt::Terminal& terminal) {
   std::string out;
   for (const auto& row : terminal.visible_rows()) {
-    vt::push_cell_chars(out, row);
+    remote::vt::push_cell_chars(out, row);
     out += '\n';
   }
   return out;
@@ -54,7 +54,7 @@ class AppViewsSshPeer : public SshPeerFixture {
   }
 
   RemoteApp& app() { return host->widget_as<RemoteApp>(); }
-  const vt::Terminal& terminal() { return app().state().live_session->ssh()->session->terminal(); }
+  const remote::vt::Terminal& terminal() { return app().state().live_session->ssh()->session->terminal(); }
   // Paints frames (which drain the session's output) until `done` holds.
   bool paint_until(const std::function<bool()>& done) {
     return eventually([&] {

@@ -538,7 +538,7 @@ TEST(AppSessionView, TerminalRunsShareStyleAndAdvanceByCells) {
   auto host = host_for(RemoteApp::with_sample_data());
   RemoteApp& a = app_of(*host);
   a.show_session_status(ConnectionKind::Ssh, SessionStatus::connected());
-  vt::Terminal terminal(kTerminalColumns, kTerminalRows);
+  remote::vt::Terminal terminal(kTerminalColumns, kTerminalRows);
   terminal.feed("\x1b[31mab\x1b[0;1mcd");
   a.state_mut().review_terminal = std::move(terminal);
   const auto& scene = host->paint();
@@ -571,7 +571,7 @@ TEST(AppSessionView, TerminalCellsStayOnTheirColumnsWhateverTheGlyph) {
   auto host = host_for(RemoteApp::with_sample_data());
   RemoteApp& a = app_of(*host);
   a.show_session_status(ConnectionKind::Ssh, SessionStatus::connected());
-  vt::Terminal terminal(kTerminalColumns, kTerminalRows);
+  remote::vt::Terminal terminal(kTerminalColumns, kTerminalRows);
   terminal.feed(
       "\u4e2d\u6587\u4e2d\u6587\u4e2d"
       "ab e\u0301\x1b[31mx\u00e9y");

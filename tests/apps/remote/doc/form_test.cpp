@@ -272,17 +272,17 @@ TEST_F(DocReadinessTest, ByKindAndEnvironment) {
   };
   for (const auto& r : rows) {
     live_.unset();
-    EXPECT_FALSE(app::live_sessions_enabled());
+    EXPECT_FALSE(live_sessions_enabled());
     EXPECT_EQ(r.profile.readiness(), r.when_unset) << r.what;
     live_.set("");  // the empty value counts as set
-    EXPECT_TRUE(app::live_sessions_enabled());
+    EXPECT_TRUE(live_sessions_enabled());
     EXPECT_EQ(r.profile.readiness(), r.when_set) << r.what;
   }
 }
 
 TEST_F(DocReadinessTest, InvalidUtf8ValueCountsAsUnset) {
   live_.set("\xff");
-  EXPECT_FALSE(app::live_sessions_enabled());
+  EXPECT_FALSE(live_sessions_enabled());
   EXPECT_EQ(ConnectionKind(ConnectionKind::Ssh).readiness(), Readiness::CapabilityRequired);
   live_.set("1");
   EXPECT_EQ(ConnectionKind(ConnectionKind::Ssh).readiness(), Readiness::Ready);

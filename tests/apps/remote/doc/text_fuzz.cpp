@@ -12,6 +12,7 @@
 #include "apps/remote/src/doc/text.hpp"
 #include "apps/remote/src/doc/uuid.hpp"
 #include "platform/vesk_ui/document/document.hpp"
+#include "platform/vesk_ui/utf8/utf8.hpp"
 
 namespace {
 
@@ -33,13 +34,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (const auto port = parse_port(input)) check(parse_port(std::to_string(*port)) == port);
 
   // Two independent validators must agree.
-  const bool valid = text::is_valid_utf8(input);
+  const bool valid = vesk_ui::utf8::is_valid(input);
   check(valid == vesk_ui::doc::valid_utf8(input));
 
   const std::string_view trimmed = text::trim(input);
   check(text::trim(trimmed) == trimmed);
   const std::string lower = text::to_lower(input);
-  if (valid) check(text::is_valid_utf8(lower));
+  if (valid) check(vesk_ui::utf8::is_valid(lower));
   check(text::first_chars(input, text::char_count(input)) == input);
 
   SavedConnection c;

@@ -60,24 +60,6 @@ TEST(DocTextLower, FullMappingIndependentOfLocale) {
   std::setlocale(LC_ALL, saved.c_str());
 }
 
-TEST(DocTextUtf8, StrictValidation) {
-  const std::pair<std::string_view, bool> rows[] = {
-      {"", true},
-      {"plain", true},
-      {"\u00e9\u20ac\U0001F600", true},
-      {"\xc3", false},              // truncated
-      {"\xc0\xaf", false},          // overlong '/'
-      {"\xe0\x80\xaf", false},      // overlong
-      {"\xed\xa0\x80", false},      // surrogate
-      {"\xf4\x90\x80\x80", false},  // above U+10FFFF
-      {"\xf5\x80\x80\x80", false},
-      {"\x80", false},
-      {"a\xffz", false},
-      {std::string_view("a\0b", 3), true},
-  };
-  for (const auto& [in, ok] : rows) EXPECT_EQ(is_valid_utf8(in), ok) << testing::PrintToString(std::string(in));
-}
-
 TEST(DocTextChars, CountsAndPrefixesInCodePoints) {
   EXPECT_EQ(char_count("h\u00e9\u2026"), 3u);
   EXPECT_EQ(first_chars("h\u00e9\u2026x", 3), "h\u00e9\u2026");

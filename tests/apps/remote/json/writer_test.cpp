@@ -1,7 +1,5 @@
 #include "apps/remote/src/json/writer.hpp"
 
-#include "apps/remote/src/json/utf8.hpp"
-
 #include <gtest/gtest.h>
 
 namespace remote::json {
@@ -56,47 +54,6 @@ TEST(JsonWriter, RefusesInvalidUtf8) {
   w.string("\xff");
   w.end_object();
   EXPECT_FALSE(std::move(w).finish());
-}
-
-TEST(Utf8, ValidatesAndRepairs) {
-  const std::pair<std::string, bool> cases[] = {
-      {"", true},
-      {"plain", true},
-      {"\xc3\xa9\xe2\x80\xa6\xf0\x9f\x98\x80", true},
-      {"\xff", false},
-      {"\xc0\xaf", false},
-      {"\xed\xa0\x80", false},
-      {"\xf4\x90\x80\x80", false},
-      {"\xe2\x80", false},
-      {"\x80", false},
-  };
-  for (const auto& [text, valid] : cases) {
-    EXPECT_EQ(is_valid_utf8(text), valid) << text;
-    EXPECT_TRUE(is_valid_utf8(to_valid_utf8(text)));
-    if (valid) {
-      EXPECT_EQ(to_valid_utf8(text), text);
-    }
-  }
-  // One replacement per maximal ill-formed subpart, as Rust's lossy decoding does.
-  const std::pair<std::string, std::string> repairs[] = {
-      {"a\xff"
-       "b",
-       "a\xef\xbf\xbd"
-       "b"},
-      {"\xe2\x80"
-       "x",
-       "\xef\xbf\xbd"
-       "x"},
-      {"\xf0\x9f\x98", "\xef\xbf\xbd"},
-      {"\xed\xa0\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},
-      {"\xc3\xa9\xc3", "\xc3\xa9\xef\xbf\xbd"},
-  };
-  for (const auto& [text, repaired] : repairs) EXPECT_EQ(to_valid_utf8(text), repaired) << text;
-  std::string encoded;
-  for (char32_t cp : {U'A', U'\u00e9', U'\u2026', U'\U0001F600', char32_t{0xD800}, char32_t{0x110000}}) {
-    append_utf8(encoded, cp);
-  }
-  EXPECT_EQ(encoded, "A\xc3\xa9\xe2\x80\xa6\xf0\x9f\x98\x80\xef\xbf\xbd\xef\xbf\xbd");
 }
 
 }  // namespace

@@ -15,19 +15,19 @@
 
 namespace {
 
-using rfb::Framebuffer;
-using rfb::kClientPixelFormat;
-using rfb::MemoryStream;
-using rfb::PixelFormat;
+using remote::rfb::Framebuffer;
+using remote::rfb::kClientPixelFormat;
+using remote::rfb::MemoryStream;
+using remote::rfb::PixelFormat;
 using rfb_test::rgba;
 using rfb_test::Wire;
 
-rfb::Result<std::uint16_t> apply(Framebuffer& fb, const Wire& w, const PixelFormat& f = kClientPixelFormat) {
+remote::rfb::Result<std::uint16_t> apply(Framebuffer& fb, const Wire& w, const PixelFormat& f = kClientPixelFormat) {
   MemoryStream in(w.bytes);
-  return rfb::read_framebuffer_update(in, fb, f);
+  return remote::rfb::read_framebuffer_update(in, fb, f);
 }
 
-std::string error_of(const rfb::Result<std::uint16_t>& r) { return r ? "<ok>" : r.error().message; }
+std::string error_of(const remote::rfb::Result<std::uint16_t>& r) { return r ? "<ok>" : r.error().message; }
 
 // Paints a distinct colour at every pixel through one Raw update.
 void paint_pattern(Framebuffer& fb) {
@@ -258,9 +258,10 @@ TEST(RfbFramebuffer, UpdatesCopyOnlyWhatTheyDoNotOverwrite) {
   }
 }
 
-bool inside(const std::vector<rfb::Area>& areas, std::uint32_t x, std::uint32_t y) {
-  return std::any_of(areas.begin(), areas.end(),
-                     [&](const rfb::Area& a) { return x >= a.x && x < a.x + a.w && y >= a.y && y < a.y + a.h; });
+bool inside(const std::vector<remote::rfb::Area>& areas, std::uint32_t x, std::uint32_t y) {
+  return std::any_of(areas.begin(), areas.end(), [&](const remote::rfb::Area& a) {
+    return x >= a.x && x < a.x + a.w && y >= a.y && y < a.y + a.h;
+  });
 }
 
 TEST(RfbFramebuffer, ChangedSinceHoldsEveryPixelThatChanged) {
@@ -275,12 +276,12 @@ TEST(RfbFramebuffer, ChangedSinceHoldsEveryPixelThatChanged) {
       ASSERT_TRUE(apply(worker, random_update(rng, 23, 17)));
       for (const Framebuffer& old : held) {
         const auto changed = worker.changed_since(old.generation());
-        if (worker.generation() - old.generation() > rfb::kDamageHistory) {
+        if (worker.generation() - old.generation() > remote::rfb::kDamageHistory) {
           EXPECT_FALSE(changed) << "seed " << seed << " step " << step;
           continue;
         }
         ASSERT_TRUE(changed) << "seed " << seed << " step " << step;
-        for (const rfb::Area& a : *changed) ASSERT_TRUE(a.x + a.w <= 23 && a.y + a.h <= 17);
+        for (const remote::rfb::Area& a : *changed) ASSERT_TRUE(a.x + a.w <= 23 && a.y + a.h <= 17);
         for (std::uint32_t y = 0; y < 17; ++y) {
           for (std::uint32_t x = 0; x < 23; ++x) {
             if (worker.pixel(x, y) != old.pixel(x, y)) {
@@ -290,13 +291,13 @@ TEST(RfbFramebuffer, ChangedSinceHoldsEveryPixelThatChanged) {
         }
       }
       held.push_back(worker);
-      if (held.size() > rfb::kDamageHistory + 2) held.erase(held.begin());
+      if (held.size() > remote::rfb::kDamageHistory + 2) held.erase(held.begin());
     }
   }
 }
 
 TEST(RfbFramebuffer, ChangedSinceNamesTheAreasWritten) {
-  using rfb::Area;
+  using remote::rfb::Area;
   Wire tile, two, off_screen, empty, truncated;
   raw_rect(tile.update(1), 3, 4, 6, 5, 1);
   raw_rect(two.update(2), 0, 0, 2, 2, 2).rect(10, 1, 4, 3, 2).u32(0).pixel(5, 5, 5);
@@ -323,7 +324,7 @@ TEST(RfbFramebuffer, ChangedSinceNamesTheAreasWritten) {
   }
   Framebuffer fb(40, 30);
   EXPECT_FALSE(fb.changed_since(1)) << "a generation not reached yet";
-  for (std::size_t i = 0; i <= rfb::kDamageHistory; ++i) ASSERT_TRUE(apply(fb, tile));
+  for (std::size_t i = 0; i <= remote::rfb::kDamageHistory; ++i) ASSERT_TRUE(apply(fb, tile));
   EXPECT_FALSE(fb.changed_since(0)) << "further back than remembered";
   EXPECT_TRUE(fb.changed_since(1));
   // An update that fails part way leaves what it wrote to the next one.

@@ -10,9 +10,9 @@
 namespace {
 
 using namespace std::literals;
-using rfb::ErrorKind;
-using rfb::MemorySink;
-using rfb::MemoryStream;
+using remote::rfb::ErrorKind;
+using remote::rfb::MemorySink;
+using remote::rfb::MemoryStream;
 using rfb_test::Wire;
 
 std::vector<std::uint8_t> bytes_of(std::string_view s) { return {s.begin(), s.end()}; }
@@ -30,14 +30,14 @@ std::string hex(std::span<const std::uint8_t> b) {
 TEST(RfbProtocolVersion, StrictParser) {
   struct Case {
     std::string_view text;
-    std::optional<rfb::ProtocolVersion> expected;
+    std::optional<remote::rfb::ProtocolVersion> expected;
   } cases[] = {
-      {"RFB 003.008\n", rfb::ProtocolVersion{3, 8}},
-      {"RFB 004.001\n", rfb::ProtocolVersion{4, 1}},
-      {"RFB 3.8     ", rfb::ProtocolVersion{3, 8}},
-      {"RFB +03.+08\n", rfb::ProtocolVersion{3, 8}},
-      {"RFB 255.000\n", rfb::ProtocolVersion{255, 0}},
-      {"RFB 003.00\xC2\xA0", rfb::ProtocolVersion{3, 0}},  // trailing no-break space
+      {"RFB 003.008\n", remote::rfb::ProtocolVersion{3, 8}},
+      {"RFB 004.001\n", remote::rfb::ProtocolVersion{4, 1}},
+      {"RFB 3.8     ", remote::rfb::ProtocolVersion{3, 8}},
+      {"RFB +03.+08\n", remote::rfb::ProtocolVersion{3, 8}},
+      {"RFB 255.000\n", remote::rfb::ProtocolVersion{255, 0}},
+      {"RFB 003.00\xC2\xA0", remote::rfb::ProtocolVersion{3, 0}},  // trailing no-break space
       {"RFB 003.889\n", std::nullopt},
       {"RFB 003.256\n", std::nullopt},
       {"RFB -03.008\n", std::nullopt},
@@ -55,7 +55,7 @@ TEST(RfbProtocolVersion, StrictParser) {
   };
   for (const auto& c : cases) {
     const auto b = bytes_of(c.text);
-    EXPECT_EQ(rfb::parse_protocol_version(b), c.expected) << c.text;
+    EXPECT_EQ(remote::rfb::parse_protocol_version(b), c.expected) << c.text;
   }
 }
 
@@ -67,17 +67,17 @@ TEST(RfbProtocolVersion, ReplyVersion) {
                {3, 5, "RFB 003.003\n"}, {3, 3, "RFB 003.003\n"},  {2, 9, "RFB 003.003\n"}, {0, 0, "RFB 003.003\n"},
                {4, 1, "RFB 003.008\n"}, {255, 0, "RFB 003.008\n"}};
   for (const auto& c : cases) {
-    const auto reply = rfb::client_protocol_version(c.major, c.minor);
+    const auto reply = remote::rfb::client_protocol_version(c.major, c.minor);
     EXPECT_EQ(std::string(reply.begin(), reply.end()), c.reply) << int(c.major) << "." << int(c.minor);
   }
 }
 
 TEST(RfbSecurity, ChoosesNoneBeforeVncAuthWhateverTheOrder) {
   using V = std::vector<std::uint8_t>;
-  EXPECT_EQ(rfb::choose_security_type(V{2, 1}), 1);
-  EXPECT_EQ(rfb::choose_security_type(V{16, 2}), 2);
-  EXPECT_EQ(rfb::choose_security_type(V{16, 18, 19}), std::nullopt);
-  EXPECT_EQ(rfb::choose_security_type(V{}), std::nullopt);
+  EXPECT_EQ(remote::rfb::choose_security_type(V{2, 1}), 1);
+  EXPECT_EQ(remote::rfb::choose_security_type(V{16, 2}), 2);
+  EXPECT_EQ(remote::rfb::choose_security_type(V{16, 18, 19}), std::nullopt);
+  EXPECT_EQ(remote::rfb::choose_security_type(V{}), std::nullopt);
 }
 
 TEST(RfbSecurity, VncAuthResponseVectors) {
@@ -92,7 +92,8 @@ TEST(RfbSecurity, VncAuthResponseVectors) {
       {"passwordLONG", "e76da4ff8ea6cc02055a30ce95d5e6af"},  // only 8 bytes count
       {"", "562c25d76cc998b0abdb8424a0195286"},              // the weak all-zero key
   };
-  for (const auto& c : cases) EXPECT_EQ(hex(rfb::vnc_auth_response(challenge, c.password)), c.response) << c.password;
+  for (const auto& c : cases)
+    EXPECT_EQ(hex(remote::rfb::vnc_auth_response(challenge, c.password)), c.response) << c.password;
 }
 
 TEST(RfbReason, CappedAndCleanedAndTheRestSkipped) {
@@ -101,21 +102,21 @@ TEST(RfbReason, CappedAndCleanedAndTheRestSkipped) {
   Wire w;
   w.reason(long_reason).u8(0x42);
   MemoryStream in(w.bytes);
-  auto reason = rfb::read_reason(in);
+  auto reason = remote::rfb::read_reason(in);
   ASSERT_TRUE(reason);
   EXPECT_TRUE(reason->starts_with("bad[31m login")) << *reason;
-  EXPECT_EQ(reason->size(), rfb::kMaxReasonBytes - 3);  // three control characters removed
-  EXPECT_EQ(in.read_u8().value(), 0x42);                // positioned after the whole reason
+  EXPECT_EQ(reason->size(), remote::rfb::kMaxReasonBytes - 3);  // three control characters removed
+  EXPECT_EQ(in.read_u8().value(), 0x42);                        // positioned after the whole reason
 
   Wire invalid;
   invalid.reason("caf\xC3 ok");
   MemoryStream in2(invalid.bytes);
-  EXPECT_EQ(rfb::read_reason(in2).value(), "caf\xEF\xBF\xBD ok");
+  EXPECT_EQ(remote::rfb::read_reason(in2).value(), "caf\xEF\xBF\xBD ok");
 
   Wire lying;  // claims 4 GiB, sends a few bytes
   lying.u32(0xFFFFFFFF).text("short");
   MemoryStream in3(lying.bytes);
-  EXPECT_EQ(rfb::read_reason(in3).error().kind, ErrorKind::EndOfStream);
+  EXPECT_EQ(remote::rfb::read_reason(in3).error().kind, ErrorKind::EndOfStream);
 }
 
 TEST(RfbServerInit, LimitsInOrder) {
@@ -138,7 +139,7 @@ TEST(RfbServerInit, LimitsInOrder) {
     w.u16(c.w).u16(c.h).raw(std::vector<std::uint8_t>(16, 0)).u32(c.name_len);
     if (c.name_len <= 16'384) w.zeros(c.name_len);
     MemoryStream in(w.bytes);
-    auto init = rfb::read_server_init(in);
+    auto init = remote::rfb::read_server_init(in);
     if (c.error == nullptr) {
       ASSERT_TRUE(init) << init.error().message;
       EXPECT_EQ(init->width, c.w);
@@ -152,21 +153,21 @@ TEST(RfbServerInit, LimitsInOrder) {
 }
 
 TEST(RfbMessages, ExactBytes) {
-  EXPECT_EQ(hex(rfb::encode_set_pixel_format(rfb::kClientPixelFormat)),
+  EXPECT_EQ(hex(remote::rfb::encode_set_pixel_format(remote::rfb::kClientPixelFormat)),
             "0000000020180001"
             "00ff00ff00ff1008"
             "00000000");
-  EXPECT_EQ(hex(rfb::encode_set_encodings(rfb::kClientEncodings)), "02000003000000000000000100000002");
-  EXPECT_EQ(hex(rfb::encode_update_request(true, 0, 0, 1920, 1080)), "03010000000007800438");
-  EXPECT_EQ(hex(rfb::encode_key_event(true, 0xFF0D)), "040100000000ff0d");
-  EXPECT_EQ(hex(rfb::encode_pointer_event(5, 300, 2)), "0505012c0002");
+  EXPECT_EQ(hex(remote::rfb::encode_set_encodings(remote::rfb::kClientEncodings)), "02000003000000000000000100000002");
+  EXPECT_EQ(hex(remote::rfb::encode_update_request(true, 0, 0, 1920, 1080)), "03010000000007800438");
+  EXPECT_EQ(hex(remote::rfb::encode_key_event(true, 0xFF0D)), "040100000000ff0d");
+  EXPECT_EQ(hex(remote::rfb::encode_pointer_event(5, 300, 2)), "0505012c0002");
 }
 
 // What the client writes after the version and security steps.
 std::string tail_hex() {
   std::vector<std::uint8_t> t{1};
-  const auto spf = rfb::encode_set_pixel_format(rfb::kClientPixelFormat);
-  const auto se = rfb::encode_set_encodings(rfb::kClientEncodings);
+  const auto spf = remote::rfb::encode_set_pixel_format(remote::rfb::kClientPixelFormat);
+  const auto se = remote::rfb::encode_set_encodings(remote::rfb::kClientEncodings);
   t.insert(t.end(), spf.begin(), spf.end());
   t.insert(t.end(), se.begin(), se.end());
   return hex(t);
@@ -174,7 +175,7 @@ std::string tail_hex() {
 
 std::string challenge_response_hex() {
   std::array<std::uint8_t, 16> challenge{};
-  return hex(rfb::vnc_auth_response(challenge, "secret"));
+  return hex(remote::rfb::vnc_auth_response(challenge, "secret"));
 }
 
 TEST(RfbHandshake, ScriptedServers) {
@@ -267,7 +268,7 @@ TEST(RfbHandshake, ScriptedServers) {
   for (auto& c : cases) {
     MemoryStream in(c.server.bytes);
     MemorySink out;
-    auto result = rfb::run_handshake(in, out, c.password);
+    auto result = remote::rfb::run_handshake(in, out, c.password);
     if (c.error == nullptr) {
       ASSERT_TRUE(result) << c.name << ": " << result.error().message;
       EXPECT_EQ(result->width, 640) << c.name;

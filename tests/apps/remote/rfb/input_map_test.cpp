@@ -4,7 +4,7 @@
 
 namespace {
 
-using rfb::PointerButton;
+using remote::rfb::PointerButton;
 
 // The named-key table is in the application's key maps, tested whole there.
 TEST(RfbInputMap, Text) {
@@ -24,19 +24,19 @@ TEST(RfbInputMap, Text) {
                {"", std::nullopt},
                {"\xC3", std::nullopt},
                {"\xFF", std::nullopt}};
-  for (const auto& c : texts) EXPECT_EQ(rfb::keysym_for_text(c.text), c.keysym) << c.text;
+  for (const auto& c : texts) EXPECT_EQ(remote::rfb::keysym_for_text(c.text), c.keysym) << c.text;
 }
 
 TEST(RfbInputMap, ButtonMask) {
-  EXPECT_EQ(rfb::button_bit(PointerButton::Left), 1);
-  EXPECT_EQ(rfb::button_bit(PointerButton::Middle), 2);
-  EXPECT_EQ(rfb::button_bit(PointerButton::Right), 4);
-  EXPECT_EQ(rfb::button_bit(PointerButton::Other), 0);
+  EXPECT_EQ(remote::rfb::button_bit(PointerButton::Left), 1);
+  EXPECT_EQ(remote::rfb::button_bit(PointerButton::Middle), 2);
+  EXPECT_EQ(remote::rfb::button_bit(PointerButton::Right), 4);
+  EXPECT_EQ(remote::rfb::button_bit(PointerButton::Other), 0);
   std::uint8_t mask = 0;
-  mask = rfb::update_button_mask(mask, PointerButton::Left, true);
-  mask = rfb::update_button_mask(mask, PointerButton::Right, true);
+  mask = remote::rfb::update_button_mask(mask, PointerButton::Left, true);
+  mask = remote::rfb::update_button_mask(mask, PointerButton::Right, true);
   EXPECT_EQ(mask, 5);
-  mask = rfb::update_button_mask(mask, PointerButton::Left, false);
+  mask = remote::rfb::update_button_mask(mask, PointerButton::Left, false);
   EXPECT_EQ(mask, 4);
 }
 

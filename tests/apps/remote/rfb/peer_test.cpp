@@ -22,7 +22,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using rfb::SessionStatus;
+using remote::rfb::SessionStatus;
 using rfb_test::eventually;
 using rfb_test::Process;
 using rfb_test::run;
@@ -35,7 +35,7 @@ constexpr std::uint16_t kXvncWidth = 320;
 constexpr std::uint16_t kXvncHeight = 240;
 
 // Pixels whose red, green and blue differ from an RGB picture of the same size.
-std::size_t mismatches(const rfb::Framebuffer& fb, const std::vector<std::uint8_t>& rgb) {
+std::size_t mismatches(const remote::rfb::Framebuffer& fb, const std::vector<std::uint8_t>& rgb) {
   const auto px = fb.pixels();
   if (rgb.size() != px.size() / 4 * 3) return static_cast<std::size_t>(-1);
   std::size_t bad = 0;
@@ -48,25 +48,25 @@ std::size_t mismatches(const rfb::Framebuffer& fb, const std::vector<std::uint8_
 
 // The library's parts driven by hand, to watch which encodings arrive.
 struct DirectClient {
-  std::shared_ptr<rfb::CancelSignal> cancel = rfb::CancelSignal::create().value();
-  rfb::Socket socket;
-  std::unique_ptr<rfb::SocketStream> stream;
-  std::optional<rfb::Framebuffer> fb;
-  rfb::UpdateStats stats;
+  std::shared_ptr<remote::rfb::CancelSignal> cancel = remote::rfb::CancelSignal::create().value();
+  remote::rfb::Socket socket;
+  std::unique_ptr<remote::rfb::SocketStream> stream;
+  std::optional<remote::rfb::Framebuffer> fb;
+  remote::rfb::UpdateStats stats;
 
-  rfb::Result<void> connect(std::uint16_t port, const std::optional<std::string>& password = std::nullopt) {
-    auto s = rfb::connect_tcp("127.0.0.1", port, *cancel, 10s);
+  remote::rfb::Result<void> connect(std::uint16_t port, const std::optional<std::string>& password = std::nullopt) {
+    auto s = remote::rfb::connect_tcp("127.0.0.1", port, *cancel, 10s);
     if (!s) return std::unexpected(s.error());
     socket = std::move(*s);
-    stream = std::make_unique<rfb::SocketStream>(socket.fd(), *cancel);
-    auto init = rfb::run_handshake(*stream, *stream, password);
+    stream = std::make_unique<remote::rfb::SocketStream>(socket.fd(), *cancel);
+    auto init = remote::rfb::run_handshake(*stream, *stream, password);
     if (!init) return std::unexpected(init.error());
     fb.emplace(init->width, init->height);
-    return rfb::request_update(*stream, false, *fb);
+    return remote::rfb::request_update(*stream, false, *fb);
   }
 
   // Applies updates until the server has been quiet for `quiet`.
-  rfb::Result<void> pump(std::chrono::milliseconds quiet = 700ms, std::chrono::milliseconds limit = 15s) {
+  remote::rfb::Result<void> pump(std::chrono::milliseconds quiet = 700ms, std::chrono::milliseconds limit = 15s) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
       auto ready = stream->wait_readable(quiet, -1);
@@ -75,19 +75,19 @@ struct DirectClient {
       auto type = stream->read_u8();
       if (!type) return std::unexpected(type.error());
       if (*type == 0) {
-        auto n = rfb::read_framebuffer_update(*stream, *fb, rfb::kClientPixelFormat, &stats);
+        auto n = remote::rfb::read_framebuffer_update(*stream, *fb, remote::rfb::kClientPixelFormat, &stats);
         if (!n) return std::unexpected(n.error());
-        if (auto r = rfb::request_update(*stream, true, *fb); !r) return r;
+        if (auto r = remote::rfb::request_update(*stream, true, *fb); !r) return r;
       } else if (*type == 3) {
         if (auto pad = stream->read_view(3); !pad) return std::unexpected(pad.error());
         auto len = stream->read_u32();
         if (!len) return std::unexpected(len.error());
         if (auto r = stream->skip(*len); !r) return r;
       } else if (*type != 2) {
-        return rfb::invalid_data("unexpected message " + std::to_string(*type));
+        return remote::rfb::invalid_data("unexpected message " + std::to_string(*type));
       }
     }
-    return rfb::invalid_data("the server never went quiet");
+    return remote::rfb::invalid_data("the server never went quiet");
   }
 };
 
@@ -125,21 +125,21 @@ TEST(RfbXvnc, SessionWithPasswordShowsTheScreen) {
   ASSERT_TRUE(painter);
   const auto expected = server->screenshot(dir);
 
-  auto session = rfb::VncSession::spawn({"127.0.0.1", "secret", server->port});
+  auto session = remote::rfb::VncSession::spawn({"127.0.0.1", "secret", server->port});
   ASSERT_TRUE(session);
   // The painter's view: keep the newest frame, wait until it shows the screen.
-  std::optional<rfb::Framebuffer> shown;
+  std::optional<remote::rfb::Framebuffer> shown;
   EXPECT_TRUE(eventually([&] {
     if (auto f = session->take_frame()) shown = f;
     return shown && mismatches(*shown, expected) == 0;
   })) << "status "
       << session->status().message;
   EXPECT_EQ(session->status().kind, Kind::Connected);
-  EXPECT_EQ(session->frame_size(), (rfb::FrameSize{kXvncWidth, kXvncHeight}));
+  EXPECT_EQ(session->frame_size(), (remote::rfb::FrameSize{kXvncWidth, kXvncHeight}));
   // Input reaches the server without trouble.
-  EXPECT_TRUE(session->send_input(rfb::VncPointer{0, 10, 10}));
-  EXPECT_TRUE(session->send_input(rfb::VncKey{true, 0x61}));
-  EXPECT_TRUE(session->send_input(rfb::VncKey{false, 0x61}));
+  EXPECT_TRUE(session->send_input(remote::rfb::VncPointer{0, 10, 10}));
+  EXPECT_TRUE(session->send_input(remote::rfb::VncKey{true, 0x61}));
+  EXPECT_TRUE(session->send_input(remote::rfb::VncKey{false, 0x61}));
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(session->status().kind, Kind::Connected);
 
@@ -147,7 +147,7 @@ TEST(RfbXvnc, SessionWithPasswordShowsTheScreen) {
   // the server's reason (the blacklist is off).
   for (const std::optional<std::string>& wrong : {std::optional<std::string>("wrong"), std::optional<std::string>()}) {
     for (int i = 0; i < 3; ++i) {
-      auto refused = rfb::VncSession::spawn({"127.0.0.1", wrong, server->port});
+      auto refused = remote::rfb::VncSession::spawn({"127.0.0.1", wrong, server->port});
       ASSERT_TRUE(refused);
       ASSERT_TRUE(eventually([&] { return refused->status().kind == Kind::Failed; }));
       EXPECT_EQ(refused->status().message, "Authentication failure");
@@ -165,7 +165,7 @@ TEST(RfbXvnc, BlacklistRefusalCarriesTheServersReason) {
   ASSERT_TRUE(server) << "Xvnc did not start";
   std::vector<std::string> texts;
   for (int i = 0; i < 4; ++i) {
-    auto refused = rfb::VncSession::spawn({"127.0.0.1", "wrong", server->port});
+    auto refused = remote::rfb::VncSession::spawn({"127.0.0.1", "wrong", server->port});
     ASSERT_TRUE(refused);
     ASSERT_TRUE(eventually([&] { return refused->status().kind == Kind::Failed; }));
     texts.push_back(refused->status().message);
@@ -236,17 +236,17 @@ TEST(RfbX11vnc, EveryAnnouncedVersionGivesTheSamePicture) {
     auto server =
         start_x11vnc(dir / "fb.raw", port, c.version, c.with_password ? std::optional<fs::path>(passwd) : std::nullopt);
     ASSERT_TRUE(server) << name << ": x11vnc did not start";
-    auto session = rfb::VncSession::spawn(
+    auto session = remote::rfb::VncSession::spawn(
         {"127.0.0.1", c.with_password ? std::optional<std::string>("secret") : std::nullopt, port});
     ASSERT_TRUE(session);
-    std::optional<rfb::Framebuffer> shown;
+    std::optional<remote::rfb::Framebuffer> shown;
     EXPECT_TRUE(eventually([&] {
       if (auto f = session->take_frame()) shown = f;
       return shown && mismatches(*shown, rgb) == 0;
     })) << name
         << ": status " << session->status().message;
     if (c.with_password) {
-      auto refused = rfb::VncSession::spawn({"127.0.0.1", "wrong", port});
+      auto refused = remote::rfb::VncSession::spawn({"127.0.0.1", "wrong", port});
       ASSERT_TRUE(refused);
       ASSERT_TRUE(eventually([&] { return refused->status().kind == Kind::Failed; })) << name;
       EXPECT_FALSE(refused->status().message.empty()) << name;

@@ -18,8 +18,8 @@ namespace {
 namespace sync = remote::sync;
 
 using namespace std::chrono_literals;
-using rfb::SessionStatus;
-using rfb::VncSession;
+using remote::rfb::SessionStatus;
+using remote::rfb::VncSession;
 using rfb_test::Gate;
 using rfb_test::Peer;
 using rfb_test::rgba;
@@ -48,7 +48,7 @@ bool incremental_requests(Peer& peer, int n) {
   for (int seen = 0; seen < n;) {
     auto m = peer.read_client_message();
     if (!m) return false;
-    if ((*m)[0] == rfb::client_message::kFramebufferUpdateRequest && (*m)[1] == 1) ++seen;
+    if ((*m)[0] == remote::rfb::client_message::kFramebufferUpdateRequest && (*m)[1] == 1) ++seen;
   }
   return true;
 }
@@ -79,7 +79,7 @@ TEST(RfbSession, FramesAreHandedOutByGeneration) {
   EXPECT_EQ(first->generation(), 0u);
   for (auto b : first->pixels()) ASSERT_EQ(b, 0);
   EXPECT_FALSE(session.take_frame());
-  EXPECT_EQ(session.frame_size(), (rfb::FrameSize{4, 2}));
+  EXPECT_EQ(session.frame_size(), (remote::rfb::FrameSize{4, 2}));
 
   send_updates.open();
   ASSERT_TRUE(updates_applied.wait());
@@ -112,7 +112,7 @@ TEST(RfbSession, UpdatesTrickledInSmallPiecesAndTinyMessagesAllArrive) {
     peer.wait_closed(10s);
   });
   VncSession session = spawn(server.port());
-  std::optional<rfb::Framebuffer> frame;
+  std::optional<remote::rfb::Framebuffer> frame;
   ASSERT_TRUE(eventually([&] {
     if (auto f = session.take_frame()) frame = std::move(f);
     return frame && frame->generation() == 2;
@@ -159,7 +159,7 @@ TEST(RfbSession, EachFrameSaysWhatChangedSinceTheOneHandedOutBefore) {
     peer.wait_closed(10s);
   });
   VncSession session = spawn(server.port());
-  std::optional<rfb::VncFrame> first;
+  std::optional<remote::rfb::VncFrame> first;
   ASSERT_TRUE(eventually([&] { return (first = session.take_update()).has_value(); }));
   EXPECT_FALSE(first->changed) << "nothing was handed out before";
   first_taken.open();
@@ -168,7 +168,7 @@ TEST(RfbSession, EachFrameSaysWhatChangedSinceTheOneHandedOutBefore) {
   ASSERT_TRUE(next);
   EXPECT_EQ(next->frame.generation(), 2u);
   // Both updates, the one in between included.
-  EXPECT_EQ(next->changed, (std::vector<rfb::Area>{{1, 1, 2, 1}, {6, 3, 1, 1}}));
+  EXPECT_EQ(next->changed, (std::vector<remote::rfb::Area>{{1, 1, 2, 1}, {6, 3, 1, 1}}));
   EXPECT_FALSE(session.take_update());
 }
 
@@ -190,9 +190,9 @@ TEST(RfbSession, InputIsForwardedAndAQuietServerGetsIncrementalRequests) {
   });
   VncSession session = spawn(server.port());
   ASSERT_TRUE(eventually([&] { return session.status().kind == Kind::Connected; }));
-  ASSERT_TRUE(session.send_input(rfb::VncKey{true, 0xFF0D}));
-  ASSERT_TRUE(session.send_input(rfb::VncKey{false, 0xFF0D}));
-  ASSERT_TRUE(session.send_input(rfb::VncPointer{5, 300, 2}));
+  ASSERT_TRUE(session.send_input(remote::rfb::VncKey{true, 0xFF0D}));
+  ASSERT_TRUE(session.send_input(remote::rfb::VncKey{false, 0xFF0D}));
+  ASSERT_TRUE(session.send_input(remote::rfb::VncPointer{5, 300, 2}));
   ASSERT_TRUE(done.wait());
 
   std::vector<std::vector<std::uint8_t>> events;
@@ -242,7 +242,7 @@ TEST(RfbSession, ServerCloseEndsOrFailsByPhase) {
     if (auto f = session.take_frame()) {
       EXPECT_EQ(f->generation(), 0u) << c.name;
     }
-    EXPECT_EQ(session.send_input(rfb::VncKey{true, 65}).error(), rfb::kInputClosedText) << c.name;
+    EXPECT_EQ(session.send_input(remote::rfb::VncKey{true, 65}).error(), remote::rfb::kInputClosedText) << c.name;
   }
 }
 
@@ -325,7 +325,7 @@ TEST(RfbSession, CutTextColourMapsAndBellAreSkipped) {
     done.wait();
   });
   VncSession session = spawn(server.port());
-  std::optional<rfb::Framebuffer> frame;
+  std::optional<remote::rfb::Framebuffer> frame;
   ASSERT_TRUE(eventually([&] {
     if (auto f = session.take_frame(); f && f->generation() == 1) frame = f;
     return frame.has_value();
@@ -351,15 +351,15 @@ TEST(RfbSession, StalledUpdateFillsTheInputQueueAndDroppingEndsTheWorker) {
   ASSERT_TRUE(eventually([&] { return session->status().kind == Kind::Connected; }));
   // One event that never reaches the server shows the worker is stuck in the update.
   std::this_thread::sleep_for(300ms);
-  ASSERT_TRUE(session->send_input(rfb::VncPointer{0, 1, 1}));
+  ASSERT_TRUE(session->send_input(remote::rfb::VncPointer{0, 1, 1}));
   std::this_thread::sleep_for(300ms);
   ASSERT_EQ(received_after_stall.load(), 0u) << "the worker was not waiting inside the update";
-  for (std::size_t i = 1; i < rfb::kInputQueueCapacity; ++i) {
-    ASSERT_TRUE(session->send_input(rfb::VncPointer{0, 1, 1})) << i;
+  for (std::size_t i = 1; i < remote::rfb::kInputQueueCapacity; ++i) {
+    ASSERT_TRUE(session->send_input(remote::rfb::VncPointer{0, 1, 1})) << i;
   }
-  auto busy = session->send_input(rfb::VncPointer{0, 2, 2});  // the 257th
+  auto busy = session->send_input(remote::rfb::VncPointer{0, 2, 2});  // the 257th
   ASSERT_FALSE(busy);
-  EXPECT_EQ(busy.error(), rfb::kInputBusyText);
+  EXPECT_EQ(busy.error(), remote::rfb::kInputBusyText);
 
   const auto dropped_at = std::chrono::steady_clock::now();
   session.reset();
@@ -381,11 +381,11 @@ TEST(RfbSession, DroppedSessionLeavesTheStatusAlone) {
       closed_seen.open();
     });
     auto status = std::make_shared<sync::LatestSlot<SessionStatus>>(SessionStatus::connecting());
-    auto frames = std::make_shared<sync::LatestSlot<rfb::Framebuffer>>();
-    auto cancel = rfb::CancelSignal::create().value();
-    auto [tx, rx] = sync::bounded_queue<rfb::VncInput>(rfb::kInputQueueCapacity);
-    std::thread worker(rfb::run_vnc_session, rfb::VncTarget{"127.0.0.1", std::nullopt, server.port()}, status, frames,
-                       std::move(rx), cancel, rfb::SessionTimings{});
+    auto frames = std::make_shared<sync::LatestSlot<remote::rfb::Framebuffer>>();
+    auto cancel = remote::rfb::CancelSignal::create().value();
+    auto [tx, rx] = sync::bounded_queue<remote::rfb::VncInput>(remote::rfb::kInputQueueCapacity);
+    std::thread worker(remote::rfb::run_vnc_session, remote::rfb::VncTarget{"127.0.0.1", std::nullopt, server.port()},
+                       status, frames, std::move(rx), cancel, remote::rfb::SessionTimings{});
     const auto expected = in_handshake ? Kind::Connecting : Kind::Connected;
     if (!in_handshake) {
       ASSERT_TRUE(eventually([&] { return status->get()->kind == Kind::Connected; }));
@@ -405,12 +405,13 @@ TEST(RfbSession, DroppedSessionLeavesTheStatusAlone) {
 TEST(RfbSession, SilentServerFailsTheHandshakeAfterTheStallLimit) {
   ScriptedServer server([](Peer& peer) { peer.wait_closed(20s); });
   auto status = std::make_shared<sync::LatestSlot<SessionStatus>>(SessionStatus::connecting());
-  auto frames = std::make_shared<sync::LatestSlot<rfb::Framebuffer>>();
-  auto cancel = rfb::CancelSignal::create().value();
-  auto [tx, rx] = sync::bounded_queue<rfb::VncInput>(rfb::kInputQueueCapacity);
-  rfb::SessionTimings timings;
+  auto frames = std::make_shared<sync::LatestSlot<remote::rfb::Framebuffer>>();
+  auto cancel = remote::rfb::CancelSignal::create().value();
+  auto [tx, rx] = sync::bounded_queue<remote::rfb::VncInput>(remote::rfb::kInputQueueCapacity);
+  remote::rfb::SessionTimings timings;
   timings.handshake_stall = 300ms;
-  rfb::run_vnc_session({"127.0.0.1", std::nullopt, server.port()}, status, frames, std::move(rx), cancel, timings);
+  remote::rfb::run_vnc_session({"127.0.0.1", std::nullopt, server.port()}, status, frames, std::move(rx), cancel,
+                               timings);
   EXPECT_EQ(*status->get(), SessionStatus::failed("the VNC server made no progress for 0.3 seconds"));
 }
 

@@ -64,11 +64,11 @@ std::string slurp(const std::filesystem::path& file) {
 std::vector<std::uint8_t> bytes_of(std::string_view text) { return {text.begin(), text.end()}; }
 
 // The visible screen, rows joined by newlines, trailing empty rows dropped.
-std::string screen(const vt::Terminal& terminal) {
+std::string screen(const remote::vt::Terminal& terminal) {
   std::vector<std::string> rows;
   for (std::size_t r = 0; r < terminal.rows(); ++r) {
     std::string row;
-    vt::push_cell_chars(row, terminal.visible_row(r));
+    remote::vt::push_cell_chars(row, terminal.visible_row(r));
     rows.push_back(row);
   }
   while (!rows.empty() && rows.back().empty()) rows.pop_back();
@@ -715,7 +715,7 @@ TEST_F(SshPeer, OutputSpreadOverFramesBuildsTheSameGrid) {
       std::chrono::seconds(60)));
   auto expected = sshtest::run_command("printf '\\033[31m'; seq 1 150000");
   ASSERT_TRUE(expected);
-  vt::Terminal whole(80, 24);
+  remote::vt::Terminal whole(80, 24);
   whole.feed(*expected);
   EXPECT_EQ(screen(session->terminal()), screen(whole));
   EXPECT_EQ(session->terminal().visible_rows(), whole.visible_rows());

@@ -50,11 +50,11 @@ struct Shown {
   bool operator==(const Shown&) const = default;
 };
 
-Shown shown_by(const vt::Terminal& t) {
+Shown shown_by(const remote::vt::Terminal& t) {
   Shown s;
   for (std::size_t r = 0; r < t.rows(); ++r) {
     std::string text;
-    vt::push_cell_chars(text, t.row(r));
+    remote::vt::push_cell_chars(text, t.row(r));
     s.rows.push_back(trim_right(text));
   }
   s.col = std::min(t.cursor_column(), t.cols() - 1);
@@ -74,7 +74,8 @@ class Libvterm {
     vterm_screen_enable_altscreen(screen_, 1);
     vterm_screen_reset(screen_, 1);
     // Answers to the programs' queries go nowhere, as they do from our side.
-    vterm_output_set_callback(vt_.get(), [](const char*, std::size_t, void*) {}, nullptr);
+    vterm_output_set_callback(
+        vt_.get(), [](const char*, std::size_t, void*) {}, nullptr);
   }
 
   void feed(std::string_view bytes) { vterm_input_write(vt_.get(), bytes.data(), bytes.size()); }
@@ -86,7 +87,7 @@ class Libvterm {
       for (int c = 0; c < kCols; ++c) {
         VTermScreenCell cell{};
         vterm_screen_get_cell(screen_, VTermPos{r, c}, &cell);
-        vt::push_utf8(text, cell.chars[0] == 0 ? U' ' : static_cast<char32_t>(cell.chars[0]));
+        remote::vt::push_utf8(text, cell.chars[0] == 0 ? U' ' : static_cast<char32_t>(cell.chars[0]));
       }
       s.rows.push_back(trim_right(text));
     }
@@ -138,8 +139,8 @@ TEST(TerminalDifferential, MatchesLibvtermAfterEveryStepOfRealPrograms) {
     ASSERT_FALSE(bytes.empty());
     marks.push_back(bytes.size());
 
-    vt::Terminal ours(kCols, kRows);
-    vt::Terminal bytewise(kCols, kRows);  // the same bytes one at a time
+    remote::vt::Terminal ours(kCols, kRows);
+    remote::vt::Terminal bytewise(kCols, kRows);  // the same bytes one at a time
     Libvterm theirs;
     std::size_t at = 0;
     std::size_t compared = 0;

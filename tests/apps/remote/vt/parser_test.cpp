@@ -13,7 +13,7 @@ namespace {
 
 // Logs every callback as one line; consecutive prints merge into one
 // "print:" line so that the log does not depend on how text was batched.
-struct Recorder : vt::NullPerformer {
+struct Recorder : remote::vt::NullPerformer {
   std::vector<std::string> log;
   std::string text;
 
@@ -21,14 +21,14 @@ struct Recorder : vt::NullPerformer {
     if (!text.empty()) log.push_back("print:" + text);
     text.clear();
   }
-  void print(char32_t c) { vt::push_utf8(text, c); }
+  void print(char32_t c) { remote::vt::push_utf8(text, c); }
   void execute(std::uint8_t b) {
     flush();
     char buf[16];
     std::snprintf(buf, sizeof buf, "exec:%02X", b);
     log.push_back(buf);
   }
-  static std::string join_params(const vt::Params& params) {
+  static std::string join_params(const remote::vt::Params& params) {
     std::string s;
     for (std::size_t g = 0; g < params.size(); ++g) {
       if (g) s += ';';
@@ -40,7 +40,7 @@ struct Recorder : vt::NullPerformer {
     }
     return s;
   }
-  void csi_dispatch(const vt::Params& params, std::span<const std::uint8_t> ints, bool ignore, char final) {
+  void csi_dispatch(const remote::vt::Params& params, std::span<const std::uint8_t> ints, bool ignore, char final) {
     flush();
     log.push_back("csi:" + join_params(params) + " int:" + std::string(ints.begin(), ints.end()) +
                   (ignore ? " ignore" : "") + " " + final);
@@ -62,7 +62,7 @@ struct Recorder : vt::NullPerformer {
 };
 
 std::vector<std::string> parse(std::string_view input, const std::vector<std::size_t>& sizes) {
-  vt::Parser parser;
+  remote::vt::Parser parser;
   Recorder rec;
   vt_test::feed_in_chunks(input, sizes, [&](auto chunk) { parser.advance(rec, chunk); });
   rec.flush();
@@ -142,13 +142,13 @@ TEST(Parser, ManyParametersAreCappedNotOverrun) {
     for (std::size_t i = 0; i < count; ++i) {
       if (i) input += ';';
       input += std::to_string(i % 100);
-      if (i < vt::kMaxParams) {
+      if (i < remote::vt::kMaxParams) {
         if (i) expected += ';';
         expected += std::to_string(i % 100);
       }
     }
     input += "mZ";
-    const bool dropped = count > vt::kMaxParams;
+    const bool dropped = count > remote::vt::kMaxParams;
     check({"many params", input, {"csi:" + expected + " int:" + (dropped ? " ignore" : "") + " m", "print:Z"}});
   }
   // Sub-parameters count against the same limit.
@@ -164,7 +164,7 @@ TEST(Parser, OscIsCappedAtItsBuffer) {
   const std::string payload(3000, 'x');
   const std::string input = "\x1b]2;" + payload + "\x07" + "ok";
   // "2" takes one byte of the buffer; the separator takes none.
-  check({"long osc", input, {"osc:2|" + std::string(vt::kOscBufferSize - 1, 'x') + " bell", "print:ok"}});
+  check({"long osc", input, {"osc:2|" + std::string(remote::vt::kOscBufferSize - 1, 'x') + " bell", "print:ok"}});
 
   std::string many = "\x1b]";
   for (int i = 0; i < 30; ++i) many += std::to_string(i % 10) + ";";
@@ -176,7 +176,7 @@ TEST(Parser, OscIsCappedAtItsBuffer) {
   // A new OSC after a full one starts empty.
   check({"osc after full osc",
          input + "\x1b]0;t\x07",
-         {"osc:2|" + std::string(vt::kOscBufferSize - 1, 'x') + " bell", "print:ok", "osc:0|t bell"}});
+         {"osc:2|" + std::string(remote::vt::kOscBufferSize - 1, 'x') + " bell", "print:ok", "osc:0|t bell"}});
 }
 
 TEST(Parser, UnterminatedStringsSwallowTextUntilTerminated) {

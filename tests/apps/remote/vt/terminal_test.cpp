@@ -9,16 +9,16 @@
 
 namespace {
 
-using vt::TerminalCell;
-using vt::TerminalColor;
+using remote::vt::TerminalCell;
+using remote::vt::TerminalColor;
 
 std::string text_of(std::span<const TerminalCell> cells) {
   std::string s;
-  vt::push_cell_chars(s, cells);
+  remote::vt::push_cell_chars(s, cells);
   return s;
 }
 
-std::vector<std::string> screen(const vt::Terminal& t) {
+std::vector<std::string> screen(const remote::vt::Terminal& t) {
   std::vector<std::string> out;
   for (const auto& row : t.visible_rows()) out.push_back(text_of(row));
   return out;
@@ -33,7 +33,7 @@ struct Snapshot {
   bool operator==(const Snapshot&) const = default;
 };
 
-Snapshot snapshot(const vt::Terminal& t) {
+Snapshot snapshot(const remote::vt::Terminal& t) {
   Snapshot s{{}, t.cursor_column(), t.cursor_row(), t.pen(), t.bold()};
   for (std::size_t r = 0; r < t.rows(); ++r) s.cells.emplace_back(t.row(r).begin(), t.row(r).end());
   return s;
@@ -41,10 +41,10 @@ Snapshot snapshot(const vt::Terminal& t) {
 
 // Feeds `input` whole, byte by byte and in random chunks; all three must end
 // in the same state, which is returned.
-vt::Terminal run(std::uint16_t cols, std::uint16_t rows, std::string_view input) {
-  std::vector<vt::Terminal> results;
+remote::vt::Terminal run(std::uint16_t cols, std::uint16_t rows, std::string_view input) {
+  std::vector<remote::vt::Terminal> results;
   for (const auto& sizes : vt_test::chunkings(input.size())) {
-    vt::Terminal t(cols, rows);
+    remote::vt::Terminal t(cols, rows);
     vt_test::feed_in_chunks(input, sizes, [&](auto chunk) { t.feed(chunk); });
     results.push_back(t);
   }
@@ -64,7 +64,7 @@ struct Case {
 };
 
 void check(const Case& c) {
-  const vt::Terminal t = run(c.cols, c.rows, c.input);
+  const remote::vt::Terminal t = run(c.cols, c.rows, c.input);
   EXPECT_EQ(screen(t), c.screen) << c.name;
   EXPECT_EQ(t.cursor_column(), c.col) << c.name;
   EXPECT_EQ(t.cursor_row(), c.row) << c.name;
@@ -82,7 +82,7 @@ std::string many_lines(int n) {
 const std::string kFilled = "abcde\r\nfghij\r\nklmno\x1b[2;3H";
 
 TEST(Terminal, NewClampsSizesToOne) {
-  const vt::Terminal t(0, 0);
+  const remote::vt::Terminal t(0, 0);
   EXPECT_EQ(t.cols(), 1u);
   EXPECT_EQ(t.rows(), 1u);
   EXPECT_EQ(t.visible_rows(), std::vector<std::vector<TerminalCell>>{{}});
@@ -95,7 +95,7 @@ TEST(Terminal, NewClampsSizesToOne) {
 TEST(Terminal, CellCharsAreWrittenAsUtf8) {
   const TerminalCell cells[] = {{U'a'}, {U'\u00E9'}, {U'\U0001F600'}, {char32_t{0xD800}}, {char32_t{0x110000}}};
   std::string out = ">";
-  vt::push_cell_chars(out, cells);
+  remote::vt::push_cell_chars(out, cells);
   EXPECT_EQ(out, ">a\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_EQ(TerminalColor{}, TerminalColor::Default);
   EXPECT_EQ(TerminalColor::indexed(200), TerminalColor::indexed(15));
@@ -421,10 +421,10 @@ TEST(Terminal, CursorMovesByLineAndAbsolutePosition) {
 }
 
 TEST(Terminal, SavedCursorKeepsPenAndBold) {
-  const vt::Terminal t = run(10, 2,
-                             "\x1b[1;32m\x1b"
-                             "7\x1b[m\x1b"
-                             "8x\x1b[0m\x1b[s\x1b[31m\x1b[uy");
+  const remote::vt::Terminal t = run(10, 2,
+                                     "\x1b[1;32m\x1b"
+                                     "7\x1b[m\x1b"
+                                     "8x\x1b[0m\x1b[s\x1b[31m\x1b[uy");
   EXPECT_EQ(t.row(0)[0], (TerminalCell{U'x', TerminalColor::indexed(2), true}));
   EXPECT_EQ(t.row(0)[1], (TerminalCell{U'y', TerminalColor::Default, false}));
 }
@@ -468,7 +468,7 @@ TEST(Terminal, AlternateScreenKeepsTheMainScreen) {
        1},
   };
   for (const Case& c : cases) check(c);
-  const vt::Terminal t = run(10, 3, main + "\x1b[?1049h");
+  const remote::vt::Terminal t = run(10, 3, main + "\x1b[?1049h");
   EXPECT_TRUE(t.alternate_screen());
   EXPECT_FALSE(run(10, 3, main + "\x1b[?1049h\x1b[?1049l").alternate_screen());
 }
@@ -490,15 +490,15 @@ TEST(Terminal, ModesAreRemembered) {
       {"\x1b[?1049h\x1b[?1h\x1b[?1049l", true, false},
   };
   for (const auto& c : cases) {
-    const vt::Terminal t = run(10, 2, c.input);
+    const remote::vt::Terminal t = run(10, 2, c.input);
     EXPECT_EQ(t.application_cursor_keys(), c.cursor_keys) << c.input;
     EXPECT_EQ(t.insert_mode(), c.insert) << c.input;
   }
 }
 
 TEST(Terminal, ErasedCellsAreBlankWhateverThePen) {
-  const vt::Terminal t = run(5, 2, "\x1b[1;31mabcde\x1b[1;3H\x1b[K");
-  for (std::size_t c = 2; c < 5; ++c) EXPECT_EQ(t.row(0)[c], vt::kBlankCell) << c;
+  const remote::vt::Terminal t = run(5, 2, "\x1b[1;31mabcde\x1b[1;3H\x1b[K");
+  for (std::size_t c = 2; c < 5; ++c) EXPECT_EQ(t.row(0)[c], remote::vt::kBlankCell) << c;
   EXPECT_EQ(t.row(0)[1], (TerminalCell{U'b', TerminalColor::indexed(1), true}));
 }
 
@@ -529,14 +529,14 @@ TEST(Terminal, GraphicRenditionSetsPenAndBold) {
       {"huge value changes nothing", "\x1b[99999m", TerminalColor::Default, false},
   };
   for (const Rendition& c : cases) {
-    const vt::Terminal t = run(10, 2, c.input + "x");
+    const remote::vt::Terminal t = run(10, 2, c.input + "x");
     EXPECT_EQ(t.row(0)[0], (TerminalCell{U'x', c.fg, c.bold})) << c.name;
   }
 }
 
 TEST(Terminal, UnsupportedSequencesChangeNothing) {
   const std::string prefix = "\x1b[1;31mab\r\ncd";
-  const vt::Terminal reference = run(10, 3, prefix);
+  const remote::vt::Terminal reference = run(10, 3, prefix);
   const char* inputs[] = {
       "\x1b]0;window title\x07",
       "\x1b]2;title\x1b\\",
@@ -567,10 +567,10 @@ TEST(Terminal, UnsupportedSequencesChangeNothing) {
 }
 
 TEST(Terminal, VisibleRowsTrimOnlyDefaultColouredSpaces) {
-  const vt::Terminal t = run(10, 3,
-                             "ab\r\n"
-                             "c\x1b[31m \x1b[m\r\n"
-                             "d\x1b[1m  ");
+  const remote::vt::Terminal t = run(10, 3,
+                                     "ab\r\n"
+                                     "c\x1b[31m \x1b[m\r\n"
+                                     "d\x1b[1m  ");
   const auto rows = t.visible_rows();
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0].size(), 2u);
@@ -594,7 +594,7 @@ TEST(Terminal, HostileInputKeepsTheCursorInRange) {
       std::string("\x1b[\x1b[\x1b]\x1bP\x1b_\x18\x1b[2J") + "ok",
   };
   for (const std::string& s : cases) {
-    const vt::Terminal t = run(7, 3, s);
+    const remote::vt::Terminal t = run(7, 3, s);
     EXPECT_LE(t.cursor_column(), t.cols());
     EXPECT_LT(t.cursor_row(), t.rows());
     for (const auto& row : t.visible_rows()) EXPECT_LE(row.size(), t.cols());
@@ -608,13 +608,13 @@ TEST(Terminal, CountParamDefaultsToOne) {
     std::uint16_t count;
   } const cases[] = {{"\x1b[A", 1}, {"\x1b[0A", 1}, {"\x1b[;4A", 1}, {"\x1b[7A", 7}, {"\x1b[70000A", 65535}};
   for (const auto& c : cases) {
-    struct Capture : vt::NullPerformer {
+    struct Capture : remote::vt::NullPerformer {
       std::uint16_t count = 0;
-      void csi_dispatch(const vt::Params& p, std::span<const std::uint8_t>, bool, char) {
-        count = vt::csi_count_param(p);
+      void csi_dispatch(const remote::vt::Params& p, std::span<const std::uint8_t>, bool, char) {
+        count = remote::vt::csi_count_param(p);
       }
     } capture;
-    vt::Parser parser;
+    remote::vt::Parser parser;
     parser.advance(capture, vt_test::bytes_of(c.input));
     EXPECT_EQ(capture.count, c.count) << c.input;
   }

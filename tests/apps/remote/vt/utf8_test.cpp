@@ -8,10 +8,10 @@
 namespace {
 
 std::u32string decode(std::string_view in) {
-  vt::Utf8Decoder d;
+  remote::vt::Utf8Decoder d;
   std::u32string out;
   for (unsigned char b : in) {
-    char32_t buf[vt::Utf8Decoder::kMaxOutput];
+    char32_t buf[remote::vt::Utf8Decoder::kMaxOutput];
     const int n = d.push(b, buf);
     out.append(buf, buf + n);
   }
@@ -52,8 +52,8 @@ TEST(Utf8Decoder, DecodesWellFormedAndReplacesMaximalInvalidSubparts) {
 }
 
 TEST(Utf8Decoder, CarriesAPartialCharacterAcrossCalls) {
-  vt::Utf8Decoder d;
-  char32_t buf[vt::Utf8Decoder::kMaxOutput];
+  remote::vt::Utf8Decoder d;
+  char32_t buf[remote::vt::Utf8Decoder::kMaxOutput];
   EXPECT_EQ(d.push(0xF0, buf), 0);
   EXPECT_EQ(d.push(0x9F, buf), 0);
   EXPECT_TRUE(d.pending());

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > 4096) return 0;
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   const std::string valid = text::sanitize_utf8(bytes);
-  if (!text::is_valid_utf8(valid)) std::abort();
+  if (!text::is_nul_free_utf8(valid)) std::abort();
 
   text::TextRenderer& t = pango();
   const float sz = size ? 6.0f + static_cast<float>(data[0] % 40) : 14.0f;
@@ -75,9 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t lo = std::min(edit_from, caret);
     const std::size_t from = text::floor_char_boundary(now, lo - std::min(lo, kMargin));
     const std::size_t to = text::floor_char_boundary(now, std::min(now.size(), caret + kMargin));
-    if (!text::is_valid_utf8(std::string_view(now).substr(from, to - from))) std::abort();
+    if (!text::is_nul_free_utf8(std::string_view(now).substr(from, to - from))) std::abort();
   }
-  if (!text::is_valid_utf8(field.text())) std::abort();
+  if (!text::is_nul_free_utf8(field.text())) std::abort();
   tokens::Tokens tokens;
   widget::PaintContext paint;
   scene::Scene fs;

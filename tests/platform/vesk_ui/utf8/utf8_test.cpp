@@ -51,5 +51,56 @@ TEST(Utf8, DecodersAgree) {
   }
 }
 
+// Strict checking, and one U+FFFD per maximal ill-formed subpart.
+TEST(Utf8, ValidatesAndRepairs) {
+  const std::pair<std::string, bool> cases[] = {
+      {"", true},
+      {"plain", true},
+      {"\xc3\xa9\xe2\x80\xa6\xf0\x9f\x98\x80", true},
+      {"\xff", false},
+      {"\xc0\xaf", false},
+      {"\xed\xa0\x80", false},
+      {"\xf4\x90\x80\x80", false},
+      {"\xe2\x80", false},
+      {"\x80", false},
+      {"\xc3", false},          // truncated
+      {"\xe0\x80\xaf", false},  // overlong
+      {"\xf5\x80\x80\x80", false},
+      {"a\xffz", false},
+      {std::string("a\0b", 3), true},
+  };
+  for (const auto& [text, valid] : cases) {
+    EXPECT_EQ(is_valid(text), valid) << text;
+    EXPECT_TRUE(is_valid(repair(text)));
+    if (valid) {
+      EXPECT_EQ(repair(text), text);
+    }
+  }
+  // One replacement per maximal ill-formed subpart, as Rust's lossy decoding does.
+  const std::pair<std::string, std::string> repairs[] = {
+      {"a\xff"
+       "b",
+       "a\xef\xbf\xbd"
+       "b"},
+      {"\xe2\x80"
+       "x",
+       "\xef\xbf\xbd"
+       "x"},
+      {"\xf0\x9f\x98", "\xef\xbf\xbd"},
+      {"\xed\xa0\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},
+      {"\xc3\xa9\xc3", "\xc3\xa9\xef\xbf\xbd"},
+      {"\xff", "\xef\xbf\xbd"},
+      {"a\xc3", "a\xef\xbf\xbd"},                                                // cut short
+      {"\xc0\xaf", "\xef\xbf\xbd\xef\xbf\xbd"},                                  // overlong
+      {"\xf4\x90\x80\x80", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // past U+10FFFF
+  };
+  for (const auto& [text, repaired] : repairs) EXPECT_EQ(repair(text), repaired) << text;
+  std::string encoded;
+  for (char32_t cp : {U'A', U'\u00e9', U'\u2026', U'\U0001F600', char32_t{0xD800}, char32_t{0x110000}}) {
+    append(encoded, cp);
+  }
+  EXPECT_EQ(encoded, "A\xc3\xa9\xe2\x80\xa6\xf0\x9f\x98\x80\xef\xbf\xbd\xef\xbf\xbd");
+}
+
 }  // namespace
 }  // namespace vesk_ui::utf8
