@@ -29,7 +29,7 @@ AccessNode AccessBuilder::interactive_at(Role role, std::string label, std::stri
   n.label = std::move(label);
   n.id = vesk_ui::access::node_id(action_id);
   n.bounds = bounds;
-  if (targets_) targets_->add(action_id, message);
+  if (targets_) targets_->add(action_id, *n.id, message);
   n.action_id = std::move(action_id);
   return n;
 }

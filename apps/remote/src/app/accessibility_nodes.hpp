@@ -19,13 +19,16 @@ struct AppState;
 
 struct AccessTarget {
   std::string action_id;
+  std::uint64_t node_id = 0;  // of the action id, as the node has it
   UiMessage message;
 };
 
 // The interactive nodes of a tree or part of one, by action id.
 class AccessTargets {
  public:
-  void add(std::string action_id, const UiMessage& message) { targets_.push_back({std::move(action_id), message}); }
+  void add(std::string action_id, std::uint64_t node_id, const UiMessage& message) {
+    targets_.push_back({std::move(action_id), node_id, message});
+  }
   // The message of the first node with this action id.
   const UiMessage* find(std::string_view action_id) const;
   const std::vector<AccessTarget>& all() const { return targets_; }

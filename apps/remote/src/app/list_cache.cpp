@@ -117,19 +117,23 @@ std::optional<RowTarget> ListCache::row_target(std::string_view action_id, const
     row_index_.clear();
     row_index_.reserve(connections_.size() * 4);
     for (std::size_t i = 0; i < connections_.size(); ++i) {
-      for (const AccessTarget& t : row(i, make).targets.all())
-        row_index_.emplace(t.action_id, IndexedTarget{i, t.message});
+      const std::vector<AccessTarget>& targets = row(i, make).targets.all();
+      for (std::size_t k = 0; k < targets.size(); ++k) row_index_.push_back({targets[k].node_id, i, k});
     }
+    std::sort(row_index_.begin(), row_index_.end());
     row_index_key_ = readiness_computations_;
   }
   // Records sharing an id share its action ids: the first listed is the one
-  // the tree shows first.
+  // the tree shows first. Equal node ids of other texts are told apart here.
+  const std::uint64_t node_id = vesk_ui::access::node_id(action_id);
+  const auto first = std::lower_bound(row_index_.begin(), row_index_.end(), IndexedTarget{node_id, 0, 0});
   std::optional<RowTarget> found;
-  const auto [first, last] = row_index_.equal_range(std::string(action_id));
-  for (auto it = first; it != last; ++it) {
-    const std::size_t position = positions_[it->second.index];
-    if (position != kNotListed && (!found || position < found->position))
-      found = RowTarget{it->second.message, position};
+  for (auto it = first; it != row_index_.end() && it->node_id == node_id; ++it) {
+    const AccessTarget& target = rows_access_[it->index]->targets.all()[it->target];
+    const std::size_t position = positions_[it->index];
+    if (target.action_id == action_id && position != kNotListed && (!found || position < found->position)) {
+      found = RowTarget{target.message, position};
+    }
   }
   return found;
 }

@@ -13,7 +13,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "apps/remote/src/app/accessibility_nodes.hpp"
@@ -85,7 +84,7 @@ class ListCache {
   // Lower-cased search fields of each connection, which the search matches
   // and the order sorts by (the name comes first).
   std::vector<LoweredSearchFields> lowered_;
-  // Kept rows; made while reading, so kept as a cache is.
+  // Made at the first read of each: the results are read through const.
   mutable std::vector<std::optional<RowAccess>> rows_access_;
   std::string counts_;
   std::string search_;
@@ -102,12 +101,15 @@ class ListCache {
   };
   mutable std::optional<RowsKey> rows_key_;
   mutable vesk_ui::access::NodeList rows_;
-  // Action id of every row control of every record: which record, and the message.
+  // Every row control of every record, sorted by the node id of its action
+  // id: which record, and which of its targets.
   struct IndexedTarget {
+    std::uint64_t node_id = 0;
     std::size_t index = 0;
-    UiMessage message;
+    std::size_t target = 0;
+    friend auto operator<=>(const IndexedTarget&, const IndexedTarget&) = default;
   };
-  mutable std::unordered_multimap<std::string, IndexedTarget> row_index_;
+  mutable std::vector<IndexedTarget> row_index_;
   mutable std::optional<std::uint64_t> row_index_key_;  // readiness_computations_ it was made at
   std::uint64_t readiness_computations_ = 0;
   std::uint64_t order_computations_ = 0;
