@@ -2,13 +2,16 @@
 // 10,000 saved connections: the application's own tree building for
 // reference, then the publisher alone (flatten, difference by key, update
 // and signal the ATK objects), with nothing changed and with one row changed,
-// and the two together as a frame pays them.
+// and the two together as a frame pays them; and a semantic action on a row,
+// which must check that the row is in the tree as the state is now.
 
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "apps/remote/src/app/remote_app.hpp"
 #include "platform/vesk_ui/accessibility/publisher.hpp"
@@ -109,12 +112,47 @@ void BM_FrameOneRowChanged(benchmark::State& state) {
   f.publisher.publish(f.app().accessibility_tree());
 }
 
+// The action ids of rows 5000 and 5001 in the order.
+std::array<std::string, 2> far_rows(RemoteApp& app) {
+  const auto& order = app.list_results().order();
+  const auto id = [&](std::size_t k) {
+    return "remote.connection:" + app.state().connections[order[k]].id.to_string() + ":select";
+  };
+  return {id(5000), id(5001)};
+}
+
+// Selecting one far row then the other, as a screen reader moving through the list.
+void BM_SemanticSelectRow(benchmark::State& state) {
+  Fixture& f = fixture();
+  const auto rows = far_rows(f.app());
+  std::int64_t i = 0;
+  for (auto _ : state) {
+    if (!f.host->perform(rows[i++ % 2], {vesk_ui::access::ActionKind::Select, {}})) state.SkipWithError("refused");
+  }
+}
+
+// The same right after one record changed, which is the costlier case.
+void BM_SemanticSelectRowAfterRename(benchmark::State& state) {
+  Fixture& f = fixture();
+  const auto rows = far_rows(f.app());
+  std::int64_t i = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    flip_row(f.app(), i);
+    state.ResumeTiming();
+    if (!f.host->perform(rows[i++ % 2], {vesk_ui::access::ActionKind::Select, {}})) state.SkipWithError("refused");
+  }
+  flip_row(f.app(), 1);
+}
+
 BENCHMARK(BM_BuildTree)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FreeTree)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PublishNothingChanged)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PublishOneRowChanged)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FrameNothingChanged)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FrameOneRowChanged)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SemanticSelectRow)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SemanticSelectRowAfterRename)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -374,8 +374,7 @@ void RemoteApp::on_key(const vesk_ui::event::Key& key, vesk_ui::widget::EventCon
       case NamedKey::ArrowDown:
       case NamedKey::ArrowUp:
         if (screen == Screen::Normalized::Kind::List && !state_.focused_input) {
-          const std::vector<Uuid> rows =
-              collect_connection_ids(filtered_connections(state_.connections, state_.search));
+          const std::vector<Uuid> rows = collect_connection_ids(list_results().view(state_.connections));
           context.handled = true;
           if (rows.empty()) return;
           std::size_t current = 0;

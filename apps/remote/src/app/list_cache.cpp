@@ -43,11 +43,11 @@ void ListCache::refresh(const std::vector<SavedConnection>& connections, std::st
     std::vector<SavedConnection> records;
     std::vector<Readiness> readiness;
     std::vector<LoweredSearchFields> lowered;
-    std::vector<std::optional<vesk_ui::access::AccessNode>> row_nodes;
+    std::vector<std::optional<RowAccess>> rows_access;
     records.reserve(connections.size());
     readiness.reserve(connections.size());
     lowered.reserve(connections.size());
-    row_nodes.reserve(connections.size());
+    rows_access.reserve(connections.size());
     std::vector<bool> taken(connections_.size(), false);  // each old entry moves once
     for (std::size_t i = 0; i < connections.size(); ++i) {
       const SavedConnection& c = connections[i];
@@ -56,19 +56,19 @@ void ListCache::refresh(const std::vector<SavedConnection>& connections, std::st
         records.push_back(std::move(connections_[*old]));
         readiness.push_back(readiness_[*old]);
         lowered.push_back(std::move(lowered_[*old]));
-        row_nodes.push_back(std::move(row_nodes_[*old]));
+        rows_access.push_back(std::move(rows_access_[*old]));
         continue;
       }
       records.push_back(c);
       readiness.push_back(c.readiness());
       lowered.push_back(lowered_search_fields(c));
-      row_nodes.emplace_back();
+      rows_access.emplace_back();
     }
     connections_ = std::move(records);
     live_sessions_ = live;
     readiness_ = std::move(readiness);
     lowered_ = std::move(lowered);
-    row_nodes_ = std::move(row_nodes);
+    rows_access_ = std::move(rows_access);
     counts_ = list_counts_text(connections, readiness_);
     readiness_valid_ = true;
     ++readiness_computations_;
@@ -87,21 +87,22 @@ void ListCache::refresh(const std::vector<SavedConnection>& connections, std::st
       return connection_order_is_less({connections[a].favorite, lowered_[a].front()},
                                       {connections[b].favorite, lowered_[b].front()});
     });
+    positions_.assign(connections.size(), kNotListed);
+    for (std::size_t k = 0; k < order_.size(); ++k) positions_[order_[k]] = k;
     order_valid_ = true;
     ++order_computations_;
   }
 }
 
-const vesk_ui::access::AccessNode& ListCache::row_node(std::size_t index,
-                                                       const std::function<vesk_ui::access::AccessNode()>& make) {
-  std::optional<vesk_ui::access::AccessNode>& node = row_nodes_[index];
-  if (!node) node = make();
-  return *node;
+const RowAccess& ListCache::row(std::size_t index, const RowMaker& make) const {
+  std::optional<RowAccess>& kept = rows_access_[index];
+  if (!kept) kept = make(connections_[index], readiness_[index]);
+  return *kept;
 }
 
-const vesk_ui::access::NodeList& ListCache::rows_node_list(const std::optional<Uuid>& selection,
-                                                           std::vector<HitRegion> row_regions,
-                                                           const std::function<vesk_ui::access::NodeList()>& make) {
+const vesk_ui::access::NodeList& ListCache::rows_node_list(
+    const std::optional<Uuid>& selection, std::vector<HitRegion> row_regions,
+    const std::function<vesk_ui::access::NodeList()>& make) const {
   RowsKey key{readiness_computations_ + order_computations_, selection, std::move(row_regions)};
   if (rows_key_ != key) {
     rows_ = make();
@@ -110,11 +111,43 @@ const vesk_ui::access::NodeList& ListCache::rows_node_list(const std::optional<U
   return rows_;
 }
 
+std::optional<RowTarget> ListCache::row_target(std::string_view action_id, const RowMaker& make) const {
+  // Keyed by the records alone: a new search only moves the positions.
+  if (row_index_key_ != readiness_computations_) {
+    row_index_.clear();
+    row_index_.reserve(connections_.size() * 4);
+    for (std::size_t i = 0; i < connections_.size(); ++i) {
+      const std::vector<AccessTarget>& targets = row(i, make).targets.all();
+      for (std::size_t k = 0; k < targets.size(); ++k) row_index_.push_back({targets[k].node_id, i, k});
+    }
+    std::sort(row_index_.begin(), row_index_.end());
+    row_index_key_ = readiness_computations_;
+  }
+  // Records sharing an id share its action ids: the first listed is the one
+  // the tree shows first. Equal node ids of other texts are told apart here.
+  const std::uint64_t node_id = vesk_ui::access::node_id(action_id);
+  const auto first = std::lower_bound(row_index_.begin(), row_index_.end(), IndexedTarget{node_id, 0, 0});
+  std::optional<RowTarget> found;
+  for (auto it = first; it != row_index_.end() && it->node_id == node_id; ++it) {
+    const AccessTarget& target = rows_access_[it->index]->targets.all()[it->target];
+    const std::size_t position = positions_[it->index];
+    if (target.action_id == action_id && position != kNotListed && (!found || position < found->position)) {
+      found = RowTarget{target.message, position};
+    }
+  }
+  return found;
+}
+
 ConnectionView ListCache::view(const std::vector<SavedConnection>& connections) const {
   ConnectionView out;
   out.reserve(order_.size());
   for (std::size_t i : order_) out.push_back(&connections[i]);
   return out;
+}
+
+std::optional<Uuid> ListCache::first_listed(const std::vector<SavedConnection>& connections) const {
+  if (order_.empty()) return std::nullopt;
+  return connections[order_.front()].id;
 }
 
 }  // namespace remote::app

@@ -15,12 +15,28 @@
 #include <string_view>
 #include <vector>
 
+#include "apps/remote/src/app/accessibility_nodes.hpp"
 #include "apps/remote/src/app/state.hpp"
 #include "apps/remote/src/doc/list.hpp"
 #include "apps/remote/src/doc/model.hpp"
 #include "platform/vesk_ui/widget/access.hpp"
 
 namespace remote::app {
+
+// A row's accessibility node with its children as far as they follow from the
+// record and its readiness (no bounds, selection or position in the set), and
+// the targets of its controls.
+struct RowAccess {
+  vesk_ui::access::AccessNode node;
+  AccessTargets targets;
+};
+using RowMaker = std::function<RowAccess(const SavedConnection&, Readiness)>;
+
+// The message of a row's control and the row's place in the display order.
+struct RowTarget {
+  UiMessage message;
+  std::size_t position = 0;
+};
 
 class ListCache {
  public:
@@ -36,12 +52,12 @@ class ListCache {
   const std::vector<std::size_t>& order() const { return order_; }
   // The same as entries of `connections`, which must be the refreshed list.
   ConnectionView view(const std::vector<SavedConnection>& connections) const;
+  // The id of the first of them, which a new list or search selects.
+  std::optional<Uuid> first_listed(const std::vector<SavedConnection>& connections) const;
 
-  // The accessibility node of connections[index] with its children as far as
-  // they follow from the record and its readiness (no bounds, selection or
-  // position in the set); made by `make` the first time it is asked for.
-  const vesk_ui::access::AccessNode& row_node(std::size_t index,
-                                              const std::function<vesk_ui::access::AccessNode()>& make);
+  // The accessibility of connections[index], made by `make` the first time
+  // it is asked for and kept while the record and its readiness stay.
+  const RowAccess& row(std::size_t index, const RowMaker& make) const;
 
   // The rows of the list as the accessibility tree gives them, made by `make`
   // and kept while these results, the selection and the regions painted for
@@ -49,7 +65,12 @@ class ListCache {
   // unchanged list is handed out as the very same shared list.
   const vesk_ui::access::NodeList& rows_node_list(const std::optional<Uuid>& selection,
                                                   std::vector<HitRegion> row_regions,
-                                                  const std::function<vesk_ui::access::NodeList()>& make);
+                                                  const std::function<vesk_ui::access::NodeList()>& make) const;
+
+  // The target of the row control with this action id when the row is in the
+  // order; nothing for any other id. The index behind it is made (with the
+  // rows it needs) at the first look-up after the records changed.
+  std::optional<RowTarget> row_target(std::string_view action_id, const RowMaker& make) const;
 
   // How often readiness and order were recomputed (for tests).
   std::uint64_t readiness_computations() const { return readiness_computations_; }
@@ -63,19 +84,33 @@ class ListCache {
   // Lower-cased search fields of each connection, which the search matches
   // and the order sorts by (the name comes first).
   std::vector<LoweredSearchFields> lowered_;
-  std::vector<std::optional<vesk_ui::access::AccessNode>> row_nodes_;
+  // Made at the first read of each: the results are read through const.
+  mutable std::vector<std::optional<RowAccess>> rows_access_;
   std::string counts_;
   std::string search_;
   bool order_valid_ = false;
   std::vector<std::size_t> order_;
+  // Where each connection is in order_; kNotListed when the search hides it.
+  static constexpr std::size_t kNotListed = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> positions_;
   struct RowsKey {
     std::uint64_t results = 0;  // readiness_computations_ + order_computations_
     std::optional<Uuid> selection;
     std::vector<HitRegion> row_regions;
     friend bool operator==(const RowsKey&, const RowsKey&) = default;
   };
-  std::optional<RowsKey> rows_key_;
-  vesk_ui::access::NodeList rows_;
+  mutable std::optional<RowsKey> rows_key_;
+  mutable vesk_ui::access::NodeList rows_;
+  // Every row control of every record, sorted by the node id of its action
+  // id: which record, and which of its targets.
+  struct IndexedTarget {
+    std::uint64_t node_id = 0;
+    std::size_t index = 0;
+    std::size_t target = 0;
+    friend auto operator<=>(const IndexedTarget&, const IndexedTarget&) = default;
+  };
+  mutable std::vector<IndexedTarget> row_index_;
+  mutable std::optional<std::uint64_t> row_index_key_;  // readiness_computations_ it was made at
   std::uint64_t readiness_computations_ = 0;
   std::uint64_t order_computations_ = 0;
 };

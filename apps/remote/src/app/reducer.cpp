@@ -194,8 +194,7 @@ void RemoteApp::confirm(Document& document) {
       remove_connection(state_.connections, profile.id);
       dispatch_action(document, RemoteAction::DeleteConnection{profile.id});
       if (state_.selection == profile.id) {
-        const ConnectionView view = filtered_connections(state_.connections, state_.search);
-        state_.selection = view.empty() ? std::nullopt : std::optional<Uuid>(view.front()->id);
+        state_.selection = list_results().first_listed(state_.connections);
       }
       // A live session of a deleted profile would otherwise run on unseen.
       if (state_.live_session && state_.session_connection == profile.id) {

@@ -37,10 +37,9 @@ double flap_target(const FlapState& flap, bool narrow) {
 void snap_navigation_flap(FlapState& flap, bool narrow) { flap.position = flap_target(flap, narrow); }
 
 RemoteApp::RemoteApp(std::vector<SavedConnection> connections, std::vector<DiscoveredDevice> devices) {
-  const ConnectionView view = filtered_connections(connections, "");
-  if (!view.empty()) state_.selection = view.front()->id;
   for (InputField field : InputField::ALL) state_.inputs[field.number()] = new_form_input(field);
   state_.connections = std::move(connections);
+  state_.selection = list_results().first_listed(state_.connections);
   state_.discovered_devices = std::move(devices);
   state_.last_paint = vesk_ui::widget::Clock::now();
 }
@@ -181,8 +180,7 @@ void RemoteApp::invalidate_if_dirty(std::vector<Rect>& damage) const {
 
 void RemoteApp::fix_selection() {
   if (state_.selection && find_connection(state_.connections, *state_.selection)) return;
-  const ConnectionView view = filtered_connections(state_.connections, state_.search);
-  state_.selection = view.empty() ? std::nullopt : std::optional<Uuid>(view.front()->id);
+  state_.selection = list_results().first_listed(state_.connections);
 }
 
 void RemoteApp::sync_document(Document& document) {

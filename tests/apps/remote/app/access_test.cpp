@@ -564,6 +564,113 @@ TEST(AppSemanticActions, OnlyWhatTheCurrentScreenShowsIsActedOn) {
   EXPECT_EQ(a.state().flap.open, flap.open);
 }
 
+// A client acts on the ids of the tree it was last given, which the state may
+// have left since: an id is a target only while the tree made now has it.
+// Each id below was in the tree, then the state changed without a frame.
+TEST(AppSemanticActions, IdsTheTreeNoLongerHasAreRefused) {
+  struct Case {
+    const char* label;
+    std::function<std::string(const RemoteApp&)> id;
+    SemanticAction action;
+    std::function<void(RemoteApp&)> change;
+  };
+  const auto first_row = [](const RemoteApp& r) { return *filtered_connections(r.state().connections, "").front(); };
+  const auto row_id = [&](std::string verb) {
+    return [=](const RemoteApp& r) { return "remote.connection:" + first_row(r).id.to_string() + ":" + verb; };
+  };
+  const auto ready_ssh = [](const RemoteApp& r) -> const SavedConnection& {
+    const auto& list = r.state().connections;
+    return *std::find_if(list.begin(), list.end(), [](const SavedConnection& c) {
+      return c.kind == ConnectionKind::Ssh && c.readiness() == Readiness::Ready;
+    });
+  };
+  const std::vector<Case> cases = {
+      {"a row the search hides now",
+       row_id("select"),
+       {ActionKind::Select, {}},
+       [](RemoteApp& r) { r.state_mut().search = "no machine is called this"; }},
+      {"a row whose record is gone",
+       row_id("edit"),
+       {ActionKind::Activate, {}},
+       [&](RemoteApp& r) { remove_connection(r.state_mut().connections, first_row(r).id); }},
+      {"Connect of a row that is no longer ready",
+       [&](const RemoteApp& r) { return "remote.connection:" + ready_ssh(r).id.to_string() + ":connect"; },
+       {ActionKind::Activate, {}},
+       [&](RemoteApp& r) {
+         const Uuid id = ready_ssh(r).id;
+         for (SavedConnection& c : r.state_mut().connections)
+           if (c.id == id) c.auth = AuthKind::DeviceIdentity;  // not an SSH method
+       }},
+      {"a rail button the narrow layout folded away",
+       [](const RemoteApp&) { return std::string("remote.nav.list"); },
+       {ActionKind::Activate, {}},
+       [](RemoteApp& r) { r.state_mut().narrow = true; }},
+      {"a row under a dialog opened since",
+       row_id("favorite"),
+       {ActionKind::Toggle, {}},
+       [&](RemoteApp& r) {
+         const SavedConnection c = first_row(r);
+         r.state_mut().confirmation = Confirmation::remove(connection_signature(c), c.id);
+       }},
+  };
+  setenv("REMOTE_LIVE_SESSIONS", "1", 1);  // rows of SSH profiles offer Connect
+  for (const Case& c : cases) {
+    auto host = host_for(RemoteApp::with_sample_data());
+    RemoteApp& a = app_of(*host);
+    host->paint();
+    const std::string id = c.id(a);
+    ASSERT_TRUE(find(a.accessibility_tree(), id)) << c.label << ": " << id;
+    c.change(a);
+    const auto selection = a.state().selection;
+    const auto connections = a.state().connections;
+    const bool dialog = a.state().confirmation.has_value();
+    EXPECT_FALSE(host->perform(id, c.action)) << c.label;
+    EXPECT_EQ(a.state().selection, selection) << c.label;
+    EXPECT_EQ(a.state().screen, Screen::connection_list()) << c.label;
+    EXPECT_EQ(a.state().connections, connections) << c.label;
+    EXPECT_EQ(a.state().confirmation.has_value(), dialog) << c.label;
+  }
+  unsetenv("REMOTE_LIVE_SESSIONS");
+
+  // Ids are exact: the id of a shown row in another case or with more after it is no target.
+  auto host = host_for(RemoteApp::with_sample_data());
+  RemoteApp& a = app_of(*host);
+  host->paint();
+  std::string upper = first_row(a).id.to_string();
+  std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char ch) { return std::toupper(ch); });
+  for (const std::string& id :
+       {"remote.connection:" + upper + ":select", "remote.connection:" + first_row(a).id.to_string() + ":select:select",
+        "remote.connection:" + first_row(a).id.to_string()}) {
+    EXPECT_FALSE(host->perform(id, {ActionKind::Activate, {}})) << id;
+  }
+}
+
+// Selecting a row puts it in view wherever it is in the order: the last row
+// scrolls the list to its end, the first back to the top.
+TEST(AppSemanticActions, SelectingARowScrollsToItsPlaceInTheOrder) {
+  std::vector<SavedConnection> list;
+  for (int i = 10; i < 70; ++i) list.push_back(conn("m" + std::to_string(i), ConnectionKind::Ssh, "h.example.com", 22));
+  auto host = host_for(std::make_unique<RemoteApp>(list, std::vector<DiscoveredDevice>{}));
+  RemoteApp& a = app_of(*host);
+  host->paint();
+  const auto select = [&](const SavedConnection& c) {
+    return host->perform("remote.connection:" + c.id.to_string() + ":select", {ActionKind::Select, {}});
+  };
+  ASSERT_TRUE(select(list.back()));
+  EXPECT_EQ(a.state().selection, list.back().id);
+  EXPECT_GT(a.state().list_scroll, 0);
+  EXPECT_EQ(a.state().list_scroll, a.state().list_scroll_max);
+  ASSERT_TRUE(select(list.front()));
+  EXPECT_EQ(a.state().selection, list.front().id);
+  EXPECT_EQ(a.state().list_scroll, 0);
+  // A search moves the rows: the one it leaves first is at the top.
+  ASSERT_TRUE(host->perform("remote.field:search", {ActionKind::SetValue, std::string("m6")}));
+  EXPECT_EQ(a.state().selection, list[50].id);
+  ASSERT_FALSE(select(list[49]));
+  ASSERT_TRUE(select(list[59]));
+  EXPECT_EQ(a.state().selection, list[59].id);
+}
+
 // Every way the keyboard focus leaves the search field leaves the tree with
 // it; nothing reads as focused that the keys no longer reach.
 TEST(AppSemanticActions, FocusStatesFollowEveryWayTheFocusLeaves) {
