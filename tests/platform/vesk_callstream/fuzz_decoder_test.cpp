@@ -48,8 +48,11 @@ Bytes fuzz_input(std::uint8_t packets, const std::vector<Bytes>& parts) {
 }
 
 Bytes with_start_code(const Bytes& nal) {
-  Bytes unit = {0, 0, 0, 1};
-  unit.insert(unit.end(), nal.begin(), nal.end());
+  // Sized once and filled in place: GCC 12 at -O3 misreads an insert after
+  // a four-byte initialiser as an out-of-bounds copy.
+  Bytes unit(4 + nal.size());
+  unit[3] = 1;
+  std::copy(nal.begin(), nal.end(), unit.begin() + 4);
   return unit;
 }
 
